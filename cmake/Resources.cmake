@@ -1,0 +1,1 @@
+# Embedding of data files into the program (filled in with the catalogue).

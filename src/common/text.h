@@ -1,0 +1,43 @@
+#pragma once
+// Text helpers of the core. Every string of the system is Windows-1251 bytes;
+// conversion to Unicode happens only where text meets the windows.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik {
+
+std::string Cp1251ToUtf8(std::string_view cp1251);
+// Characters with no Windows-1251 form become '?'; malformed UTF-8 bytes too.
+std::string Utf8ToCp1251(std::string_view utf8);
+
+// Upper-cases a to z only; every other byte (Cyrillic included) stays.
+std::string AsciiUpper(std::string_view text);
+// Upper-cases Latin and Cyrillic letters of Windows-1251 alike.
+std::string Cp1251Upper(std::string_view text);
+
+// Removes blanks and control characters (bytes up to 0x20) from both ends.
+std::string Trim(std::string_view text);
+
+inline bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+// A decimal integer with an optional sign that fits in 32 bits; nothing else.
+std::optional<std::int32_t> ParseInt32(std::string_view text);
+inline std::int32_t ParseInt32Or(std::string_view text, std::int32_t fallback) {
+  return ParseInt32(text).value_or(fallback);
+}
+
+// Splits at CR LF, a lone CR or a lone LF; a line end after the last line
+// adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Local date in the locale's short date format, then, unless the time of day
+// is exactly midnight, a blank and the time in the locale's long time format.
+std::string FormatLocalDateTime(std::chrono::system_clock::time_point when);
+
+}  // namespace tarvik
