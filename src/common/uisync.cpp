@@ -1,0 +1,73 @@
+#include "common/uisync.h"
+
+#include <chrono>
+
+namespace tarvik {
+
+UiStepQueue::UiStepQueue(std::thread::id uiThread) : uiThread_(uiThread) {}
+
+UiStepQueue::~UiStepQueue() = default;
+
+void UiStepQueue::RunSync(const std::function<void()>& step) {
+  if (OnUiThread()) {
+    step();
+    return;
+  }
+  auto pending = std::make_shared<Pending>();
+  pending->step = step;
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(pending);
+  }
+  uiWake_.notify_all();
+  if (wakeHook_) wakeHook_();
+  std::unique_lock lock(mutex_);
+  workerWake_.wait(lock, [&] { return pending->done; });
+  if (pending->error) std::rethrow_exception(pending->error);
+}
+
+std::size_t UiStepQueue::RunPending() {
+  std::size_t ran = 0;
+  for (;;) {
+    std::shared_ptr<Pending> next;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) break;
+      next = queue_.front();
+      queue_.pop_front();
+    }
+    try {
+      next->step();
+    } catch (...) {
+      next->error = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      next->done = true;
+    }
+    workerWake_.notify_all();
+    ++ran;
+  }
+  return ran;
+}
+
+void UiStepQueue::WaitServicing(const std::function<bool()>& done) {
+  for (;;) {
+    RunPending();
+    if (done()) return;
+    std::unique_lock lock(mutex_);
+    // The bounded wait re-checks conditions that nobody notifies about.
+    uiWake_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !queue_.empty() || notified_; });
+    notified_ = false;
+  }
+}
+
+void UiStepQueue::Notify() {
+  {
+    std::lock_guard lock(mutex_);
+    notified_ = true;
+  }
+  uiWake_.notify_all();
+}
+
+}  // namespace tarvik
