@@ -1,0 +1,82 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tarvik {
+namespace {
+
+TEST(Cp1251, RoundTripsEveryAssignedByte) {
+  for (int b = 0; b < 256; ++b) {
+    if (b == 0x98) continue;  // unassigned in Windows-1251
+    const std::string one(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(one)), one) << "byte " << b;
+  }
+}
+
+TEST(Cp1251, ConvertsRussianTextBothWays) {
+  const std::string utf8 = "СОЕДИНЕНИЕ УСТАНОВЛЕНО ёЁ №";
+  const std::string cp = Utf8ToCp1251(utf8);
+  EXPECT_EQ(cp.size(), 27u);
+  EXPECT_EQ(static_cast<unsigned char>(cp[0]), 0xD1);  // С
+  EXPECT_EQ(Cp1251ToUtf8(cp), utf8);
+}
+
+TEST(Cp1251, UnmappableAndMalformedInputBecomesQuestionMarks) {
+  EXPECT_EQ(Utf8ToCp1251("a\xE2\x82"), "a??");   // truncated sequence
+  EXPECT_EQ(Utf8ToCp1251("\xF0\x9F\x98\x80"), "?");  // emoji
+  EXPECT_EQ(Utf8ToCp1251("\xFF"), "?");
+}
+
+TEST(Upper, AsciiOnlyLeavesCyrillicAlone) {
+  const std::string cyr = Utf8ToCp1251("пр");
+  EXPECT_EQ(AsciiUpper("ok, Boot" + cyr), "OK, BOOT" + cyr);
+  EXPECT_EQ(Cp1251Upper("boot" + cyr + Utf8ToCp1251("ё")), "BOOT" + Utf8ToCp1251("ПРЁ"));
+}
+
+TEST(Trim, RemovesBlanksAndControlsAtBothEnds) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {{"", ""}, {" \t\r\n", ""}, {"\r\nVER 14.002.020\r\n", "VER 14.002.020"}, {"a b", "a b"},
+               {std::string("\0x\x1F", 3), "x"}};
+  for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << c.in;
+}
+
+TEST(ParseInt32, AcceptsOnlyWholeDecimalIntegersInRange) {
+  struct Case {
+    const char* text;
+    std::optional<std::int32_t> value;
+  } cases[] = {{"0", 0},           {"037", 37},          {"-5", -5},          {"+7", 7},
+               {"", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt}, {"1a", std::nullopt},
+               {"-", std::nullopt}, {"+-1", std::nullopt}, {"2147483647", 2147483647},
+               {"2147483648", std::nullopt}, {"-2147483648", INT32_MIN}, {"0x10", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(ParseInt32(c.text), c.value) << c.text;
+}
+
+TEST(SplitLines, HandlesEveryLineEnd) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitLines("9\r\n26"), (V{"9", "26"}));
+  EXPECT_EQ(SplitLines("a\r\nb\r\n"), (V{"a", "b"}));
+  EXPECT_EQ(SplitLines("a\rb\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(SplitLines("a\r\n\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(SplitLines(""), V{});
+}
+
+TEST(FormatLocalDateTime, LeavesOutTheTimeOnlyAtMidnight) {
+  std::tm tm{};
+  tm.tm_year = 115;
+  tm.tm_mon = 11;
+  tm.tm_mday = 8;
+  tm.tm_isdst = -1;
+  const auto midnight = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+  const std::string date = FormatLocalDateTime(midnight);
+  EXPECT_EQ(date.find(' '), std::string::npos) << date;
+  const std::string withTime = FormatLocalDateTime(midnight + std::chrono::hours(9) + std::chrono::minutes(7) +
+                                                   std::chrono::seconds(3));
+  EXPECT_EQ(withTime.rfind(date + " ", 0), 0u) << withTime;
+  EXPECT_NE(withTime.find("07"), std::string::npos) << withTime;
+}
+
+}  // namespace
+}  // namespace tarvik

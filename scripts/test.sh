@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh Debian machine: installs what is missing,
+# then builds and runs three configurations:
+#   1. everything (core, windows, tools) with GCC, warnings as errors,
+#      AddressSanitizer and UndefinedBehaviorSanitizer;
+#   2. the Qt-free core under ThreadSanitizer;
+#   3. the core's libFuzzer targets (clang), each run for a bounded time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${TARVIK_FUZZ_SECONDS:-20}
+summary=()
+passed=0
+failed=0
+
+run_ctest() {  # name build-dir [ctest args...]
+  local name=$1 dir=$2
+  shift 2
+  local log
+  log=$(mktemp)
+  set +e
+  ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
+  local total fails
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  fails=$(sed -E 's/.*tests passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+  if [ -z "$line" ]; then total=0; fails=1; fi
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+  summary+=("$name: $((total - fails)) passed, $fails failed")
+  rm -f "$log"
+  [ "$rc" -eq 0 ] || [ "$fails" -gt 0 ] || failed=$((failed + 1))
+}
+
+echo "== 1/3: build with GCC, ASan + UBSan, warnings as errors"
+cmake -S . -B build/ci-main -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON \
+  -DTARVIK_SANITIZE=address,undefined >/dev/null
+ninja -C build/ci-main -j"$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+run_ctest "gcc+asan+ubsan" build/ci-main
+
+echo "== 2/3: the core under ThreadSanitizer"
+cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON \
+  -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF -DTARVIK_SANITIZE=thread >/dev/null
+ninja -C build/ci-tsan -j"$jobs"
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} run_ctest "tsan" build/ci-tsan
+
+echo "== 3/3: libFuzzer targets, ${fuzz_seconds}s each"
+CC=clang CXX=clang++ cmake -S . -B build/ci-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVIK_WERROR=ON -DTARVIK_WITH_UI=OFF -DTARVIK_FUZZ=ON -DTARVIK_SANITIZE=address,undefined >/dev/null
+ninja -C build/ci-fuzz -j"$jobs"
+fuzz_pass=0
+fuzz_fail=0
+for fz in build/ci-fuzz/fuzz/fuzz_*; do
+  [ -x "$fz" ] || continue
+  name=$(basename "$fz")
+  corpus=$(mktemp -d)
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+  if "$fz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+      "$corpus" "${seeds[@]}" >"$corpus.log" 2>&1; then
+    echo "fuzz $name: ok ($(grep -Eo 'stat::number_of_executed_units: [0-9]+|#[0-9]+ *DONE' "$corpus.log" | tail -1))"
+    fuzz_pass=$((fuzz_pass + 1))
+  else
+    echo "fuzz $name: FAILED"; tail -40 "$corpus.log"
+    fuzz_fail=$((fuzz_fail + 1))
+  fi
+  rm -rf "$corpus" "$corpus.log"
+done
+passed=$((passed + fuzz_pass))
+failed=$((failed + fuzz_fail))
+summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed")
+
+echo
+printf '%s\n' "${summary[@]}"
+echo "Summary: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
