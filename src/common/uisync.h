@@ -27,6 +27,9 @@ class UiSync {
   // workers hand over meanwhile. Sleeps between checks, never spins.
   virtual void WaitServicing(const std::function<bool()>& done) = 0;
   virtual bool OnUiThread() const = 0;
+  // Wakes a WaitServicing to check its condition again at once (for example
+  // when a worker ends).
+  virtual void Notify() = 0;
 };
 
 class UiStepQueue final : public UiSync {
@@ -41,8 +44,7 @@ class UiStepQueue final : public UiSync {
 
   // UI thread: runs the steps queued so far; returns how many ran.
   std::size_t RunPending();
-  // Wakes a WaitServicing to check its condition again at once.
-  void Notify();
+  void Notify() override;
   // Called on the handing-over thread each time a step is queued, so an event
   // loop can schedule RunPending. Set it before any worker starts.
   void SetWakeHook(std::function<void()> hook) { wakeHook_ = std::move(hook); }
