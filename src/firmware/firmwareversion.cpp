@@ -1,0 +1,173 @@
+#include "firmware/firmwareversion.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
+#include "device/familycodes.h"
+
+namespace tarvik {
+namespace {
+
+struct TypeFamily {
+  std::int32_t typeNumber;
+  std::string_view familyCode;
+};
+
+constexpr std::array<TypeFamily, 6> kTypeFamilies = {{
+    {2, "QTT1"},
+    {3, "QLT1"},
+    {5, "QZT1"},
+    {8, "QEVQ1"},
+    {9, "QHT1"},
+    {12, "QTT3"},
+}};
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// printf's "%.<digits>d": at least that many digits, the sign in front.
+std::string Padded(std::int32_t value, std::size_t digits) {
+  const std::int64_t wide = value;
+  std::string text = std::to_string(wide < 0 ? -wide : wide);
+  if (text.size() < digits) text.insert(0, digits - text.size(), '0');
+  return wide < 0 ? "-" + text : text;
+}
+
+std::vector<std::string_view> SplitAtDots(std::string_view text) {
+  std::vector<std::string_view> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = text.find('.', start);
+    if (dot == std::string_view::npos) {
+      items.push_back(text.substr(start));
+      return items;
+    }
+    items.push_back(text.substr(start, dot - start));
+    start = dot + 1;
+  }
+}
+
+// A run of dots, blanks and control characters separates two items; no item
+// is empty.
+std::vector<std::string_view> SplitFamilyItems(std::string_view text) {
+  std::vector<std::string_view> items;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == '.' || IsBlankOrControl(text[i]))) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != '.' && !IsBlankOrControl(text[i])) ++i;
+    if (i > start) items.push_back(text.substr(start, i - start));
+  }
+  return items;
+}
+
+bool IsVer(std::string_view text, std::size_t at) {
+  if (at + 3 > text.size()) return false;
+  return (text[at] | 0x20) == 'v' && (text[at + 1] | 0x20) == 'e' && (text[at + 2] | 0x20) == 'r';
+}
+
+// One left-to-right pass, like a replace-all: the result is not searched
+// again, so "VVERER" leaves "VER".
+std::string RemoveVerAnyCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (IsVer(text, i)) {
+      i += 3;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+void Cut(std::string& text) {
+  if (text.size() > kMaxVersionTextLength) text.resize(kMaxVersionTextLength);
+}
+
+void ParseNumericPart(std::string_view part, FirmwareVersion& v) {
+  const std::string digits = KeepVersionChars(part);
+  const std::vector<std::string_view> items = SplitAtDots(digits);
+  if (items.size() >= 3) {
+    v.Major = ParseInt32Or(items[0], -1);
+    v.TypeNumber = ParseInt32Or(items[1], -1);
+    v.Build = ParseInt32Or(items[2], -1);
+    for (std::size_t i = 3; i < items.size(); ++i) {
+      v.Suffix.append(items[i]);
+      v.Suffix += '.';
+    }
+  }
+  v.VersionText =
+      "VER " + Padded(v.Major, 2) + "." + Padded(v.TypeNumber, 3) + "." + Padded(v.Build, 3) + v.Suffix;
+  v.TypeCode = Padded(v.Major, 2) + "." + Padded(v.TypeNumber, 3) + ".000";
+  v.FamilyCode = std::string(FamilyCodeOfType(v.TypeNumber));
+}
+
+void ParseFamilyPart(std::string_view part, FirmwareVersion& v) {
+  std::string text(part);
+  if (Contains(text, "VER")) text = Trim(RemoveVerAnyCase(text));
+  const std::vector<std::string_view> items = SplitFamilyItems(text);
+  if (items.size() >= 3) {
+    v.FamilyCode = std::string(items[0]);
+    v.FamilyMajor = ParseInt32Or(items[1], -1);
+    v.FamilyMinor = ParseInt32Or(items[2], -1);
+  }
+  if (v.Major == -1) v.Major = 14;
+  if (v.TypeNumber == -1) v.TypeNumber = TypeOfFamilyCode(v.FamilyCode);
+  v.VersionText = "VER " + v.FamilyCode + "." + Padded(v.FamilyMajor, 3) + "." + Padded(v.FamilyMinor, 3);
+}
+
+}  // namespace
+
+bool HasFamilyCode(std::string_view text) {
+  for (std::string_view code : FamilyCodes) {
+    if (Contains(text, code)) return true;
+  }
+  return false;
+}
+
+std::string KeepVersionChars(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if ((c >= '0' && c <= '9') || c == '.') out += c;
+  }
+  return out;
+}
+
+std::string_view FamilyCodeOfType(std::int32_t typeNumber) {
+  for (const TypeFamily& row : kTypeFamilies) {
+    if (row.typeNumber == typeNumber) return row.familyCode;
+  }
+  return {};
+}
+
+std::int32_t TypeOfFamilyCode(std::string_view familyCode) {
+  for (const TypeFamily& row : kTypeFamilies) {
+    if (row.familyCode == familyCode) return row.typeNumber;
+  }
+  return -1;
+}
+
+FirmwareVersion ParseVersion(std::string_view text) {
+  FirmwareVersion v;
+  std::string_view numeric;
+  std::string_view family;
+  if (const std::size_t semicolon = text.find(';'); semicolon != std::string_view::npos) {
+    numeric = text.substr(0, semicolon + 1);
+    family = text.substr(semicolon + 1);
+  } else if (HasFamilyCode(text)) {
+    family = text;
+  } else {
+    numeric = text;
+  }
+  if (!numeric.empty()) ParseNumericPart(numeric, v);
+  if (!family.empty()) ParseFamilyPart(family, v);
+  Cut(v.VersionText);
+  Cut(v.TypeCode);
+  Cut(v.Suffix);
+  Cut(v.FamilyCode);
+  return v;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,100 @@
+#include "firmware/selection.h"
+
+#include "common/text.h"
+
+namespace tarvik {
+namespace {
+
+template <typename T>
+const T* At(const std::vector<T>& items, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= items.size()) return nullptr;
+  return &items[static_cast<std::size_t>(index)];
+}
+
+std::string Padded3(std::int32_t value) {
+  const std::int64_t wide = value;
+  std::string text = std::to_string(wide < 0 ? -wide : wide);
+  if (text.size() < 3) text.insert(0, 3 - text.size(), '0');
+  return wide < 0 ? "-" + text : text;
+}
+
+}  // namespace
+
+bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
+  const FirmwareVersion v = ParseVersion(versionText);
+  for (const DeviceType& type : catalogue.DeviceTypes()) {
+    if (type.Version.Major == v.Major && type.Version.TypeNumber == v.TypeNumber) {
+      notRelease = !type.Version.Suffix.empty();
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex) {
+  const DeviceType* type = At(catalogue.DeviceTypes(), typeIndex);
+  return type != nullptr ? type->Version.VersionText : std::string();
+}
+
+std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,
+                                              std::string_view versionText) {
+  const FirmwareVersion v = ParseVersion(versionText);
+  std::vector<ImageChoice> choices;
+  const std::vector<FirmwareVersion>& images = catalogue.FirmwareImages();
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const FirmwareVersion& image = images[i];
+    if (image.Major != v.Major || image.TypeNumber != v.TypeNumber) continue;
+    std::string text = image.VersionText;
+    if (text.empty()) {
+      text = "VER " + image.FamilyCode + "." + Padded3(image.FamilyMajor) + "." + Padded3(image.FamilyMinor);
+    }
+    choices.push_back({std::move(text), static_cast<int>(i)});
+  }
+  return choices;
+}
+
+std::vector<std::string> ListImageVersions(const FirmwareCatalogue& catalogue) {
+  std::vector<std::string> lines;
+  lines.reserve(catalogue.FirmwareImages().size());
+  for (const FirmwareVersion& image : catalogue.FirmwareImages()) lines.push_back(image.VersionText);
+  return lines;
+}
+
+std::string TypeNameForImage(const FirmwareCatalogue& catalogue, int imageIndex) {
+  const FirmwareVersion* image = At(catalogue.FirmwareImages(), imageIndex);
+  std::string name;
+  if (image == nullptr || image->TypeCode.empty()) return name;
+  for (const DeviceType& type : catalogue.DeviceTypes()) {
+    if (Contains(type.Version.VersionText, image->TypeCode)) name = type.DisplayName;
+  }
+  return name;
+}
+
+std::vector<std::string> DeviceTypeNames(const FirmwareCatalogue& catalogue) {
+  std::vector<std::string> names;
+  names.reserve(catalogue.DeviceTypes().size());
+  for (const DeviceType& type : catalogue.DeviceTypes()) names.push_back(type.DisplayName);
+  return names;
+}
+
+std::string CurrentVersionLabelText() { return Utf8ToCp1251("Текущая версия прошивки :"); }
+
+ReflashSelection SelectImage(const FirmwareCatalogue& catalogue, int imageIndex,
+                             const std::optional<std::string>& versionLine, bool versionGroupHidden) {
+  const FirmwareVersion* image = At(catalogue.FirmwareImages(), imageIndex);
+  ReflashSelection s;
+  s.NamesVisible = versionGroupHidden;
+  s.OldName = versionLine;
+  s.SelectedImage = imageIndex;
+  s.Caption = TypeNameForImage(catalogue, imageIndex);
+  s.CurrentVersionLabel = CurrentVersionLabelText();
+  s.HideDevicePictures = true;
+  if (image != nullptr) s.NewName = image->VersionText;
+  if (versionLine && Contains(AsciiUpper(*versionLine), "BOOT")) {
+    s.OldName = "VER " + (image != nullptr ? image->TypeCode : std::string());
+  }
+  s.ProgressComplete = 0;
+  return s;
+}
+
+}  // namespace tarvik

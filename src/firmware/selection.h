@@ -1,0 +1,74 @@
+#pragma once
+// Catalogue questions besides the update rules: is a version a known device
+// type, which images belong to its type, what images and types are called,
+// and what the reflash window shows once an image is chosen. All texts are
+// Windows-1251.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/catalogue.h"
+
+namespace tarvik {
+
+// Supported when a device type has the version's major and type number;
+// notRelease then tells whether that type carries a suffix. Without a match
+// notRelease is left as it was.
+bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease);
+
+// The VersionText of the device type; empty for an index outside the list.
+std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex);
+
+struct ImageChoice {
+  std::string Text;  // the image's version text
+  int ImageIndex;    // into FirmwareImages and ImageLines
+
+  bool operator==(const ImageChoice&) const = default;
+};
+
+// The images of the version's major and type, numeric and family images
+// together, in catalogue order: the lines of the preferred-firmware list.
+std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,
+                                              std::string_view versionText);
+
+// The version text of every image in catalogue order.
+std::vector<std::string> ListImageVersions(const FirmwareCatalogue& catalogue);
+
+// The display name of the last device type whose VersionText contains the
+// image's TypeCode; empty when none does (every family image) or the index is
+// outside the list.
+std::string TypeNameForImage(const FirmwareCatalogue& catalogue, int imageIndex);
+
+// The display names of all device types in catalogue order: the lines of the
+// device-type choice.
+std::vector<std::string> DeviceTypeNames(const FirmwareCatalogue& catalogue);
+
+// "Текущая версия прошивки :" (the blank before the colon belongs to it).
+std::string CurrentVersionLabelText();
+
+// What the reflash window shows after an image has been chosen for flashing.
+struct ReflashSelection {
+  int SelectedImage = 0;
+  // lbOldName and lbNewName are visible exactly when the version-choice
+  // group is hidden.
+  bool NamesVisible = false;
+  // lbOldName; empty optional: the label keeps its text (no controller).
+  std::optional<std::string> OldName;
+  std::string NewName;              // lbNewName: the image's version text
+  std::string Caption;              // the window caption: TypeNameForImage
+  std::string CurrentVersionLabel;  // Label2
+  bool HideDevicePictures = true;   // the main window's n001, N002, N003, N010
+  int ProgressComplete = 0;         // RzProgressBar1 parts complete
+
+  bool operator==(const ReflashSelection&) const = default;
+};
+
+// versionLine is the controller's VersionLine, or empty optional when the
+// main window has no controller. A line that still holds the bootloader
+// banner ("BOOT" in any letter case) is shown as "VER " + the image's
+// TypeCode. An index outside the catalogue gives empty image texts.
+ReflashSelection SelectImage(const FirmwareCatalogue& catalogue, int imageIndex,
+                             const std::optional<std::string>& versionLine, bool versionGroupHidden);
+
+}  // namespace tarvik

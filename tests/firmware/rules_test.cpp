@@ -1,0 +1,189 @@
+#include "firmware/rules.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "shippedcatalogue.h"
+
+namespace tarvik {
+namespace {
+
+using test::ShippedCatalogue;
+
+class RulesFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tarvik-rules-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    path_ = UpdateRulesPath(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  void Write(const std::string& text) {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  void WriteRule(const std::string& key, const std::string& value) {
+    Write("[UpdateRules]\r\n" + key + "=" + value + "\r\n");
+  }
+
+  std::filesystem::path dir_;
+  std::filesystem::path path_;
+};
+
+TEST_F(RulesFile, LivesInTheProgramDirectory) { EXPECT_EQ(path_, dir_ / "update.ini"); }
+
+struct RuleCase {
+  const char* value;    // under the key of the version's type code
+  const char* version;  // the device's version line
+  bool hasRule;
+  int image;  // 0-based index, -1 for none
+};
+
+// Image indexes of the shipped catalogue used below: 5 = 14.003.037, 6 = 14.003.039,
+// 1 = 14.002.028, 2 and 3 = the two QTT1 family images of type 2.
+const RuleCase kRuleCases[] = {
+    {"0..36,38->39", "VER 14.003.020", true, 6},
+    {"0..36,38->39", "VER 14.003.038", true, 6},
+    {"0..36,38->39", "VER 14.003.036", true, 6},
+    {"0..36,38->39", "VER 14.003.037", true, -1},
+    {"0..36->37;38->39", "VER 14.003.038", true, 6},
+    {"0..36->37;38->39", "VER 14.003.000", true, 5},
+    // The build already being the target does not matter.
+    {"0..39->39", "VER 14.003.039", true, 6},
+    // Blanks and tabs anywhere, one trailing ";".
+    {" 0 .. 36 ,\t38 - > 39 ; ", "VER 14.003.038", true, 6},
+    {" 0 .. 36 ,\t38 -> 3 9 ; ", "VER 14.003.038", true, 6},
+    {"\t0..36->37 ;\t", "VER 14.003.010", true, 5},
+    // Empty rules never apply; the next one is tried.
+    {";;0..36->37", "VER 14.003.005", true, 5},
+    {"0..36->37;;", "VER 14.003.005", true, 5},
+    {";", "VER 14.003.005", true, -1},
+    // A reversed range stands for nothing; a rule of reversed ranges only fails.
+    {"36..0->37", "VER 14.003.005", true, -1},
+    {"36..0->37", "VER 14.003.000", true, -1},
+    {"36..0,5->37", "VER 14.003.005", true, 5},
+    {"5..5->37", "VER 14.003.005", true, 5},
+    // Target 0, or a target that is no number, makes the rule inapplicable.
+    {"0..36->0;0..36->37", "VER 14.003.005", true, 5},
+    {"0..36->x", "VER 14.003.005", true, -1},
+    {"0..36->37->39", "VER 14.003.005", true, -1},
+    {"0..36->", "VER 14.003.005", true, -1},
+    // A target without an image of the type fails, and the next rule is tried.
+    {"0..36->38;0..36->39", "VER 14.003.005", true, 6},
+    {"0..36->28", "VER 14.003.005", true, -1},
+    // Negative builds: "VER 14.003." has an unreadable, -1, build.
+    {"-5..-1->39", "VER 14.003.", true, 6},
+    {"-1->39", "VER 14.003.", true, 6},
+    {"-5..-2->39", "VER 14.003.", true, -1},
+    // Builds that are no integers count as 0, an empty item too.
+    {"abc->39", "VER 14.003.000", true, 6},
+    {"abc->39", "VER 14.003.001", true, -1},
+    {"x..3->39", "VER 14.003.002", true, 6},
+    {"1..x->39", "VER 14.003.000", true, -1},
+    {"->39", "VER 14.003.000", true, 6},
+    {"5,->39", "VER 14.003.000", true, 6},
+    {"5=39", "VER 14.003.005", true, -1},
+    // Numbers beyond 32 bits are no integers.
+    {"0..99999999999->39", "VER 14.003.000", true, 6},
+    {"0..99999999999->39", "VER 14.003.005", true, -1},
+    {"99999999999->39", "VER 14.003.000", true, 6},
+    {"0..36->4294967335", "VER 14.003.005", true, -1},
+    // A range of two billion builds is tested, never expanded.
+    {"0..2000000000->39", "VER 14.003.038", true, 6},
+    {"-2147483648..2147483647->37", "VER 14.003.999", true, 5},
+    // NORULE written out is no rule; in any other spelling, or empty, it is a rule that yields nothing.
+    {"NORULE", "VER 14.003.005", false, -1},
+    {"norule", "VER 14.003.005", true, -1},
+    {"", "VER 14.003.005", true, -1},
+    // Family images have build -1 and are reached by the target -1; of two equal ones the later wins.
+    {"20->-1", "VER 14.002.020", true, 3},
+    {"20->28", "VER 14.002.020", true, 1},
+    // A device found in its bootloader stands as build 0 of its type.
+    {"0->37", "VER 14.003.000", true, 5},
+};
+
+TEST_F(RulesFile, Grammar) {
+  for (const RuleCase& c : kRuleCases) {
+    SCOPED_TRACE(std::string("value '") + c.value + "', version " + c.version);
+    WriteRule(ParseVersion(c.version).TypeCode, c.value);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HasUpdateRule(path_, c.version), c.hasRule);
+    EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, c.version), c.image);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  }
+}
+
+TEST_F(RulesFile, OtherTypesAndFamilyVersionsHaveNoRule) {
+  WriteRule("14.003.000", "0..36->37");
+  for (const char* version :
+       {"VER 14.002.020", "VER 14.001.000", "VER QLT1.001.001", "QLT1.001.001", "garbage"}) {
+    SCOPED_TRACE(version);
+    EXPECT_FALSE(HasUpdateRule(path_, version));
+    EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, version), -1);
+  }
+}
+
+TEST_F(RulesFile, NoFileMeansNoRules) {
+  ASSERT_FALSE(std::filesystem::exists(path_));
+  for (const char* version : {"VER 14.003.020", "VER 14.002.000", "VER 14.010.001", "QTT1.001.001"}) {
+    EXPECT_FALSE(HasUpdateRule(path_, version)) << version;
+    EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, version), -1) << version;
+  }
+}
+
+TEST_F(RulesFile, SectionAndKeyMatchWithoutRegardToCase) {
+  Write("[updaterules]\r\n14.003.000 = 0..36->37\r\n");
+  EXPECT_TRUE(HasUpdateRule(path_, "VER 14.003.001"));
+  EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, "VER 14.003.001"), 5);
+  Write("[Other]\r\n14.003.000=0..36->37\r\n");
+  EXPECT_FALSE(HasUpdateRule(path_, "VER 14.003.001"));
+}
+
+TEST_F(RulesFile, IsReadAnewForEveryQuestion) {
+  WriteRule("14.003.000", "0..36->37");
+  EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, "VER 14.003.001"), 5);
+  WriteRule("14.003.000", "0..36->39");
+  EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, "VER 14.003.001"), 6);
+  std::filesystem::remove(path_);
+  EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, "VER 14.003.001"), -1);
+  EXPECT_FALSE(HasUpdateRule(path_, "VER 14.003.001"));
+}
+
+TEST(SplitRules, Table) {
+  const struct {
+    const char* value;
+    std::vector<std::string> rules;
+  } cases[] = {
+      {"", {}},
+      {" \t\r\n", {}},
+      {"a", {"a"}},
+      {" a ; b ;", {"a", "b"}},
+      {"a;;", {"a", ""}},
+      {";;", {"", ""}},
+      {"\t1 ..\t2 -> 3 ", {"1..2->3"}},
+      {"1->2;3 4->5", {"1->2", "34->5"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitRules(c.value), c.rules) << "'" << c.value << "'";
+}
+
+TEST(ApplyRule, LeavesTheIndexAloneWhenItFails) {
+  const FirmwareVersion v = ParseVersion("VER 14.003.005");
+  int index = 17;
+  EXPECT_FALSE(ApplyRule(ShippedCatalogue(), "6..9->37", v, index));
+  EXPECT_FALSE(ApplyRule(ShippedCatalogue(), "0..9->38", v, index));
+  EXPECT_EQ(index, 17);
+  EXPECT_TRUE(ApplyRule(ShippedCatalogue(), "0..9->37", v, index));
+  EXPECT_EQ(index, 5);
+}
+
+}  // namespace
+}  // namespace tarvik
