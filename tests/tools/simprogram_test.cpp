@@ -1,0 +1,290 @@
+// The tarvik-sim program and its command line.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "simulator/simoptions.h"
+#include "tools/simwire.h"
+
+extern char** environ;
+
+namespace tarvik::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using simtest::GroupData;
+using simtest::Wire;
+using simtest::WireWrite;
+
+TEST(SimFaultSpec, Parses) {
+  struct Case {
+    const char* spec;
+    FaultKind kind;
+    const char* command;
+    std::uint32_t nth;
+    std::uint32_t delayMs;
+  };
+  const Case cases[] = {
+      {"silence", FaultKind::Silence, "", 0, 0},        {"silence@un", FaultKind::Silence, "un", 0, 0},
+      {"garbage@v#2", FaultKind::Garbage, "v", 2, 0},   {"no-ok@W", FaultKind::NoOk, "W", 0, 0},
+      {"wrong-echo#3", FaultKind::WrongEcho, "", 3, 0}, {"slow=300@v", FaultKind::Slow, "v", 0, 300},
+      {"slow#4=25", FaultKind::Slow, "", 4, 25},        {"no-carrier@W#2", FaultKind::NoCarrier, "W", 2, 0},
+      {"hangup#5", FaultKind::HangUp, "", 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec);
+    Fault fault;
+    std::string error;
+    ASSERT_TRUE(ParseFault(c.spec, fault, error)) << error;
+    EXPECT_EQ(fault.kind, c.kind);
+    EXPECT_EQ(fault.command, c.command);
+    EXPECT_EQ(fault.nth, c.nth);
+    EXPECT_EQ(fault.delayMs, c.delayMs);
+    EXPECT_EQ(std::string(c.spec).rfind(FaultKindName(fault.kind), 0), 0u);
+  }
+}
+
+TEST(SimFaultSpec, RejectsNonsense) {
+  for (const char* spec : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
+                           "garbage=10", "hangup#-1", "Silence"}) {
+    SCOPED_TRACE(spec);
+    Fault fault;
+    std::string error;
+    EXPECT_FALSE(ParseFault(spec, fault, error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(SimCommandLine, ReadsEveryFlag) {
+  ProgramOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"--version-reply",
+                                "QTT1.001.002",
+                                "--banner",
+                                "BootLdr X",
+                                "--unit-name",
+                                "QLT1",
+                                "--bootloader",
+                                "--staged",
+                                "--no-require-bootloader",
+                                "--erase-ms",
+                                "150",
+                                "--unpaced",
+                                "--seed",
+                                "7",
+                                "--link",
+                                "/tmp/ttyV9",
+                                "--report",
+                                "r.json",
+                                "--image-out",
+                                "i.txt",
+                                "--exit-after-last",
+                                "--fault",
+                                "silence@un",
+                                "--fault",
+                                "hangup#4"},
+                               options, error))
+      << error;
+  const SimOptions& sim = options.sim;
+  EXPECT_EQ(sim.version, "QTT1.001.002");
+  EXPECT_EQ(sim.banner, "BootLdr X");
+  EXPECT_EQ(sim.unitName, "QLT1");
+  EXPECT_TRUE(sim.startInBootloader);
+  EXPECT_TRUE(sim.staged);
+  EXPECT_FALSE(sim.requireBootloader);
+  EXPECT_EQ(sim.eraseMs, 150u);
+  EXPECT_TRUE(sim.unpaced);
+  EXPECT_EQ(sim.seed, 7u);
+  EXPECT_EQ(sim.linkPath, "/tmp/ttyV9");
+  EXPECT_EQ(options.reportPath, "r.json");
+  EXPECT_EQ(options.imageOutPath, "i.txt");
+  EXPECT_TRUE(sim.exitAfterLast);
+  ASSERT_EQ(sim.faults.size(), 2u);
+  EXPECT_EQ(sim.faults[1].kind, FaultKind::HangUp);
+  EXPECT_EQ(sim.faults[1].nth, 4u);
+  EXPECT_FALSE(options.help);
+}
+
+TEST(SimCommandLine, RejectsBadFlags) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"}, {"--link"}, {"--erase-ms", "soon"}, {"--erase-ms"}, {"--fault", "loud"}, {"--seed", "-1"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args.front());
+    ProgramOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine(args, options, error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+// One run of the program with its standard output on a pipe.
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args) {
+    args.insert(args.begin(), TARVIK_SIM_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    out_ = out[0];
+  }
+  ~Program() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+
+  // Standard output up to a line end, or what came within timeoutMs.
+  std::string Line(int timeoutMs = 3000) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd pfd{out_, POLLIN, 0};
+      if (::poll(&pfd, 1, 20) <= 0) continue;
+      char c;
+      if (::read(out_, &c, 1) != 1) break;
+      if (c == '\n') break;
+      line += c;
+    }
+    return line;
+  }
+
+  // The exit status, or -1 if it did not end within timeoutMs.
+  int Wait(int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  void Signal(int signal) { ::kill(pid_, signal); }
+  std::string Rest() {
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out_, buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class SimProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tarvik-sim-prog-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+TEST_F(SimProgramTest, PublishesThePortAndWritesItsResultsOnSignal) {
+  const fs::path link = dir_ / "ttyV0";
+  const fs::path report = dir_ / "report.json";
+  const fs::path image = dir_ / "image.txt";
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    Program program({"--unpaced", "--bootloader", "--erase-ms", "0", "--link", link.string(), "--report",
+                     report.string(), "--image-out", image.string()});
+    const std::string port = program.Line();
+    ASSERT_EQ(port.rfind("PORT /dev/pts/", 0), 0u) << port;
+    EXPECT_EQ(program.Line(), "LINK " + link.string());
+    EXPECT_EQ(fs::read_symlink(link).string(), port.substr(5));
+    {
+      Wire wire(link.string());
+      EXPECT_EQ(wire.Exchange("+v\r").text, "BootLdr v1.0\r\nOK\r\n");
+      EXPECT_EQ(wire.Exchange("+BE\r").text, "OK\r\n");
+      EXPECT_EQ(wire.Exchange(WireWrite(0, GroupData(0, 4))).text, "000\r\nOK\r\n");
+    }
+    program.Signal(signal);
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    const std::string json = ReadFile(report);
+    EXPECT_NE(json.find("\"commands\": [\"v\", \"BE\", \"W0000\"]"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"complete\": true"), std::string::npos) << json;
+    EXPECT_EQ(ReadFile(image), "0000:" + GroupData(0, 4) + "\n");
+  }
+}
+
+TEST_F(SimProgramTest, EndsByItself) {
+  const fs::path report = dir_ / "report.json";
+  struct Case {
+    const char* name;
+    std::vector<std::string> flags;
+    const char* reportPart;
+  };
+  const Case cases[] = {
+      {"after the first group", {"--exit-after-last"}, "\"exitedAfterLast\": true"},
+      {"on a hang-up", {"--fault", "hangup@W"}, "\"hungUp\": true"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--unpaced", "--bootloader", "--erase-ms",
+                                     "0",         "--report",     report.string()};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    Program program(args);
+    const std::string port = program.Line();
+    ASSERT_EQ(port.rfind("PORT ", 0), 0u) << port;
+    Wire wire(port.substr(5));
+    EXPECT_EQ(wire.Exchange("+BE\r").text, "OK\r\n");
+    EXPECT_EQ(wire.Exchange(WireWrite(0, GroupData(0, 4))).text, "000\r\nOK\r\n");
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_NE(ReadFile(report).find(c.reportPart), std::string::npos);
+  }
+}
+
+TEST_F(SimProgramTest, HelpAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  for (const Case& c :
+       {Case{{"--help"}, 0}, Case{{"--bogus"}, 2}, Case{{"--link", (dir_ / "no/such/dir").string()}, 1}}) {
+    SCOPED_TRACE(c.args.front());
+    Program program(c.args);
+    EXPECT_EQ(program.Wait(), c.status);
+    const std::string out = program.Rest();
+    if (c.status == 0) {
+      EXPECT_NE(out.find("--fault KIND[@CMD][#N][=MS]"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(out.find("PORT"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::sim

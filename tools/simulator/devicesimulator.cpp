@@ -1,0 +1,546 @@
+#include "simulator/devicesimulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarvik::sim {
+namespace {
+
+// 19200 bit/s with a start bit, 8 data bits and a stop bit.
+constexpr double kByteMicros = 10.0 * 1'000'000.0 / 19200.0;
+// Bytes written together when pacing: about 2 ms of wire time.
+constexpr std::size_t kPaceChunk = 4;
+// A line longer than this is noise, not a command (a full write is 137).
+constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxRecordedName = 40;
+
+const char kOk[] = "OK\r\n";
+const char kError[] = "ERROR\r\n";
+const char kCheckError[] = "ERR CHECK\r\n";
+const char kLineEnd[] = "\r\nOK\r\n";
+
+bool IsUpperHex(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+  });
+}
+
+std::string Hex4(unsigned value) {
+  char text[5];
+  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+  return text;
+}
+
+std::string Capped(const std::string& name) { return name.substr(0, kMaxRecordedName); }
+
+std::string ModeName(bool staged, bool bootloader) {
+  if (staged) return "staged";
+  return bootloader ? "bootloader" : "firmware";
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+struct FaultKindText {
+  FaultKind kind;
+  const char* name;
+};
+
+constexpr FaultKindText kFaultKinds[] = {
+    {FaultKind::Silence, "silence"}, {FaultKind::Garbage, "garbage"},
+    {FaultKind::NoOk, "no-ok"},      {FaultKind::WrongEcho, "wrong-echo"},
+    {FaultKind::Slow, "slow"},       {FaultKind::NoCarrier, "no-carrier"},
+    {FaultKind::HangUp, "hangup"},
+};
+
+bool ParseCount(const std::string& text, std::uint32_t& value) {
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  value = static_cast<std::uint32_t>(std::stoul(text));
+  return true;
+}
+
+}  // namespace
+
+const char* FaultKindName(FaultKind kind) {
+  for (const auto& entry : kFaultKinds) {
+    if (entry.kind == kind) return entry.name;
+  }
+  return "?";
+}
+
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
+  const auto end = spec.find_first_of("@#=");
+  const std::string kindText = spec.substr(0, end);
+  const auto* found = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
+                                   [&](const FaultKindText& entry) { return kindText == entry.name; });
+  if (found == std::end(kFaultKinds)) {
+    error = "unknown fault kind \"" + kindText + "\"";
+    return false;
+  }
+  Fault result;
+  result.kind = found->kind;
+  bool haveDelay = false;
+  std::size_t pos = end;
+  while (pos != std::string::npos) {
+    const char mark = spec[pos];
+    const auto next = spec.find_first_of("@#=", pos + 1);
+    const std::string value = spec.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+    if (mark == '@') {
+      if (value.empty()) {
+        error = "empty command name in \"" + spec + "\"";
+        return false;
+      }
+      result.command = value;
+    } else if (mark == '#') {
+      if (!ParseCount(value, result.nth) || result.nth == 0) {
+        error = "bad count in \"" + spec + "\" (want #1, #2, ...)";
+        return false;
+      }
+    } else if (!ParseCount(value, result.delayMs)) {
+      error = "bad delay in \"" + spec + "\" (want =MS)";
+      return false;
+    } else {
+      haveDelay = true;
+    }
+    pos = next;
+  }
+  if (result.kind == FaultKind::Slow && !haveDelay) {
+    error = "slow needs a delay, e.g. slow=300";
+    return false;
+  }
+  if (result.kind != FaultKind::Slow && haveDelay) {
+    error = "only slow takes a delay";
+    return false;
+  }
+  fault = result;
+  return true;
+}
+
+DeviceSimulator::DeviceSimulator(SimOptions options)
+    : options_(std::move(options)),
+      clock_(options_.clock != nullptr ? *options_.clock : SystemClock()),
+      faultCounts_(options_.faults.size(), 0),
+      random_(options_.seed) {
+  bootloader_ = options_.startInBootloader;
+  report_.mode = ModeName(options_.staged, bootloader_);
+}
+
+DeviceSimulator::~DeviceSimulator() { Stop(); }
+
+bool DeviceSimulator::Start() {
+  if (thread_.joinable() || master_ >= 0) {
+    error_ = "already started";
+    return false;
+  }
+  auto fail = [this](const std::string& what) {
+    error_ = what + ": " + std::strerror(errno);
+    CloseAll();
+    return false;
+  };
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) return fail("posix_openpt");
+  if (::grantpt(master_) != 0) return fail("grantpt");
+  if (::unlockpt(master_) != 0) return fail("unlockpt");
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) return fail("ptsname_r");
+  slavePath_ = name;
+  if (::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) return fail("fcntl");
+
+  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) return fail("open " + slavePath_);
+  termios raw{};
+  if (::tcgetattr(slave_, &raw) != 0) return fail("tcgetattr");
+  ::cfmakeraw(&raw);
+  ::cfsetispeed(&raw, B19200);
+  ::cfsetospeed(&raw, B19200);
+  if (::tcsetattr(slave_, TCSANOW, &raw) != 0) return fail("tcsetattr");
+
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe2");
+  wakeRead_ = wake[0];
+  wakeWrite_ = wake[1];
+
+  if (!options_.linkPath.empty()) {
+    struct stat st {};
+    if (::lstat(options_.linkPath.c_str(), &st) == 0) {
+      // A link left behind by an earlier run that was killed is replaced.
+      if (!S_ISLNK(st.st_mode)) {
+        errno = EEXIST;
+        return fail(options_.linkPath + " exists and is not a link");
+      }
+      ::unlink(options_.linkPath.c_str());
+    }
+    if (::symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0)
+      return fail("symlink " + options_.linkPath);
+    linkMade_ = true;
+  }
+
+  stop_ = false;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void DeviceSimulator::Stop() {
+  if (thread_.joinable()) {
+    stop_ = true;
+    if (wakeWrite_ >= 0) {
+      [[maybe_unused]] auto written = ::write(wakeWrite_, "x", 1);
+    }
+    thread_.join();
+  }
+  CloseAll();
+}
+
+void DeviceSimulator::CloseAll() {
+  CloseFd(master_);
+  CloseFd(slave_);
+  CloseFd(wakeRead_);
+  CloseFd(wakeWrite_);
+  if (linkMade_) {
+    // Only our own link goes: another run may have taken the name meanwhile.
+    char target[256];
+    const auto size = ::readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+    if (size > 0 && std::string(target, static_cast<std::size_t>(size)) == slavePath_) {
+      ::unlink(options_.linkPath.c_str());
+    }
+    linkMade_ = false;
+  }
+}
+
+SimReport DeviceSimulator::Report() const {
+  std::lock_guard lock(mutex_);
+  SimReport copy = report_;
+  Summarise(copy, options_.staged);
+  return copy;
+}
+
+bool DeviceSimulator::WaitUntil(const std::function<bool(const SimReport&)>& done,
+                                std::uint32_t timeoutMs) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    SimReport copy = report_;
+    Summarise(copy, options_.staged);
+    return done(copy);
+  });
+}
+
+bool DeviceSimulator::WaitFinished(std::uint32_t timeoutMs) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_.load(); });
+}
+
+void DeviceSimulator::Record(const std::function<void(SimReport&)>& change) {
+  {
+    std::lock_guard lock(mutex_);
+    change(report_);
+  }
+  changed_.notify_all();
+}
+
+void DeviceSimulator::Run() {
+  std::string line;
+  char buffer[512];
+  while (!stop_ && !finished_) {
+    pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) break;
+    if ((fds[0].revents & POLLIN) == 0) {
+      // Nothing to read yet the master is flagged: do not spin on it.
+      ::poll(&fds[1], 1, 20);
+      continue;
+    }
+    const auto count = ::read(master_, buffer, sizeof buffer);
+    if (count <= 0) continue;
+    for (ssize_t i = 0; i < count && !stop_ && !finished_; ++i) {
+      const char c = buffer[i];
+      if (c == '\r' || c == '\n') {
+        // The port search ends its probe with CR LF; the LF makes an empty line.
+        if (!line.empty()) HandleLine(line);
+        line.clear();
+      } else if (line.size() < kMaxLine) {
+        line += c;
+      }
+    }
+  }
+}
+
+void DeviceSimulator::HandleLine(const std::string& line) {
+  const auto plus = line.rfind('+');
+  if (plus == std::string::npos) {
+    Record([&](SimReport& r) { r.strayBytes += static_cast<std::uint32_t>(line.size()); });
+    return;
+  }
+  if (plus > 0) Record([&](SimReport& r) { r.strayBytes += static_cast<std::uint32_t>(plus); });
+  const Answer answer = Process(line.substr(plus + 1));
+  if (stop_) return;
+
+  bool silence = false, garbage = false, noOk = false, wrongEcho = false, noCarrier = false, hangUp = false;
+  std::uint32_t delay = 0;
+  std::uint32_t applied = 0;
+  for (std::size_t i = 0; i < options_.faults.size(); ++i) {
+    const Fault& fault = options_.faults[i];
+    std::string command = fault.command;
+    if (fault.kind == FaultKind::WrongEcho && command.empty()) command = "W";
+    if (!command.empty() && command != answer.key) continue;
+    ++faultCounts_[i];
+    if (fault.nth != 0 && faultCounts_[i] != fault.nth) continue;
+    switch (fault.kind) {
+      case FaultKind::Silence:
+        silence = true;
+        break;
+      case FaultKind::Garbage:
+        garbage = true;
+        break;
+      case FaultKind::NoOk:
+        noOk = true;
+        break;
+      case FaultKind::WrongEcho:
+        // Only a stored write has an echo to spoil.
+        if (answer.block.empty()) continue;
+        wrongEcho = true;
+        break;
+      case FaultKind::Slow:
+        delay += fault.delayMs;
+        break;
+      case FaultKind::NoCarrier:
+        noCarrier = true;
+        break;
+      case FaultKind::HangUp:
+        hangUp = true;
+        break;
+    }
+    ++applied;
+  }
+
+  std::string text = answer.text;
+  if (wrongEcho) {
+    const std::string other = Hex4(static_cast<unsigned>(std::stoul(answer.block, nullptr, 16)) + 4);
+    text = (options_.staged ? other : other.substr(1)) + kLineEnd;
+  }
+  if (noOk) {
+    for (const std::string word : {"OK\r\n", "OK"}) {
+      for (auto at = text.find(word); at != std::string::npos; at = text.find(word))
+        text.erase(at, word.size());
+    }
+  }
+  if (garbage) text = Garbage();
+  if (noCarrier) text = "NO CARRIER\r\n";
+  if (silence) text.clear();
+  if (applied > 0) Record([&](SimReport& r) { r.faultsApplied += applied; });
+  if (delay > 0) Wait(delay);
+  if (stop_) return;
+  Send(text);
+
+  if (hangUp) {
+    // An answer already on its way still reaches the tool, as on a real line.
+    if (!text.empty()) {
+      DrainThenClose();
+    } else {
+      CloseFd(master_);
+      CloseFd(slave_);
+    }
+    Record([this](SimReport& r) {
+      r.hungUp = true;
+      finished_ = true;
+    });
+  } else if (options_.exitAfterLast && answer.last && applied == 0) {
+    DrainThenClose();
+    Record([this](SimReport& r) {
+      r.exitedAfterLast = true;
+      finished_ = true;
+    });
+  }
+}
+
+DeviceSimulator::Answer DeviceSimulator::Process(const std::string& name) {
+  if (name.rfind("W", 0) == 0) return ProcessWrite(name);
+  if (name.rfind("EE", 0) == 0) return ProcessCommit(name);
+
+  Answer answer;
+  answer.key = name;
+  Record([&](SimReport& r) { r.commands.push_back(Capped(name)); });
+  if (name == "v") {
+    answer.text = (bootloader_ ? options_.banner : options_.version) + kLineEnd;
+  } else if (name == "un") {
+    answer.text = "UN: " + options_.unitName + kLineEnd;
+  } else if (name == "BL") {
+    bootloader_ = true;
+    Record([&](SimReport& r) { r.mode = ModeName(options_.staged, true); });
+    answer.text = kOk;
+  } else if (name == "BE") {
+    if (options_.requireBootloader && !bootloader_ && !options_.staged) {
+      Record([](SimReport& r) { r.refused.push_back("BE"); });
+      answer.text = kError;
+    } else {
+      Wait(options_.eraseMs);
+      if (stop_) return answer;
+      Record([](SimReport& r) {
+        r.image.clear();
+        r.eraseSeen = true;
+      });
+      answer.text = kOk;
+    }
+  } else {
+    answer.text = kError;
+  }
+  return answer;
+}
+
+DeviceSimulator::Answer DeviceSimulator::ProcessWrite(const std::string& name) {
+  Answer answer;
+  answer.key = "W";
+  const std::string block = name.substr(1, 4);
+  const std::string shortName = "W" + block;
+  Record([&](SimReport& r) { r.commands.push_back(shortName); });
+
+  // "W" + four hex digits + ":" + data + ":" + two hex digits of check byte.
+  const auto second = name.rfind(':');
+  const bool shaped = name.size() >= 10 && IsUpperHex(block) && block.size() == 4 && name[5] == ':' &&
+                      second != std::string::npos && second > 6 && name.size() - second == 3;
+  const std::string data = shaped ? name.substr(6, second - 6) : std::string();
+  const int sent = shaped ? XorOfHexBytes(name.substr(second + 1)) : -1;
+  const int actual = XorOfHexBytes(data);
+  if (sent < 0 || actual < 0) {
+    Record([&](SimReport& r) { r.malformed.push_back(shortName); });
+    answer.text = kError;
+    return answer;
+  }
+  if (!options_.staged && options_.requireBootloader && !bootloader_) {
+    Record([&](SimReport& r) { r.refused.push_back(shortName); });
+    answer.text = kError;
+    return answer;
+  }
+  if (sent != actual) {
+    Record([&](SimReport& r) { r.checkErrors.push_back(block); });
+    answer.text = kCheckError;
+    return answer;
+  }
+  Record([&](SimReport& r) {
+    r.image[block] = data;
+    r.writes.push_back(block);
+    r.lastBlock = block;
+  });
+  answer.block = block;
+  answer.text = (options_.staged ? block : block.substr(1)) + kLineEnd;
+  answer.last = block == "0000" && !options_.staged;
+  return answer;
+}
+
+DeviceSimulator::Answer DeviceSimulator::ProcessCommit(const std::string& name) {
+  Answer answer;
+  answer.key = "EE";
+  Record([&](SimReport& r) { r.commands.push_back(Capped(name)); });
+  const std::string value = name.substr(2);
+  if (value.size() != 8 || !IsUpperHex(value)) {
+    Record([&](SimReport& r) { r.malformed.push_back(Capped(name)); });
+    answer.text = kError;
+    return answer;
+  }
+  if (!options_.staged) {
+    Record([&](SimReport& r) { r.refused.push_back(Capped(name)); });
+    answer.text = kError;
+    return answer;
+  }
+  Record([&](SimReport& r) { r.commit = value; });
+  answer.text = kOk;
+  answer.last = true;
+  return answer;
+}
+
+void DeviceSimulator::Send(const std::string& text) {
+  if (text.empty()) return;
+  if (options_.unpaced) {
+    WriteAll(text.data(), text.size());
+    return;
+  }
+  // Each byte becomes readable when its stop bit would have arrived.
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t sent = 0; sent < text.size() && !stop_;) {
+    const std::size_t chunk = std::min(kPaceChunk, text.size() - sent);
+    const auto due = start + std::chrono::microseconds(
+                                 static_cast<long long>(static_cast<double>(sent + chunk) * kByteMicros));
+    std::this_thread::sleep_until(due);
+    if (!WriteAll(text.data() + sent, chunk)) return;
+    sent += chunk;
+  }
+}
+
+bool DeviceSimulator::WriteAll(const char* data, std::size_t size) {
+  while (size > 0 && !stop_) {
+    const auto written = ::write(master_, data, size);
+    if (written > 0) {
+      data += written;
+      size -= static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EINTR) return false;
+    // The tool is not reading and the terminal's buffer is full.
+    pollfd fds[2] = {{master_, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+    ::poll(fds, 2, 20);
+  }
+  return size == 0;
+}
+
+void DeviceSimulator::Wait(std::uint32_t ms) {
+  const auto start = clock_.NowMs();
+  while (!stop_) {
+    const auto elapsed = clock_.NowMs() - start;
+    if (elapsed >= ms) break;
+    clock_.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(ms - elapsed, 10)));
+  }
+}
+
+void DeviceSimulator::DrainThenClose() {
+  // Closing the master flushes what the tool has not read yet, so wait until
+  // the last answer has left the terminal's input queue (bounded, in case the
+  // tool has stopped reading).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  while (std::chrono::steady_clock::now() < deadline && !stop_) {
+    int pending = 0;
+    if (::ioctl(slave_, FIONREAD, &pending) != 0 || pending == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  CloseFd(master_);
+  CloseFd(slave_);
+}
+
+std::string DeviceSimulator::Garbage() {
+  std::uniform_int_distribution<int> length(8, 40);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string text;
+  const int size = length(random_);
+  while (static_cast<int>(text.size()) < size) {
+    const char c = static_cast<char>(byte(random_));
+    // Nothing that could read as "ok" in any case, and no hex digit that
+    // could pass for an echo once blanks and control bytes are trimmed.
+    if (c == 'o' || c == 'O' || c == 'k' || c == 'K' || std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+      continue;
+    }
+    text += c;
+  }
+  return text;
+}
+
+}  // namespace tarvik::sim

@@ -1,0 +1,154 @@
+#pragma once
+// One simulated device on a pseudo-terminal: it answers the tool's commands
+// the way a sensor, its bootloader or a type-10 panel does, records what it
+// received and can misbehave on purpose. Runs on its own thread.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/clock.h"
+#include "simulator/simreport.h"
+
+namespace tarvik::sim {
+
+enum class FaultKind {
+  Silence,    // no answer at all
+  Garbage,    // random bytes that never spell "ok" in any case
+  NoOk,       // the usual answer with every "OK" taken out
+  WrongEcho,  // a write answered with the echo of another block number
+  Slow,       // the usual answer after delayMs
+  NoCarrier,  // "NO CARRIER" instead of the answer
+  HangUp,     // the pseudo-terminal is closed once the command was handled
+};
+
+struct Fault {
+  FaultKind kind = FaultKind::Silence;
+  // "" matches every command, "W" every write, "EE" every commit, any other
+  // text the command name exactly ("v", "un", "BL", "BE"). A wrong echo with
+  // no command given applies to the writes.
+  std::string command;
+  // 0: every matching command; n: only the n-th matching one (counted from 1).
+  std::uint32_t nth = 0;
+  // Slow only.
+  std::uint32_t delayMs = 0;
+};
+
+// Reads KIND[@CMD][#N][=MS], for example "silence@un", "wrong-echo#3",
+// "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
+// no-carrier, hangup. The parts after KIND may come in any order.
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
+const char* FaultKindName(FaultKind kind);
+
+struct SimOptions {
+  // First line of the "+v" answer outside the bootloader: a numeric line such
+  // as "VER 14.002.020" or a family line such as "QTT1.001.002".
+  std::string version = "VER 14.002.020";
+  // The "+v" answer in bootloader mode; the tool looks for "BootLdr".
+  std::string banner = "BootLdr v1.0";
+  // Model code of the "+un" answer, which reads "UN: " + code + CR LF + "OK".
+  std::string unitName = "QTT1";
+  // The device sits in its bootloader from the start.
+  bool startInBootloader = false;
+  // A type-10 device: writes are taken without "BL" and echoed with all four
+  // digits of the block number, and the commit command "EE" is accepted.
+  bool staged = false;
+  // Refuse "BE" and writes outside the bootloader (a staged device takes
+  // writes anyway), as a real device does.
+  bool requireBootloader = true;
+  // How long "BE" takes before it is answered.
+  std::uint32_t eraseMs = 2000;
+  // Answers leave at once instead of at 19200 bit/s, 10 bits a byte.
+  bool unpaced = false;
+  // A symbolic link to the slave side, made at Start and removed at Stop, so
+  // the port list can show the device under a fixed name.
+  std::string linkPath;
+  // Stop serving once block 0000 was written in bootloader mode (or, staged,
+  // once the commit was answered) with an unspoiled answer; the master side
+  // is closed after the tool has read that answer.
+  bool exitAfterLast = false;
+  std::vector<Fault> faults;
+  // Seed of the garbage bytes, so a failing run can be repeated.
+  std::uint32_t seed = 1;
+  // Erase time and slow answers are waited on this clock; the wire rate is a
+  // property of the line and always uses real time. nullptr: SystemClock().
+  Clock* clock = nullptr;
+};
+
+class DeviceSimulator {
+ public:
+  explicit DeviceSimulator(SimOptions options);
+  ~DeviceSimulator();
+  DeviceSimulator(const DeviceSimulator&) = delete;
+  DeviceSimulator& operator=(const DeviceSimulator&) = delete;
+
+  // Opens the pseudo-terminal, makes the link and starts serving. False with
+  // Error() set when the terminal or the link cannot be made.
+  bool Start();
+  // Ends serving, closes the terminal and removes the link. The report stays
+  // readable afterwards. Safe to call twice.
+  void Stop();
+
+  const std::string& SlavePath() const { return slavePath_; }
+  const std::string& Error() const { return error_; }
+  // A snapshot, summarised; callable from any thread at any time.
+  SimReport Report() const;
+  // True once the device stopped serving by itself (hang-up fault or
+  // exitAfterLast).
+  bool Finished() const { return finished_.load(); }
+  // Waits in real time until done(report) holds, re-checked after every
+  // command; false on time-out.
+  bool WaitUntil(const std::function<bool(const SimReport&)>& done, std::uint32_t timeoutMs) const;
+  bool WaitFinished(std::uint32_t timeoutMs) const;
+
+ private:
+  struct Answer {
+    std::string text;
+    std::string key;    // what the faults match against
+    std::string block;  // a write's block number, empty otherwise
+    bool last = false;  // the answer that ends the upload when exitAfterLast is set
+  };
+
+  void Run();
+  void HandleLine(const std::string& line);
+  Answer Process(const std::string& name);
+  Answer ProcessWrite(const std::string& name);
+  Answer ProcessCommit(const std::string& name);
+  void Send(const std::string& text);
+  bool WriteAll(const char* data, std::size_t size);
+  // Waits on the options' clock in short slices so Stop is not held up.
+  void Wait(std::uint32_t ms);
+  void DrainThenClose();
+  void CloseAll();
+  void Record(const std::function<void(SimReport&)>& change);
+  std::string Garbage();
+
+  SimOptions options_;
+  Clock& clock_;
+  std::string slavePath_;
+  std::string error_;
+  int master_ = -1;
+  // Kept open so the terminal keeps its raw settings and the master never
+  // sees a hang-up while the tool has the port closed.
+  int slave_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  bool linkMade_ = false;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
+  bool bootloader_ = false;
+  std::vector<std::uint32_t> faultCounts_;
+  std::mt19937 random_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  SimReport report_;
+};
+
+}  // namespace tarvik::sim

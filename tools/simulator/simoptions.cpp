@@ -1,0 +1,118 @@
+#include "simulator/simoptions.h"
+
+#include <algorithm>
+
+namespace tarvik::sim {
+namespace {
+
+bool ParseMs(const std::string& text, std::uint32_t& value) {
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  value = static_cast<std::uint32_t>(std::stoul(text));
+  return true;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return R"(Usage: tarvik-sim [options]
+Plays one device on a pseudo-terminal. Prints "PORT <slave path>" as the first
+line of standard output and serves until SIGINT or SIGTERM, a hang-up fault
+or --exit-after-last.
+
+Device:
+  --version-reply TEXT   first line of the "+v" answer (default "VER 14.002.020";
+                         a family line such as "QTT1.001.002" works too)
+  --banner TEXT          "+v" answer in bootloader mode (default "BootLdr v1.0")
+  --unit-name CODE       model code of the "+un" answer (default "QTT1")
+  --bootloader           start in bootloader mode
+  --staged               type-10 device: four-digit write echo, "EE" commit,
+                         writes taken without "BL"
+  --no-require-bootloader  take "BE" and writes outside bootloader mode
+  --erase-ms MS          time "BE" takes (default 2000)
+  --unpaced              answer at once instead of at 19200 bit/s
+  --seed N               seed of the garbage answers (default 1)
+
+Publishing and results:
+  --link PATH            symbolic link to the slave, removed at exit
+  --report FILE          JSON report written at exit
+  --image-out FILE       received image at exit, one "XXXX:hexdata" line a block
+  --exit-after-last      exit once block 0000 was written in bootloader mode
+                         (staged: once "EE" was answered)
+
+Faults (repeatable):
+  --fault KIND[@CMD][#N][=MS]
+      KIND  silence | garbage | no-ok | wrong-echo | slow | no-carrier | hangup
+      @CMD  only this command: v, un, BL, BE, W (writes), EE; default all
+            (wrong-echo: the writes)
+      #N    only the N-th matching command; default every one
+      =MS   delay of slow
+      hangup closes the terminal after answering; with silence on the same
+      command it closes without answering.
+  Examples: --fault silence@un  --fault wrong-echo#3  --fault slow=300@v
+            --fault no-carrier@W#2  --fault hangup#5
+
+  --help                 this text
+)";
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& options, std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& flag = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = flag + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    std::string text;
+    SimOptions& sim = options.sim;
+    if (flag == "--help" || flag == "-h") {
+      options.help = true;
+    } else if (flag == "--version-reply") {
+      if (!value(sim.version)) return false;
+    } else if (flag == "--banner") {
+      if (!value(sim.banner)) return false;
+    } else if (flag == "--unit-name") {
+      if (!value(sim.unitName)) return false;
+    } else if (flag == "--bootloader") {
+      sim.startInBootloader = true;
+    } else if (flag == "--staged") {
+      sim.staged = true;
+    } else if (flag == "--no-require-bootloader") {
+      sim.requireBootloader = false;
+    } else if (flag == "--erase-ms" || flag == "--seed") {
+      std::uint32_t number = 0;
+      if (!value(text)) return false;
+      if (!ParseMs(text, number)) {
+        error = flag + " wants a number, not \"" + text + "\"";
+        return false;
+      }
+      (flag == "--seed" ? sim.seed : sim.eraseMs) = number;
+    } else if (flag == "--unpaced") {
+      sim.unpaced = true;
+    } else if (flag == "--link") {
+      if (!value(sim.linkPath)) return false;
+    } else if (flag == "--report") {
+      if (!value(options.reportPath)) return false;
+    } else if (flag == "--image-out") {
+      if (!value(options.imageOutPath)) return false;
+    } else if (flag == "--exit-after-last") {
+      sim.exitAfterLast = true;
+    } else if (flag == "--fault") {
+      Fault fault;
+      if (!value(text) || !ParseFault(text, fault, error)) return false;
+      sim.faults.push_back(fault);
+    } else {
+      error = "unknown option " + flag;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tarvik::sim

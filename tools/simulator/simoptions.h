@@ -1,0 +1,21 @@
+#pragma once
+// Command line of the tarvik-sim program.
+#include <string>
+#include <vector>
+
+#include "simulator/devicesimulator.h"
+
+namespace tarvik::sim {
+
+struct ProgramOptions {
+  SimOptions sim;
+  std::string reportPath;
+  std::string imageOutPath;
+  bool help = false;
+};
+
+// args without the program name. False with error set on a bad flag.
+bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& options, std::string& error);
+std::string UsageText();
+
+}  // namespace tarvik::sim
