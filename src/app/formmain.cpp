@@ -1,0 +1,531 @@
+#include "app/formmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "app/pictures.h"
+#include "common/buildversion.h"
+#include "common/ui/qtext.h"
+#include "common/ui/uiobject.h"
+#include "outqueue/ui/statuspane.h"
+
+namespace tarvik {
+namespace {
+
+constexpr QRect kDesignedGeometry(297, 131, 856, 399);
+constexpr int kToolBarHeight = 27;
+constexpr QSize kToolButtonSize(27, 23);
+constexpr int kStatusBarHeight = 19;
+constexpr int kMemoHeight = 89;
+constexpr int kLogButtonColumnWidth = 88;
+constexpr int kLogButtonWidth = 79;
+constexpr QColor kMemoFrameColor(127, 157, 185);
+
+std::filesystem::path ToPath(const QString& fileName) {
+  return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+}
+
+QString WithSeparator(const QString& dir) { return dir.endsWith(u'/') ? dir : dir + u'/'; }
+
+QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QLabel* HiddenPicture(const char* name, const QString& number, QWidget* parent) {
+  auto* picture = new QLabel(parent);
+  picture->setObjectName(QString::fromLatin1(name));
+  picture->setPixmap(DevicePicture(number));
+  picture->hide();
+  return picture;
+}
+
+}  // namespace
+
+QString ProgramDirectory() { return WithSeparator(QCoreApplication::applicationDirPath()); }
+
+QStringList MemoLines(const QPlainTextEdit& memo) {
+  QStringList lines;
+  const QTextDocument* document = memo.document();
+  if (document->isEmpty()) return lines;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) lines << block.text();
+  return lines;
+}
+
+bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* error) {
+  QByteArray bytes;
+  for (const QString& line : lines) {
+    const std::string cp = ToCp(line);
+    bytes.append(cp.data(), static_cast<qsizetype>(cp.size()));
+    bytes.append("\r\n", 2);
+  }
+  // Written beside the target and renamed over it, so a failed save leaves
+  // an existing file as it was.
+  QSaveFile file(fileName);
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+  if (error) {
+    *error =
+        Tr("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
+  }
+  return false;
+}
+
+TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      programDir_(WithSeparator(programDir)),
+      autoConnect_(autoConnect) {
+  setObjectName(QStringLiteral("formMain"));
+  errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Tr("Ошибка"), text); };
+
+  setWindowTitle(Tr("Программа перепрошивки радиоканальной системы Тарвик v. ") +
+                 QString::fromLatin1(TARVIK_FILE_VERSION));
+  settings_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("current.ini")));
+  placement_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("windows.ini")), true);
+  outQueue_ = std::make_unique<TOutArray>();
+  uiSteps_ = std::make_unique<UiStepQueue>();
+  // Runs on the worker's thread: the steps themselves run on this window's thread.
+  uiSteps_->SetWakeHook([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { uiSteps_->RunPending(); }, Qt::QueuedConnection);
+  });
+
+  BuildUi();
+
+  if (settings_->ReadString("Update", "UpdatePanelVersion", "") == kAccessWord) {
+    ui_.N4->menuAction()->setVisible(true);
+    ui_.mnuUpdate->setVisible(true);
+  }
+  SetLogVisible(placement_->ReadInteger(kLogSection, kLogVisibleKey, 0) != 0);
+
+  // Key presses reach the window before its controls.
+  qApp->installEventFilter(this);
+  ui_.Timer1->start();
+}
+
+TformMain::~TformMain() {
+  qApp->removeEventFilter(this);
+  ui_.Timer1->stop();
+  ui_.Timer2->stop();
+  FormDestroy();
+}
+
+void TformMain::BuildUi() {
+  BuildMenus();
+  BuildToolBar();
+  BuildStatusBar();
+  setCentralWidget(BuildClientArea());
+
+  ui_.Timer1 = new QTimer(this);
+  ui_.Timer1->setObjectName(QStringLiteral("Timer1"));
+  ui_.Timer1->setInterval(50);
+  connect(ui_.Timer1, &QTimer::timeout, this, &TformMain::Timer1Timer);
+  ui_.Timer2 = new QTimer(this);
+  ui_.Timer2->setObjectName(QStringLiteral("Timer2"));
+  ui_.Timer2->setInterval(100);
+  connect(ui_.Timer2, &QTimer::timeout, this, &TformMain::Timer2Timer);
+
+  const int menuHeight = menuBar()->sizeHint().height();
+  setGeometry(kDesignedGeometry.adjusted(0, 0, 0, menuHeight));
+}
+
+void TformMain::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  ui_.mnuFile = bar->addMenu(Tr("Файл"));
+  ui_.mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  ui_.mnuExit = ui_.mnuFile->addAction(Tr("Выход"));
+  ui_.mnuExit->setObjectName(QStringLiteral("mnuExit"));
+  ui_.mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  connect(ui_.mnuExit, &QAction::triggered, this, &QWidget::close);
+
+  ui_.mnuConnections = bar->addMenu(Tr("Соединение"));
+  ui_.mnuConnections->setObjectName(QStringLiteral("mnuConnections"));
+  ui_.mnuConnect = ui_.mnuConnections->addAction(Tr("Подключиться"));
+  ui_.mnuConnect->setObjectName(QStringLiteral("mnuConnect"));
+  ui_.mnuConnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  connect(ui_.mnuConnect, &QAction::triggered, this, [this] { tbtnConnectClick(); });
+  ui_.mnuDisconnect = ui_.mnuConnections->addAction(Tr("Отключиться"));
+  ui_.mnuDisconnect->setObjectName(QStringLiteral("mnuDisconnect"));
+  ui_.mnuDisconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+  ui_.mnuDisconnect->setEnabled(false);
+  connect(ui_.mnuDisconnect, &QAction::triggered, this, [this] { tbtnDisconnectClick(); });
+  ui_.mnuConnections->addSeparator();
+  ui_.mnuLog = ui_.mnuConnections->addAction(Tr("Журнал обмена"));
+  ui_.mnuLog->setObjectName(QStringLiteral("mnuLog"));
+  ui_.mnuLog->setCheckable(true);
+  connect(ui_.mnuLog, &QAction::triggered, this, &TformMain::mnuLogClick);
+
+  ui_.N4 = bar->addMenu(Tr("Панель"));
+  ui_.N4->setObjectName(QStringLiteral("N4"));
+  ui_.mnuUpdate = ui_.N4->addAction(Tr("Обновление версии прошивки"));
+  ui_.mnuUpdate->setObjectName(QStringLiteral("mnuUpdate"));
+  connect(ui_.mnuUpdate, &QAction::triggered, this, [this] { mnuUpdateClick(); });
+  ui_.N4->menuAction()->setVisible(false);
+  ui_.mnuUpdate->setVisible(false);
+
+  ui_.mnuHelp = bar->addMenu(Tr("Помощь"));
+  ui_.mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+  ui_.mnuAbout = ui_.mnuHelp->addAction(AboutIcon(), Tr("О программе"));
+  ui_.mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+  ui_.mnuAbout->setShortcut(QKeySequence(Qt::Key_F1));
+  connect(ui_.mnuAbout, &QAction::triggered, this, &TformMain::mnuAboutClick);
+}
+
+void TformMain::BuildToolBar() {
+  ui_.ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+  ui_.ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+  ui_.ToolBar1->setMovable(false);
+  ui_.ToolBar1->setFloatable(false);
+  ui_.ToolBar1->setFixedHeight(kToolBarHeight);
+  ui_.ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+  ui_.ToolBar1->setIconSize(QSize(16, 16));
+
+  auto makeButton = [this](const char* name, const QIcon& icon, const QString& tip) {
+    auto* button = new QToolButton(ui_.ToolBar1);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(icon);
+    button->setToolTip(tip);
+    button->setAutoRaise(true);
+    button->setFixedSize(kToolButtonSize);
+    ui_.ToolBar1->addWidget(button);
+    return button;
+  };
+  ui_.tbtnConnect = makeButton("tbtnConnect", ConnectIcon(), Tr("Подключиться"));
+  ui_.tbtnDisconnect = makeButton("tbtnDisconnect", DisconnectIcon(), Tr("Отключиться"));
+  ui_.tbtnDisconnect->setEnabled(false);
+  ui_.ToolBar1->addSeparator();
+  // The clicked signal, not click(), carries the action: a disabled button
+  // can still be clicked from the queue.
+  connect(ui_.tbtnConnect, &QToolButton::clicked, this, [this] { tbtnConnectClick(); });
+  connect(ui_.tbtnDisconnect, &QToolButton::clicked, this, [this] { tbtnDisconnectClick(); });
+}
+
+void TformMain::BuildStatusBar() {
+  ui_.StatusBar1 = statusBar();
+  ui_.StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  ui_.StatusBar1->setSizeGripEnabled(false);
+  ui_.StatusBar1->setFixedHeight(kStatusBarHeight);
+  QFont small = ui_.StatusBar1->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  ui_.StatusBar1->setFont(small);
+  struct PaneSpec {
+    const char* text;
+    int width;
+    Qt::Alignment alignment;
+  };
+  const PaneSpec panes[4] = {{"Com-порт:", 55, Qt::AlignHCenter},
+                             {"Версия прошивки:", 140, Qt::AlignHCenter},
+                             {"", 100, Qt::AlignLeft},
+                             {"", 200, Qt::AlignLeft}};
+  for (int i = 0; i < 4; ++i) {
+    auto* pane = new StatusPane(Tr(panes[i].text), panes[i].width, panes[i].alignment, ui_.StatusBar1);
+    pane->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    ui_.StatusBar1->addWidget(pane);
+    ui_.panels[static_cast<std::size_t>(i)] = pane;
+  }
+  // Over the last panel, inside its frame.
+  StatusPane* last = ui_.panels[3];
+  auto* layout = new QHBoxLayout(last);
+  layout->setContentsMargins(2, 1, 2, 0);
+  ui_.RzProgressBar1 = new QProgressBar(last);
+  ui_.RzProgressBar1->setObjectName(QStringLiteral("RzProgressBar1"));
+  ui_.RzProgressBar1->setTextVisible(false);
+  ui_.RzProgressBar1->setRange(0, 100);
+  ui_.RzProgressBar1->setValue(0);
+  layout->addWidget(ui_.RzProgressBar1);
+  ui_.RzProgressBar1->hide();
+}
+
+QWidget* TformMain::BuildClientArea() {
+  auto* client = new QWidget(this);
+  auto* column = new QVBoxLayout(client);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  auto* pictures = new QHBoxLayout();
+  pictures->setContentsMargins(4, 4, 4, 4);
+  ui_.n001 = HiddenPicture("n001", QStringLiteral("001"), client);
+  ui_.N002 = HiddenPicture("N002", QStringLiteral("002"), client);
+  ui_.N003 = HiddenPicture("N003", QStringLiteral("003"), client);
+  ui_.N010 = HiddenPicture("N010", QStringLiteral("010"), client);
+  for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) pictures->addWidget(picture);
+  pictures->addStretch(1);
+  column->addLayout(pictures);
+  column->addStretch(1);
+
+  ui_.logArea = new QWidget(client);
+  ui_.logArea->setObjectName(QStringLiteral("logArea"));
+  auto* row = new QHBoxLayout(ui_.logArea);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+
+  // The memo has no border of its own; a plain box frame draws its thin
+  // line in the frame colour.
+  auto* memoFrame = new QFrame(ui_.logArea);
+  memoFrame->setFrameStyle(QFrame::Box | QFrame::Plain);
+  memoFrame->setLineWidth(1);
+  QPalette framePalette = memoFrame->palette();
+  framePalette.setColor(QPalette::WindowText, kMemoFrameColor);
+  memoFrame->setPalette(framePalette);
+  memoFrame->setFixedHeight(kMemoHeight);
+  auto* frameLayout = new QVBoxLayout(memoFrame);
+  frameLayout->setContentsMargins(1, 1, 1, 1);
+  ui_.Memo1 = new QPlainTextEdit(memoFrame);
+  ui_.Memo1->setObjectName(QStringLiteral("Memo1"));
+  ui_.Memo1->setReadOnly(true);
+  ui_.Memo1->setFrameShape(QFrame::NoFrame);
+  ui_.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ui_.Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QPalette memoPalette = ui_.Memo1->palette();
+  memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::ToolTipBase));
+  memoPalette.setColor(QPalette::Text, memoPalette.color(QPalette::ToolTipText));
+  ui_.Memo1->setPalette(memoPalette);
+  frameLayout->addWidget(ui_.Memo1);
+  row->addWidget(memoFrame, 1);
+
+  auto* buttons = new QWidget(ui_.logArea);
+  buttons->setFixedWidth(kLogButtonColumnWidth);
+  auto* buttonColumn = new QVBoxLayout(buttons);
+  buttonColumn->setContentsMargins(0, 4, 0, 4);
+  buttonColumn->setSpacing(6);
+  ui_.RzBitBtn1 = new QPushButton(ClearIcon(), Tr("Очистить"), buttons);
+  ui_.RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
+  ui_.RzButton1 = new QPushButton(Tr("Сохранить"), buttons);
+  ui_.RzButton1->setObjectName(QStringLiteral("RzButton1"));
+  for (QPushButton* button : {ui_.RzBitBtn1, ui_.RzButton1}) {
+    button->setFixedWidth(kLogButtonWidth);
+    buttonColumn->addWidget(button, 0, Qt::AlignHCenter);
+  }
+  buttonColumn->addStretch(1);
+  row->addWidget(buttons);
+  connect(ui_.RzBitBtn1, &QPushButton::clicked, this, &TformMain::RzBitBtn1Click);
+  connect(ui_.RzButton1, &QPushButton::clicked, this, &TformMain::RzButton1Click);
+
+  column->addWidget(ui_.logArea);
+  ui_.logArea->hide();
+  return client;
+}
+
+void TformMain::setVisible(bool visible) {
+  const bool firstShow = visible && !shown_;
+  if (firstShow) RestorePlacement();
+  QMainWindow::setVisible(visible);
+  if (firstShow) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TformMain::FormShow() {
+  if (!autoConnect_) return;
+  // Run from the event loop, so the window is on screen before the
+  // connection dialog opens over it.
+  QTimer::singleShot(0, this, [this] { PerformClick(ui_.tbtnConnect); });
+}
+
+void TformMain::closeEvent(QCloseEvent* event) {
+  if (!closed_) {
+    closed_ = true;
+    SavePlacement();
+    FormDestroy();
+    if (aboutForm_) aboutForm_->hide();
+    if (infoForm_) infoForm_->hide();
+  }
+  event->accept();
+}
+
+void TformMain::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  try {
+    settings_->Save();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+  if (ui_.tbtnDisconnect->isEnabled()) PerformClick(ui_.tbtnDisconnect);
+  // The queue itself goes with the window object.
+}
+
+bool TformMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (FormKeyDown(key->key(), key->modifiers())) return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool TformMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+  // With the Russian layout active the I key reports the letter Ш.
+  const bool keyI = key == Qt::Key_I || key == 0x0428;
+  const Qt::KeyboardModifiers held = modifiers & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+  if (keyI && held == (Qt::ControlModifier | Qt::AltModifier)) {
+    if (infoForm_) {
+      infoForm_->show();
+      infoForm_->raise();
+      infoForm_->activateWindow();
+    }
+    return true;
+  }
+  return false;
+}
+
+void TformMain::Timer1Timer() {
+  ui_.Timer1->stop();
+  if (outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
+  QCoreApplication::processEvents();
+  ui_.Timer1->start();
+}
+
+void TformMain::Timer2Timer() {
+  // Stopped first, so a click that runs an event loop cannot see a second tick.
+  ui_.Timer2->stop();
+  if (ui_.tbtnDisconnect->isEnabled()) PerformClick(ui_.tbtnDisconnect);
+}
+
+void TformMain::mnuAboutClick() {
+  if (!aboutForm_) return;
+  aboutForm_->show();
+  aboutForm_->raise();
+  aboutForm_->activateWindow();
+}
+
+void TformMain::mnuLogClick(bool checked) {
+  SetLogVisible(checked);
+  try {
+    placement_->WriteInteger(kLogSection, kLogVisibleKey, checked ? 1 : 0);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+bool TformMain::LogVisible() const { return !ui_.logArea->isHidden(); }
+
+void TformMain::SetLogVisible(bool visible) {
+  ui_.logArea->setVisible(visible);
+  ui_.mnuLog->setChecked(visible);
+}
+
+void TformMain::RzBitBtn1Click() { ui_.Memo1->clear(); }
+
+void TformMain::RzButton1Click() {
+  QFileDialog dialog(this, Tr("Сохранение журнала"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilter(QStringLiteral("Text Files (*.txt)"));
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QString error;
+  if (!WriteLogFile(dialog.selectedFiles().constFirst(), MemoLines(*ui_.Memo1), &error)) ShowError(error);
+}
+
+void TformMain::RestorePlacement() {
+  const QRect current = geometry();
+  const int left = placement_->ReadInteger(kPlacementSection, "Left", current.left());
+  const int top = placement_->ReadInteger(kPlacementSection, "Top", current.top());
+  const int right = placement_->ReadInteger(kPlacementSection, "Right", left + current.width());
+  const int bottom = placement_->ReadInteger(kPlacementSection, "Bottom", top + current.height());
+  const bool maximized = placement_->ReadInteger(kPlacementSection, "Maximized", 0) != 0;
+  QRect normal(left, top, right - left, bottom - top);
+  // A damaged file must not shrink the window to nothing.
+  if (normal.width() <= 0 || normal.height() <= 0) normal.setSize(current.size());
+  if (QGuiApplication::screenAt(normal.topLeft()) == nullptr) normal.moveTopLeft(QPoint(0, 0));
+  setGeometry(normal);
+  if (maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TformMain::SavePlacement() {
+  const bool maximized = isMaximized();
+  const QRect normal = (maximized || isFullScreen()) ? normalGeometry() : geometry();
+  try {
+    placement_->WriteInteger(kPlacementSection, "Maximized", maximized ? 1 : 0);
+    placement_->WriteInteger(kPlacementSection, "Left", normal.left());
+    placement_->WriteInteger(kPlacementSection, "Top", normal.top());
+    placement_->WriteInteger(kPlacementSection, "Right", normal.left() + normal.width());
+    placement_->WriteInteger(kPlacementSection, "Bottom", normal.top() + normal.height());
+    placement_->WriteInteger(kPlacementSection, "Saved", 1);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TformMain::ShowError(const QString& text) {
+  if (errorHook_) errorHook_(text);
+}
+
+void TformMain::LockMainControls() {
+  for (QAction* action : {ui_.mnuFile->menuAction(), ui_.mnuConnections->menuAction(),
+                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.N4->menuAction()}) {
+    action->setEnabled(false);
+  }
+  ui_.tbtnDisconnect->setEnabled(false);
+}
+
+void TformMain::UnlockMainControls() {
+  for (QAction* action : {ui_.mnuFile->menuAction(), ui_.mnuConnections->menuAction(),
+                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.N4->menuAction()}) {
+    action->setEnabled(true);
+  }
+  ui_.tbtnDisconnect->setEnabled(true);
+}
+
+void TformMain::tbtnConnectClick() {
+  // The connection life cycle comes here.
+}
+
+void TformMain::tbtnDisconnectClick() {
+  ui_.tbtnConnect->setEnabled(true);
+  ui_.mnuConnect->setEnabled(true);
+  ui_.tbtnDisconnect->setEnabled(false);
+  ui_.mnuDisconnect->setEnabled(false);
+  ui_.panels[0]->clear();
+  ui_.panels[1]->clear();
+  ui_.RzProgressBar1->hide();
+}
+
+void TformMain::mnuUpdateClick() {
+  // The service-menu reflash comes here.
+}
+
+UiObject* TformMain::tbtnConnect() const { return ToUi(ui_.tbtnConnect); }
+UiObject* TformMain::tbtnDisconnect() const { return ToUi(ui_.tbtnDisconnect); }
+UiObject* TformMain::mnuConnect() const { return ToUi(ui_.mnuConnect); }
+UiObject* TformMain::mnuDisconnect() const { return ToUi(ui_.mnuDisconnect); }
+UiObject* TformMain::mnuFile() const { return ToUi(ui_.mnuFile->menuAction()); }
+UiObject* TformMain::mnuConnections() const { return ToUi(ui_.mnuConnections->menuAction()); }
+UiObject* TformMain::mnuHelp() const { return ToUi(ui_.mnuHelp->menuAction()); }
+UiObject* TformMain::mnuUpdate() const { return ToUi(ui_.mnuUpdate); }
+UiObject* TformMain::N4() const { return ToUi(ui_.N4->menuAction()); }
+UiObject* TformMain::RzProgressBar1() const { return ToUi(ui_.RzProgressBar1); }
+UiObject* TformMain::Memo1() const { return ToUi(ui_.Memo1); }
+UiObject* TformMain::Timer2() const { return ToUi(ui_.Timer2); }
+
+UiObject* TformMain::StatusPanel(int index) const {
+  if (index < 0 || index >= static_cast<int>(ui_.panels.size())) return nullptr;
+  return ToUi(ui_.panels[static_cast<std::size_t>(index)]);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,169 @@
+#pragma once
+// The main window: frame of the tool, owner of the output queue and of the
+// settings, and the only consumer of the queue through its 50 ms timer.
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/inifile.h"
+#include "common/uisync.h"
+#include "outqueue/outarray.h"
+#include "outqueue/ui/drainoutput.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QStatusBar;
+
+namespace tarvik {
+
+class StatusPane;
+
+// The directory of the running program, with its trailing separator.
+QString ProgramDirectory();
+
+// The widgets of the main window, built in code.
+struct TformMainUi {
+  QMenu* mnuFile = nullptr;
+  QAction* mnuExit = nullptr;
+  QMenu* mnuConnections = nullptr;
+  QAction* mnuConnect = nullptr;
+  QAction* mnuDisconnect = nullptr;
+  QAction* mnuLog = nullptr;  // shows and hides the message log
+  QMenu* N4 = nullptr;
+  QAction* mnuUpdate = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QAction* mnuAbout = nullptr;
+  QToolBar* ToolBar1 = nullptr;
+  QToolButton* tbtnConnect = nullptr;
+  QToolButton* tbtnDisconnect = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  std::array<StatusPane*, 4> panels{};
+  QProgressBar* RzProgressBar1 = nullptr;
+  QLabel* n001 = nullptr;
+  QLabel* N002 = nullptr;
+  QLabel* N003 = nullptr;
+  QLabel* N010 = nullptr;
+  QWidget* logArea = nullptr;  // the memo with its frame and its button column
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* RzBitBtn1 = nullptr;
+  QPushButton* RzButton1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+};
+
+// The lines of a memo as the user sees them; an empty memo has none.
+QStringList MemoLines(const QPlainTextEdit& memo);
+// Writes the lines as Windows-1251 text, each followed by CR LF, replacing
+// the file. False with the reason in error when the file cannot be written.
+bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* error);
+
+class TformMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr std::string_view kAccessWord = "hqzvrd";
+  static constexpr std::string_view kPlacementSection = "formMainFormState";
+  static constexpr std::string_view kLogSection = "MessageLog";
+  static constexpr std::string_view kLogVisibleKey = "Visible";
+
+  // autoConnect: the first show clicks the connect button (off in tests).
+  explicit TformMain(const QString& programDir, bool autoConnect = true, QWidget* parent = nullptr);
+  ~TformMain() override;
+
+  void SetAboutForm(QWidget* form) { aboutForm_ = form; }
+  void SetInfoForm(QWidget* form) { infoForm_ = form; }
+  // The box of queued messages and the box of errors; tests replace them so
+  // nothing blocks.
+  void SetMessageHook(MessageHook hook) { messageHook_ = std::move(hook); }
+  void SetErrorHook(MessageHook hook) { errorHook_ = std::move(hook); }
+
+  const QString& ProgramDir() const { return programDir_; }
+  TOutArray& OutQueue() { return *outQueue_; }
+  UiStepQueue& UiSteps() { return *uiSteps_; }
+  IniFile& Settings() { return *settings_; }
+  const TformMainUi& Ui() const { return ui_; }
+
+  void LockMainControls();
+  void UnlockMainControls();
+  bool LogVisible() const;
+  void SetLogVisible(bool visible);
+
+  // Handles of the controls that worker-side code drives through the queue.
+  UiObject* tbtnConnect() const;
+  UiObject* tbtnDisconnect() const;
+  UiObject* mnuConnect() const;
+  UiObject* mnuDisconnect() const;
+  UiObject* mnuFile() const;
+  UiObject* mnuConnections() const;
+  UiObject* mnuHelp() const;
+  UiObject* mnuUpdate() const;
+  UiObject* N4() const;
+  UiObject* StatusPanel(int index) const;
+  UiObject* RzProgressBar1() const;
+  UiObject* Memo1() const;
+  UiObject* Timer2() const;
+
+  void setVisible(bool visible) override;
+
+  // Identity of the identified device.
+  std::uint16_t TypeNumber = 999;
+  std::uint16_t Build = 999;
+  std::string UnitName;
+
+ protected:
+  virtual void tbtnConnectClick();
+  virtual void tbtnDisconnectClick();
+  virtual void mnuUpdateClick();
+
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildUi();
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  QWidget* BuildClientArea();
+
+  void FormShow();
+  void FormDestroy();
+  bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+  void Timer1Timer();
+  void Timer2Timer();
+  void mnuAboutClick();
+  void mnuLogClick(bool checked);
+  void RzBitBtn1Click();
+  void RzButton1Click();
+  void RestorePlacement();
+  void SavePlacement();
+  void ShowError(const QString& text);
+
+  QString programDir_;
+  bool autoConnect_;
+  bool shown_ = false;
+  bool closed_ = false;
+  bool destroyed_ = false;
+  TformMainUi ui_;
+  std::unique_ptr<IniFile> settings_;
+  std::unique_ptr<IniFile> placement_;
+  std::unique_ptr<TOutArray> outQueue_;
+  std::unique_ptr<UiStepQueue> uiSteps_;
+  QPointer<QWidget> aboutForm_;
+  QPointer<QWidget> infoForm_;
+  MessageHook messageHook_ = ShowQueuedMessage;
+  MessageHook errorHook_;
+};
+
+}  // namespace tarvik
