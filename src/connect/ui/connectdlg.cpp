@@ -1,0 +1,160 @@
+#include "connect/ui/connectdlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QToolButton>
+
+#include "common/inifile.h"
+#include "common/ui/qtext.h"
+#include "connect/portselect.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr int kClientWidth = 358;
+constexpr int kClientHeight = 75;
+
+// A nine-pin serial plug: the picture of the button that lists the ports.
+QIcon SerialPlugIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QPainterPath shell;
+  shell.moveTo(1.5, 4.5);
+  shell.lineTo(14.5, 4.5);
+  shell.lineTo(12.5, 11.5);
+  shell.lineTo(3.5, 11.5);
+  shell.closeSubpath();
+  painter.setPen(QPen(QColor(0x20, 0x20, 0x60), 1.0));
+  painter.setBrush(QColor(0xc8, 0xd4, 0xe8));
+  painter.drawPath(shell);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x20, 0x20, 0x60));
+  for (int i = 0; i < 5; ++i) painter.drawEllipse(QPointF(3.5 + 2.25 * i, 6.8), 0.8, 0.8);
+  for (int i = 0; i < 4; ++i) painter.drawEllipse(QPointF(4.6 + 2.25 * i, 9.2), 0.8, 0.8);
+  return QIcon(pixmap);
+}
+
+std::vector<std::string> ItemTexts(const QComboBox& box) {
+  std::vector<std::string> items;
+  items.reserve(static_cast<std::size_t>(box.count()));
+  for (int i = 0; i < box.count(); ++i) items.push_back(ToCp(box.itemText(i)));
+  return items;
+}
+
+}  // namespace
+
+TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), systemPorts_(std::move(systemPorts)) {
+  setObjectName(QStringLiteral("dlgConnect"));
+  setWindowTitle(QStringLiteral("Соединение"));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Label1 = new QLabel(QStringLiteral("Com-порт"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(8, 6, 150, 16);
+
+  ComPorts = new QComboBox(this);
+  ComPorts->setObjectName(QStringLiteral("ComPorts"));
+  ComPorts->setEditable(true);
+  // Typed text stays text: the list shows only what the system registers.
+  ComPorts->setInsertPolicy(QComboBox::NoInsert);
+  ComPorts->setGeometry(8, 24, 150, 24);
+  Label1->setBuddy(ComPorts);
+
+  SpeedButton2 = new QToolButton(this);
+  SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
+  SpeedButton2->setAutoRaise(true);
+  SpeedButton2->setIcon(SerialPlugIcon());
+  SpeedButton2->setToolTip(QStringLiteral("Отобразить com порты системы"));
+  SpeedButton2->setFocusPolicy(Qt::NoFocus);
+  SpeedButton2->setGeometry(160, 24, 24, 24);
+
+  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn->setObjectName(QStringLiteral("OKBtn"));
+  OKBtn->setDefault(true);
+  OKBtn->setGeometry(194, 8, 75, 26);
+
+  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+  CancelBtn->setGeometry(275, 8, 75, 26);
+
+  SpeedButton1 = new QPushButton(QStringLiteral("Автоматический поиск"), this);
+  SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+  SpeedButton1->setFlat(true);
+  SpeedButton1->setAutoDefault(false);
+  SpeedButton1->setStyleSheet(QStringLiteral("color: navy;"));
+  SpeedButton1->setGeometry(194, 40, 156, 26);
+
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setGeometry(0, kClientHeight - 5, kClientWidth, 5);
+  ProgressBar1->hide();
+
+  setTabOrder(ComPorts, OKBtn);
+  setTabOrder(OKBtn, CancelBtn);
+  setTabOrder(CancelBtn, SpeedButton1);
+
+  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1MouseUp(); });
+}
+
+void TdlgConnect::LoadPort(const IniFile& ini) {
+  const std::string port = ini.ReadString("Connect", "ComPort", "");
+  if (!port.empty()) ComPorts->setEditText(FromCp(port));
+}
+
+void TdlgConnect::SavePort(IniFile& ini) const { ini.WriteString("Connect", "ComPort", ChosenPortText()); }
+
+std::string TdlgConnect::ChosenPortText() const { return ToCp(ComPorts->currentText()); }
+
+void TdlgConnect::SpeedButton2Click() {
+  const std::string text = ChosenPortText();
+  ComPorts->clear();
+  ComPorts->clearEditText();
+  FillPortsFromSystem();
+  for (const std::string& pattern : ReselectPatterns(text)) {
+    if (SelectItemByPattern(pattern) >= 0) break;
+  }
+}
+
+void TdlgConnect::FillPortsFromSystem() {
+  ComPorts->clear();
+  std::vector<std::string> ports = systemPorts_ ? systemPorts_() : std::vector<std::string>{};
+  for (const std::string& port : SortPortNames(std::move(ports))) ComPorts->addItem(FromCp(port));
+  if (ComPorts->count() > 0 && ComPorts->currentIndex() < 0) ComPorts->setCurrentIndex(0);
+}
+
+int TdlgConnect::SelectItemByPattern(const std::string& pattern) {
+  const int index = tarvik::SelectItemByPattern(ItemTexts(*ComPorts), pattern);
+  if (index >= 0) ComPorts->setCurrentIndex(index);
+  return index;
+}
+
+void TdlgConnect::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TdlgConnect::FormShow() {
+  if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+  SpeedButton2Click();
+}
+
+void TdlgConnect::SpeedButton1MouseUp() {
+  if (autoSearch_) autoSearch_();
+}
+
+}  // namespace tarvik

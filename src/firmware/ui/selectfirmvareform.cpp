@@ -1,0 +1,97 @@
+#include "firmware/ui/selectfirmvareform.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "common/ui/qtext.h"
+#include "firmware/ui/dialogfont.h"
+
+namespace tarvik {
+
+namespace {
+constexpr int kImageIndexRole = Qt::UserRole;
+}
+
+TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("SelectFirmvareForm"));
+  setWindowTitle(QStringLiteral("Укажите предпочитаемую прошивку"));
+  setFont(ChoiceDialogFont());
+
+  Label1 = new QLabel(QStringLiteral("Текущая версия прошивки:"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setAlignment(Qt::AlignCenter);
+
+  Label2 =
+      new QLabel(QStringLiteral("Внимание:\nПодключенное устройство опознано системой, однако его прошивка "
+                                "СКОРЕЕ ВСЕГО не является релизной."),
+                 this);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setAlignment(Qt::AlignCenter);
+  Label2->setWordWrap(true);
+  Label2->setMinimumHeight(3 * Label2->fontMetrics().lineSpacing());
+  Label2->hide();
+
+  ListBox1 = new QListWidget(this);
+  ListBox1->setObjectName(QStringLiteral("ListBox1"));
+
+  Button2 = new QPushButton(QStringLiteral("Прошить"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setDefault(true);
+  Button1 = new QPushButton(QStringLiteral("Отмена"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setAutoDefault(false);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(Button2);
+  buttons->addWidget(Button1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(8, 8, 8, 8);
+  layout->addWidget(Label1);
+  layout->addWidget(Label2);
+  layout->addWidget(ListBox1, 1);
+  layout->addLayout(buttons);
+
+  resize(306, 337);
+
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+  // A double-click only records the line; the user still confirms or cancels.
+  connect(ListBox1, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem* item) { ChosenImage = item->data(kImageIndexRole).toInt(); });
+}
+
+void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::vector<ImageItem>& items) {
+  version_ = versionText;
+  ListBox1->clear();
+  for (const auto& [text, imageIndex] : items) {
+    auto* line = new QListWidgetItem(FromCp(text), ListBox1);
+    line->setData(kImageIndexRole, imageIndex);
+  }
+  Label1->setText(QStringLiteral("Текущая версия прошивки: %1").arg(FromCp(versionText)));
+}
+
+void TSelectFirmvareForm::SetNotRelease(bool notRelease) {
+  notRelease_ = notRelease;
+  Label2->setVisible(notRelease);
+}
+
+void TSelectFirmvareForm::Button2Click() {
+  const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+  ChosenImage = selected.isEmpty() ? -1 : selected.front()->data(kImageIndexRole).toInt();
+  accept();
+}
+
+void TSelectFirmvareForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (event->spontaneous()) return;
+  if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+}
+
+}  // namespace tarvik

@@ -1,0 +1,52 @@
+#pragma once
+// The preferred-firmware dialog: a recognised device whose type has no update
+// rule; the user picks one of the images of that type.
+#include <QDialog>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace tarvik {
+
+class TSelectFirmvareForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // One list line: the image's version text (Windows-1251) and the image
+  // index it stands for.
+  using ImageItem = std::pair<std::string, int>;
+
+  explicit TSelectFirmvareForm(QWidget* parent = nullptr);
+
+  // Shows the device's version and lists the images of its type.
+  void SetVersion(const std::string& versionText, const std::vector<ImageItem>& items);
+  // The warning that the firmware is most likely not a release one.
+  void SetNotRelease(bool notRelease);
+
+  const std::string& Version() const { return version_; }
+  bool NotRelease() const { return notRelease_; }
+
+  // The image index of the confirmed line; -1 when none.
+  int ChosenImage = -1;
+
+  QLabel* Label1;
+  QLabel* Label2;
+  QListWidget* ListBox1;
+  QPushButton* Button2;
+  QPushButton* Button1;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Button2Click();
+
+  std::string version_;
+  bool notRelease_ = false;
+};
+
+}  // namespace tarvik

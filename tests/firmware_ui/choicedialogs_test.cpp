@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "firmware/ui/selectdevicetypeform.h"
+#include "firmware/ui/selectfirmvareform.h"
+
+namespace tarvik {
+namespace {
+
+// A device of type 2: one numeric image, then the two family images, each
+// line carrying its own image index.
+const std::vector<TSelectFirmvareForm::ImageItem> kTypeTwoImages{
+    {"VER 14.002.028", 1}, {"VER QTT1.001.001", 21}, {"VER QTT1.001.002", 22}};
+
+class SelectFirmvareFormTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    form_.SetVersion("VER 14.002.020", kTypeTwoImages);
+    form_.SetNotRelease(false);
+    form_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+  }
+
+  void DoubleClickRow(int row) {
+    QListWidget* list = form_.ListBox1;
+    const QRect rect = list->visualItemRect(list->item(row));
+    // The first click of a double-click arrives as a click of its own.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+
+  TSelectFirmvareForm form_;
+};
+
+TEST_F(SelectFirmvareFormTest, FilledFromVersion) {
+  EXPECT_EQ(form_.windowTitle(), QStringLiteral("Укажите предпочитаемую прошивку"));
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
+  EXPECT_EQ(form_.Version(), "VER 14.002.020");
+  ASSERT_EQ(form_.ListBox1->count(), 3);
+  EXPECT_EQ(form_.ListBox1->item(0)->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(form_.ListBox1->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
+  EXPECT_EQ(form_.ChosenImage, -1);
+  // A second filling replaces the lines.
+  form_.SetVersion("VER 14.001.040", {{"VER 14.001.042", 0}});
+  EXPECT_EQ(form_.ListBox1->count(), 1);
+}
+
+TEST_F(SelectFirmvareFormTest, EnterWithoutSelectionConfirmsWithMinusOne) {
+  QTest::keyClick(form_.ListBox1, Qt::Key_Return);
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_EQ(form_.result(), QDialog::Accepted);
+  EXPECT_EQ(form_.ChosenImage, -1);
+}
+
+TEST_F(SelectFirmvareFormTest, ConfirmTakesIndexCarriedByEachLine) {
+  for (int row = 0; row < 3; ++row) {
+    form_.ListBox1->setCurrentRow(row);
+    form_.show();
+    QTest::mouseClick(form_.Button2, Qt::LeftButton);
+    EXPECT_EQ(form_.result(), QDialog::Accepted);
+    EXPECT_EQ(form_.ChosenImage, kTypeTwoImages[static_cast<std::size_t>(row)].second) << "row " << row;
+  }
+}
+
+TEST_F(SelectFirmvareFormTest, DoubleClickRecordsButLeavesOpenAndCancelCancels) {
+  DoubleClickRow(2);
+  EXPECT_TRUE(form_.isVisible());
+  EXPECT_EQ(form_.ChosenImage, 22);
+  QTest::mouseClick(form_.Button1, Qt::LeftButton);
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_EQ(form_.result(), QDialog::Rejected);
+}
+
+TEST_F(SelectFirmvareFormTest, EscapeCancels) {
+  form_.ListBox1->setCurrentRow(1);
+  QTest::keyClick(form_.ListBox1, Qt::Key_Escape);
+  EXPECT_FALSE(form_.isVisible());
+  EXPECT_EQ(form_.result(), QDialog::Rejected);
+}
+
+TEST_F(SelectFirmvareFormTest, WarningShownExactlyWhenNotRelease) {
+  const QString warning = QStringLiteral(
+      "Внимание:\nПодключенное устройство опознано системой, однако его прошивка СКОРЕЕ ВСЕГО не является "
+      "релизной.");
+  EXPECT_EQ(form_.Label2->text(), warning);
+  for (const bool flag : {false, true, false, true}) {
+    form_.SetNotRelease(flag);
+    EXPECT_EQ(form_.Label2->isVisible(), flag);
+    EXPECT_EQ(form_.NotRelease(), flag);
+  }
+}
+
+TEST(SelectFirmvareForm, WarningHiddenBeforeTheFlagIsGiven) {
+  TSelectFirmvareForm form;
+  form.show();
+  EXPECT_FALSE(form.Label2->isVisible());
+  EXPECT_EQ(form.Label1->text(), QStringLiteral("Текущая версия прошивки:"));
+}
+
+// Runs the device-type dialog modally; the action answers it from inside the
+// modal loop.
+template <typename Action>
+int RunDeviceTypeDialog(TSelectDeviceTypeForm& form, const std::vector<std::string>& names, Action action) {
+  QTimer::singleShot(0, &form, [&] { action(form); });
+  return form.ShowModalWithNames(names);
+}
+
+TEST(SelectDeviceTypeForm, ModalResultAndSelection) {
+  const std::vector<std::string> names{Utf8ToCp1251("QTN Радиоканальный приемник"),
+                                       Utf8ToCp1251("QFQ Радиобрелок"),
+                                       Utf8ToCp1251("QNF Радиоканальная клавиатура")};
+  struct Case {
+    const char* name;
+    int row;  // selected before answering; -1: none
+    bool confirm;
+    int expectedResult;
+    int expectedIndex;
+  };
+  const Case cases[] = {
+      {"EnterWithoutSelection", -1, true, QDialog::Accepted, -1},
+      {"ConfirmSecond", 1, true, QDialog::Accepted, 1},
+      {"CancelAfterSelecting", 2, false, QDialog::Rejected, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TSelectDeviceTypeForm form;
+    const int result = RunDeviceTypeDialog(form, names, [&](TSelectDeviceTypeForm& shown) {
+      if (c.row >= 0) shown.DeviceListBox->setCurrentRow(c.row);
+      if (c.confirm) {
+        QTest::keyClick(shown.DeviceListBox, Qt::Key_Return);
+      } else {
+        QTest::mouseClick(shown.CancelButton, Qt::LeftButton);
+      }
+    });
+    EXPECT_EQ(result, c.expectedResult);
+    EXPECT_EQ(form.SelectedIndex(), c.expectedIndex);
+    ASSERT_EQ(form.DeviceListBox->count(), 3);
+    EXPECT_EQ(form.DeviceListBox->item(1)->text(), QStringLiteral("QFQ Радиобрелок"));
+  }
+}
+
+TEST(SelectDeviceTypeForm, Texts) {
+  TSelectDeviceTypeForm form;
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Тип"));
+  EXPECT_EQ(
+      form.Label1->text(),
+      QStringLiteral("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"));
+  EXPECT_TRUE(form.Label1->wordWrap());
+  EXPECT_EQ(form.OkButton->text(), QStringLiteral("Выбрать"));
+  EXPECT_TRUE(form.OkButton->isDefault());
+  EXPECT_EQ(form.CancelButton->text(), QStringLiteral("Отмена"));
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,222 @@
+#include "reflash/ui/formupdateins.h"
+
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "reflash/ui/partsprogressbar.h"
+
+namespace tarvik {
+namespace {
+
+// Records which hooks the window called, in order, and whether the window
+// was still visible at each call.
+class ReflashWindowTest : public testing::Test {
+ protected:
+  TformUpdateInsHooks Hooks() {
+    auto record = [this](const char* name) {
+      return [this, name] { calls_.push_back({name, window_ != nullptr && window_->isVisible()}); };
+    };
+    TformUpdateInsHooks hooks;
+    hooks.LockMain = record("LockMain");
+    hooks.EnableMain = record("EnableMain");
+    hooks.UnlockMainControls = record("UnlockMainControls");
+    hooks.StartTimer2 = record("StartTimer2");
+    hooks.UnlockUi = record("UnlockUi");
+    hooks.VersionLine = [this] { return versionLine_; };
+    return hooks;
+  }
+
+  std::vector<std::string> CallNames() const {
+    std::vector<std::string> names;
+    for (const auto& call : calls_) names.push_back(call.first);
+    return names;
+  }
+
+  std::optional<std::string> versionLine_ = "VER 14.002.020";
+  std::vector<std::pair<std::string, bool>> calls_;
+  TformUpdateIns* window_ = nullptr;
+};
+
+TEST_F(ReflashWindowTest, ShowResetsTheWindowAndLocksTheMainWindow) {
+  TformUpdateIns window(Hooks());
+  window_ = &window;
+  // Leftovers of an earlier reflash.
+  window.SetFlashState(TFlashState::Done);
+  window.btnUpdateVer->setEnabled(false);
+  window.btnExit->setEnabled(false);
+  window.btnExit->setText(QStringLiteral("Завершить перепрошивку"));
+  for (QLabel* label :
+       {window.lbTimeAfterHead, window.lbTimeAfter, window.lbTimeLostHead, window.lbTimeLost}) {
+    label->show();
+  }
+  window.RzProgressBar1->SetTotalParts(10);
+  window.RzProgressBar1->SetPartsComplete(7);
+  window.Label1->hide();
+  window.lbNewName->hide();
+  window.lbError->setText(QStringLiteral("Ошибка"));
+  QPalette red = window.lbError->palette();
+  red.setColor(QPalette::WindowText, Qt::red);
+  window.lbError->setPalette(red);
+
+  window.show();
+
+  EXPECT_EQ(window.FlashState(), TFlashState::Idle);
+  EXPECT_EQ(CallNames(), std::vector<std::string>{"LockMain"});
+  EXPECT_TRUE(window.btnUpdateVer->isEnabled());
+  EXPECT_EQ(window.focusWidget(), window.btnUpdateVer);
+  EXPECT_TRUE(window.btnExit->isEnabled());
+  EXPECT_EQ(window.btnExit->text(), QStringLiteral("Выйти без перепрошивки"));
+  for (QLabel* label :
+       {window.lbTimeAfterHead, window.lbTimeAfter, window.lbTimeLostHead, window.lbTimeLost}) {
+    EXPECT_FALSE(label->isVisible()) << label->objectName().toStdString();
+  }
+  EXPECT_EQ(window.RzProgressBar1->PartsComplete(), 0);
+  EXPECT_EQ(window.RzProgressBar1->value(), 0);
+  EXPECT_TRUE(window.Label1->isVisible());
+  EXPECT_TRUE(window.lbNewName->isVisible());
+  EXPECT_TRUE(window.lbError->text().isEmpty());
+  EXPECT_EQ(window.lbError->palette().color(QPalette::WindowText), QColor(Qt::black));
+  // Nothing in the version list is selected, so its button is off.
+  EXPECT_FALSE(window.Button1->isEnabled());
+}
+
+TEST_F(ReflashWindowTest, VersionListButtonFollowsSelection) {
+  TformUpdateIns window(Hooks());
+  window.ListBox1->addItems({QStringLiteral("VER 14.002.028"), QStringLiteral("VER QTT1.001.001")});
+  window.ListBox1->setCurrentRow(1);
+  window.show();
+  EXPECT_TRUE(window.Button1->isEnabled());
+  window.ListBox1->clearSelection();
+  EXPECT_FALSE(window.Button1->isEnabled());
+}
+
+TEST_F(ReflashWindowTest, FixedWindowWithoutCloseBox) {
+  TformUpdateIns window(Hooks());
+  window.show();
+  EXPECT_EQ(window.size(), QSize(687, 178));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Перепрошивка панели"));
+  EXPECT_FALSE(window.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_TRUE(window.windowFlags() & Qt::CustomizeWindowHint);
+  // Neither Esc nor a close request closes it.
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.close());
+  EXPECT_TRUE(window.isVisible());
+  // The progress bar spans the window above the buttons.
+  EXPECT_GT(window.RzProgressBar1->width(), 687 - 30);
+  EXPECT_LT(window.RzProgressBar1->geometry().bottom(), window.btnExit->geometry().top());
+}
+
+struct ExitCase {
+  const char* name;
+  std::optional<std::string> versionLine;
+  std::vector<std::string> expectedCalls;  // after LockMain of the show
+};
+
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
+class ReflashWindowExit : public ReflashWindowTest, public testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ReflashWindowExit, IdleExitClosesAndUnlocks) {
+  const ExitCase& c = GetParam();
+  versionLine_ = c.versionLine;
+  TformUpdateIns window(Hooks());
+  window_ = &window;
+  window.show();
+  calls_.clear();
+
+  QTest::mouseClick(window.btnExit, Qt::LeftButton);
+
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(CallNames(), c.expectedCalls);
+  // The unlock comes after the window has closed.
+  ASSERT_FALSE(calls_.empty());
+  EXPECT_FALSE(calls_.back().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReflashWindowExit,
+    testing::Values(
+        ExitCase{"VersionLine", "VER 14.002.020", {"StartTimer2", "EnableMain", "UnlockUi"}},
+        ExitCase{"Bootloader", "BootLdr v2.1", {"StartTimer2", "EnableMain", "UnlockMainControls"}},
+        ExitCase{"BootloaderTestIsCaseSensitive", "BOOTLDR", {"StartTimer2", "EnableMain", "UnlockUi"}},
+        ExitCase{"NoController", std::nullopt, {"StartTimer2", "EnableMain", "UnlockMainControls"}}),
+    [](const testing::TestParamInfo<ExitCase>& param) { return std::string(param.param.name); });
+
+TEST_F(ReflashWindowTest, ExitDuringStartOnlyStartsTheDisconnectTimer) {
+  TformUpdateIns window(Hooks());
+  window_ = &window;
+  window.show();
+  window.SetFlashState(TFlashState::Starting);
+  calls_.clear();
+  QTest::mouseClick(window.btnExit, Qt::LeftButton);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(CallNames(), std::vector<std::string>{"StartTimer2"});
+}
+
+struct SelectionCase {
+  const char* name;
+  bool versionChoiceHidden;
+  std::optional<std::string> oldName;
+  QString expectedOldName;
+};
+
+void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
+
+class ReflashWindowSelection : public ReflashWindowTest, public testing::WithParamInterface<SelectionCase> {};
+
+TEST_P(ReflashWindowSelection, AppliesTexts) {
+  const SelectionCase& c = GetParam();
+  TformUpdateIns window(Hooks());
+  window.lbOldName->setText(QStringLiteral("earlier"));
+  if (c.versionChoiceHidden) window.HideVersionChoice();
+  window.RzProgressBar1->SetTotalParts(10);
+  window.RzProgressBar1->SetPartsComplete(5);
+
+  SelectImageView view;
+  view.SelectedImage = 1;
+  view.OldName = c.oldName;
+  view.NewName = "VER 14.002.028";
+  view.Caption = Utf8ToCp1251("QTN Радиоканальный приемник");
+  view.CurrentVersionLabel = Utf8ToCp1251("Текущая версия прошивки :");
+  window.ApplySelection(view);
+
+  EXPECT_EQ(window.SelectedImage(), 1);
+  EXPECT_EQ(window.lbOldName->text(), c.expectedOldName);
+  EXPECT_EQ(window.lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("QTN Радиоканальный приемник"));
+  EXPECT_EQ(window.Label2->text(), QStringLiteral("Текущая версия прошивки :"));
+  EXPECT_EQ(window.lbOldName->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.lbNewName->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.RzProgressBar1->PartsComplete(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReflashWindowSelection,
+    testing::Values(SelectionCase{"Connected", true, "VER 14.002.020", QStringLiteral("VER 14.002.020")},
+                    SelectionCase{"NoControllerKeepsOldName", true, std::nullopt, QStringLiteral("earlier")},
+                    SelectionCase{"VersionChoiceShownHidesNames", false, "VER 14.002.020",
+                                  QStringLiteral("VER 14.002.020")}),
+    [](const testing::TestParamInfo<SelectionCase>& param) { return std::string(param.param.name); });
+
+TEST(ReflashWindow, EmptyCaptionIsAllowed) {
+  TformUpdateIns window(TformUpdateInsHooks{});
+  SelectImageView view;
+  view.SelectedImage = 2;
+  window.ApplySelection(view);
+  EXPECT_TRUE(window.windowTitle().isEmpty());
+  EXPECT_EQ(window.SelectedImage(), 2);
+}
+
+}  // namespace
+}  // namespace tarvik
