@@ -146,8 +146,11 @@ void TformMain::BuildUi() {
   ui_.Timer2->setInterval(100);
   connect(ui_.Timer2, &QTimer::timeout, this, &TformMain::Timer2Timer);
 
+  // The menu bar lies inside a Qt window but outside the designed client area.
   const int menuHeight = menuBar()->sizeHint().height();
-  setGeometry(kDesignedGeometry.adjusted(0, 0, 0, menuHeight));
+  resize(kDesignedGeometry.width(), kDesignedGeometry.height() + menuHeight);
+  move(kDesignedGeometry.topLeft());
+  RememberNormalPlacement();
 }
 
 void TformMain::BuildMenus() {
@@ -443,32 +446,59 @@ void TformMain::RzButton1Click() {
 }
 
 void TformMain::RestorePlacement() {
-  const QRect current = geometry();
-  const int left = placement_->ReadInteger(kPlacementSection, "Left", current.left());
-  const int top = placement_->ReadInteger(kPlacementSection, "Top", current.top());
-  const int right = placement_->ReadInteger(kPlacementSection, "Right", left + current.width());
-  const int bottom = placement_->ReadInteger(kPlacementSection, "Bottom", top + current.height());
+  // Left and Top place the window with its frame; the size is that of the
+  // window without it, so a stored placement comes back unchanged.
+  const QPoint current = pos();
+  const QSize currentSize = size();
+  const int left = placement_->ReadInteger(kPlacementSection, "Left", current.x());
+  const int top = placement_->ReadInteger(kPlacementSection, "Top", current.y());
+  const int right = placement_->ReadInteger(kPlacementSection, "Right", left + currentSize.width());
+  const int bottom = placement_->ReadInteger(kPlacementSection, "Bottom", top + currentSize.height());
   const bool maximized = placement_->ReadInteger(kPlacementSection, "Maximized", 0) != 0;
   QRect normal(left, top, right - left, bottom - top);
   // A damaged file must not shrink the window to nothing.
-  if (normal.width() <= 0 || normal.height() <= 0) normal.setSize(current.size());
+  if (normal.width() <= 0 || normal.height() <= 0) normal.setSize(currentSize);
   if (QGuiApplication::screenAt(normal.topLeft()) == nullptr) normal.moveTopLeft(QPoint(0, 0));
-  setGeometry(normal);
+  resize(normal.size());
+  move(normal.topLeft());
+  normalPos_ = normal.topLeft();
+  normalSize_ = normal.size();
   if (maximized) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TformMain::SavePlacement() {
   const bool maximized = isMaximized();
-  const QRect normal = (maximized || isFullScreen()) ? normalGeometry() : geometry();
+  if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+    RememberNormalPlacement();
+  }
   try {
     placement_->WriteInteger(kPlacementSection, "Maximized", maximized ? 1 : 0);
-    placement_->WriteInteger(kPlacementSection, "Left", normal.left());
-    placement_->WriteInteger(kPlacementSection, "Top", normal.top());
-    placement_->WriteInteger(kPlacementSection, "Right", normal.left() + normal.width());
-    placement_->WriteInteger(kPlacementSection, "Bottom", normal.top() + normal.height());
+    placement_->WriteInteger(kPlacementSection, "Left", normalPos_.x());
+    placement_->WriteInteger(kPlacementSection, "Top", normalPos_.y());
+    placement_->WriteInteger(kPlacementSection, "Right", normalPos_.x() + normalSize_.width());
+    placement_->WriteInteger(kPlacementSection, "Bottom", normalPos_.y() + normalSize_.height());
     placement_->WriteInteger(kPlacementSection, "Saved", 1);
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TformMain::RememberNormalPlacement() {
+  normalPos_ = pos();
+  normalSize_ = size();
+}
+
+void TformMain::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+    RememberNormalPlacement();
+  }
+}
+
+void TformMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+    RememberNormalPlacement();
   }
 }
 

@@ -128,6 +128,8 @@ class TformMain : public QMainWindow {
   virtual void mnuUpdateClick();
 
   void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -149,12 +151,17 @@ class TformMain : public QMainWindow {
   void RestorePlacement();
   void SavePlacement();
   void ShowError(const QString& text);
+  void RememberNormalPlacement();
 
   QString programDir_;
   bool autoConnect_;
   bool shown_ = false;
   bool closed_ = false;
   bool destroyed_ = false;
+  // The window's position with its frame and its size while neither
+  // maximised nor minimised: what the placement keys store.
+  QPoint normalPos_;
+  QSize normalSize_;
   TformMainUi ui_;
   std::unique_ptr<IniFile> settings_;
   std::unique_ptr<IniFile> placement_;

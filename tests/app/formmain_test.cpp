@@ -1,0 +1,397 @@
+#include "app/formmain.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "app/formabout.h"
+#include "app/infoform.h"
+#include "common/inifile.h"
+#include "common/text.h"
+#include "common/ui/uiobject.h"
+#include "outqueue/ui/statuspane.h"
+
+namespace tarvik {
+namespace {
+
+// Counts the connect and disconnect clicks; the disconnect may skip the
+// control changes so the button stays enabled.
+class CountingFormMain : public TformMain {
+ public:
+  using TformMain::TformMain;
+  int connects = 0;
+  int disconnects = 0;
+  bool keepDisconnectEnabled = false;
+  std::function<void()> onDisconnect;
+
+ protected:
+  void tbtnConnectClick() override { ++connects; }
+  void tbtnDisconnectClick() override {
+    ++disconnects;
+    if (onDisconnect) onDisconnect();
+    if (!keepDisconnectEnabled) TformMain::tbtnDisconnectClick();
+  }
+};
+
+class FormMainTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  std::vector<QString> errors;
+
+  std::filesystem::path File(const char* name) const {
+    return std::filesystem::path(QFile::encodeName(dir.filePath(QString::fromLatin1(name))).toStdString());
+  }
+  void WriteFile(const char* name, const std::string& bytes) const {
+    QFile file(dir.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  }
+  std::unique_ptr<CountingFormMain> Make(bool autoConnect = false) {
+    auto form = std::make_unique<CountingFormMain>(dir.path(), autoConnect);
+    form->SetErrorHook([this](const QString& text) { errors.push_back(text); });
+    form->SetMessageHook(
+        [this](const QString& text) { errors.push_back(QStringLiteral("message: ") + text); });
+    return form;
+  }
+  int Placement(const char* key) const {
+    return IniFile(File("windows.ini")).ReadInteger("formMainFormState", key, -99999);
+  }
+};
+
+TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
+  ASSERT_TRUE(QDir(dir.path()).isEmpty());
+  auto form = Make();
+  EXPECT_EQ(form->windowTitle(),
+            QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. 2.0.0.33"));
+  form->show();
+  EXPECT_FALSE(form->Ui().N4->menuAction()->isVisible());
+  EXPECT_FALSE(form->LogVisible());
+  EXPECT_FALSE(form->Ui().RzProgressBar1->isVisibleTo(form.get()));
+  EXPECT_TRUE(form->Ui().Timer1->isActive());
+  const QRect designed(form->pos(), form->size());
+  EXPECT_EQ(designed.topLeft(), QPoint(297, 131));
+  EXPECT_EQ(designed.width(), 856);
+  form->close();
+
+  EXPECT_TRUE(std::filesystem::exists(File("current.ini")));
+  EXPECT_EQ(Placement("Saved"), 1);
+  EXPECT_EQ(Placement("Maximized"), 0);
+  EXPECT_EQ(Placement("Left"), 297);
+  EXPECT_EQ(Placement("Top"), 131);
+  EXPECT_EQ(Placement("Right"), 297 + 856);
+  EXPECT_EQ(Placement("Bottom"), 131 + designed.height());
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormMainTest, OnlyTheExactAccessWordRevealsTheServiceMenu) {
+  const struct {
+    const char* word;
+    bool visible;
+  } cases[] = {{"hqzvrd", true}, {"HQZVRD", false}, {"Hqzvrd", false}, {"hqzvr", false}, {"", false}};
+  for (const auto& c : cases) {
+    WriteFile("current.ini", std::string("[Update]\r\nUpdatePanelVersion=") + c.word + "\r\n");
+    auto form = Make();
+    EXPECT_EQ(form->Ui().N4->menuAction()->isVisible(), c.visible) << c.word;
+    EXPECT_EQ(form->Ui().mnuUpdate->isVisible(), c.visible) << c.word;
+  }
+}
+
+TEST_F(FormMainTest, StoredPlacementIsRestoredAndOffScreenComesBackAtTheOrigin) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const struct {
+    QRect stored;
+    QPoint expected;
+  } cases[] = {
+      {QRect(40, 30, 500, 300), QPoint(40, 30)},
+      {QRect(screen.right() + 100, 10, 520, 310), QPoint(0, 0)},
+      {QRect(-4000, -3000, 530, 320), QPoint(0, 0)},
+  };
+  for (const auto& c : cases) {
+    WriteFile("windows.ini", "[formMainFormState]\r\nLeft=" + std::to_string(c.stored.left()) +
+                                 "\r\nTop=" + std::to_string(c.stored.top()) +
+                                 "\r\nRight=" + std::to_string(c.stored.left() + c.stored.width()) +
+                                 "\r\nBottom=" + std::to_string(c.stored.top() + c.stored.height()) + "\r\n");
+    auto form = Make();
+    form->show();
+    EXPECT_EQ(form->pos(), c.expected) << c.stored.left();
+    EXPECT_EQ(form->size(), c.stored.size()) << c.stored.left();
+    form->close();
+    EXPECT_EQ(Placement("Left"), c.expected.x());
+    EXPECT_EQ(Placement("Right") - Placement("Left"), c.stored.width());
+  }
+}
+
+TEST_F(FormMainTest, MaximizedPlacementMaximisesAndKeepsTheNormalRectangle) {
+  WriteFile("windows.ini",
+            "[formMainFormState]\r\nLeft=20\r\nTop=30\r\nRight=620\r\nBottom=430\r\nMaximized=1\r\n");
+  auto form = Make();
+  form->show();
+  EXPECT_TRUE(form->isMaximized());
+  form->close();
+  EXPECT_EQ(Placement("Maximized"), 1);
+  EXPECT_EQ(Placement("Left"), 20);
+  EXPECT_EQ(Placement("Right"), 620);
+}
+
+TEST_F(FormMainTest, CtrlAltIOpensTheInformationWindowAndOneModifierDoesNot) {
+  const struct {
+    Qt::KeyboardModifiers modifiers;
+    bool opens;
+  } cases[] = {
+      {Qt::ControlModifier | Qt::AltModifier, true},
+      {Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier, true},
+      {Qt::AltModifier, false},
+      {Qt::ControlModifier, false},
+      {Qt::NoModifier, false},
+  };
+  for (const auto& c : cases) {
+    auto form = Make();
+    TInfoForm info(form.get());
+    int fills = 0;
+    info.SetListFiller([&fills](QListWidget& list) {
+      ++fills;
+      list.addItem(QStringLiteral("VER 14.001.042"));
+    });
+    form->SetInfoForm(&info);
+    form->show();
+    // Sent to a control: the window sees the key first.
+    QTest::keyClick(form->Ui().tbtnConnect, Qt::Key_I, c.modifiers);
+    EXPECT_EQ(info.isVisible(), c.opens) << c.modifiers.toInt();
+    EXPECT_EQ(fills, c.opens ? 1 : 0);
+  }
+}
+
+TEST_F(FormMainTest, InformationListIsRebuiltOnEachOpeningNotAppended) {
+  auto form = Make();
+  TInfoForm info(form.get());
+  info.SetListFiller([](QListWidget& list) { list.addItems({QStringLiteral("a"), QStringLiteral("b")}); });
+  form->SetInfoForm(&info);
+  form->show();
+  for (int round = 0; round < 2; ++round) {
+    QTest::keyClick(form.get(), Qt::Key_I, Qt::ControlModifier | Qt::AltModifier);
+    QTest::keyClick(form.get(), Qt::Key_I, Qt::ControlModifier | Qt::AltModifier);  // already open
+    EXPECT_EQ(info.ListBox1()->count(), 2);
+    info.close();
+  }
+}
+
+TEST_F(FormMainTest, AboutOpensFromTheMenuAndItsOkButtonHidesIt) {
+  auto form = Make();
+  TFormAbout about(form.get());
+  form->SetAboutForm(&about);
+  form->show();
+  form->Ui().mnuAbout->trigger();
+  EXPECT_TRUE(about.isVisible());
+  about.Button1()->click();
+  EXPECT_FALSE(about.isVisible());
+  form->Ui().mnuAbout->trigger();
+  EXPECT_TRUE(about.isVisible());
+}
+
+TEST_F(FormMainTest, LogMenuItemTogglesTheLogAndIsRemembered) {
+  {
+    auto form = Make();
+    form->show();
+    form->Ui().mnuLog->trigger();
+    EXPECT_TRUE(form->LogVisible());
+    EXPECT_TRUE(form->Ui().Memo1->isVisible());
+    EXPECT_TRUE(form->Ui().RzButton1->isVisible());
+  }
+  {
+    auto form = Make();
+    EXPECT_TRUE(form->LogVisible());
+    EXPECT_TRUE(form->Ui().mnuLog->isChecked());
+    form->Ui().mnuLog->trigger();
+    EXPECT_FALSE(form->LogVisible());
+  }
+  auto form = Make();
+  EXPECT_FALSE(form->LogVisible());
+  EXPECT_FALSE(form->Ui().mnuLog->isChecked());
+}
+
+TEST_F(FormMainTest, LogClearButtonEmptiesTheMemo) {
+  auto form = Make();
+  form->Ui().Memo1->appendPlainText(QStringLiteral("x"));
+  form->Ui().RzBitBtn1->click();
+  EXPECT_TRUE(MemoLines(*form->Ui().Memo1).isEmpty());
+}
+
+TEST_F(FormMainTest, SavedLogIsWindows1251WithCrLfAndReplacesTheFile) {
+  const QString target = dir.filePath(QStringLiteral("log.txt"));
+  const struct {
+    QStringList lines;
+    std::string bytes;
+  } cases[] = {
+      {{QStringLiteral("08.12.2015 9:07:03 #com<-: +v"), QString::fromUtf8("Ошибка")},
+       "08.12.2015 9:07:03 #com<-: +v\r\n" + Utf8ToCp1251("Ошибка") + "\r\n"},
+      {{QString()}, "\r\n"},
+      {{}, ""},
+  };
+  WriteFile("log.txt", std::string(1000, 'z'));
+  for (const auto& c : cases) {
+    QString error;
+    ASSERT_TRUE(WriteLogFile(target, c.lines, &error)) << error.toStdString();
+    EXPECT_EQ(ReadFileBytes(File("log.txt")), c.bytes);
+  }
+  QString error;
+  EXPECT_FALSE(WriteLogFile(dir.filePath(QStringLiteral("missing/log.txt")), {QStringLiteral("a")}, &error));
+  EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(FormMainTest, MemoLinesOfAnEmptyMemoAreNone) {
+  QPlainTextEdit memo;
+  EXPECT_TRUE(MemoLines(memo).isEmpty());
+  memo.appendPlainText(QStringLiteral("one"));
+  memo.appendPlainText(QString());
+  memo.appendPlainText(QStringLiteral("three"));
+  EXPECT_EQ(MemoLines(memo), (QStringList{QStringLiteral("one"), QString(), QStringLiteral("three")}));
+}
+
+TEST_F(FormMainTest, Timer2ClicksAnEnabledDisconnectButtonOnceAndStops) {
+  for (const bool enabled : {true, false}) {
+    auto form = Make();
+    form->keepDisconnectEnabled = true;
+    form->Ui().tbtnDisconnect->setEnabled(enabled);
+    ApplyToComponent(FromUi(form->Timer2()), "true");
+    QTest::qWait(250);
+    EXPECT_EQ(form->disconnects, enabled ? 1 : 0);
+    EXPECT_FALSE(form->Ui().Timer2->isActive());
+  }
+}
+
+TEST_F(FormMainTest, FirstShowClicksConnectOnlyWhenAsked) {
+  for (const bool autoConnect : {true, false}) {
+    auto form = Make(autoConnect);
+    form->show();
+    QTest::qWait(20);
+    form->hide();
+    form->show();
+    QTest::qWait(20);
+    EXPECT_EQ(form->connects, autoConnect ? 1 : 0);
+  }
+}
+
+TEST_F(FormMainTest, ClosingWhileConnectedDisconnectsAfterTheSettingsAreWritten) {
+  auto form = Make();
+  bool settingsWritten = false;
+  form->onDisconnect = [&] { settingsWritten = std::filesystem::exists(File("current.ini")); };
+  form->Ui().tbtnDisconnect->setEnabled(true);
+  form->show();
+  form->close();
+  EXPECT_EQ(form->disconnects, 1);
+  EXPECT_TRUE(settingsWritten);
+  form.reset();
+  // Destroying the window afterwards does not shut down a second time.
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormMainTest, FileErrorsAtCloseAreShownAndTheCloseGoesOn) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("windows.ini")));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("current.ini")));
+  auto form = Make();
+  form->Ui().tbtnDisconnect->setEnabled(true);
+  form->show();
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(form->disconnects, 1);
+}
+
+TEST_F(FormMainTest, QueuedWordsReachTheMainWindowControls) {
+  // With the service menu shown, so its items can report being enabled.
+  WriteFile("current.ini", "[Update]\r\nUpdatePanelVersion=hqzvrd\r\n");
+  auto form = Make();
+  TOutArray& queue = form->OutQueue();
+  queue.PushControl(form->tbtnDisconnect(), "true");
+  for (UiObject* item :
+       {form->mnuFile(), form->mnuConnections(), form->mnuHelp(), form->mnuUpdate(), form->N4()}) {
+    queue.PushMenuItem(item, "false");
+  }
+  queue.PushStatus("VER 14.002.020", form->StatusPanel(1));
+  queue.PushControl(form->RzProgressBar1(), "30");
+  queue.PushMemoLine(form->Memo1(), "line", true, false);
+  DrainOutput(queue);
+  const TformMainUi& ui = form->Ui();
+  EXPECT_TRUE(ui.tbtnDisconnect->isEnabled());
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.N4})
+    EXPECT_FALSE(menu->menuAction()->isEnabled());
+  EXPECT_FALSE(ui.mnuUpdate->isEnabled());
+  EXPECT_EQ(ui.panels[1]->text(), QStringLiteral("VER 14.002.020"));
+  EXPECT_EQ(ui.RzProgressBar1->value(), 30);
+  EXPECT_EQ(MemoLines(*ui.Memo1), QStringList{QStringLiteral("line")});
+
+  form->UnlockMainControls();
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.N4}) {
+    EXPECT_TRUE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
+  }
+  form->LockMainControls();
+  EXPECT_FALSE(ui.tbtnDisconnect->isEnabled());
+  EXPECT_FALSE(ui.mnuHelp->menuAction()->isEnabled());
+}
+
+TEST_F(FormMainTest, AQueuedClickDisconnectsThroughADisabledButton) {
+  for (const char* word : {"Click", "CLICK"}) {
+    auto form = Make();
+    form->Ui().tbtnConnect->setEnabled(false);
+    form->Ui().panels[0]->setText(QStringLiteral("COM3"));
+    form->Ui().RzProgressBar1->show();
+    ASSERT_FALSE(form->Ui().tbtnDisconnect->isEnabled());
+    form->OutQueue().PushControl(form->tbtnDisconnect(), word);
+    DrainOutput(form->OutQueue());
+    EXPECT_EQ(form->disconnects, 1) << word;
+    EXPECT_TRUE(form->Ui().tbtnConnect->isEnabled());
+    EXPECT_TRUE(form->Ui().mnuConnect->isEnabled());
+    EXPECT_FALSE(form->Ui().mnuDisconnect->isEnabled());
+    EXPECT_TRUE(form->Ui().panels[0]->text().isEmpty());
+    EXPECT_TRUE(form->Ui().RzProgressBar1->isHidden());
+  }
+}
+
+TEST_F(FormMainTest, TheTimerDrainsTheQueueAndMessagesGoThroughTheHook) {
+  auto form = Make();
+  form->OutQueue().PushMessage(Utf8ToCp1251("Версия VER 14.099.001 не поддерживается"));
+  form->OutQueue().PushStatus("COM3", form->StatusPanel(0));
+  QTest::qWait(200);
+  EXPECT_EQ(form->Ui().panels[0]->text(), QStringLiteral("COM3"));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], QString::fromUtf8("message: Версия VER 14.099.001 не поддерживается"));
+}
+
+TEST_F(FormMainTest, WorkerStepsRunOnTheUiThreadThroughTheEventLoop) {
+  auto form = Make();
+  std::atomic<bool> done{false};
+  bool onUiThread = false;
+  std::thread worker([&] {
+    form->UiSteps().RunSync([&] { onUiThread = QThread::currentThread() == form->thread(); });
+    done = true;
+  });
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (!done && elapsed.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+  EXPECT_TRUE(done);
+  EXPECT_TRUE(onUiThread);
+}
+
+}  // namespace
+}  // namespace tarvik
