@@ -29,6 +29,7 @@
 
 #include "app/pictures.h"
 #include "common/buildversion.h"
+#include "common/ui/comboboxpatch.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
 #include "outqueue/ui/statuspane.h"
@@ -103,6 +104,8 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
                  QString::fromLatin1(TARVIK_FILE_VERSION));
   settings_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("current.ini")));
   placement_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("windows.ini")), true);
+  comboHint_ = new TComboBoxPatch(this);
+  comboHint_->AlwaysShowHint = true;
   outQueue_ = std::make_unique<TOutArray>();
   uiSteps_ = std::make_unique<UiStepQueue>();
   // Runs on the worker's thread: the steps themselves run on this window's thread.

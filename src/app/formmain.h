@@ -30,6 +30,7 @@ class QStatusBar;
 namespace tarvik {
 
 class StatusPane;
+class TComboBoxPatch;
 
 // The directory of the running program, with its trailing separator.
 QString ProgramDirectory();
@@ -167,6 +168,7 @@ class TformMain : public QMainWindow {
   std::unique_ptr<IniFile> placement_;
   std::unique_ptr<TOutArray> outQueue_;
   std::unique_ptr<UiStepQueue> uiSteps_;
+  TComboBoxPatch* comboHint_ = nullptr;  // owned as a child object
   QPointer<QWidget> aboutForm_;
   QPointer<QWidget> infoForm_;
   MessageHook messageHook_ = ShowQueuedMessage;
