@@ -41,20 +41,25 @@ std::optional<double> ParseNumberWord(std::string_view word) {
   // The grammar is checked by hand: from_chars alone would also take "inf"
   // and "nan", which are words, not numbers.
   std::size_t i = 0;
-  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < word.size() && IsDigit(word[i])) ++i, ++digits;
+  auto skipSign = [&] {
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+  };
+  auto skipDigits = [&] {
+    const std::size_t start = i;
+    while (i < word.size() && IsDigit(word[i])) ++i;
+    return i - start;
+  };
+  skipSign();
+  std::size_t digits = skipDigits();
   if (i < word.size() && word[i] == '.') {
     ++i;
-    while (i < word.size() && IsDigit(word[i])) ++i, ++digits;
+    digits += skipDigits();
   }
   if (digits == 0) return std::nullopt;
   if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
     ++i;
-    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-    std::size_t expDigits = 0;
-    while (i < word.size() && IsDigit(word[i])) ++i, ++expDigits;
-    if (expDigits == 0) return std::nullopt;
+    skipSign();
+    if (skipDigits() == 0) return std::nullopt;
   }
   if (i != word.size()) return std::nullopt;
   std::string_view body = word;
