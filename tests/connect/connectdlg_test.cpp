@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 #include <filesystem>
@@ -173,6 +174,7 @@ TEST(ConnectDialog, WindowAndControls) {
   dlg.show();
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Соединение"));
   EXPECT_EQ(dlg.size(), QSize(358, 75));
+  EXPECT_EQ(dlg.frameGeometry().center(), dlg.screen()->availableGeometry().center());
   EXPECT_TRUE(dlg.ComPorts->isEditable());
   EXPECT_TRUE(dlg.OKBtn->isDefault());
   EXPECT_EQ(dlg.SpeedButton2->toolTip(), QStringLiteral("Отобразить com порты системы"));

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <string>
@@ -44,6 +45,8 @@ TEST_F(SelectFirmvareFormTest, FilledFromVersion) {
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("Укажите предпочитаемую прошивку"));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
   EXPECT_EQ(form_.Version(), "VER 14.002.020");
+  EXPECT_EQ(form_.frameGeometry().center(), form_.screen()->availableGeometry().center());
+  EXPECT_EQ(form_.size(), QSize(306, 337));
   ASSERT_EQ(form_.ListBox1->count(), 3);
   EXPECT_EQ(form_.ListBox1->item(0)->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(form_.ListBox1->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
@@ -157,6 +160,9 @@ TEST(SelectDeviceTypeForm, Texts) {
   EXPECT_EQ(form.OkButton->text(), QStringLiteral("Выбрать"));
   EXPECT_TRUE(form.OkButton->isDefault());
   EXPECT_EQ(form.CancelButton->text(), QStringLiteral("Отмена"));
+  form.show();
+  EXPECT_EQ(form.size(), QSize(233, 247));
+  EXPECT_EQ(form.frameGeometry().center(), form.screen()->availableGeometry().center());
 }
 
 }  // namespace

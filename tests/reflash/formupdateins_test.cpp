@@ -209,6 +209,20 @@ INSTANTIATE_TEST_SUITE_P(
                                   QStringLiteral("VER 14.002.020")}),
     [](const testing::TestParamInfo<SelectionCase>& param) { return std::string(param.param.name); });
 
+TEST(ReflashWindow, CentredOnMainWindowAndNotDisabledWithIt) {
+  QWidget mainWindow;
+  mainWindow.setGeometry(120, 90, 900, 600);
+  mainWindow.show();
+  TformUpdateInsHooks hooks;
+  hooks.LockMain = [&] { mainWindow.setEnabled(false); };
+  TformUpdateIns window(hooks, &mainWindow);
+  window.show();
+  EXPECT_EQ(window.frameGeometry().center(), mainWindow.frameGeometry().center());
+  EXPECT_FALSE(mainWindow.isEnabled());
+  EXPECT_TRUE(window.isEnabled());
+  EXPECT_TRUE(window.btnExit->isEnabled());
+}
+
 TEST(ReflashWindow, EmptyCaptionIsAllowed) {
   TformUpdateIns window(TformUpdateInsHooks{});
   SelectImageView view;

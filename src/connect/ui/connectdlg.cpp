@@ -149,7 +149,11 @@ void TdlgConnect::showEvent(QShowEvent* event) {
 }
 
 void TdlgConnect::FormShow() {
-  if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+  if (QScreen* shown = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
+  }
   SpeedButton2Click();
 }
 

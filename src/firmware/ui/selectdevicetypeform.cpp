@@ -54,7 +54,11 @@ TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) 
 
 void TSelectDeviceTypeForm::SetNames(const std::vector<std::string>& names) {
   DeviceListBox->clear();
-  for (const std::string& name : names) DeviceListBox->addItem(FromCp(name));
+  for (const std::string& name : names) {
+    // The names are longer than the narrow list is wide.
+    auto* line = new QListWidgetItem(FromCp(name), DeviceListBox);
+    line->setToolTip(line->text());
+  }
 }
 
 int TSelectDeviceTypeForm::ShowModalWithNames(const std::vector<std::string>& names) {
@@ -70,7 +74,11 @@ int TSelectDeviceTypeForm::SelectedIndex() const {
 void TSelectDeviceTypeForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+  if (QScreen* shown = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
+  }
 }
 
 }  // namespace tarvik

@@ -91,7 +91,11 @@ void TSelectFirmvareForm::Button2Click() {
 void TSelectFirmvareForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+  if (QScreen* shown = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
+  }
 }
 
 }  // namespace tarvik

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStackedLayout>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -60,11 +61,12 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   setWindowTitle(QStringLiteral("Перепрошивка панели"));
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label2 = NewLabel(QStringLiteral("Текущая версия прошивки панели:"), "Label2", this);
-  lbOldName = NewLabel(QString(), "lbOldName", this);
+  auto* versionsPane = new QWidget(this);
+  Label2 = NewLabel(QStringLiteral("Текущая версия прошивки панели:"), "Label2", versionsPane);
+  lbOldName = NewLabel(QString(), "lbOldName", versionsPane);
   MakeBold(lbOldName, 5);
-  Label1 = NewLabel(QStringLiteral("Доступна следующая версия для перепрошивки:"), "Label1", this);
-  lbNewName = NewLabel(QString(), "lbNewName", this);
+  Label1 = NewLabel(QStringLiteral("Доступна следующая версия для перепрошивки:"), "Label1", versionsPane);
+  lbNewName = NewLabel(QString(), "lbNewName", versionsPane);
   MakeBold(lbNewName, 5);
 
   lbTimeAfterHead = NewLabel(QStringLiteral("Времени прошло:"), "lbTimeAfterHead", this);
@@ -92,11 +94,23 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
     button->setMinimumWidth(button->sizeHint().width() + 24);
   }
 
-  // The version choice covers the two version rows; it is painted over them,
-  // so it needs its own background.
+  // The two version rows and the version choice share one place; the
+  // choice, when shown, lies over the rows.
+  auto* versions = new QGridLayout(versionsPane);
+  versions->setContentsMargins(0, 0, 0, 0);
+  versions->setHorizontalSpacing(12);
+  versions->setVerticalSpacing(2);
+  versions->addWidget(Label2, 0, 0);
+  versions->addWidget(lbOldName, 0, 1);
+  versions->addWidget(Label1, 1, 0);
+  versions->addWidget(lbNewName, 1, 1);
+  versions->setColumnStretch(1, 1);
+
   RzGroupBox1 = new QGroupBox(QStringLiteral("Выберете версию для перепрошивки устройства"), this);
   RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
   RzGroupBox1->setAutoFillBackground(true);
+  // The rows set the height; the choice only covers them.
+  RzGroupBox1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
   ListBox1 = new QListWidget(RzGroupBox1);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   Button1 = new QPushButton(QStringLiteral("&Ok"), RzGroupBox1);
@@ -107,15 +121,11 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   choice->addWidget(ListBox1, 1);
   choice->addWidget(Button1, 0, Qt::AlignBottom);
 
-  auto* versions = new QGridLayout;
-  versions->setHorizontalSpacing(12);
-  versions->setVerticalSpacing(2);
-  versions->addWidget(Label2, 0, 0);
-  versions->addWidget(lbOldName, 0, 1);
-  versions->addWidget(Label1, 1, 0);
-  versions->addWidget(lbNewName, 1, 1);
-  versions->addWidget(RzGroupBox1, 0, 0, 2, 2);
-  versions->setColumnStretch(1, 1);
+  auto* versionPlace = new QStackedLayout;
+  versionPlace->setStackingMode(QStackedLayout::StackAll);
+  versionPlace->addWidget(versionsPane);
+  versionPlace->addWidget(RzGroupBox1);
+  versionPlace->setCurrentWidget(RzGroupBox1);
 
   auto* times = new QHBoxLayout;
   times->setSpacing(6);
@@ -134,7 +144,7 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(10, 8, 10, 8);
   layout->setSpacing(4);
-  layout->addLayout(versions);
+  layout->addLayout(versionPlace);
   layout->addLayout(times);
   layout->addWidget(lbError);
   layout->addStretch(1);
@@ -188,13 +198,17 @@ void TformUpdateIns::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
   if (!centreOn_.isNull() && centreOn_->isVisible()) {
-    move(centreOn_->frameGeometry().center() - rect().center());
+    QRect frame = frameGeometry();
+    frame.moveCenter(centreOn_->frameGeometry().center());
+    move(frame.topLeft());
     // Stacks above the main window without being its child.
     if (windowHandle() != nullptr && centreOn_->windowHandle() != nullptr) {
       windowHandle()->setTransientParent(centreOn_->windowHandle());
     }
   } else if (QScreen* shown = screen()) {
-    move(shown->availableGeometry().center() - rect().center());
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
   }
   FormShow();
 }

@@ -1,0 +1,130 @@
+// Shows each dialog of the connect-to-decision road with the shipped
+// catalogue's data and saves a picture of it: dlg-*.png in the folder named
+// on the command line. Under a real X server (QT_QPA_PLATFORM=xcb, ideally
+// with a window manager for the title bars) the pictures are screen grabs;
+// offscreen they are the widgets' own renderings.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QTest>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/ui/comboboxpatch.h"
+#include "connect/ui/connectdlg.h"
+#include "firmware/catalogue.h"
+#include "firmware/selection.h"
+#include "firmware/ui/selectdevicetypeform.h"
+#include "firmware/ui/selectfirmvareform.h"
+#include "reflash/ui/formupdateins.h"
+
+namespace {
+
+using namespace tarvik;
+
+bool RealScreen() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+void Settle() {
+  for (int i = 0; i < 10; ++i) {
+    QApplication::processEvents();
+    QTest::qWait(50);
+  }
+}
+
+// The screen area of the windows (with their frames), or the first widget's
+// own rendering where there is no real screen.
+bool Save(const QString& path, const std::vector<QWidget*>& windows) {
+  Settle();
+  QPixmap picture;
+  if (RealScreen()) {
+    QRect area;
+    for (QWidget* window : windows) area |= window->frameGeometry();
+    area.adjust(-2, -2, 2, 2);
+    picture = windows.front()->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+  } else {
+    picture = windows.front()->grab();
+  }
+  const bool saved = picture.save(path);
+  std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+  return saved;
+}
+
+int ImageIndexOf(const FirmwareCatalogue& catalogue, const std::string& versionText) {
+  const auto& images = catalogue.FirmwareImages();
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    if (images[i].VersionText == versionText) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+  const std::string deviceLine = "VER 14.002.020";
+  FirmwareCatalogue catalogue;
+  catalogue.LoadCatalogue();
+  bool ok = true;
+
+  TComboBoxPatch patch;
+  {
+    TdlgConnect dlg([] { return std::vector<std::string>{"ttyS0", "ttyUSB1", "ttyACM0", "ttyUSB0"}; });
+    dlg.ComPorts->setEditText(QStringLiteral("ttyUSB0"));
+    dlg.show();
+    ok &= Save(out.filePath(QStringLiteral("dlg-connect.png")), {&dlg});
+
+    dlg.ComPorts->showPopup();
+    Settle();
+    QAbstractItemView* view = dlg.ComPorts->view();
+    const QPoint at = view->visualRect(view->model()->index(2, 0)).center();
+    QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    auto* hint = const_cast<QLabel*>(patch.HintWindow());
+    ok &= Save(out.filePath(QStringLiteral("dlg-connect-hint.png")), {&dlg, view->window(), hint});
+    dlg.ComPorts->hidePopup();
+  }
+  {
+    TSelectFirmvareForm form;
+    std::vector<TSelectFirmvareForm::ImageItem> items;
+    for (const ImageChoice& choice : ListImagesForVersion(catalogue, deviceLine)) {
+      items.emplace_back(choice.Text, choice.ImageIndex);
+    }
+    form.SetVersion(deviceLine, items);
+    form.SetNotRelease(false);
+    form.ListBox1->setCurrentRow(0);
+    form.show();
+    ok &= Save(out.filePath(QStringLiteral("dlg-select-firmware.png")), {&form});
+  }
+  {
+    TSelectDeviceTypeForm form;
+    form.SetNames(DeviceTypeNames(catalogue));
+    form.show();
+    ok &= Save(out.filePath(QStringLiteral("dlg-select-device-type.png")), {&form});
+  }
+  {
+    TformUpdateIns window(TformUpdateInsHooks{});
+    window.HideVersionChoice();
+    const ReflashSelection chosen =
+        SelectImage(catalogue, ImageIndexOf(catalogue, "VER 14.002.028"), deviceLine, true);
+    SelectImageView view;
+    view.SelectedImage = chosen.SelectedImage;
+    view.OldName = chosen.OldName;
+    view.NewName = chosen.NewName;
+    view.Caption = chosen.Caption;
+    view.CurrentVersionLabel = chosen.CurrentVersionLabel;
+    window.ApplySelection(view);
+    window.show();
+    ok &= Save(out.filePath(QStringLiteral("dlg-reflash.png")), {&window});
+  }
+  return ok ? 0 : 1;
+}
