@@ -1,0 +1,108 @@
+#include "device/controller.h"
+
+#include <optional>
+
+#include "common/regex.h"
+#include "common/text.h"
+
+namespace tarvik {
+namespace {
+
+// Characters first..first+count-1 (1-based) of a "VER" line as an integer.
+std::optional<std::int32_t> IntegerAt(const std::string& line, std::size_t first, std::size_t count) {
+  if (line.size() < first) return std::nullopt;
+  return ParseInt32(std::string_view(line).substr(first - 1, count));
+}
+
+std::int32_t ThreeDigitGroup(const std::string& line, int n) {
+  return ParseInt32Or(RegexNthMatch(line, "\\d{3}", n), -1);
+}
+
+}  // namespace
+
+TController::TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui)
+    : Device(std::make_unique<TDevTarvik6>(worker)), queue_(queue), ui_(ui) {}
+
+void TController::FailIdentification() {
+  Build = 0;
+  TypeNumber = 0;
+  queue_.PushStatus("", ui_.VersionPane());
+}
+
+bool TController::Identify() {
+  try {
+    return IdentifyInner();
+  } catch (...) {
+    // A failing port ends identification like a silent device.
+    return false;
+  }
+}
+
+bool TController::IdentifyInner() {
+  ui_.HideVersionChoice();
+  std::string reply;
+  if (!Device->ReadVersion(reply)) {
+    Identified = false;
+    FailIdentification();
+    return false;
+  }
+  queue_.PushStatus(reply, ui_.VersionPane());
+  Identified = true;
+  VersionLine = Trim(reply);
+
+  if (Contains(VersionLine, "BootLdr")) {
+    std::string unit;
+    const bool named = Device->ReadUnitName(unit);
+    Identified = true;
+    UnitName = unit;
+    for (const auto& d : BootloaderDefaults) {
+      if (Contains(UnitName, d.token)) {
+        VersionLine = std::string(d.versionLine);
+        break;
+      }
+    }
+    return named;
+  }
+
+  if (Device->FamilyFlag == 0) {
+    const auto type = IntegerAt(VersionLine, 8, 3);
+    const auto build = IntegerAt(VersionLine, 12, 3);
+    if (!type || !build) {
+      FailIdentification();
+      return false;
+    }
+    TypeNumber = *type;
+    Build = *build;
+    return true;
+  }
+
+  FamilyMajor = ThreeDigitGroup(VersionLine, 1);
+  FamilyMinor = ThreeDigitGroup(VersionLine, 2);
+  if (FamilyMajor < 0 || FamilyMinor < 0) {
+    FailIdentification();
+    return false;
+  }
+  return true;
+}
+
+void TController::PushLockWords(const std::string& word) {
+  queue_.PushControl(ui_.DisconnectButton(), word);
+  for (UiObject* menu : ui_.LockableMenus()) queue_.PushMenuItem(menu, word);
+}
+
+void TController::LockUi() {
+  ui_.SetBusyCursor(true);
+  PushLockWords("false");
+}
+
+void TController::UnlockUi() {
+  PushLockWords("true");
+  ui_.SetBusyCursor(false);
+}
+
+void TController::RequestDisconnect() {
+  Identified = false;
+  queue_.PushControl(ui_.DisconnectButton(), "Click");
+}
+
+}  // namespace tarvik

@@ -1,0 +1,87 @@
+#pragma once
+// The per-connection controller: identifies the device, holds what it is,
+// passes the reflash commands through to it, and drives the main window
+// through the output queue only, so it stays free of any window code.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "device/devtarvik6.h"
+#include "outqueue/outarray.h"
+
+namespace tarvik {
+
+class TComPortWorker;
+
+// The main-window objects the controller names in its queued elements, and
+// the mouse cursor, which the window side changes on behalf of any thread.
+class ControllerUi {
+ public:
+  virtual ~ControllerUi() = default;
+  virtual UiObject* DisconnectButton() = 0;              // tbtnDisconnect
+  virtual std::array<UiObject*, 5> LockableMenus() = 0;  // mnuFile, mnuConnections, mnuHelp, mnuUpdate, N4
+  virtual UiObject* VersionPane() = 0;                   // status-bar panel 1
+  virtual void SetBusyCursor(bool busy) = 0;
+  virtual void HideVersionChoice() = 0;  // the reflash window's version-choice group
+};
+
+struct BootloaderDefault {
+  std::string_view token;
+  std::string_view versionLine;
+};
+
+// Tested in this order as case-sensitive substrings of the unit name: "QTT3"
+// holds "TT" and must come before it; "LT" is found in "QLT" and "QLT1".
+inline constexpr std::array<BootloaderDefault, 9> BootloaderDefaults = {{
+    {"LT", "VER 14.003.000"},
+    {"QTT3", "VER 14.012.000"},
+    {"TT", "VER 14.002.000"},
+    {"TN", "VER 14.001.000"},
+    {"QNF", "VER 14.007.000"},
+    {"QFQ1", "VER 14.004.000"},
+    {"QZT1", "VER 14.005.000"},
+    {"QEVQ1", "VER 14.008.000"},
+    {"QHT1", "VER 14.009.000"},
+}};
+
+class TController {
+ public:
+  TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui);
+
+  bool Identify();
+
+  bool Command(std::string_view name, std::string& reply, bool log) {
+    return Device->Command(name, reply, log);
+  }
+  bool SlowCommand(std::string_view name, std::string& reply, bool log) {
+    return Device->SlowCommand(name, reply, log);
+  }
+  bool WriteCommand(std::string_view command, std::string& reply, bool log) {
+    return Device->WriteCommand(command, reply, log);
+  }
+
+  void LockUi();
+  void UnlockUi();
+  void RequestDisconnect();
+
+  bool Identified = false;
+  std::int32_t FamilyMajor = 0;
+  std::int32_t FamilyMinor = 0;
+  std::int32_t Build = 0;
+  std::int32_t TypeNumber = 0;
+  std::string VersionLine;
+  std::string UnitName;
+  std::unique_ptr<TDevTarvik6> Device;
+
+ private:
+  bool IdentifyInner();
+  void PushLockWords(const std::string& word);
+  void FailIdentification();
+
+  TOutArray& queue_;
+  ControllerUi& ui_;
+};
+
+}  // namespace tarvik

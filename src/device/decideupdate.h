@@ -1,0 +1,51 @@
+#pragma once
+// The update decision: from the identified device's version line, the
+// catalogue and the update rules, whether new firmware is due and which
+// image, asking the user where the rules are silent. It runs on the UI
+// thread; what it shows goes through DecisionView, so every branch can be
+// exercised without windows.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "firmware/catalogue.h"
+#include "firmware/selection.h"
+#include "outqueue/outarray.h"
+
+namespace tarvik {
+
+class DecisionView {
+ public:
+  virtual ~DecisionView() = default;
+  // The device-type dialog over the display names: the confirmed index, or
+  // -1 when cancelled or confirmed without a selection.
+  virtual int ChooseDeviceType(const std::vector<std::string>& names) = 0;
+  // The preferred-firmware dialog: the confirmed image index, or -1 when
+  // cancelled or confirmed without a selection.
+  virtual int ChoosePreferredFirmware(const std::string& versionLine, const std::vector<ImageChoice>& images,
+                                      bool notRelease) = 0;
+  // A modal information box with an OK button.
+  virtual void ShowInformation(const std::string& text) = 0;
+  // SelectImage with the index, then the reflash window shown (not modal).
+  virtual void OfferImage(int imageIndex) = 0;
+};
+
+enum class DecisionOutcome {
+  DeviceTypeCancelled,  // bootloader device, no type chosen
+  NoImageForType,       // bootloader device, the chosen type's rules give no image
+  Unsupported,          // the "не поддерживается" message queued
+  FirmwareCancelled,    // no rule, the preferred-firmware dialog gave no image
+  NoUpdateNeeded,       // a rule exists and chooses nothing: told, then disconnect queued
+  Offered,              // the reflash window shows an image
+};
+
+// "Данное устройство не требует обновления прошивки"
+std::string NoUpdateNeededText();
+// "Версия " + line + " не поддерживается"
+std::string UnsupportedVersionText(const std::string& versionLine);
+
+DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatalogue& catalogue,
+                             const std::filesystem::path& rulesFile, DecisionView& view, TOutArray& queue,
+                             UiObject* disconnectButton);
+
+}  // namespace tarvik

@@ -1,0 +1,146 @@
+#include "device/controller.h"
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "devicefixture.h"
+#include "support/fakeclock.h"
+
+namespace tarvik {
+namespace {
+
+struct IdentifyCase {
+  const char* name;
+  std::string version;   // first line(s) of the device's "+v" answer
+  bool bootloader;       // the device sits in its bootloader
+  std::string unitName;  // its "+un" model code
+  bool identified;       // Identify's result
+  std::string versionLine;
+  std::int32_t type;
+  std::int32_t build;
+  std::int32_t familyMajor;
+  std::int32_t familyMinor;
+  std::string status;  // the text queued for status pane 1
+};
+
+class IdentifyTest : public ::testing::TestWithParam<IdentifyCase> {};
+
+TEST_P(IdentifyTest, AgainstTheSimulator) {
+  const IdentifyCase& c = GetParam();
+  sim::SimOptions o = test::Unpaced({});
+  if (c.bootloader) {
+    o.banner = c.version;
+    o.startInBootloader = true;
+  } else {
+    o.version = c.version;
+  }
+  o.unitName = c.unitName;
+  test::DeviceFixture dev(o);
+  TController& ctl = dev.Controller();
+  EXPECT_EQ(ctl.Identify(), c.identified);
+  EXPECT_EQ(ctl.VersionLine, c.versionLine);
+  EXPECT_EQ(ctl.TypeNumber, c.type);
+  EXPECT_EQ(ctl.Build, c.build);
+  EXPECT_EQ(ctl.FamilyMajor, c.familyMajor);
+  EXPECT_EQ(ctl.FamilyMinor, c.familyMinor);
+  EXPECT_EQ(dev.Ui().versionChoiceHidden, 1);
+  const auto status = dev.StatusTexts();
+  ASSERT_FALSE(status.empty());
+  EXPECT_EQ(status.front(), c.status);
+}
+
+const std::string kBanner = "BootLdr v1.0";
+
+INSTANTIATE_TEST_SUITE_P(
+    Identification, IdentifyTest,
+    ::testing::Values(
+        IdentifyCase{"numeric", "VER 14.003.037", false, "", true, "VER 14.003.037", 3, 37, 0, 0,
+                     "VER 14.003.037"},
+        IdentifyCase{"trailing_text", "VER 14.003.037 rev B", false, "", true, "VER 14.003.037 rev B", 3, 37,
+                     0, 0, "VER 14.003.037 rev B"},
+        // The status pane gets the untrimmed first line; VersionLine is trimmed.
+        IdentifyCase{"untrimmed", "  VER 14.002.020\t", false, "", true, "VER 14.002.020", 2, 20, 0, 0,
+                     "  VER 14.002.020\t"},
+        // An echo in front: its line is taken, and characters 8-10 are no number.
+        IdentifyCase{"echo_first", "+v\r\nVER 14.002.020", false, "", false, "+v", 0, 0, 0, 0, "+v"},
+        // "VER" and a family code: a VER reply, numbers from the positions.
+        IdentifyCase{"ver_and_family", "VER 14.002.028 QTT1", false, "", true, "VER 14.002.028 QTT1", 2, 28,
+                     0, 0, "VER 14.002.028 QTT1"},
+        IdentifyCase{"family", "QTT1.001.002", false, "", true, "QTT1.001.002", 0, 0, 1, 2, "QTT1.001.002"},
+        IdentifyCase{"family_short_numbers", "QTT1.01.2", false, "", false, "QTT1.01.2", 0, 0, -1, -1,
+                     "QTT1.01.2"},
+        IdentifyCase{"unpadded", "VER 14.3.037", false, "", false, "VER 14.3.037", 0, 0, 0, 0,
+                     "VER 14.3.037"},
+        // Only "BootLdr" exactly marks a bootloader.
+        IdentifyCase{"capital_bootldr", "BOOTLDR 2", false, "", false, "", 0, 0, 0, 0, ""},
+        IdentifyCase{"boot_qtt3", kBanner, true, "QTT3", true, "VER 14.012.000", 0, 0, 0, 0,
+                     kBanner + "\r\nOK\r\n"},
+        IdentifyCase{"boot_qtt1", kBanner, true, "QTT1", true, "VER 14.002.000", 0, 0, 0, 0,
+                     kBanner + "\r\nOK\r\n"},
+        IdentifyCase{"boot_qlt1", kBanner, true, "QLT1", true, "VER 14.003.000", 0, 0, 0, 0,
+                     kBanner + "\r\nOK\r\n"},
+        IdentifyCase{"boot_qhs", kBanner, true, "QHT1", true, "VER 14.009.000", 0, 0, 0, 0,
+                     kBanner + "\r\nOK\r\n"},
+        // An unknown model keeps the whole trimmed banner reply as the version line.
+        IdentifyCase{"boot_unknown", kBanner, true, "XYZ", true, kBanner + "\r\nOK", 0, 0, 0, 0,
+                     kBanner + "\r\nOK\r\n"}),
+    [](const ::testing::TestParamInfo<IdentifyCase>& p) { return std::string(p.param.name); });
+
+TEST(Identify, BootloaderThatDoesNotNameItsModelFails) {
+  sim::SimOptions o = test::Unpaced({});
+  o.banner = "BootLdr v1.0";
+  o.startInBootloader = true;
+  o.faults.push_back({sim::FaultKind::Silence, "un", 0, 0});
+  test::DeviceFixture dev(o);
+  EXPECT_FALSE(dev.Controller().Identify());
+  EXPECT_TRUE(dev.Controller().Identified);
+  // The banner stays as the device sent it, trimmed at the ends only.
+  EXPECT_EQ(dev.Controller().VersionLine, "BootLdr v1.0\r\nOK");
+}
+
+TEST(Identify, SilentDeviceEmptiesThePaneAndCostsFourWaits) {
+  test::FakeClock clock;
+  sim::SimOptions o = test::Unpaced({});
+  o.faults.push_back({sim::FaultKind::Silence, "", 0, 0});
+  test::DeviceFixture dev(o, clock);
+  const auto start = clock.NowMs();
+  EXPECT_FALSE(dev.Controller().Identify());
+  EXPECT_GE(clock.NowMs() - start, 2000u);
+  EXPECT_FALSE(dev.Controller().Identified);
+  EXPECT_EQ(dev.StatusTexts(), std::vector<std::string>{""});
+}
+
+TEST(Identify, ClosedPortFailsWithoutThrowing) {
+  test::DeviceFixture dev(test::Unpaced({}));
+  dev.Worker().Close();
+  EXPECT_FALSE(dev.Controller().Identify());
+}
+
+TEST(ControllerUi, LockUnlockAndDisconnectAreQueued) {
+  test::DeviceFixture dev(test::Unpaced({}));
+  TController& ctl = dev.Controller();
+  ctl.Identified = true;
+  ctl.LockUi();
+  ctl.UnlockUi();
+  ctl.RequestDisconnect();
+  EXPECT_FALSE(ctl.Identified);
+  EXPECT_EQ(dev.Ui().cursor, (std::vector<bool>{true, false}));
+  std::vector<std::pair<std::uintptr_t, std::string>> seen;
+  TOutElement* e = nullptr;
+  while (dev.Queue().Pop(e) != kOutNone) {
+    if (e->Kind == kOutControl) {
+      auto* c = static_cast<TControlOut*>(e);
+      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
+    } else if (e->Kind == kOutComponent) {
+      auto* c = static_cast<TCompOut*>(e);
+      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
+    }
+  }
+  const std::vector<std::pair<std::uintptr_t, std::string>> expected = {
+      {1, "false"}, {10, "false"}, {11, "false"}, {12, "false"}, {13, "false"}, {14, "false"}, {1, "true"},
+      {10, "true"}, {11, "true"},  {12, "true"},  {13, "true"},  {14, "true"},  {1, "Click"}};
+  EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,83 @@
+#pragma once
+// A simulated device on a pseudo-terminal, a port worker opened on it and a
+// controller over that worker, with a window stand-in that records what the
+// controller asks of the main window.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/controller.h"
+#include "outqueue/outarray.h"
+#include "serial/comportworker.h"
+#include "simulator/devicesimulator.h"
+
+namespace tarvik::test {
+
+inline UiObject* FakeHandle(std::uintptr_t n) { return reinterpret_cast<UiObject*>(n); }
+
+class RecordingControllerUi : public ControllerUi {
+ public:
+  UiObject* DisconnectButton() override { return FakeHandle(1); }
+  std::array<UiObject*, 5> LockableMenus() override {
+    return {FakeHandle(10), FakeHandle(11), FakeHandle(12), FakeHandle(13), FakeHandle(14)};
+  }
+  UiObject* VersionPane() override { return FakeHandle(20); }
+  void SetBusyCursor(bool busy) override { cursor.push_back(busy); }
+  void HideVersionChoice() override { ++versionChoiceHidden; }
+
+  std::vector<bool> cursor;
+  int versionChoiceHidden = 0;
+};
+
+// Name of a pseudo-terminal slave as the port worker takes it ("pts/7").
+inline std::string PortName(const std::string& slavePath) {
+  const std::string prefix = "/dev/";
+  return slavePath.rfind(prefix, 0) == 0 ? slavePath.substr(prefix.size()) : slavePath;
+}
+
+class DeviceFixture {
+ public:
+  explicit DeviceFixture(sim::SimOptions options, Clock& clock = SystemClock()) : sim_(std::move(options)) {
+    if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
+    worker_ = std::make_unique<TComPortWorker>(PortName(sim_.SlavePath()), false, nullptr, true, clock);
+    worker_->Open();
+    controller_ = std::make_unique<TController>(worker_.get(), queue_, ui_);
+  }
+  ~DeviceFixture() {
+    controller_.reset();
+    worker_.reset();
+    sim_.Stop();
+  }
+
+  sim::DeviceSimulator& Sim() { return sim_; }
+  TComPortWorker& Worker() { return *worker_; }
+  TController& Controller() { return *controller_; }
+  TOutArray& Queue() { return queue_; }
+  RecordingControllerUi& Ui() { return ui_; }
+
+  // The texts queued for the status pane, in order.
+  std::vector<std::string> StatusTexts() {
+    std::vector<std::string> texts;
+    TOutElement* e = nullptr;
+    while (queue_.Pop(e) != kOutNone) {
+      if (e->Kind == kOutStatus) texts.push_back(static_cast<TStatusOut*>(e)->Text);
+    }
+    return texts;
+  }
+
+ private:
+  sim::DeviceSimulator sim_;
+  TOutArray queue_;
+  RecordingControllerUi ui_;
+  std::unique_ptr<TComPortWorker> worker_;
+  std::unique_ptr<TController> controller_;
+};
+
+inline sim::SimOptions Unpaced(sim::SimOptions o) {
+  o.unpaced = true;
+  return o;
+}
+
+}  // namespace tarvik::test
