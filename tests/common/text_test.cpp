@@ -24,7 +24,7 @@ TEST(Cp1251, ConvertsRussianTextBothWays) {
 }
 
 TEST(Cp1251, UnmappableAndMalformedInputBecomesQuestionMarks) {
-  EXPECT_EQ(Utf8ToCp1251("a\xE2\x82"), "a??");   // truncated sequence
+  EXPECT_EQ(Utf8ToCp1251("a\xE2\x82"), "a??");       // truncated sequence
   EXPECT_EQ(Utf8ToCp1251("\xF0\x9F\x98\x80"), "?");  // emoji
   EXPECT_EQ(Utf8ToCp1251("\xFF"), "?");
 }
@@ -38,7 +38,10 @@ TEST(Upper, AsciiOnlyLeavesCyrillicAlone) {
 TEST(Trim, RemovesBlanksAndControlsAtBothEnds) {
   struct Case {
     std::string in, out;
-  } cases[] = {{"", ""}, {" \t\r\n", ""}, {"\r\nVER 14.002.020\r\n", "VER 14.002.020"}, {"a b", "a b"},
+  } cases[] = {{"", ""},
+               {" \t\r\n", ""},
+               {"\r\nVER 14.002.020\r\n", "VER 14.002.020"},
+               {"a b", "a b"},
                {std::string("\0x\x1F", 3), "x"}};
   for (const auto& c : cases) EXPECT_EQ(Trim(c.in), c.out) << c.in;
 }
@@ -47,10 +50,20 @@ TEST(ParseInt32, AcceptsOnlyWholeDecimalIntegersInRange) {
   struct Case {
     const char* text;
     std::optional<std::int32_t> value;
-  } cases[] = {{"0", 0},           {"037", 37},          {"-5", -5},          {"+7", 7},
-               {"", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt}, {"1a", std::nullopt},
-               {"-", std::nullopt}, {"+-1", std::nullopt}, {"2147483647", 2147483647},
-               {"2147483648", std::nullopt}, {"-2147483648", INT32_MIN}, {"0x10", std::nullopt}};
+  } cases[] = {{"0", 0},
+               {"037", 37},
+               {"-5", -5},
+               {"+7", 7},
+               {"", std::nullopt},
+               {" 1", std::nullopt},
+               {"1 ", std::nullopt},
+               {"1a", std::nullopt},
+               {"-", std::nullopt},
+               {"+-1", std::nullopt},
+               {"2147483647", 2147483647},
+               {"2147483648", std::nullopt},
+               {"-2147483648", INT32_MIN},
+               {"0x10", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(ParseInt32(c.text), c.value) << c.text;
 }
 
@@ -72,8 +85,8 @@ TEST(FormatLocalDateTime, LeavesOutTheTimeOnlyAtMidnight) {
   const auto midnight = std::chrono::system_clock::from_time_t(std::mktime(&tm));
   const std::string date = FormatLocalDateTime(midnight);
   EXPECT_EQ(date.find(' '), std::string::npos) << date;
-  const std::string withTime = FormatLocalDateTime(midnight + std::chrono::hours(9) + std::chrono::minutes(7) +
-                                                   std::chrono::seconds(3));
+  const std::string withTime = FormatLocalDateTime(midnight + std::chrono::hours(9) +
+                                                   std::chrono::minutes(7) + std::chrono::seconds(3));
   EXPECT_EQ(withTime.rfind(date + " ", 0), 0u) << withTime;
   EXPECT_NE(withTime.find("07"), std::string::npos) << withTime;
 }

@@ -19,12 +19,18 @@ std::string PopText(TOutArray& q) {
   TOutElement* e = nullptr;
   if (q.Pop(e) == kOutNone) return "<empty>";
   switch (e->Kind) {
-    case kOutMemo: return static_cast<TMemoOut*>(e)->Text;
-    case kOutControl: return static_cast<TControlOut*>(e)->Text;
-    case kOutComponent: return static_cast<TCompOut*>(e)->Text;
-    case kOutMessage: return static_cast<TMsgOut*>(e)->Text;
-    case kOutStatus: return static_cast<TStatusOut*>(e)->Text;
-    default: return "?";
+    case kOutMemo:
+      return static_cast<TMemoOut*>(e)->Text;
+    case kOutControl:
+      return static_cast<TControlOut*>(e)->Text;
+    case kOutComponent:
+      return static_cast<TCompOut*>(e)->Text;
+    case kOutMessage:
+      return static_cast<TMsgOut*>(e)->Text;
+    case kOutStatus:
+      return static_cast<TStatusOut*>(e)->Text;
+    default:
+      return "?";
   }
 }
 
@@ -58,11 +64,20 @@ TEST(OutArray, EachPushKeepsItsKindAndFieldsInPushOrder) {
         EXPECT_EQ(m->AddLine, 0);
         break;
       }
-      case kOutControl: EXPECT_EQ(static_cast<TControlOut*>(e)->Target, Handle(2)); break;
-      case kOutComponent: EXPECT_EQ(static_cast<TCompOut*>(e)->Target, Handle(3)); break;
-      case kOutMessage: EXPECT_EQ(static_cast<TMsgOut*>(e)->Text, "msg"); break;
-      case kOutStatus: EXPECT_EQ(static_cast<TStatusOut*>(e)->Panel, Handle(4)); break;
-      default: break;
+      case kOutControl:
+        EXPECT_EQ(static_cast<TControlOut*>(e)->Target, Handle(2));
+        break;
+      case kOutComponent:
+        EXPECT_EQ(static_cast<TCompOut*>(e)->Target, Handle(3));
+        break;
+      case kOutMessage:
+        EXPECT_EQ(static_cast<TMsgOut*>(e)->Text, "msg");
+        break;
+      case kOutStatus:
+        EXPECT_EQ(static_cast<TStatusOut*>(e)->Panel, Handle(4));
+        break;
+      default:
+        break;
     }
   }
   EXPECT_EQ(q.PeekKind(), kOutNone);
@@ -133,7 +148,8 @@ TEST(OutArray, ConcurrentProducersDeliverEverythingOnceInProducerOrder) {
   std::vector<std::thread> producers;
   for (int p = 0; p < kProducers; ++p) {
     producers.emplace_back([&, p] {
-      for (int i = 0; i < kEach; ++i) q.PushStatus(std::to_string(i), Handle(static_cast<std::uintptr_t>(p + 1)));
+      for (int i = 0; i < kEach; ++i)
+        q.PushStatus(std::to_string(i), Handle(static_cast<std::uintptr_t>(p + 1)));
       running.fetch_sub(1);
     });
   }
