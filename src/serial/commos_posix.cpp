@@ -1,0 +1,333 @@
+// Serial backend for Linux: a tty under /dev driven through termios2 (which
+// carries any bit rate, not only the classic table), ioctls for the queue
+// counts and the modem lines, and poll with a self-pipe for the event wait.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "serial/commos.h"
+
+#ifndef BOTHER
+#define BOTHER 0010000
+#endif
+
+namespace tarvik::commos {
+namespace {
+
+// The kernel's own termios record with the explicit rate fields; the C
+// library's termios has room for them but no way to pass them down.
+struct KernelTermios2 {
+  tcflag_t c_iflag;
+  tcflag_t c_oflag;
+  tcflag_t c_cflag;
+  tcflag_t c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed;
+  speed_t c_ospeed;
+};
+
+const unsigned long kGetTermios2 = _IOR('T', 0x2A, KernelTermios2);
+const unsigned long kSetTermios2 = _IOW('T', 0x2B, KernelTermios2);
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+  int r;
+  do {
+    r = ::ioctl(fd, request, arg);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+// Rates with a classic code travel as that code, so that every termios
+// user reads them back as usual; any other rate travels as a number.
+struct RateCode {
+  std::uint32_t Rate;
+  tcflag_t Code;
+};
+constexpr RateCode kRateCodes[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+tcflag_t RateFlag(std::uint32_t rate) {
+  for (const RateCode& r : kRateCodes) {
+    if (r.Rate == rate) return r.Code;
+  }
+  return BOTHER;
+}
+
+tcflag_t SizeFlag(std::uint8_t byteSize) {
+  switch (byteSize) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
+std::uint8_t ByteSizeOf(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
+  }
+}
+
+class PosixCommDevice final : public TCommDevice {
+ public:
+  PosixCommDevice(int fd, int stopRead, int stopWrite, Clock& clock)
+      : fd_(fd), stopRead_(stopRead), stopWrite_(stopWrite), clock_(clock) {}
+
+  ~PosixCommDevice() override {
+    ::close(fd_);
+    ::close(stopRead_);
+    ::close(stopWrite_);
+  }
+
+  bool SetState(const TDeviceControlBlock& dcb) override {
+    // The tty counts 5 to 8 data bits and one or two stop bits; anything
+    // else the line cannot do is refused like a driver refuses it.
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2) {
+      errno = EINVAL;
+      return false;
+    }
+    KernelTermios2 t{};
+    if (Ioctl(fd_, kGetTermios2, &t) < 0) return false;
+
+    // Raw bytes both ways: no line editing, echo, signals or translation.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK | IGNPAR);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
+    t.c_cflag |= CREAD | CLOCAL | RateFlag(dcb.BaudRate) | SizeFlag(dcb.ByteSize);
+    // One byte wanted and no timer: an empty queue then answers EAGAIN, so a
+    // read that returns 0 can only mean the other side has gone.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    t.c_ispeed = dcb.BaudRate;
+    t.c_ospeed = dcb.BaudRate;
+
+    switch (dcb.Parity) {
+      case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+      case 2:
+        t.c_cflag |= PARENB;
+        break;
+      case 3:
+        t.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+      case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+      default:
+        break;
+    }
+    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
+    if (dcb.fParity) t.c_iflag |= INPCK;
+    // The tty has one switch for both halves of the hardware handshake.
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == TRtsControl::Handshake) t.c_cflag |= CRTSCTS;
+    if (dcb.fInX) t.c_iflag |= IXOFF;
+    if (dcb.fOutX) t.c_iflag |= IXON;
+    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+
+    if (Ioctl(fd_, kSetTermios2, &t) < 0) return false;
+
+    // Lines without a handshake are held as configured; a tty without modem
+    // lines (a pseudo-terminal) simply has none to hold.
+    if (dcb.fDtrControl != TDtrControl::Handshake) SetLine(TIOCM_DTR, dcb.fDtrControl == TDtrControl::Enable);
+    if (dcb.fRtsControl != TRtsControl::Handshake) SetLine(TIOCM_RTS, dcb.fRtsControl == TRtsControl::Enable);
+    dcb_ = dcb;
+    return true;
+  }
+
+  bool GetState(TDeviceControlBlock& dcb) override {
+    KernelTermios2 t{};
+    if (Ioctl(fd_, kGetTermios2, &t) < 0) return false;
+    dcb = dcb_;
+    dcb.BaudRate = t.c_ospeed;
+    dcb.ByteSize = ByteSizeOf(t.c_cflag);
+    if ((t.c_cflag & PARENB) == 0) {
+      dcb.Parity = 0;
+    } else if ((t.c_cflag & CMSPAR) != 0) {
+      dcb.Parity = (t.c_cflag & PARODD) != 0 ? 3 : 4;
+    } else {
+      dcb.Parity = (t.c_cflag & PARODD) != 0 ? 1 : 2;
+    }
+    if ((t.c_cflag & CSTOPB) == 0) {
+      dcb.StopBits = 0;
+    } else if (dcb.StopBits == 0) {
+      dcb.StopBits = 2;
+    }
+    dcb.fParity = (t.c_iflag & INPCK) != 0;
+    dcb.fInX = (t.c_iflag & IXOFF) != 0;
+    dcb.fOutX = (t.c_iflag & IXON) != 0;
+    if ((t.c_cflag & CRTSCTS) == 0) {
+      dcb.fOutxCtsFlow = false;
+      if (dcb.fRtsControl == TRtsControl::Handshake) dcb.fRtsControl = TRtsControl::Enable;
+    } else if (!dcb.fOutxCtsFlow && dcb.fRtsControl != TRtsControl::Handshake) {
+      dcb.fOutxCtsFlow = true;
+      dcb.fRtsControl = TRtsControl::Handshake;
+    }
+    dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
+    dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+    return true;
+  }
+
+  void Purge() override { ::tcflush(fd_, TCIOFLUSH); }
+
+  // The tty keeps its own queue sizes; the asked ones stay in the port's model.
+  bool SetupQueues(std::uint32_t, std::uint32_t) override { return true; }
+  void GetQueueSizes(std::uint32_t& inputSize, std::uint32_t& outputSize) override {
+    inputSize = 0;
+    outputSize = 0;
+  }
+
+  bool SetTimeouts(const TDriverTimeouts& timeouts) override {
+    timeouts_ = timeouts;
+    return true;
+  }
+  bool GetTimeouts(TDriverTimeouts& timeouts) override {
+    timeouts = timeouts_;
+    return true;
+  }
+
+  TIoResult InputCount() override { return Count(FIONREAD); }
+  TIoResult OutputCount() override { return Count(TIOCOUTQ); }
+
+  TIoResult Write(const char* data, std::uint32_t count) override {
+    // A write is over when the bytes have left the driver, not when the
+    // kernel has taken them, and the driver time-outs bound the whole of it.
+    const std::uint64_t limit =
+        std::uint64_t{timeouts_.WriteMultiplier} * count + std::uint64_t{timeouts_.WriteConstant};
+    const std::uint64_t start = clock_.NowMs();
+    auto timeUp = [&] { return limit != 0 && clock_.NowMs() - start >= limit; };
+
+    std::uint32_t written = 0;
+    while (written < count) {
+      const ssize_t n = ::write(fd_, data + written, count - written);
+      if (n > 0) {
+        written += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {0, errno};
+      if (timeUp()) break;
+      clock_.SleepMs(1);
+    }
+    for (;;) {
+      const TIoResult pending = OutputCount();
+      if (pending.Error != 0) return {0, pending.Error};
+      if (pending.Count == 0) return {written, 0};
+      if (timeUp()) {
+        // What the line did not take in time is dropped, as a driver does
+        // when a write times out.
+        ::tcflush(fd_, TCOFLUSH);
+        return {pending.Count < written ? written - pending.Count : 0, 0};
+      }
+      clock_.SleepMs(1);
+    }
+  }
+
+  TIoResult Read(char* data, std::uint32_t count) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_, data, count);
+      if (n > 0) return {static_cast<std::uint32_t>(n), 0};
+      if (n == 0) return {0, EIO};
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return {0, 0};
+      return {0, errno};
+    }
+  }
+
+  void SetRts(bool on) override { SetLine(TIOCM_RTS, on); }
+
+  TWaitResult WaitEvent(bool watchInput, int timeoutMs) override {
+    pollfd fds[2] = {{stopRead_, POLLIN, 0}, {fd_, static_cast<short>(watchInput ? POLLIN : 0), 0}};
+    const int r = ::poll(fds, 2, timeoutMs);
+    if (r < 0) return errno == EINTR ? TWaitResult::TimedOut : TWaitResult::Failed;
+    if ((fds[0].revents & POLLIN) != 0) return TWaitResult::Stopped;
+    if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return TWaitResult::Failed;
+    if ((fds[1].revents & POLLIN) != 0) return TWaitResult::Input;
+    return TWaitResult::TimedOut;
+  }
+
+  void SignalStop() override {
+    const char one = 1;
+    // A full pipe already holds a signal, so a failed write loses nothing.
+    [[maybe_unused]] const ssize_t n = ::write(stopWrite_, &one, 1);
+  }
+
+ private:
+  TIoResult Count(unsigned long request) {
+    int n = 0;
+    if (Ioctl(fd_, request, &n) < 0) return {0, errno};
+    return {static_cast<std::uint32_t>(n < 0 ? 0 : n), 0};
+  }
+
+  void SetLine(int bit, bool on) { Ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit); }
+
+  const int fd_;
+  const int stopRead_;
+  const int stopWrite_;
+  Clock& clock_;
+  TDeviceControlBlock dcb_;
+  TDriverTimeouts timeouts_;
+};
+
+}  // namespace
+
+std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
+  const std::string path = "/dev/" + name;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  // TIOCEXCL keeps other users out but not root; the advisory lock is what
+  // every instance of this tool respects, root or not.
+  if (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
+    error = errno;
+    ::close(fd);
+    return nullptr;
+  }
+  Ioctl(fd, TIOCEXCL, nullptr);
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) < 0) {
+    error = errno;
+    ::close(fd);
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<PosixCommDevice>(fd, pipeFds[0], pipeFds[1], clock);
+}
+
+std::string OsErrorText(int error) {
+  char buffer[512];
+  // The GNU strerror_r returns its text, which need not be the buffer.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  return text != nullptr ? std::string(text) : std::string();
+}
+
+}  // namespace tarvik::commos

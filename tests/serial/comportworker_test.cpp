@@ -1,0 +1,239 @@
+#include "serial/comportworker.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "pacedclock.h"
+#include "ptypeer.h"
+#include "serialtesting.h"
+#include "support/fakeclock.h"
+
+namespace tarvik {
+namespace {
+
+using test::PtyPeer;
+
+class LinesLog final : public TLogWriter {
+ public:
+  void WriteLine(const std::string& text) override {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(text);
+  }
+  std::vector<std::string> Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+TEST(PortWorker, ConfiguresThePortForTheDevices) {
+  for (bool highSpeed : {false, true}) {
+    TComPortWorker worker("ttyUSB3", highSpeed, nullptr, true);
+    TXComm& port = worker.Port();
+    EXPECT_EQ(port.DeviceName(), "ttyUSB3");
+    EXPECT_EQ(port.BaudRate(), highSpeed ? br115200 : br19200);
+    EXPECT_EQ(port.BaudValue(), highSpeed ? 115200u : 19200u);
+    EXPECT_EQ(port.DataControl().DataBits(), db8);
+    EXPECT_EQ(port.DataControl().Parity(), paNone);
+    EXPECT_EQ(port.DataControl().StopBits(), sb1);
+    EXPECT_EQ(port.FlowControl(), fcNone);
+    EXPECT_TRUE(port.RTSSettings().Empty());
+    EXPECT_TRUE(port.DTRSettings().Empty());
+    EXPECT_EQ(port.EventChars().EventChar(), '\r');
+    EXPECT_EQ(port.Buffers().InputSize(), 2048);
+    EXPECT_EQ(port.Buffers().OutputSize(), 2048);
+    EXPECT_EQ(port.Buffers().InputTimeout(), 500);
+    EXPECT_EQ(port.Buffers().OutputTimeout(), 500);
+    EXPECT_FALSE(port.IsOpen());
+  }
+}
+
+TEST(PortWorker, OpenReachesTheLineAndReopens) {
+  PtyPeer peer;
+  TComPortWorker worker(peer.DeviceName(), false, nullptr, true);
+  worker.Open();
+  const termios line = test::TermiosOf(peer.Slave());
+  EXPECT_EQ(cfgetospeed(&line), B19200);
+  EXPECT_NO_THROW(worker.Open()) << "Open closes first";
+  worker.Close();
+  EXPECT_FALSE(worker.Port().IsOpen());
+  EXPECT_NO_THROW(worker.Close());
+
+  TComPortWorker missing("ttyNoSuchPort", false, nullptr, true);
+  try {
+    missing.Open();
+    ADD_FAILURE() << "opened a missing port";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(e.ErrorCode, 65535);
+    EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
+  }
+}
+
+TEST(PortWorker, ExchangeOnClosedPortDoesNothing) {
+  LinesLog log;
+  test::FakeClock clock;
+  TComPortWorker worker("ttyUSB0", false, &log, true, clock);
+  std::string reply = "left over";
+  EXPECT_FALSE(worker.Exchange("+v\r\n", reply, "OK", 3, 500, false, true));
+  EXPECT_EQ(reply, "");
+  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_EQ(clock.Sleeps(), 0u);
+}
+
+// A worker on a pseudo-terminal whose far end plays the device.
+template <typename ClockType>
+class WorkerOnPty : public ::testing::Test {
+ protected:
+  WorkerOnPty() : worker(peer.DeviceName(), false, &log, true, clock) {}
+  void SetUp() override { worker.Open(); }
+
+  ClockType clock;
+  PtyPeer peer;
+  LinesLog log;
+  TComPortWorker worker;
+};
+
+// Replies arrive in real time; long waits pass in fake time.
+using AnsweringDevice = WorkerOnPty<test::PacedClock>;
+using SilentDevice = WorkerOnPty<test::FakeClock>;
+
+const std::string kProbe = "+v\r\n";
+
+TEST_F(AnsweringDevice, ReplyCases) {
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::string terminator;
+    bool required;
+    bool result;
+    bool fullWait;
+  };
+  const Case cases[] = {
+      {"lower-case ok", "ok\r\n", "OK", true, true, false},
+      {"terminator inside a word", "BOOKED\r", "OK", true, true, false},
+      {"echo and bytes after the terminator kept", "+v\r\nVER 14.002.020\r\nOK\r\nzz", "OK", true, true,
+       false},
+      {"empty terminator is CR", "VER 14.002.020\r", "", true, true, false},
+      {"error text accepted", "ERROR\r\n", "OK", false, true, true},
+      {"error text refused when the terminator is required", "ERROR\r\n", "OK", true, false, true},
+      {"Cyrillic letters are not case-folded", "\xCE\xCA\r\n", "\xEE\xEA", true, false, true},
+  };
+  constexpr std::int32_t kTimeoutMs = 5000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPeer device;
+    LinesLog lines;
+    TComPortWorker w(device.DeviceName(), false, &lines, true, clock);
+    w.Open();
+    device.Start(test::AnswerEachCommand(c.reply));
+    std::string reply;
+    const std::uint64_t start = clock.NowMs();
+    EXPECT_EQ(w.Exchange(kProbe, reply, c.terminator, 1, kTimeoutMs, c.required, true), c.result);
+    const std::uint64_t waited = clock.NowMs() - start;
+    EXPECT_EQ(reply, c.reply);
+    if (c.fullWait) {
+      EXPECT_GT(waited, std::uint64_t{kTimeoutMs});
+    } else {
+      EXPECT_LT(waited, std::uint64_t{kTimeoutMs});
+    }
+    EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"$$$: ", "#com<-: " + kProbe, "@com->: " + c.reply}));
+  }
+}
+
+TEST_F(AnsweringDevice, EmptyTerminatorWaitsForCarriageReturn) {
+  peer.Start(test::AnswerEachCommand("AB"));
+  std::thread rest([&] {
+    peer.WaitReceived(kProbe.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    peer.Write("C\r");
+  });
+  std::string reply;
+  const bool result = worker.Exchange(kProbe, reply, "", 1, 5000, true, false);
+  rest.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(reply, "ABC\r");
+  EXPECT_TRUE(log.Lines().empty()) << "traffic not logged";
+}
+
+TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
+  peer.Start(test::AnswerEachCommand("OK\r\n"));
+  peer.Write("late answer");
+  ASSERT_TRUE(test::WaitUntil([&] { return worker.Port().QueueCount(0) == 11; }));
+  std::string reply;
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, "OK", 1, 5000, false, true));
+  EXPECT_EQ(reply, "OK\r\n");
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"$$$: late answer", "#com<-: " + kProbe, "@com->: OK\r\n"}));
+}
+
+TEST_F(AnsweringDevice, UnterminatedRepliesUseEveryAttempt) {
+  peer.Start(test::AnswerEachCommand("ERR\r\n"));
+  std::string reply;
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, "OK", 3, 1000, false, false));
+  EXPECT_EQ(reply, "ERR\r\n");
+  ASSERT_TRUE(peer.WaitReceived(3 * kProbe.size()));
+  EXPECT_EQ(peer.Received(), kProbe + kProbe + kProbe);
+}
+
+TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
+  peer.Start([](const std::string& pending) -> std::optional<PtyPeer::Action> {
+    if (pending.find('\r') == std::string::npos) return std::nullopt;
+    return PtyPeer::Action{"", true};
+  });
+  std::string reply;
+  try {
+    worker.Exchange(kProbe, reply, "OK", 3, 5000, false, true);
+    ADD_FAILURE() << "no error";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(e.ErrorCode, 10);
+    EXPECT_EQ(std::string(e.what()), std::string("Unable to read from port. (Win32 error ") +
+                                         std::to_string(EIO) + ": " + std::strerror(EIO) + ")");
+  }
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"$$$: ", "#com<-: " + kProbe}));
+}
+
+TEST_F(SilentDevice, ThreeSilentAttempts) {
+  peer.Start();
+  std::string reply;
+  const std::uint64_t start = clock.NowMs();
+  const auto realStart = test::RealMs();
+  EXPECT_FALSE(worker.Exchange(kProbe, reply, "OK", 3, 500, false, true));
+  const std::uint64_t waited = clock.NowMs() - start;
+  EXPECT_EQ(reply, "");
+  // Per attempt 60 ms of RTS pauses and a reply wait tested every 50 ms.
+  EXPECT_GE(waited, 1800u);
+  EXPECT_LE(waited, 1900u);
+  EXPECT_LT(test::RealMs() - realStart, 1000) << "the waits are on the clock";
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) {
+    expected.insert(expected.end(), {"$$$: ", "#com<-: " + kProbe, "@com->: "});
+  }
+  EXPECT_EQ(log.Lines(), expected);
+  ASSERT_TRUE(peer.WaitReceived(3 * kProbe.size()));
+  EXPECT_EQ(peer.Received(), kProbe + kProbe + kProbe);
+}
+
+TEST_F(SilentDevice, NoAttemptsSendNothing) {
+  peer.Start();
+  for (std::int32_t attempts : {0, -1}) {
+    std::string reply = "x";
+    EXPECT_FALSE(worker.Exchange(kProbe, reply, "OK", attempts, 500, false, true));
+    EXPECT_EQ(reply, "");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(peer.Received(), "");
+  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_EQ(clock.Sleeps(), 0u);
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,95 @@
+#include "serial/portlist.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+#include "ptypeer.h"
+
+namespace tarvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A throw-away tree with a tty class folder and a device folder.
+class PortTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("portlist-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(sys());
+    fs::create_directories(dev() / "pts");
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  fs::path sys() const { return root / "sys"; }
+  fs::path dev() const { return root / "dev"; }
+
+  static void Touch(const fs::path& file, const std::string& text = "") { std::ofstream(file) << text; }
+
+  // A tty of the class; with a device behind it when hardware is true.
+  void Tty(const std::string& name, bool hardware, bool node = true, const char* uartType = nullptr) {
+    fs::create_directories(sys() / name);
+    if (hardware) fs::create_directory_symlink("../../devices/platform/serial8250", sys() / name / "device");
+    if (uartType != nullptr) Touch(sys() / name / "type", uartType);
+    if (node) Touch(dev() / name);
+  }
+
+  std::vector<std::string> List() const { return SystemSerialPortsIn(sys().string(), dev().string()); }
+
+  fs::path root;
+};
+
+TEST_F(PortTree, ListsRealAndPublishedVirtualPorts) {
+  Tty("ttyUSB0", true);
+  Tty("ttyACM1", true);
+  Tty("ttyS0", true, true, "0\n");  // a legacy port without a UART
+  Tty("ttyS1", true, true, "4\n");
+  Tty("tty0", false);  // a console
+  Tty("ptmx", false);
+  Tty("ttyUSB9", true, false);  // gone from /dev
+  Touch(dev() / "pts" / "3");
+  Touch(dev() / "pts" / "4");  // a pseudo-terminal nobody published
+  fs::create_symlink("pts/3", dev() / "ttyV0");
+  fs::create_symlink(dev() / "pts" / "3", dev() / "ttyV1");
+  fs::create_symlink("pts/9", dev() / "ttyGone");  // its terminal has ended
+  fs::create_symlink("pts/ptmx", dev() / "ptmx-link");
+  fs::create_symlink("/proc/self/fd/0", dev() / "stdin");
+  fs::create_symlink("ttyUSB0", dev() / "modem");  // a link, but not to a pseudo-terminal
+
+  EXPECT_EQ(List(), (std::vector<std::string>{"ttyACM1", "ttyS1", "ttyUSB0", "ttyV0", "ttyV1"}));
+}
+
+TEST_F(PortTree, MissingRootsGiveAnEmptyList) {
+  EXPECT_TRUE(SystemSerialPortsIn((root / "none").string(), (root / "none").string()).empty());
+  EXPECT_TRUE(List().empty());
+}
+
+TEST_F(PortTree, LinkToARealPseudoTerminalIsListedWhileItLives) {
+  std::string path;
+  {
+    test::PtyPeer pty;
+    path = pty.Path();
+    fs::create_symlink(path, dev() / "ttyV7");
+    EXPECT_EQ(List(), std::vector<std::string>{"ttyV7"});
+  }
+  // The terminal has ended (unless another process got its number since).
+  if (!fs::exists(path)) {
+    EXPECT_TRUE(List().empty());
+  }
+}
+
+TEST(SystemPorts, ConsolesAreNeverListed) {
+  for (const std::string& name : SystemSerialPorts()) {
+    const bool virtualConsole = name == "tty" || (name.size() > 3 && name.rfind("tty", 0) == 0 &&
+                                                  std::isdigit(static_cast<unsigned char>(name[3])));
+    EXPECT_FALSE(virtualConsole || name == "console" || name == "ptmx") << name;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
