@@ -298,12 +298,10 @@ void TCommTimeoutsEx::Assign(const TCommTimeoutsEx& source) {
 
 TCustomComm::TCustomComm(Clock& clock) : clock_(clock) {}
 
-TCustomComm::~TCustomComm() {
-  destroying_.store(true);
-  CloseDevice();
-}
+TCustomComm::~TCustomComm() { Shutdown(); }
 
-void TCustomComm::CloseDevice() noexcept {
+void TCustomComm::Shutdown() noexcept {
+  destroying_.store(true);
   eventThread_.reset();
   device_.reset();
 }
@@ -326,7 +324,8 @@ void TCustomComm::Open() {
 
 void TCustomComm::Close() {
   if (!IsOpen()) Raise(kErrNotOpened);
-  CloseDevice();
+  eventThread_.reset();
+  device_.reset();
 }
 
 void TCustomComm::RaiseOsError(const char* text, std::int32_t code, int osError) const {

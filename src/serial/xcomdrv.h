@@ -290,6 +290,10 @@ class TCustomComm {
  protected:
   virtual void DoCommEvent(TDeviceEvents events);
   virtual void DoData(std::uint32_t received);
+  // Ends the watcher and closes the device without raising. The watcher
+  // calls the overridable operations, so every class that overrides them
+  // calls this first thing in its destructor, before its part is gone.
+  void Shutdown() noexcept;
 
   TBaudRate BaudRate() const;
   void SetBaudRate(TBaudRate value);
@@ -347,7 +351,6 @@ class TCustomComm {
   // Reads the device's line configuration and takes the line sets,
   // options and rate from it into the stored values.
   bool ReadBackState(commos::TDeviceControlBlock& dcb) const;
-  void CloseDevice() noexcept;
   [[noreturn]] void RaiseOsError(const char* text, std::int32_t code, int osError) const;
 
   Clock& clock_;
@@ -385,6 +388,7 @@ class TCustomComm {
 class TXComm : public TCustomComm {
  public:
   using TCustomComm::TCustomComm;
+  ~TXComm() override { Shutdown(); }
 
   using TCustomComm::BaudRate;
   using TCustomComm::BaudValue;

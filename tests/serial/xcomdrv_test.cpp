@@ -251,6 +251,16 @@ TEST(SerialOpen, MissingDeviceCannotBeOpened) {
   EXPECT_FALSE(port.IsOpen());
 }
 
+TEST(SerialOpen, DeviceThatIsNoSerialLineStaysOpenAfterTheFailure) {
+  TXComm port;
+  port.SetDeviceName("null");
+  const EDeviceError e = CatchDeviceError([&] { port.Open(); });
+  EXPECT_EQ(e.ErrorCode, 3);
+  EXPECT_STREQ(e.what(), "Unable to update device control block.");
+  EXPECT_TRUE(port.IsOpen()) << "the owner disposes of it";
+  EXPECT_NO_THROW(port.Close());
+}
+
 TEST_F(PortOnPty, StateErrors) {
   EXPECT_EQ(CatchDeviceError([&] { port.Close(); }).ErrorCode, 1);
   char buffer[4];
