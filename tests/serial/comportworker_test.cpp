@@ -187,6 +187,8 @@ TEST_F(AnsweringDevice, UnterminatedRepliesUseEveryAttempt) {
 TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
   peer.Start([](const std::string& pending) -> std::optional<PtyPeer::Action> {
     if (pending.find('\r') == std::string::npos) return std::nullopt;
+    // Gone while the worker waits for the reply, not while it writes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return PtyPeer::Action{"", true};
   });
   std::string reply;

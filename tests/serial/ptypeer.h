@@ -86,6 +86,13 @@ class PtyPeer {
 
   bool HungUp() const { return master_.load() < 0; }
 
+  // The device goes away: its end of the terminal closes.
+  void HangUp() {
+    Stop();
+    const int master = master_.exchange(-1);
+    if (master >= 0) ::close(master);
+  }
+
  private:
   void Run() {
     std::string pending;
