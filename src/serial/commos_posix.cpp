@@ -98,6 +98,9 @@ class PosixCommDevice final : public TCommDevice {
       : fd_(fd), stopRead_(stopRead), stopWrite_(stopWrite), clock_(clock) {}
 
   ~PosixCommDevice() override {
+    // On a pseudo-terminal exclusive mode outlives the descriptor for as long
+    // as the other side stays open; clear it so the port can be opened again.
+    Ioctl(fd_, TIOCNXCL, nullptr);
     ::close(fd_);
     ::close(stopRead_);
     ::close(stopWrite_);

@@ -18,7 +18,7 @@ namespace {
 
 // A device of type 2: one numeric image, then the two family images, each
 // line carrying its own image index.
-const std::vector<TSelectFirmvareForm::ImageItem> kTypeTwoImages{
+const std::vector<ImageChoice> kTypeTwoImages{
     {"VER 14.002.028", 1}, {"VER QTT1.001.001", 21}, {"VER QTT1.001.002", 22}};
 
 class SelectFirmvareFormTest : public testing::Test {
@@ -69,7 +69,7 @@ TEST_F(SelectFirmvareFormTest, ConfirmTakesIndexCarriedByEachLine) {
     form_.show();
     QTest::mouseClick(form_.Button2, Qt::LeftButton);
     EXPECT_EQ(form_.result(), QDialog::Accepted);
-    EXPECT_EQ(form_.ChosenImage, kTypeTwoImages[static_cast<std::size_t>(row)].second) << "row " << row;
+    EXPECT_EQ(form_.ChosenImage, kTypeTwoImages[static_cast<std::size_t>(row)].ImageIndex) << "row " << row;
   }
 }
 

@@ -95,11 +95,7 @@ int main(int argc, char** argv) {
   }
   {
     TSelectFirmvareForm form;
-    std::vector<TSelectFirmvareForm::ImageItem> items;
-    for (const ImageChoice& choice : ListImagesForVersion(catalogue, deviceLine)) {
-      items.emplace_back(choice.Text, choice.ImageIndex);
-    }
-    form.SetVersion(deviceLine, items);
+    form.SetVersion(deviceLine, ListImagesForVersion(catalogue, deviceLine));
     form.SetNotRelease(false);
     form.ListBox1->setCurrentRow(0);
     form.show();
@@ -116,13 +112,7 @@ int main(int argc, char** argv) {
     window.HideVersionChoice();
     const ReflashSelection chosen =
         SelectImage(catalogue, ImageIndexOf(catalogue, "VER 14.002.028"), deviceLine, true);
-    SelectImageView view;
-    view.SelectedImage = chosen.SelectedImage;
-    view.OldName = chosen.OldName;
-    view.NewName = chosen.NewName;
-    view.Caption = chosen.Caption;
-    view.CurrentVersionLabel = chosen.CurrentVersionLabel;
-    window.ApplySelection(view);
+    window.ApplySelection(chosen);
     window.show();
     ok &= Save(out.filePath(QStringLiteral("dlg-reflash.png")), {&window});
   }

@@ -183,7 +183,7 @@ TEST_P(ReflashWindowSelection, AppliesTexts) {
   window.RzProgressBar1->SetTotalParts(10);
   window.RzProgressBar1->SetPartsComplete(5);
 
-  SelectImageView view;
+  ReflashSelection view;
   view.SelectedImage = 1;
   view.OldName = c.oldName;
   view.NewName = "VER 14.002.028";
@@ -225,7 +225,7 @@ TEST(ReflashWindow, CentredOnMainWindowAndNotDisabledWithIt) {
 
 TEST(ReflashWindow, EmptyCaptionIsAllowed) {
   TformUpdateIns window(TformUpdateInsHooks{});
-  SelectImageView view;
+  ReflashSelection view;
   view.SelectedImage = 2;
   window.ApplySelection(view);
   EXPECT_TRUE(window.windowTitle().isEmpty());

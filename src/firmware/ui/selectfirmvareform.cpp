@@ -67,12 +67,12 @@ TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
           [this](QListWidgetItem* item) { ChosenImage = item->data(kImageIndexRole).toInt(); });
 }
 
-void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::vector<ImageItem>& items) {
+void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::vector<ImageChoice>& items) {
   version_ = versionText;
   ListBox1->clear();
-  for (const auto& [text, imageIndex] : items) {
-    auto* line = new QListWidgetItem(FromCp(text), ListBox1);
-    line->setData(kImageIndexRole, imageIndex);
+  for (const ImageChoice& item : items) {
+    auto* line = new QListWidgetItem(FromCp(item.Text), ListBox1);
+    line->setData(kImageIndexRole, item.ImageIndex);
   }
   Label1->setText(QStringLiteral("Текущая версия прошивки: %1").arg(FromCp(versionText)));
 }

@@ -10,6 +10,8 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 
+#include "firmware/selection.h"
+
 namespace tarvik {
 
 class TSelectFirmvareForm : public QDialog {
@@ -18,12 +20,11 @@ class TSelectFirmvareForm : public QDialog {
  public:
   // One list line: the image's version text (Windows-1251) and the image
   // index it stands for.
-  using ImageItem = std::pair<std::string, int>;
 
   explicit TSelectFirmvareForm(QWidget* parent = nullptr);
 
   // Shows the device's version and lists the images of its type.
-  void SetVersion(const std::string& versionText, const std::vector<ImageItem>& items);
+  void SetVersion(const std::string& versionText, const std::vector<ImageChoice>& items);
   // The warning that the firmware is most likely not a release one.
   void SetNotRelease(bool notRelease);
 

@@ -157,7 +157,7 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
 }
 
-void TformUpdateIns::ApplySelection(const SelectImageView& view) {
+void TformUpdateIns::ApplySelection(const ReflashSelection& view) {
   const bool namesVisible = RzGroupBox1->isHidden();
   lbOldName->setVisible(namesVisible);
   lbNewName->setVisible(namesVisible);

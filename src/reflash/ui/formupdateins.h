@@ -9,7 +9,7 @@
 #include <string>
 
 #include "reflash/flashstate.h"
-#include "reflash/selectimageview.h"
+#include "firmware/selection.h"
 
 class QGroupBox;
 class QLabel;
@@ -46,7 +46,7 @@ class TformUpdateIns : public QDialog {
   explicit TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn = nullptr);
 
   // Takes over what the firmware selection computed for the chosen image.
-  void ApplySelection(const SelectImageView& view);
+  void ApplySelection(const ReflashSelection& view);
   // Identification never offers a version choice.
   void HideVersionChoice();
 
