@@ -1,5 +1,11 @@
 #include "app/formmain.h"
 
+#include "app/mainbridge.h"
+#include "device/controller.h"
+#include "device/mainthread.h"
+#include "outqueue/logmemowriter.h"
+#include "serial/comportworker.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -108,6 +114,7 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
   comboHint_->AlwaysShowHint = true;
   outQueue_ = std::make_unique<TOutArray>();
   uiSteps_ = std::make_unique<UiStepQueue>();
+  bridge_ = std::make_unique<TMainBridge>(*this);
   // Runs on the worker's thread: the steps themselves run on this window's thread.
   uiSteps_->SetWakeHook([this] {
     QMetaObject::invokeMethod(
@@ -370,6 +377,9 @@ void TformMain::FormDestroy() {
     ShowError(QString::fromUtf8(e.what()));
   }
   if (ui_.tbtnDisconnect->isEnabled()) PerformClick(ui_.tbtnDisconnect);
+  // A connection still identifying has no enabled disconnect button; it must
+  // not outlive the window either.
+  TearDownConnection();
   // The queue itself goes with the window object.
 }
 
@@ -509,6 +519,10 @@ void TformMain::ShowError(const QString& text) {
   if (errorHook_) errorHook_(text);
 }
 
+void TformMain::HideDevicePictures() {
+  for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) picture->hide();
+}
+
 void TformMain::LockMainControls() {
   for (QAction* action : {ui_.mnuFile->menuAction(), ui_.mnuConnections->menuAction(),
                           ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.N4->menuAction()}) {
@@ -525,19 +539,6 @@ void TformMain::UnlockMainControls() {
   ui_.tbtnDisconnect->setEnabled(true);
 }
 
-void TformMain::tbtnConnectClick() {
-  // The connection life cycle comes here.
-}
-
-void TformMain::tbtnDisconnectClick() {
-  ui_.tbtnConnect->setEnabled(true);
-  ui_.mnuConnect->setEnabled(true);
-  ui_.tbtnDisconnect->setEnabled(false);
-  ui_.mnuDisconnect->setEnabled(false);
-  ui_.panels[0]->clear();
-  ui_.panels[1]->clear();
-  ui_.RzProgressBar1->hide();
-}
 
 void TformMain::mnuUpdateClick() {
   // The service-menu reflash comes here.

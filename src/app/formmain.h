@@ -7,8 +7,10 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/inifile.h"
 #include "common/uisync.h"
@@ -31,6 +33,16 @@ namespace tarvik {
 
 class StatusPane;
 class TComboBoxPatch;
+class TComPortWorker;
+class TController;
+class TMainThread;
+class TLogMemoWriter;
+class TdlgConnect;
+class TformUpdateIns;
+struct TformUpdateInsHooks;
+class FirmwareCatalogue;
+class DecisionView;
+class TMainBridge;
 
 // The directory of the running program, with its trailing separator.
 QString ProgramDirectory();
@@ -98,6 +110,35 @@ class TformMain : public QMainWindow {
 
   void LockMainControls();
   void UnlockMainControls();
+  void HideDevicePictures();
+
+  // The reflash window, created after the main window at start-up; it owns
+  // the firmware catalogue. ReflashHooks wires the window to this one.
+  void SetReflashForm(TformUpdateIns* form);
+  TformUpdateIns* ReflashForm() const;
+  TformUpdateInsHooks ReflashHooks();
+  const FirmwareCatalogue* Catalogue() const;
+
+  // Seams for tests: how the connection dialog is run (default: modally),
+  // where the port list comes from (default: the system's), and what the
+  // update decision shows (default: the real dialogs and windows).
+  using ConnectDialogRunner = std::function<int(TdlgConnect&)>;
+  using PortListFn = std::function<std::vector<std::string>()>;
+  void SetConnectDialogRunner(ConnectDialogRunner runner) { connectDialogRunner_ = std::move(runner); }
+  void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
+  void SetDecisionView(DecisionView* view) { decisionView_ = view; }
+  DecisionView& Decisions();
+
+  // Opens the named port with its log writer; on failure both are released
+  // and, when asked, the error is shown.
+  bool OpenPort(const std::string& portName, bool highSpeed, bool reportErrors);
+  // Releases the port worker, then its log writer.
+  void ClosePort();
+
+  // The current connection, or null.
+  TComPortWorker* PortWorker() const { return portWorker_.get(); }
+  TController* Controller() const { return controller_.get(); }
+  TMainThread* WorkerThread() const { return workerThread_.get(); }
   bool LogVisible() const;
   void SetLogVisible(bool visible);
 
@@ -153,6 +194,8 @@ class TformMain : public QMainWindow {
   void SavePlacement();
   void ShowError(const QString& text);
   void RememberNormalPlacement();
+  // Stops and releases the worker thread, then the controller, then the port.
+  void TearDownConnection();
 
   QString programDir_;
   bool autoConnect_;
@@ -173,6 +216,17 @@ class TformMain : public QMainWindow {
   QPointer<QWidget> infoForm_;
   MessageHook messageHook_ = ShowQueuedMessage;
   MessageHook errorHook_;
+
+  // The connection; released in the reverse order of creation.
+  std::unique_ptr<TLogMemoWriter> logWriter_;
+  std::unique_ptr<TComPortWorker> portWorker_;
+  std::unique_ptr<TController> controller_;
+  std::unique_ptr<TMainThread> workerThread_;
+  std::unique_ptr<TMainBridge> bridge_;
+  QPointer<TformUpdateIns> reflashForm_;
+  ConnectDialogRunner connectDialogRunner_;
+  PortListFn portList_;
+  DecisionView* decisionView_ = nullptr;
 };
 
 }  // namespace tarvik

@@ -25,7 +25,16 @@ void TMainThread::WaitFor() {
 
 void TMainThread::Execute() {
   try {
-    if (controller_.Identify()) {
+    const bool identified = controller_.Identify();
+    // A disconnect asked for during identification ends the thread here: no
+    // decision dialog may open for a connection that is being torn down, and
+    // no queued click may outlive it to hit the next connection.
+    if (stop_.load()) {
+      finished_.store(true);
+      sync_.Notify();
+      return;
+    }
+    if (identified) {
       sync_.RunSync([this] { steps_.PublishIdentity(controller_); });
       sync_.RunSync([this] { steps_.ResetFlashState(); });
       sync_.RunSync([this] { steps_.DecideUpdate(controller_); });

@@ -40,7 +40,6 @@ constexpr std::int32_t kErrTimeouts = 7;
 constexpr std::int32_t kErrRead = 10;
 constexpr std::int32_t kErrWrite = 11;
 
-constexpr const char* kOsErrorFormat = "%s (Win32 error %d: %s)";
 constexpr std::size_t kMaxSystemText = 256;
 
 constexpr std::uint8_t kSendBusy = 1;
@@ -74,10 +73,9 @@ constexpr int kWatchBackoffMs = 10;
 std::string FormatOsErrorMessage(const std::string& text, int osError, const std::string& systemText) {
   std::string sys = systemText.substr(0, kMaxSystemText);
   while (!sys.empty() && (static_cast<unsigned char>(sys.back()) < '!' || sys.back() == '.')) sys.pop_back();
-  const int size = std::snprintf(nullptr, 0, kOsErrorFormat, text.c_str(), osError, sys.c_str());
-  std::vector<char> buffer(static_cast<std::size_t>(size) + 1);
-  std::snprintf(buffer.data(), buffer.size(), kOsErrorFormat, text.c_str(), osError, sys.c_str());
-  return std::string(buffer.data(), static_cast<std::size_t>(size));
+  // The format of the message is "%s (Win32 error %d: %s)", as users of the
+  // tool know it from other systems.
+  return text + " (Win32 error " + std::to_string(osError) + ": " + sys + ")";
 }
 
 // The event watcher: waits for arrived characters while the port is open

@@ -1,8 +1,6 @@
 // From a simulated device to the update decision: identification on the
 // main worker thread, the three UI steps, and every branch of the decision
 // with stand-in dialogs.
-#include "device/decideupdate.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "device/decideupdate.h"
 #include "device/mainthread.h"
 #include "devicefixture.h"
 
@@ -57,7 +56,8 @@ class FakeDecisionView : public DecisionView {
 };
 
 struct Steps : MainThreadSteps {
-  Steps(FakeDecisionView& v, TOutArray& q, std::filesystem::path r) : view(v), queue(q), rules(std::move(r)) {}
+  Steps(FakeDecisionView& v, TOutArray& q, std::filesystem::path r)
+      : view(v), queue(q), rules(std::move(r)) {}
   void PublishIdentity(TController& c) override { published.push_back(c.VersionLine); }
   void ResetFlashState() override { ++resets; }
   void DecideUpdate(TController& c) override {
@@ -73,13 +73,13 @@ struct Steps : MainThreadSteps {
 
 struct DecisionCase {
   const char* name;
-  std::string version;        // "+v" answer, or the banner when bootloader
+  std::string version;  // "+v" answer, or the banner when bootloader
   bool bootloader;
   std::string unitName;
-  std::string rule;           // the rule for the type's key; empty: no update.ini
+  std::string rule;  // the rule for the type's key; empty: no update.ini
   std::string ruleKey;
-  int typeAnswer;             // what the device-type dialog returns
-  int firmwareAnswer;         // what the preferred-firmware dialog returns
+  int typeAnswer;      // what the device-type dialog returns
+  int firmwareAnswer;  // what the preferred-firmware dialog returns
   DecisionOutcome outcome;
   std::optional<int> offered;
   int typeDialogs;
@@ -101,7 +101,8 @@ class DecisionTest : public ::testing::TestWithParam<DecisionCase> {
 TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   const DecisionCase& c = GetParam();
   const auto rules = dir_ / "update.ini";
-  if (!c.rule.empty()) std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n" << c.ruleKey << "=" << c.rule << "\r\n";
+  if (!c.rule.empty())
+    std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n" << c.ruleKey << "=" << c.rule << "\r\n";
 
   sim::SimOptions o = test::Unpaced({});
   if (c.bootloader) {
@@ -166,29 +167,128 @@ INSTANTIATE_TEST_SUITE_P(
     Decisions, DecisionTest,
     ::testing::Values(
         // No rule: the user picks among the type's images.
-        DecisionCase{"no_rule_pick", "VER 14.002.020", false, "", "", "", -1, 3, DecisionOutcome::Offered, 3, 0, 1,
+        DecisionCase{"no_rule_pick",
+                     "VER 14.002.020",
+                     false,
+                     "",
+                     "",
+                     "",
+                     -1,
+                     3,
+                     DecisionOutcome::Offered,
+                     3,
+                     0,
+                     1,
                      {}},
-        DecisionCase{"no_rule_cancel", "VER 14.002.020", false, "", "", "", -1, -1,
-                     DecisionOutcome::FirmwareCancelled, std::nullopt, 0, 1, {}},
+        DecisionCase{"no_rule_cancel",
+                     "VER 14.002.020",
+                     false,
+                     "",
+                     "",
+                     "",
+                     -1,
+                     -1,
+                     DecisionOutcome::FirmwareCancelled,
+                     std::nullopt,
+                     0,
+                     1,
+                     {}},
         // A rule for the type that maps build 20 to 28: image 2 (index 1).
-        DecisionCase{"rule_offers", "VER 14.002.020", false, "", "20->28", "14.002.000", -1, -1,
-                     DecisionOutcome::Offered, 1, 0, 0, {}},
+        DecisionCase{"rule_offers",
+                     "VER 14.002.020",
+                     false,
+                     "",
+                     "20->28",
+                     "14.002.000",
+                     -1,
+                     -1,
+                     DecisionOutcome::Offered,
+                     1,
+                     0,
+                     0,
+                     {}},
         // A rule that does not cover this build: told, then a queued disconnect.
-        DecisionCase{"rule_none", "VER 14.002.028", false, "", "20->28", "14.002.000", -1, -1,
-                     DecisionOutcome::NoUpdateNeeded, std::nullopt, 0, 0, {"CLICK"}},
+        DecisionCase{"rule_none",
+                     "VER 14.002.028",
+                     false,
+                     "",
+                     "20->28",
+                     "14.002.000",
+                     -1,
+                     -1,
+                     DecisionOutcome::NoUpdateNeeded,
+                     std::nullopt,
+                     0,
+                     0,
+                     {"CLICK"}},
         // The control panel is not in the catalogue: a queued message, the connection stays.
-        DecisionCase{"unsupported", "VER 14.010.003", false, "", "", "", -1, -1, DecisionOutcome::Unsupported,
-                     std::nullopt, 0, 0, {UnsupportedVersionText("VER 14.010.003")}},
+        DecisionCase{"unsupported",
+                     "VER 14.010.003",
+                     false,
+                     "",
+                     "",
+                     "",
+                     -1,
+                     -1,
+                     DecisionOutcome::Unsupported,
+                     std::nullopt,
+                     0,
+                     0,
+                     {UnsupportedVersionText("VER 14.010.003")}},
         // A bootloader device with an unknown model: the device-type dialog.
-        DecisionCase{"boot_unknown_cancel", kBanner, true, "XYZ", "", "", -1, -1,
-                     DecisionOutcome::DeviceTypeCancelled, std::nullopt, 1, 0, {}},
-        DecisionCase{"boot_unknown_type_rule", kBanner, true, "XYZ", "0..100->42", "14.001.000", 0, -1,
-                     DecisionOutcome::Offered, 0, 1, 0, {}},
-        DecisionCase{"boot_unknown_type_no_rule", kBanner, true, "XYZ", "", "", 4, -1,
-                     DecisionOutcome::NoImageForType, std::nullopt, 1, 0, {}},
+        DecisionCase{"boot_unknown_cancel",
+                     kBanner,
+                     true,
+                     "XYZ",
+                     "",
+                     "",
+                     -1,
+                     -1,
+                     DecisionOutcome::DeviceTypeCancelled,
+                     std::nullopt,
+                     1,
+                     0,
+                     {}},
+        DecisionCase{"boot_unknown_type_rule",
+                     kBanner,
+                     true,
+                     "XYZ",
+                     "0..100->42",
+                     "14.001.000",
+                     0,
+                     -1,
+                     DecisionOutcome::Offered,
+                     0,
+                     1,
+                     0,
+                     {}},
+        DecisionCase{"boot_unknown_type_no_rule",
+                     kBanner,
+                     true,
+                     "XYZ",
+                     "",
+                     "",
+                     4,
+                     -1,
+                     DecisionOutcome::NoImageForType,
+                     std::nullopt,
+                     1,
+                     0,
+                     {}},
         // A bootloader device that named its model: straight to the rules with build 0.
-        DecisionCase{"boot_named_build0", kBanner, true, "QTT1", "0->28", "14.002.000", -1, -1,
-                     DecisionOutcome::Offered, 1, 0, 0, {}}),
+        DecisionCase{"boot_named_build0",
+                     kBanner,
+                     true,
+                     "QTT1",
+                     "0->28",
+                     "14.002.000",
+                     -1,
+                     -1,
+                     DecisionOutcome::Offered,
+                     1,
+                     0,
+                     0,
+                     {}}),
     [](const ::testing::TestParamInfo<DecisionCase>& p) { return std::string(p.param.name); });
 
 TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
@@ -220,6 +320,24 @@ TEST(MainThread, NothingRunsBeforeResumeAndDestructionWithoutResumeIsSafe) {
   UiStepQueue ui;
   { TMainThread thread(dev.Controller(), ui, steps); }
   EXPECT_TRUE(dev.Sim().Report().commands.empty());
+}
+
+TEST(MainThread, StopDuringIdentificationSkipsTheUiSteps) {
+  sim::SimOptions o = test::Unpaced({});
+  o.faults.push_back({sim::FaultKind::Slow, "v", 0, 200});
+  test::DeviceFixture dev(o);
+  FakeDecisionView view;
+  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  UiStepQueue ui;
+  TMainThread thread(dev.Controller(), ui, steps);
+  thread.Resume();
+  thread.Stop();
+  thread.WaitFor();
+  EXPECT_TRUE(steps.published.empty());
+  EXPECT_EQ(steps.resets, 0);
+  EXPECT_FALSE(steps.outcome.has_value());
+  TOutElement* e = nullptr;
+  while (dev.Queue().Pop(e) != kOutNone) EXPECT_NE(e->Kind, kOutControl);
 }
 
 }  // namespace

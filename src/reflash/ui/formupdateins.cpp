@@ -57,6 +57,9 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
               Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint),
       hooks_(std::move(hooks)),
       centreOn_(centreOn) {
+  // Creating the reflash window loads the catalogue; a program whose
+  // embedded files are broken does not start.
+  catalogue_.LoadCatalogue();
   setObjectName(QStringLiteral("formUpdateIns"));
   setWindowTitle(QStringLiteral("Перепрошивка панели"));
   setFixedSize(kClientWidth, kClientHeight);

@@ -50,6 +50,9 @@ class TformUpdateIns : public QDialog {
   // Identification never offers a version choice.
   void HideVersionChoice();
 
+  // The embedded firmware catalogue, loaded when the window is created.
+  const FirmwareCatalogue& Catalogue() const { return catalogue_; }
+
   TFlashState FlashState() const { return flashState_; }
   void SetFlashState(TFlashState state) { flashState_ = state; }
   int SelectedImage() const { return selectedImage_; }
@@ -87,6 +90,7 @@ class TformUpdateIns : public QDialog {
   void CloseFromExit();
 
   TformUpdateInsHooks hooks_;
+  FirmwareCatalogue catalogue_;
   QPointer<QWidget> centreOn_;
   TFlashState flashState_ = TFlashState::Idle;
   int selectedImage_ = 0;

@@ -1,0 +1,126 @@
+#include "app/mainbridge.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <QToolButton>
+
+#include "app/formmain.h"
+#include "common/ui/qtext.h"
+#include "firmware/rules.h"
+#include "firmware/ui/selectdevicetypeform.h"
+#include "firmware/ui/selectfirmvareform.h"
+#include "reflash/ui/formupdateins.h"
+
+namespace tarvik {
+namespace {
+
+// Counts a step in progress for as long as it runs.
+class StepScope {
+ public:
+  explicit StepScope(int& depth) : depth_(depth) { ++depth_; }
+  ~StepScope() { --depth_; }
+  StepScope(const StepScope&) = delete;
+  StepScope& operator=(const StepScope&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+UiObject* TMainBridge::DisconnectButton() { return main_.tbtnDisconnect(); }
+
+std::array<UiObject*, 5> TMainBridge::LockableMenus() {
+  return {main_.mnuFile(), main_.mnuConnections(), main_.mnuHelp(), main_.mnuUpdate(), main_.N4()};
+}
+
+UiObject* TMainBridge::VersionPane() { return main_.StatusPanel(1); }
+
+void TMainBridge::SetBusyCursor(bool busy) {
+  // The cursor belongs to the UI thread; a worker's change waits its turn.
+  QMetaObject::invokeMethod(
+      qApp,
+      [busy] {
+        if (busy) {
+          QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else if (QApplication::overrideCursor() != nullptr) {
+          QApplication::restoreOverrideCursor();
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void TMainBridge::HideVersionChoice() {
+  QPointer<TformUpdateIns> form = main_.ReflashForm();
+  if (!form) return;
+  QMetaObject::invokeMethod(
+      form,
+      [form] {
+        if (form) form->HideVersionChoice();
+      },
+      Qt::QueuedConnection);
+}
+
+void TMainBridge::PublishIdentity(TController& controller) {
+  StepScope scope(stepDepth_);
+  main_.TypeNumber = static_cast<std::uint16_t>(controller.TypeNumber);
+  main_.Build = static_cast<std::uint16_t>(controller.Build);
+  main_.UnitName = controller.UnitName;
+  if (!controller.Identified) return;
+  const auto& ui = main_.Ui();
+  ui.tbtnConnect->setEnabled(false);
+  ui.mnuConnect->setEnabled(false);
+  ui.mnuDisconnect->setEnabled(true);
+  ui.tbtnDisconnect->setEnabled(true);
+}
+
+void TMainBridge::ResetFlashState() {
+  StepScope scope(stepDepth_);
+  if (TformUpdateIns* form = main_.ReflashForm()) form->SetFlashState(TFlashState::Idle);
+}
+
+void TMainBridge::DecideUpdate(TController& controller) {
+  StepScope scope(stepDepth_);
+  const FirmwareCatalogue* catalogue = main_.Catalogue();
+  if (catalogue == nullptr) return;
+  tarvik::DecideUpdate(controller.VersionLine, *catalogue, UpdateRulesPath(main_.ProgramDir().toStdString()),
+                       main_.Decisions(), main_.OutQueue(), main_.tbtnDisconnect());
+}
+
+int TMainBridge::ChooseDeviceType(const std::vector<std::string>& names) {
+  TSelectDeviceTypeForm form;
+  if (form.ShowModalWithNames(names) != QDialog::Accepted) return -1;
+  return form.SelectedIndex();
+}
+
+int TMainBridge::ChoosePreferredFirmware(const std::string& versionLine,
+                                         const std::vector<ImageChoice>& images, bool notRelease) {
+  TSelectFirmvareForm form;
+  form.SetVersion(versionLine, images);
+  form.SetNotRelease(notRelease);
+  if (form.exec() != QDialog::Accepted) return -1;
+  return form.ChosenImage;
+}
+
+void TMainBridge::ShowInformation(const std::string& text) {
+  QMessageBox::information(&main_, QApplication::applicationDisplayName(), FromCp(text));
+}
+
+void TMainBridge::OfferImage(int imageIndex) {
+  TformUpdateIns* form = main_.ReflashForm();
+  const FirmwareCatalogue* catalogue = main_.Catalogue();
+  if (form == nullptr || catalogue == nullptr) return;
+  std::optional<std::string> versionLine;
+  if (const TController* controller = main_.Controller()) versionLine = controller->VersionLine;
+  const ReflashSelection selection =
+      SelectImage(*catalogue, imageIndex, versionLine, form->RzGroupBox1->isHidden());
+  form->ApplySelection(selection);
+  if (selection.HideDevicePictures) main_.HideDevicePictures();
+  form->show();
+}
+
+}  // namespace tarvik

@@ -1,0 +1,45 @@
+#pragma once
+// What the connection's worker-side code asks of the windows: the targets
+// the controller names and the cursor (ControllerUi), the three steps the
+// main worker thread runs on the UI thread (MainThreadSteps), and what the
+// update decision shows (DecisionView, with the real dialogs).
+#include "device/controller.h"
+#include "device/decideupdate.h"
+#include "device/mainthread.h"
+
+namespace tarvik {
+
+class TformMain;
+
+class TMainBridge final : public ControllerUi, public MainThreadSteps, public DecisionView {
+ public:
+  explicit TMainBridge(TformMain& main) : main_(main) {}
+
+  // ControllerUi: may be called from any thread.
+  UiObject* DisconnectButton() override;
+  std::array<UiObject*, 5> LockableMenus() override;
+  UiObject* VersionPane() override;
+  void SetBusyCursor(bool busy) override;
+  void HideVersionChoice() override;
+
+  // MainThreadSteps: on the UI thread.
+  void PublishIdentity(TController& controller) override;
+  void ResetFlashState() override;
+  void DecideUpdate(TController& controller) override;
+
+  // DecisionView: the real dialogs.
+  int ChooseDeviceType(const std::vector<std::string>& names) override;
+  int ChoosePreferredFirmware(const std::string& versionLine, const std::vector<ImageChoice>& images,
+                              bool notRelease) override;
+  void ShowInformation(const std::string& text) override;
+  void OfferImage(int imageIndex) override;
+
+  // True while one of the worker's steps runs on the UI thread.
+  bool InStep() const { return stepDepth_ > 0; }
+
+ private:
+  TformMain& main_;
+  int stepDepth_ = 0;
+};
+
+}  // namespace tarvik

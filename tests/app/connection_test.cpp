@@ -1,0 +1,238 @@
+// The main window's connection life cycle with the real window, offscreen,
+// against a simulated device published under /dev like a real port.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <fstream>
+
+#include "app/formmain.h"
+#include "common/inifile.h"
+#include "common/text.h"
+#include "common/ui/qtext.h"
+#include "connect/ui/connectdlg.h"
+#include "device/controller.h"
+#include "device/decideupdate.h"
+#include "device/mainthread.h"
+#include "outqueue/ui/statuspane.h"
+#include "reflash/ui/formupdateins.h"
+#include "serial/comportworker.h"
+#include "simulator/devicesimulator.h"
+
+namespace tarvik {
+namespace {
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTest::qWait(2);
+  }
+  return true;
+}
+
+sim::SimOptions Device(const std::string& version) {
+  sim::SimOptions o;
+  o.version = version;
+  return o;
+}
+
+class ScriptedDecisions : public DecisionView {
+ public:
+  int ChooseDeviceType(const std::vector<std::string>&) override { return -1; }
+  int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>&, bool) override {
+    ++firmwareDialogs;
+    return -1;
+  }
+  void ShowInformation(const std::string& text) override { information.push_back(text); }
+  void OfferImage(int) override {}
+  int firmwareDialogs = 0;
+  std::vector<std::string> information;
+};
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    linkName_ = "ttyTarvikT" + std::to_string(::getpid());
+    if (::access("/dev", W_OK) != 0) GTEST_SKIP() << "publishing a port needs a writable /dev";
+    main_ = std::make_unique<TformMain>(dir_.path(), false);
+    main_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
+    main_->SetMessageHook([this](const QString& text) { messages_.push_back(text); });
+    reflash_ = std::make_unique<TformUpdateIns>(main_->ReflashHooks(), main_.get());
+    main_->SetReflashForm(reflash_.get());
+    main_->SetPortList([this] { return std::vector<std::string>{linkName_}; });
+    main_->SetConnectDialogRunner([this](TdlgConnect& dialog) {
+      ++dialogs_;
+      dialog.show();
+      if (!portText_.empty()) dialog.ComPorts->setEditText(FromCp(portText_));
+      return accept_ ? QDialog::Accepted : QDialog::Rejected;
+    });
+    main_->show();
+  }
+  void TearDown() override {
+    if (main_) main_->close();
+    main_.reset();
+    reflash_.reset();
+    if (sim_) sim_->Stop();
+  }
+
+  void StartDevice(sim::SimOptions options) {
+    options.unpaced = true;
+    options.linkPath = "/dev/" + linkName_;
+    sim_ = std::make_unique<sim::DeviceSimulator>(options);
+    ASSERT_TRUE(sim_->Start()) << sim_->Error();
+  }
+  void WriteRules(const std::string& text) {
+    std::ofstream(QFile::encodeName(dir_.filePath(QStringLiteral("update.ini"))).toStdString(),
+                  std::ios::binary)
+        << text;
+  }
+  void Connect() { main_->Ui().tbtnConnect->click(); }
+  bool Connected() const { return main_->Ui().tbtnDisconnect->isEnabled(); }
+
+  QTemporaryDir dir_;
+  std::string linkName_;
+  std::unique_ptr<TformMain> main_;
+  std::unique_ptr<TformUpdateIns> reflash_;
+  std::unique_ptr<sim::DeviceSimulator> sim_;
+  std::vector<QString> errors_;
+  std::vector<QString> messages_;
+  std::string portText_;
+  bool accept_ = true;
+  int dialogs_ = 0;
+};
+
+TEST_F(ConnectionTest, CancelKeepsDisconnectedAndStillSavesThePortText) {
+  portText_ = "COM7";
+  accept_ = false;
+  Connect();
+  EXPECT_EQ(dialogs_, 1);
+  EXPECT_EQ(main_->PortWorker(), nullptr);
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_EQ(main_->Settings().ReadString("Connect", "ComPort", ""), "COM7");
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(ConnectionTest, PortTextIsCutToItsFirstWord) {
+  portText_ = "COM12 - USB";
+  Connect();
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_.front(), QStringLiteral("Ошибка при открытии Com порта! Cannot open device COM12"));
+  EXPECT_EQ(main_->PortWorker(), nullptr);
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_EQ(main_->Settings().ReadString("Connect", "ComPort", ""), "COM12 - USB");
+}
+
+TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItself) {
+  StartDevice(Device("no version here"));
+  Connect();
+  ASSERT_NE(main_->PortWorker(), nullptr);
+  EXPECT_FALSE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_EQ(main_->Ui().panels[0]->text(), QString::fromStdString(linkName_));
+  // The queued click on the (never enabled) disconnect button drops it.
+  ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000));
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_TRUE(main_->Ui().panels[0]->text().isEmpty());
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
+  WriteRules("[UpdateRules]\r\n14.002.000=20->28\r\n");
+  StartDevice(Device("VER 14.002.020"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 5000));
+  EXPECT_TRUE(Connected() || !main_->Ui().tbtnDisconnect->isEnabled());  // locked while the window is open
+  EXPECT_EQ(reflash_->lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(reflash_->lbOldName->text(), QStringLiteral("VER 14.002.020"));
+  EXPECT_EQ(reflash_->SelectedImage(), 1);
+  EXPECT_FALSE(main_->isEnabled());
+  // The version reaches the status bar through the output queue.
+  EXPECT_TRUE(
+      PumpUntil([&] { return main_->Ui().panels[1]->text() == QStringLiteral("VER 14.002.020"); }, 1000));
+  reflash_->btnExit->click();
+  EXPECT_FALSE(reflash_->isVisible());
+  EXPECT_TRUE(main_->isEnabled());
+  ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 3000));
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+}
+
+TEST_F(ConnectionTest, DisconnectWhileTheWorkerIdlesIsQuick) {
+  ScriptedDecisions decisions;
+  main_->SetDecisionView(&decisions);
+  StartDevice(Device("VER 14.002.020"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
+  ASSERT_TRUE(Connected());
+  EXPECT_FALSE(main_->Ui().mnuConnect->isEnabled());
+  QElapsedTimer timer;
+  timer.start();
+  main_->Ui().tbtnDisconnect->click();
+  EXPECT_LT(timer.elapsed(), 200);
+  EXPECT_EQ(main_->WorkerThread(), nullptr);
+  EXPECT_EQ(main_->PortWorker(), nullptr);
+  EXPECT_FALSE(main_->Ui().tbtnDisconnect->isEnabled());
+}
+
+TEST_F(ConnectionTest, SecondConnectWhileIdentifyingIsIgnored) {
+  sim::SimOptions slow = Device("VER 14.002.020");
+  slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 300});
+  ScriptedDecisions decisions;
+  main_->SetDecisionView(&decisions);
+  StartDevice(slow);
+  Connect();
+  ASSERT_NE(main_->WorkerThread(), nullptr);
+  TComPortWorker* first = main_->PortWorker();
+  EXPECT_TRUE(main_->Ui().mnuConnect->isEnabled());
+  main_->Ui().mnuConnect->trigger();
+  EXPECT_EQ(dialogs_, 1);
+  EXPECT_EQ(main_->PortWorker(), first);
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 8000));
+  EXPECT_TRUE(Connected());
+}
+
+TEST_F(ConnectionTest, UnsupportedVersionIsReportedAndTheConnectionStays) {
+  StartDevice(Device("VER 14.010.003"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }, 5000));
+  EXPECT_EQ(messages_.front(), QStringLiteral("Версия VER 14.010.003 не поддерживается"));
+  EXPECT_TRUE(Connected());
+  EXPECT_NE(main_->PortWorker(), nullptr);
+}
+
+TEST_F(ConnectionTest, ClosingWhileConnectedWritesSettingsThenDisconnects) {
+  ScriptedDecisions decisions;
+  main_->SetDecisionView(&decisions);
+  StartDevice(Device("VER 14.002.020"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
+  main_->close();
+  EXPECT_EQ(main_->PortWorker(), nullptr);
+  EXPECT_EQ(main_->WorkerThread(), nullptr);
+  const auto ini = QFile::encodeName(dir_.filePath(QStringLiteral("current.ini"))).toStdString();
+  EXPECT_EQ(ReadProfileString(ini, "Connect", "ComPort", ""), linkName_);
+}
+
+TEST_F(ConnectionTest, ClosingWhileIdentifyingReleasesEverything) {
+  sim::SimOptions slow = Device("VER 14.002.020");
+  slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 300});
+  StartDevice(slow);
+  Connect();
+  ASSERT_NE(main_->WorkerThread(), nullptr);
+  main_->close();
+  EXPECT_EQ(main_->WorkerThread(), nullptr);
+  EXPECT_EQ(main_->PortWorker(), nullptr);
+}
+
+}  // namespace
+}  // namespace tarvik
