@@ -1,0 +1,24 @@
+#include "app/appwindows.h"
+
+#include <QListWidget>
+
+#include "common/ui/qtext.h"
+#include "firmware/selection.h"
+
+namespace tarvik {
+
+AppWindows::AppWindows(const QString& programDir, bool autoConnect)
+    : formMain(programDir, autoConnect),
+      formAbout(&formMain),
+      formUpdateIns(formMain.ReflashHooks(), &formMain),
+      infoForm(&formMain) {
+  formMain.SetReflashForm(&formUpdateIns);
+  formMain.SetAboutForm(&formAbout);
+  formMain.SetInfoForm(&infoForm);
+  infoForm.SetListFiller([this](QListWidget& items) {
+    items.clear();
+    for (const std::string& line : ListImageVersions(formUpdateIns.Catalogue())) items.addItem(FromCp(line));
+  });
+}
+
+}  // namespace tarvik
