@@ -145,6 +145,20 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) {
   return value;
 }
 
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    if (at == std::string_view::npos) {
+      items.push_back(text.substr(start));
+      return items;
+    }
+    items.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0;

@@ -32,6 +32,10 @@ inline std::int32_t ParseInt32Or(std::string_view text, std::int32_t fallback) {
   return ParseInt32(text).value_or(fallback);
 }
 
+// Splits at every separator; two adjacent separators give an empty item,
+// and a text without one is a single item.
+std::vector<std::string_view> Split(std::string_view text, char separator);
+
 // Splits at CR LF, a lone CR or a lone LF; a line end after the last line
 // adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);

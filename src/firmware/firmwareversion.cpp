@@ -34,20 +34,6 @@ std::string Padded(std::int32_t value, std::size_t digits) {
   return wide < 0 ? "-" + text : text;
 }
 
-std::vector<std::string_view> SplitAtDots(std::string_view text) {
-  std::vector<std::string_view> items;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t dot = text.find('.', start);
-    if (dot == std::string_view::npos) {
-      items.push_back(text.substr(start));
-      return items;
-    }
-    items.push_back(text.substr(start, dot - start));
-    start = dot + 1;
-  }
-}
-
 // A run of dots, blanks and control characters separates two items; no item
 // is empty.
 std::vector<std::string_view> SplitFamilyItems(std::string_view text) {
@@ -88,7 +74,7 @@ void Cut(std::string& text) {
 
 void ParseNumericPart(std::string_view part, FirmwareVersion& v) {
   const std::string digits = KeepVersionChars(part);
-  const std::vector<std::string_view> items = SplitAtDots(digits);
+  const std::vector<std::string_view> items = Split(digits, '.');
   if (items.size() >= 3) {
     v.Major = ParseInt32Or(items[0], -1);
     v.TypeNumber = ParseInt32Or(items[1], -1);

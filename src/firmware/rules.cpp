@@ -17,11 +17,7 @@ std::int32_t BuildNumber(std::string_view text) { return ParseInt32Or(text, 0); 
 
 std::vector<BuildRange> ParseBuildList(std::string_view list) {
   std::vector<BuildRange> ranges;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = list.find(',', start);
-    const std::string_view item =
-        list.substr(start, comma == std::string_view::npos ? list.npos : comma - start);
+  for (const std::string_view item : Split(list, ',')) {
     if (const std::size_t dots = item.find(".."); dots != std::string_view::npos) {
       const std::int32_t low = BuildNumber(item.substr(0, dots));
       const std::int32_t high = BuildNumber(item.substr(dots + 2));
@@ -30,9 +26,8 @@ std::vector<BuildRange> ParseBuildList(std::string_view list) {
       const std::int32_t build = BuildNumber(item);
       ranges.push_back({build, build});
     }
-    if (comma == std::string_view::npos) return ranges;
-    start = comma + 1;
   }
+  return ranges;
 }
 
 bool InRanges(const std::vector<BuildRange>& ranges, std::int32_t build) {
@@ -81,16 +76,8 @@ std::vector<std::string> SplitRules(std::string_view value) {
     if (c != ' ' && c != '\t') compact += c;
   }
   std::vector<std::string> rules;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t semicolon = compact.find(';', start);
-    if (semicolon == std::string::npos) {
-      rules.push_back(compact.substr(start));
-      return rules;
-    }
-    rules.push_back(compact.substr(start, semicolon - start));
-    start = semicolon + 1;
-  }
+  for (const std::string_view rule : Split(compact, ';')) rules.emplace_back(rule);
+  return rules;
 }
 
 bool ApplyRule(const FirmwareCatalogue& catalogue, std::string_view rule, const FirmwareVersion& version,

@@ -27,15 +27,7 @@ class IdentifyTest : public ::testing::TestWithParam<IdentifyCase> {};
 
 TEST_P(IdentifyTest, AgainstTheSimulator) {
   const IdentifyCase& c = GetParam();
-  sim::SimOptions o = test::Unpaced({});
-  if (c.bootloader) {
-    o.banner = c.version;
-    o.startInBootloader = true;
-  } else {
-    o.version = c.version;
-  }
-  o.unitName = c.unitName;
-  test::DeviceFixture dev(o);
+  test::DeviceFixture dev(test::DeviceAnswering(c.version, c.bootloader, c.unitName));
   TController& ctl = dev.Controller();
   EXPECT_EQ(ctl.Identify(), c.identified);
   EXPECT_EQ(ctl.VersionLine, c.versionLine);

@@ -104,15 +104,7 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   if (!c.rule.empty())
     std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n" << c.ruleKey << "=" << c.rule << "\r\n";
 
-  sim::SimOptions o = test::Unpaced({});
-  if (c.bootloader) {
-    o.banner = c.version;
-    o.startInBootloader = true;
-  } else {
-    o.version = c.version;
-  }
-  o.unitName = c.unitName;
-  test::DeviceFixture dev(o);
+  test::DeviceFixture dev(test::DeviceAnswering(c.version, c.bootloader, c.unitName));
   FakeDecisionView view;
   view.typeAnswer = c.typeAnswer;
   view.firmwareAnswer = c.firmwareAnswer;

@@ -80,4 +80,19 @@ inline sim::SimOptions Unpaced(sim::SimOptions o) {
   return o;
 }
 
+// A device whose "+v" answer starts with the given text: its version line, or
+// its banner when it sits in its bootloader; "+un" names the model.
+inline sim::SimOptions DeviceAnswering(const std::string& version, bool bootloader,
+                                       const std::string& unitName) {
+  sim::SimOptions o = Unpaced({});
+  if (bootloader) {
+    o.banner = version;
+    o.startInBootloader = true;
+  } else {
+    o.version = version;
+  }
+  o.unitName = unitName;
+  return o;
+}
+
 }  // namespace tarvik::test

@@ -67,15 +67,6 @@ constexpr FaultKindText kFaultKinds[] = {
     {FaultKind::HangUp, "hangup"},
 };
 
-bool ParseCount(const std::string& text, std::uint32_t& value) {
-  if (text.empty() || text.size() > 9 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  value = static_cast<std::uint32_t>(std::stoul(text));
-  return true;
-}
-
 }  // namespace
 
 const char* FaultKindName(FaultKind kind) {
@@ -83,6 +74,15 @@ const char* FaultKindName(FaultKind kind) {
     if (entry.kind == kind) return entry.name;
   }
   return "?";
+}
+
+bool ParseDecimal(const std::string& text, std::uint32_t& value) {
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  value = static_cast<std::uint32_t>(std::stoul(text));
+  return true;
 }
 
 bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
@@ -109,11 +109,11 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
       }
       result.command = value;
     } else if (mark == '#') {
-      if (!ParseCount(value, result.nth) || result.nth == 0) {
+      if (!ParseDecimal(value, result.nth) || result.nth == 0) {
         error = "bad count in \"" + spec + "\" (want #1, #2, ...)";
         return false;
       }
-    } else if (!ParseCount(value, result.delayMs)) {
+    } else if (!ParseDecimal(value, result.delayMs)) {
       error = "bad delay in \"" + spec + "\" (want =MS)";
       return false;
     } else {

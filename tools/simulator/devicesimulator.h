@@ -43,6 +43,8 @@ struct Fault {
 // "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
 // no-carrier, hangup. The parts after KIND may come in any order.
 bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
+// A count or a time of up to nine decimal digits, nothing else.
+bool ParseDecimal(const std::string& text, std::uint32_t& value);
 const char* FaultKindName(FaultKind kind);
 
 struct SimOptions {

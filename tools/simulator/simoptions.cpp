@@ -3,18 +3,6 @@
 #include <algorithm>
 
 namespace tarvik::sim {
-namespace {
-
-bool ParseMs(const std::string& text, std::uint32_t& value) {
-  if (text.empty() || text.size() > 9 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  value = static_cast<std::uint32_t>(std::stoul(text));
-  return true;
-}
-
-}  // namespace
 
 std::string UsageText() {
   return R"(Usage: tarvik-sim [options]
@@ -88,7 +76,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
     } else if (flag == "--erase-ms" || flag == "--seed") {
       std::uint32_t number = 0;
       if (!value(text)) return false;
-      if (!ParseMs(text, number)) {
+      if (!ParseDecimal(text, number)) {
         error = flag + " wants a number, not \"" + text + "\"";
         return false;
       }
