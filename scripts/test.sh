@@ -68,7 +68,7 @@ for fz in build/ci-fuzz/fuzz/fuzz_*; do
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
   if "$fz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
       "$corpus" "${seeds[@]}" >"$corpus.log" 2>&1; then
-    echo "fuzz $name: ok ($(grep -Eo 'stat::number_of_executed_units: [0-9]+|#[0-9]+ *DONE' "$corpus.log" | tail -1))"
+    echo "fuzz $name: ok ($(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$corpus.log" | tail -1))"
     fuzz_pass=$((fuzz_pass + 1))
   else
     echo "fuzz $name: FAILED"; tail -40 "$corpus.log"
