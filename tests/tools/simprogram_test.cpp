@@ -25,7 +25,7 @@ using simtest::WireWrite;
 
 TEST(SimFaultSpec, Parses) {
   struct Case {
-    const char* spec;
+    const char* faultText;
     FaultKind kind;
     const char* command;
     std::uint32_t nth;
@@ -39,25 +39,25 @@ TEST(SimFaultSpec, Parses) {
       {"hangup#5", FaultKind::HangUp, "", 5, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.faultText);
     Fault fault;
     std::string error;
-    ASSERT_TRUE(ParseFault(c.spec, fault, error)) << error;
+    ASSERT_TRUE(ParseFault(c.faultText, fault, error)) << error;
     EXPECT_EQ(fault.kind, c.kind);
     EXPECT_EQ(fault.command, c.command);
     EXPECT_EQ(fault.nth, c.nth);
     EXPECT_EQ(fault.delayMs, c.delayMs);
-    EXPECT_EQ(std::string(c.spec).rfind(FaultKindName(fault.kind), 0), 0u);
+    EXPECT_EQ(std::string(c.faultText).rfind(FaultKindName(fault.kind), 0), 0u);
   }
 }
 
 TEST(SimFaultSpec, RejectsNonsense) {
-  for (const char* spec : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
+  for (const char* faultText : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
                            "garbage=10", "hangup#-1", "Silence"}) {
-    SCOPED_TRACE(spec);
+    SCOPED_TRACE(faultText);
     Fault fault;
     std::string error;
-    EXPECT_FALSE(ParseFault(spec, fault, error));
+    EXPECT_FALSE(ParseFault(faultText, fault, error));
     EXPECT_FALSE(error.empty());
   }
 }

@@ -371,10 +371,10 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimOptions options = FastBootloader();
-    for (const std::string& spec : c.faults) {
+    for (const std::string& faultText : c.faults) {
       Fault fault;
       std::string error;
-      ASSERT_TRUE(ParseFault(spec, fault, error)) << error;
+      ASSERT_TRUE(ParseFault(faultText, fault, error)) << error;
       options.faults.push_back(fault);
     }
     Start(options);

@@ -85,9 +85,9 @@ bool ParseDecimal(const std::string& text, std::uint32_t& value) {
   return true;
 }
 
-bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
-  const auto end = spec.find_first_of("@#=");
-  const std::string kindText = spec.substr(0, end);
+bool ParseFault(const std::string& faultText, Fault& fault, std::string& error) {
+  const auto end = faultText.find_first_of("@#=");
+  const std::string kindText = faultText.substr(0, end);
   const auto* found = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
                                    [&](const FaultKindText& entry) { return kindText == entry.name; });
   if (found == std::end(kFaultKinds)) {
@@ -99,22 +99,22 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
   bool haveDelay = false;
   std::size_t pos = end;
   while (pos != std::string::npos) {
-    const char mark = spec[pos];
-    const auto next = spec.find_first_of("@#=", pos + 1);
-    const std::string value = spec.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+    const char mark = faultText[pos];
+    const auto next = faultText.find_first_of("@#=", pos + 1);
+    const std::string value = faultText.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
     if (mark == '@') {
       if (value.empty()) {
-        error = "empty command name in \"" + spec + "\"";
+        error = "empty command name in \"" + faultText + "\"";
         return false;
       }
       result.command = value;
     } else if (mark == '#') {
       if (!ParseDecimal(value, result.nth) || result.nth == 0) {
-        error = "bad count in \"" + spec + "\" (want #1, #2, ...)";
+        error = "bad count in \"" + faultText + "\" (want #1, #2, ...)";
         return false;
       }
     } else if (!ParseDecimal(value, result.delayMs)) {
-      error = "bad delay in \"" + spec + "\" (want =MS)";
+      error = "bad delay in \"" + faultText + "\" (want =MS)";
       return false;
     } else {
       haveDelay = true;

@@ -42,7 +42,7 @@ struct Fault {
 // Reads KIND[@CMD][#N][=MS], for example "silence@un", "wrong-echo#3",
 // "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
 // no-carrier, hangup. The parts after KIND may come in any order.
-bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
+bool ParseFault(const std::string& faultText, Fault& fault, std::string& error);
 // A count or a time of up to nine decimal digits, nothing else.
 bool ParseDecimal(const std::string& text, std::uint32_t& value);
 const char* FaultKindName(FaultKind kind);
