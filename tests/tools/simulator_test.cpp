@@ -520,6 +520,27 @@ TEST_F(SimulatorTest, PacesAnswersAtTheWireRate) {
   }
 }
 
+// A device sees the end of a command only once all of it has crossed the
+// line: 139 bytes take 72 ms at 19200 bit/s before any answer can start.
+TEST_F(SimulatorTest, TakesCommandsAtTheWireRate) {
+  const std::string command = "+" + std::string(137, 'Z') + "\r";
+  struct Case {
+    bool unpaced;
+    long long minMs;
+    long long maxMs;
+  };
+  for (const Case c : {Case{false, 72, 300}, Case{true, 0, 45}}) {
+    SCOPED_TRACE(c.unpaced ? "unpaced" : "paced");
+    SimOptions options = Fast();
+    options.unpaced = c.unpaced;
+    Start(options);
+    const Reply reply = Ask(command);
+    EXPECT_EQ(reply.text, "ERROR\r\n");
+    EXPECT_GE(reply.ms, c.minMs);
+    EXPECT_LE(reply.ms, c.maxMs);
+  }
+}
+
 TEST_F(SimulatorTest, ToolCanTakeThePortExclusively) {
   Start(Fast());
   // What the tool does on open: exclusive mode and an advisory lock. The

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace tarvik::sim {
 namespace {
@@ -257,6 +258,9 @@ void DeviceSimulator::Record(const std::function<void(SimReport&)>& change) {
 void DeviceSimulator::Run() {
   std::string line;
   char buffer[512];
+  // When the first byte of the line came: a device on a real line sees the
+  // end of a command only after all its bytes have crossed the wire.
+  std::chrono::steady_clock::time_point lineStart;
   while (!stop_ && !finished_) {
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     const int ready = ::poll(fds, 2, -1);
@@ -272,13 +276,22 @@ void DeviceSimulator::Run() {
     }
     const auto count = ::read(master_, buffer, sizeof buffer);
     if (count <= 0) continue;
+    const auto arrived = std::chrono::steady_clock::now();
     for (ssize_t i = 0; i < count && !stop_ && !finished_; ++i) {
       const char c = buffer[i];
       if (c == '\r' || c == '\n') {
         // The port search ends its probe with CR LF; the LF makes an empty line.
-        if (!line.empty()) HandleLine(line);
+        if (!line.empty()) {
+          if (!options_.unpaced) {
+            std::this_thread::sleep_until(
+                lineStart + std::chrono::microseconds(
+                                static_cast<long long>(static_cast<double>(line.size() + 1) * kByteMicros)));
+          }
+          HandleLine(line);
+        }
         line.clear();
       } else if (line.size() < kMaxLine) {
+        if (line.empty()) lineStart = arrived;
         line += c;
       }
     }

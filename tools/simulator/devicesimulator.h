@@ -65,7 +65,8 @@ struct SimOptions {
   bool requireBootloader = true;
   // How long "BE" takes before it is answered.
   std::uint32_t eraseMs = 2000;
-  // Answers leave at once instead of at 19200 bit/s, 10 bits a byte.
+  // Commands are taken and answers leave at once instead of at 19200 bit/s,
+  // 10 bits a byte.
   bool unpaced = false;
   // A symbolic link to the slave side, made at Start and removed at Stop, so
   // the port list can show the device under a fixed name.

@@ -20,7 +20,7 @@ Device:
                          writes taken without "BL"
   --no-require-bootloader  take "BE" and writes outside bootloader mode
   --erase-ms MS          time "BE" takes (default 2000)
-  --unpaced              answer at once instead of at 19200 bit/s
+  --unpaced              take and answer commands at once instead of at 19200 bit/s
   --seed N               seed of the garbage answers (default 1)
 
 Publishing and results:
