@@ -36,14 +36,19 @@ std::size_t UiStepQueue::RunPending() {
       next = queue_.front();
       queue_.pop_front();
     }
+    std::exception_ptr error;
     try {
       next->step();
     } catch (...) {
-      next->error = std::current_exception();
+      error = std::current_exception();
     }
     {
       std::lock_guard lock(mutex_);
+      next->error = std::move(error);
       next->done = true;
+      // The worker must hold the last reference: the error is then released
+      // on the thread that rethrew it, never here while it is still read.
+      next.reset();
     }
     workerWake_.notify_all();
     ++ran;
