@@ -44,8 +44,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
 }  // namespace
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {

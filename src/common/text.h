@@ -19,6 +19,9 @@ std::string AsciiUpper(std::string_view text);
 // Upper-cases Latin and Cyrillic letters of Windows-1251 alike.
 std::string Cp1251Upper(std::string_view text);
 
+// A blank or a control character: a byte up to 0x20.
+inline bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
 // Removes blanks and control characters (bytes up to 0x20) from both ends.
 std::string Trim(std::string_view text);
 

@@ -22,19 +22,12 @@ std::string ParseValue(std::string_view reply) {
   return Trim(rest.substr(0, ok));
 }
 
-std::int32_t FindFamilyCode(std::string_view text) {
-  for (std::size_t i = 0; i < FamilyCodes.size(); ++i) {
-    if (Contains(text, FamilyCodes[i])) return static_cast<std::int32_t>(i + 1);
-  }
-  return 0;
-}
-
 VersionReplyClass ClassifyVersionReply(std::string_view reply) {
   VersionReplyClass result;
   if (Contains(reply, "VER")) {
     result.kind = VersionReplyKind::Version;
     result.line = RegexFirstMatch("[^\\n\\r]+", reply);
-  } else if (const std::int32_t family = FindFamilyCode(reply); family != 0) {
+  } else if (const int family = FindFamilyCode(reply); family != 0) {
     result.kind = VersionReplyKind::Family;
     result.familyIndex = family;
     result.line = RegexFirstMatch("[^\\n\\r]+", reply);
@@ -81,7 +74,7 @@ bool TDevTarvik6::QueryRaw(std::string_view name, std::string& reply) {
 }
 
 bool TDevTarvik6::MatchFamily(std::string_view text) {
-  const std::int32_t found = FindFamilyCode(text);
+  const int found = FindFamilyCode(text);
   if (found == 0) return false;
   FamilyIndex = found;
   return true;

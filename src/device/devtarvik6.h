@@ -29,9 +29,6 @@ struct VersionReplyClass {
 // banner, or nothing the tool knows.
 VersionReplyClass ClassifyVersionReply(std::string_view reply);
 
-// 1-based position of the first FamilyCodes entry found in the text, or 0.
-std::int32_t FindFamilyCode(std::string_view text);
-
 class TDevTarvik6 {
  public:
   explicit TDevTarvik6(TComPortWorker* worker) : Worker(worker) {}

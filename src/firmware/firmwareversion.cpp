@@ -24,8 +24,6 @@ constexpr std::array<TypeFamily, 6> kTypeFamilies = {{
     {12, "QTT3"},
 }};
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
-
 // printf's "%.<digits>d": at least that many digits, the sign in front.
 std::string Padded(std::int32_t value, std::size_t digits) {
   const std::int64_t wide = value;
@@ -101,16 +99,15 @@ void ParseFamilyPart(std::string_view part, FirmwareVersion& v) {
   }
   if (v.Major == -1) v.Major = 14;
   if (v.TypeNumber == -1) v.TypeNumber = TypeOfFamilyCode(v.FamilyCode);
-  v.VersionText = "VER " + v.FamilyCode + "." + Padded(v.FamilyMajor, 3) + "." + Padded(v.FamilyMinor, 3);
+  v.VersionText = FamilyVersionText(v);
 }
 
 }  // namespace
 
-bool HasFamilyCode(std::string_view text) {
-  for (std::string_view code : FamilyCodes) {
-    if (Contains(text, code)) return true;
-  }
-  return false;
+bool HasFamilyCode(std::string_view text) { return FindFamilyCode(text) != 0; }
+
+std::string FamilyVersionText(const FirmwareVersion& v) {
+  return "VER " + v.FamilyCode + "." + Padded(v.FamilyMajor, 3) + "." + Padded(v.FamilyMinor, 3);
 }
 
 std::string KeepVersionChars(std::string_view text) {

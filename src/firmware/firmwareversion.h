@@ -31,6 +31,9 @@ struct FirmwareVersion {
 // Never fails: whatever cannot be read stays -1 or empty.
 FirmwareVersion ParseVersion(std::string_view text);
 
+// "VER " + family code + the two family numbers of at least three digits.
+std::string FamilyVersionText(const FirmwareVersion& version);
+
 // One of FamilyCodes occurs in the text (case-sensitive).
 bool HasFamilyCode(std::string_view text);
 // Keeps only the digits and dots.

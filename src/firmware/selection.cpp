@@ -11,13 +11,6 @@ const T* At(const std::vector<T>& items, int index) {
   return &items[static_cast<std::size_t>(index)];
 }
 
-std::string Padded3(std::int32_t value) {
-  const std::int64_t wide = value;
-  std::string text = std::to_string(wide < 0 ? -wide : wide);
-  if (text.size() < 3) text.insert(0, 3 - text.size(), '0');
-  return wide < 0 ? "-" + text : text;
-}
-
 }  // namespace
 
 bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
@@ -44,11 +37,8 @@ std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue
   for (std::size_t i = 0; i < images.size(); ++i) {
     const FirmwareVersion& image = images[i];
     if (image.Major != v.Major || image.TypeNumber != v.TypeNumber) continue;
-    std::string text = image.VersionText;
-    if (text.empty()) {
-      text = "VER " + image.FamilyCode + "." + Padded3(image.FamilyMajor) + "." + Padded3(image.FamilyMinor);
-    }
-    choices.push_back({std::move(text), static_cast<int>(i)});
+    choices.push_back(
+        {image.VersionText.empty() ? FamilyVersionText(image) : image.VersionText, static_cast<int>(i)});
   }
   return choices;
 }
