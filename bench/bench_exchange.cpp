@@ -41,7 +41,8 @@ void BM_ExchangeWriteCommand(benchmark::State& state) {
   const std::string replyOnWire = "004\r\nOK\r\n";
   std::string reply;
   for (auto _ : state) {
-    if (!worker.Exchange(command, reply, "OK", 1, 3500, false, false)) state.SkipWithError("no reply");
+    if (!worker.Exchange(command, reply, {.TimeoutMs = 3500, .LogTraffic = false}))
+      state.SkipWithError("no reply");
   }
   const double floorMs =
       60.0 + static_cast<double>(command.size() + replyOnWire.size()) * 10.0 / 19200.0 * 1000.0;

@@ -42,7 +42,7 @@ void BM_ExchangeOnFakeClock(benchmark::State& state) {
   for (auto _ : state) {
     // A long fake limit: the reply comes in real time while the wait loop
     // only polls the queue.
-    if (!worker.Exchange("+v\r\n", reply, "OK", 1, 100'000'000, false, false))
+    if (!worker.Exchange("+v\r\n", reply, {.TimeoutMs = 100'000'000, .LogTraffic = false}))
       state.SkipWithError("no reply");
   }
 }

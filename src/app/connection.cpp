@@ -1,7 +1,10 @@
 // The main window's connection life cycle: the connection dialog, the port
 // with its log writer, the controller and the main worker thread, and their
 // release in the reverse order.
+#include "device/connection.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -13,9 +16,6 @@
 #include "common/regex.h"
 #include "common/ui/qtext.h"
 #include "connect/ui/connectdlg.h"
-#include "device/controller.h"
-#include "device/mainthread.h"
-#include "outqueue/logmemowriter.h"
 #include "outqueue/ui/drainoutput.h"
 #include "outqueue/ui/statuspane.h"
 #include "reflash/ui/formupdateins.h"
@@ -47,41 +47,35 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
   hooks.UnlockMainControls = [this] { UnlockMainControls(); };
   hooks.StartTimer2 = [this] { ui_.Timer2->start(); };
   hooks.VersionLine = [this]() -> std::optional<std::string> {
-    if (!controller_) return std::nullopt;
-    return controller_->VersionLine;
+    if (Controller() == nullptr) return std::nullopt;
+    return Controller()->VersionLine;
   };
   hooks.UnlockUi = [this] {
-    if (controller_) controller_->UnlockUi();
+    if (Controller() != nullptr) Controller()->UnlockUi();
   };
   return hooks;
 }
 
+TComPortWorker* TformMain::PortWorker() const { return connection_->PortWorker(); }
+TController* TformMain::Controller() const { return connection_->Controller(); }
+TMainThread* TformMain::WorkerThread() const { return connection_->MainThread(); }
+
 bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool reportErrors) {
-  logWriter_ = std::make_unique<TLogMemoWriter>(Memo1(), *outQueue_);
   try {
-    portWorker_ = std::make_unique<TComPortWorker>(portName, highSpeed, logWriter_.get(), true);
-    portWorker_->Open();
+    connection_->Open(portName, highSpeed);
     return true;
   } catch (const std::exception& e) {
-    if (reportErrors) {
-      ShowError(QStringLiteral("Ошибка при открытии Com порта! ") + QString::fromLocal8Bit(e.what()));
-    }
-    portWorker_.reset();
-    logWriter_.reset();
+    if (reportErrors) ShowError(Ru("Ошибка при открытии Com порта! ") + ErrorText(e));
     return false;
   }
 }
 
-void TformMain::ClosePort() {
-  if (!portWorker_) return;
-  portWorker_.reset();
-  logWriter_.reset();
-}
+void TformMain::ClosePort() { connection_->Close(); }
 
 void TformMain::tbtnConnectClick() {
   // One connection at a time: mnuConnect stays enabled while a device is
   // being identified, and a second connect then must not start another.
-  if (portWorker_ || workerThread_) return;
+  if (connection_->State() != ConnectionState::Closed) return;
 
   TdlgConnect dialog(portList_ ? portList_ : PortListFn(SystemSerialPorts), this);
   dialog.LoadPort(*settings_);
@@ -92,16 +86,17 @@ void TformMain::tbtnConnectClick() {
     if (OpenPort(portName, false, true)) {
       ui_.tbtnConnect->setEnabled(false);
       ui_.panels[0]->setText(FromCp(portText));
-      controller_ = std::make_unique<TController>(portWorker_.get(), *outQueue_, *bridge_);
-      controller_->VersionLine.clear();
-      workerThread_ = std::make_unique<TMainThread>(*controller_, *uiSteps_, *bridge_);
-      workerThread_->Resume();
+      ui_.panels[2]->clear();
+      connection_->StartIdentification(*bridge_);
     }
   }
   dialog.SavePort(*settings_);
 }
 
 void TformMain::tbtnDisconnectClick() {
+  // A disconnect that comes up while the teardown waits for its workers
+  // (a queued click drained meanwhile) has nothing left to do.
+  if (connection_->State() == ConnectionState::Closing) return;
   if (bridge_->InStep()) {
     // A worker's step (a decision dialog) is still on the stack, and the
     // worker waits for it: tearing the worker down from in here would wait
@@ -120,13 +115,18 @@ void TformMain::tbtnDisconnectClick() {
 }
 
 void TformMain::TearDownConnection() {
-  if (workerThread_) {
-    workerThread_->Stop();
-    workerThread_->WaitFor();  // keeps serving the worker's UI steps meanwhile
-    workerThread_.reset();
+  // A task (a reflash) may be inside an exchange of up to 15 s that cannot
+  // be cut: the window says so and keeps painting while it waits.
+  const bool longWait = connection_->TaskRunning();
+  if (longWait) {
+    ui_.panels[2]->setText(Ru("Завершение обмена с устройством..."));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
   }
-  controller_.reset();
-  ClosePort();
+  connection_->Close(longWait);
+  if (longWait) {
+    QApplication::restoreOverrideCursor();
+    ui_.panels[2]->clear();
+  }
 }
 
 }  // namespace tarvik

@@ -1,11 +1,5 @@
 #include "app/formmain.h"
 
-#include "app/mainbridge.h"
-#include "device/controller.h"
-#include "device/mainthread.h"
-#include "outqueue/logmemowriter.h"
-#include "serial/comportworker.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,11 +27,13 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "app/mainbridge.h"
 #include "app/pictures.h"
 #include "common/buildversion.h"
 #include "common/ui/comboboxpatch.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
+#include "device/connection.h"
 #include "outqueue/ui/statuspane.h"
 
 namespace tarvik {
@@ -57,8 +53,6 @@ std::filesystem::path ToPath(const QString& fileName) {
 }
 
 QString WithSeparator(const QString& dir) { return dir.endsWith(u'/') ? dir : dir + u'/'; }
-
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QLabel* HiddenPicture(const char* name, const QString& number, QWidget* parent) {
   auto* picture = new QLabel(parent);
@@ -93,7 +87,7 @@ bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* er
   if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
   if (error) {
     *error =
-        Tr("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
+        Ru("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
   }
   return false;
 }
@@ -104,9 +98,9 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
       programDir_(WithSeparator(programDir)),
       autoConnect_(autoConnect) {
   setObjectName(QStringLiteral("formMain"));
-  errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Tr("Ошибка"), text); };
+  errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
 
-  setWindowTitle(Tr("Программа перепрошивки радиоканальной системы Тарвик v. ") +
+  setWindowTitle(Ru("Программа перепрошивки радиоканальной системы Тарвик v. ") +
                  QString::fromLatin1(TARVIK_FILE_VERSION));
   settings_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("current.ini")));
   placement_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("windows.ini")), true);
@@ -122,6 +116,8 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
   });
 
   BuildUi();
+  connection_ = std::make_unique<TConnection>(
+      ConnectionSetup{.Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_});
 
   if (settings_->ReadString("Update", "UpdatePanelVersion", "") == kAccessWord) {
     ui_.N4->menuAction()->setVisible(true);
@@ -165,41 +161,41 @@ void TformMain::BuildUi() {
 
 void TformMain::BuildMenus() {
   QMenuBar* bar = menuBar();
-  ui_.mnuFile = bar->addMenu(Tr("Файл"));
+  ui_.mnuFile = bar->addMenu(Ru("Файл"));
   ui_.mnuFile->setObjectName(QStringLiteral("mnuFile"));
-  ui_.mnuExit = ui_.mnuFile->addAction(Tr("Выход"));
+  ui_.mnuExit = ui_.mnuFile->addAction(Ru("Выход"));
   ui_.mnuExit->setObjectName(QStringLiteral("mnuExit"));
   ui_.mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
   connect(ui_.mnuExit, &QAction::triggered, this, &QWidget::close);
 
-  ui_.mnuConnections = bar->addMenu(Tr("Соединение"));
+  ui_.mnuConnections = bar->addMenu(Ru("Соединение"));
   ui_.mnuConnections->setObjectName(QStringLiteral("mnuConnections"));
-  ui_.mnuConnect = ui_.mnuConnections->addAction(Tr("Подключиться"));
+  ui_.mnuConnect = ui_.mnuConnections->addAction(Ru("Подключиться"));
   ui_.mnuConnect->setObjectName(QStringLiteral("mnuConnect"));
   ui_.mnuConnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
   connect(ui_.mnuConnect, &QAction::triggered, this, [this] { tbtnConnectClick(); });
-  ui_.mnuDisconnect = ui_.mnuConnections->addAction(Tr("Отключиться"));
+  ui_.mnuDisconnect = ui_.mnuConnections->addAction(Ru("Отключиться"));
   ui_.mnuDisconnect->setObjectName(QStringLiteral("mnuDisconnect"));
   ui_.mnuDisconnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
   ui_.mnuDisconnect->setEnabled(false);
   connect(ui_.mnuDisconnect, &QAction::triggered, this, [this] { tbtnDisconnectClick(); });
   ui_.mnuConnections->addSeparator();
-  ui_.mnuLog = ui_.mnuConnections->addAction(Tr("Журнал обмена"));
+  ui_.mnuLog = ui_.mnuConnections->addAction(Ru("Журнал обмена"));
   ui_.mnuLog->setObjectName(QStringLiteral("mnuLog"));
   ui_.mnuLog->setCheckable(true);
   connect(ui_.mnuLog, &QAction::triggered, this, &TformMain::mnuLogClick);
 
-  ui_.N4 = bar->addMenu(Tr("Панель"));
+  ui_.N4 = bar->addMenu(Ru("Панель"));
   ui_.N4->setObjectName(QStringLiteral("N4"));
-  ui_.mnuUpdate = ui_.N4->addAction(Tr("Обновление версии прошивки"));
+  ui_.mnuUpdate = ui_.N4->addAction(Ru("Обновление версии прошивки"));
   ui_.mnuUpdate->setObjectName(QStringLiteral("mnuUpdate"));
   connect(ui_.mnuUpdate, &QAction::triggered, this, [this] { mnuUpdateClick(); });
   ui_.N4->menuAction()->setVisible(false);
   ui_.mnuUpdate->setVisible(false);
 
-  ui_.mnuHelp = bar->addMenu(Tr("Помощь"));
+  ui_.mnuHelp = bar->addMenu(Ru("Помощь"));
   ui_.mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-  ui_.mnuAbout = ui_.mnuHelp->addAction(AboutIcon(), Tr("О программе"));
+  ui_.mnuAbout = ui_.mnuHelp->addAction(AboutIcon(), Ru("О программе"));
   ui_.mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
   ui_.mnuAbout->setShortcut(QKeySequence(Qt::Key_F1));
   connect(ui_.mnuAbout, &QAction::triggered, this, &TformMain::mnuAboutClick);
@@ -224,8 +220,8 @@ void TformMain::BuildToolBar() {
     ui_.ToolBar1->addWidget(button);
     return button;
   };
-  ui_.tbtnConnect = makeButton("tbtnConnect", ConnectIcon(), Tr("Подключиться"));
-  ui_.tbtnDisconnect = makeButton("tbtnDisconnect", DisconnectIcon(), Tr("Отключиться"));
+  ui_.tbtnConnect = makeButton("tbtnConnect", ConnectIcon(), Ru("Подключиться"));
+  ui_.tbtnDisconnect = makeButton("tbtnDisconnect", DisconnectIcon(), Ru("Отключиться"));
   ui_.tbtnDisconnect->setEnabled(false);
   ui_.ToolBar1->addSeparator();
   // The clicked signal, not click(), carries the action: a disabled button
@@ -252,7 +248,7 @@ void TformMain::BuildStatusBar() {
                              {"", 100, Qt::AlignLeft},
                              {"", 200, Qt::AlignLeft}};
   for (int i = 0; i < 4; ++i) {
-    auto* pane = new StatusPane(Tr(panes[i].text), panes[i].width, panes[i].alignment, ui_.StatusBar1);
+    auto* pane = new StatusPane(Ru(panes[i].text), panes[i].width, panes[i].alignment, ui_.StatusBar1);
     pane->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     ui_.StatusBar1->addWidget(pane);
     ui_.panels[static_cast<std::size_t>(i)] = pane;
@@ -322,9 +318,9 @@ QWidget* TformMain::BuildClientArea() {
   auto* buttonColumn = new QVBoxLayout(buttons);
   buttonColumn->setContentsMargins(0, 4, 0, 4);
   buttonColumn->setSpacing(6);
-  ui_.RzBitBtn1 = new QPushButton(ClearIcon(), Tr("Очистить"), buttons);
+  ui_.RzBitBtn1 = new QPushButton(ClearIcon(), Ru("Очистить"), buttons);
   ui_.RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
-  ui_.RzButton1 = new QPushButton(Tr("Сохранить"), buttons);
+  ui_.RzButton1 = new QPushButton(Ru("Сохранить"), buttons);
   ui_.RzButton1->setObjectName(QStringLiteral("RzButton1"));
   for (QPushButton* button : {ui_.RzBitBtn1, ui_.RzButton1}) {
     button->setFixedWidth(kLogButtonWidth);
@@ -374,7 +370,7 @@ void TformMain::FormDestroy() {
   try {
     settings_->Save();
   } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
+    ShowError(ErrorText(e));
   }
   if (ui_.tbtnDisconnect->isEnabled()) PerformClick(ui_.tbtnDisconnect);
   // A connection still identifying has no enabled disconnect button; it must
@@ -434,7 +430,7 @@ void TformMain::mnuLogClick(bool checked) {
   try {
     placement_->WriteInteger(kLogSection, kLogVisibleKey, checked ? 1 : 0);
   } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
+    ShowError(ErrorText(e));
   }
 }
 
@@ -448,7 +444,7 @@ void TformMain::SetLogVisible(bool visible) {
 void TformMain::RzBitBtn1Click() { ui_.Memo1->clear(); }
 
 void TformMain::RzButton1Click() {
-  QFileDialog dialog(this, Tr("Сохранение журнала"));
+  QFileDialog dialog(this, Ru("Сохранение журнала"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(QStringLiteral("Text Files (*.txt)"));
@@ -492,7 +488,7 @@ void TformMain::SavePlacement() {
     placement_->WriteInteger(kPlacementSection, "Bottom", normalPos_.y() + normalSize_.height());
     placement_->WriteInteger(kPlacementSection, "Saved", 1);
   } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
+    ShowError(ErrorText(e));
   }
 }
 
@@ -538,7 +534,6 @@ void TformMain::UnlockMainControls() {
   }
   ui_.tbtnDisconnect->setEnabled(true);
 }
-
 
 void TformMain::mnuUpdateClick() {
   // The service-menu reflash comes here.

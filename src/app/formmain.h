@@ -34,9 +34,9 @@ namespace tarvik {
 class StatusPane;
 class TComboBoxPatch;
 class TComPortWorker;
+class TConnection;
 class TController;
 class TMainThread;
-class TLogMemoWriter;
 class TdlgConnect;
 class TformUpdateIns;
 struct TformUpdateInsHooks;
@@ -135,10 +135,11 @@ class TformMain : public QMainWindow {
   // Releases the port worker, then its log writer.
   void ClosePort();
 
-  // The current connection, or null.
-  TComPortWorker* PortWorker() const { return portWorker_.get(); }
-  TController* Controller() const { return controller_.get(); }
-  TMainThread* WorkerThread() const { return workerThread_.get(); }
+  // The one connection; its parts are null while it is closed.
+  TConnection& Connection() { return *connection_; }
+  TComPortWorker* PortWorker() const;
+  TController* Controller() const;
+  TMainThread* WorkerThread() const;
   bool LogVisible() const;
   void SetLogVisible(bool visible);
 
@@ -194,7 +195,8 @@ class TformMain : public QMainWindow {
   void SavePlacement();
   void ShowError(const QString& text);
   void RememberNormalPlacement();
-  // Stops and releases the worker thread, then the controller, then the port.
+  // Stops every worker of the connection and waits for it, then releases
+  // the controller and the port; the window shows it is busy meanwhile.
   void TearDownConnection();
 
   QString programDir_;
@@ -217,12 +219,8 @@ class TformMain : public QMainWindow {
   MessageHook messageHook_ = ShowQueuedMessage;
   MessageHook errorHook_;
 
-  // The connection; released in the reverse order of creation.
-  std::unique_ptr<TLogMemoWriter> logWriter_;
-  std::unique_ptr<TComPortWorker> portWorker_;
-  std::unique_ptr<TController> controller_;
-  std::unique_ptr<TMainThread> workerThread_;
   std::unique_ptr<TMainBridge> bridge_;
+  std::unique_ptr<TConnection> connection_;
   QPointer<TformUpdateIns> reflashForm_;
   ConnectDialogRunner connectDialogRunner_;
   PortListFn portList_;

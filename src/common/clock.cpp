@@ -13,6 +13,7 @@ class SteadyClock final : public Clock {
                                           .count());
   }
   void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  bool SleepMs(std::uint32_t ms, Wakeup& wake) override { return wake.Wait(ms); }
   std::chrono::system_clock::time_point WallNow() override { return std::chrono::system_clock::now(); }
 };
 

@@ -56,13 +56,18 @@ std::size_t UiStepQueue::RunPending() {
   return ran;
 }
 
-void UiStepQueue::WaitServicing(const std::function<bool()>& done) {
+void UiStepQueue::WaitServicing(const std::function<bool()>& done, bool keepPainting) {
+  constexpr int kCheckMs = 5;
   for (;;) {
     RunPending();
     if (done()) return;
+    if (keepPainting && paintHook_) {
+      paintHook_(kCheckMs);
+      continue;
+    }
     std::unique_lock lock(mutex_);
     // The bounded wait re-checks conditions that nobody notifies about.
-    uiWake_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !queue_.empty() || notified_; });
+    uiWake_.wait_for(lock, std::chrono::milliseconds(kCheckMs), [&] { return !queue_.empty() || notified_; });
     notified_ = false;
   }
 }

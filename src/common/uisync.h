@@ -24,8 +24,10 @@ class UiSync {
   // is rethrown to the caller.
   virtual void RunSync(const std::function<void()>& step) = 0;
   // On the UI thread: returns once done() holds, running every step that
-  // workers hand over meanwhile. Sleeps between checks, never spins.
-  virtual void WaitServicing(const std::function<bool()>& done) = 0;
+  // workers hand over meanwhile. Sleeps between checks, never spins. With
+  // keepPainting the windows also repaint meanwhile (they take no input), for
+  // waits long enough to be seen.
+  virtual void WaitServicing(const std::function<bool()>& done, bool keepPainting = false) = 0;
   virtual bool OnUiThread() const = 0;
   // Wakes a WaitServicing to check its condition again at once (for example
   // when a worker ends).
@@ -39,7 +41,7 @@ class UiStepQueue final : public UiSync {
   ~UiStepQueue() override;
 
   void RunSync(const std::function<void()>& step) override;
-  void WaitServicing(const std::function<bool()>& done) override;
+  void WaitServicing(const std::function<bool()>& done, bool keepPainting = false) override;
   bool OnUiThread() const override { return std::this_thread::get_id() == uiThread_; }
 
   // UI thread: runs the steps queued so far; returns how many ran.
@@ -48,6 +50,9 @@ class UiStepQueue final : public UiSync {
   // Called on the handing-over thread each time a step is queued, so an event
   // loop can schedule RunPending. Set it before any worker starts.
   void SetWakeHook(std::function<void()> hook) { wakeHook_ = std::move(hook); }
+  // Called on the UI thread between checks of a wait that keeps painting;
+  // it may take up to the given milliseconds. Set it before any wait.
+  void SetPaintHook(std::function<void(int maxMs)> hook) { paintHook_ = std::move(hook); }
 
  private:
   struct Pending {
@@ -62,6 +67,7 @@ class UiStepQueue final : public UiSync {
   std::condition_variable workerWake_;
   std::deque<std::shared_ptr<Pending>> queue_;
   std::function<void()> wakeHook_;
+  std::function<void(int)> paintHook_;
   bool notified_ = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include "common/regex.h"
 #include "common/text.h"
+#include "serial/comportworker.h"
 
 namespace tarvik {
 namespace {
@@ -30,12 +31,20 @@ void TController::FailIdentification() {
 }
 
 bool TController::Identify() {
+  // A failing port ends identification like a silent device; what failed
+  // goes to the traffic log.
   try {
     return IdentifyInner();
+  } catch (const std::exception& e) {
+    WriteLog(e.what());
   } catch (...) {
-    // A failing port ends identification like a silent device.
-    return false;
+    WriteLog("unknown error");
   }
+  return false;
+}
+
+void TController::WriteLog(const std::string& line) {
+  if (Device->Worker != nullptr && Device->Worker->Log() != nullptr) Device->Worker->Log()->WriteLine(line);
 }
 
 bool TController::IdentifyInner() {

@@ -25,6 +25,9 @@ class ControllerUi {
   virtual UiObject* VersionPane() = 0;                   // status-bar panel 1
   virtual void SetBusyCursor(bool busy) = 0;
   virtual void HideVersionChoice() = 0;  // the reflash window's version-choice group
+  // The status-bar pane for what the user must know about the connection
+  // (the device did not answer, the link was lost); null: not shown.
+  virtual UiObject* NoticePane() { return nullptr; }
 };
 
 struct BootloaderDefault {
@@ -61,6 +64,9 @@ class TController {
   bool WriteCommand(std::string_view command, std::string& reply, bool log) {
     return Device->WriteCommand(command, reply, log);
   }
+
+  // A line of the connection's traffic log, when it has one.
+  void WriteLog(const std::string& line);
 
   void LockUi();
   void UnlockUi();

@@ -42,8 +42,12 @@ bool TDevTarvik6::Send(std::string_view name, std::string& reply, std::string_vi
                        std::int32_t attempts, std::int32_t timeoutMs, bool log) {
   reply.clear();
   if (Worker == nullptr) return false;
-  return Worker->Exchange(FrameCommand(name), reply, std::string(terminator), attempts, timeoutMs, false,
-                          log);
+  return Worker->Exchange(FrameCommand(name), reply,
+                          {.Terminator = std::string(terminator),
+                           .Attempts = attempts,
+                           .TimeoutMs = timeoutMs,
+                           .TerminatorRequired = false,
+                           .LogTraffic = log});
 }
 
 bool TDevTarvik6::Command(std::string_view name, std::string& reply, bool log) {

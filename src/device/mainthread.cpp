@@ -1,55 +1,43 @@
 #include "device/mainthread.h"
 
+#include "common/text.h"
 #include "device/controller.h"
 
 namespace tarvik {
 
-TMainThread::TMainThread(TController& controller, UiSync& sync, MainThreadSteps& steps, Clock& clock)
-    : controller_(controller), sync_(sync), steps_(steps), clock_(clock) {}
+namespace {
+constexpr std::uint32_t kIdlePollMs = 50;
+}  // namespace
 
-TMainThread::~TMainThread() {
-  Stop();
-  WaitFor();
-}
+std::string NoAnswerText() { return Utf8ToCp1251("Устройство не отвечает"); }
+
+TMainThread::TMainThread(TController& controller, UiSync& sync, MainThreadSteps& steps, Clock& clock)
+    : controller_(controller), steps_(steps), clock_(clock), thread_(sync) {}
 
 void TMainThread::Resume() {
-  if (thread_.joinable() || finished_.load()) return;
-  thread_ = std::thread([this] { Execute(); });
-}
-
-void TMainThread::WaitFor() {
-  if (!thread_.joinable()) return;
-  if (sync_.OnUiThread()) sync_.WaitServicing([this] { return finished_.load(); });
-  thread_.join();
+  thread_.Start([this] { Execute(); });
 }
 
 void TMainThread::Execute() {
-  try {
-    const bool identified = controller_.Identify();
-    // A disconnect asked for during identification ends the thread here: no
-    // decision dialog may open for a connection that is being torn down, and
-    // no queued click may outlive it to hit the next connection.
-    if (stop_.load()) {
-      finished_.store(true);
-      sync_.Notify();
-      return;
-    }
-    if (identified) {
-      sync_.RunSync([this] { steps_.PublishIdentity(controller_); });
-      sync_.RunSync([this] { steps_.ResetFlashState(); });
-      sync_.RunSync([this] { steps_.DecideUpdate(controller_); });
-      // Idle: nothing more is sent to the device; only the stop request is watched.
-      while (!stop_.load()) clock_.SleepMs(50);
-    } else {
-      controller_.RequestDisconnect();
-      sync_.RunSync([this] { steps_.ResetFlashState(); });
-    }
-  } catch (...) {
-    // A failing step must not take the process down; the connection is left
-    // for the user to close.
+  const bool identified = controller_.Identify();
+  if (onIdentified_) onIdentified_();
+  // Each step checks the stop request on the UI thread, where a disconnect
+  // or a close is ordered before it: no step opens a dialog over a
+  // connection that is being torn down, and no queued click outlives it.
+  if (identified) {
+    if (!thread_.RunStep([this] { steps_.PublishIdentity(controller_); })) return;
+    if (!thread_.RunStep([this] { steps_.ResetFlashState(); })) return;
+    if (!thread_.RunStep([this] { steps_.DecideUpdate(controller_); })) return;
+    // Idle: nothing more is sent to the device; only the stop request is watched.
+    while (!thread_.StopRequested()) clock_.SleepMs(kIdlePollMs);
+    return;
   }
-  finished_.store(true);
-  sync_.Notify();
+  thread_.RunStep([this] {
+    controller_.WriteLog(NoAnswerText());
+    steps_.ReportNoAnswer();
+    controller_.RequestDisconnect();
+    steps_.ResetFlashState();
+  });
 }
 
 }  // namespace tarvik

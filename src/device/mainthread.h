@@ -2,11 +2,11 @@
 // The connection's main worker thread: identifies the device off the UI
 // thread, hands three short steps to the UI thread, then idles until told
 // to stop.
-#include <atomic>
-#include <thread>
+#include <functional>
+#include <string>
 
 #include "common/clock.h"
-#include "common/uisync.h"
+#include "common/workerthread.h"
 
 namespace tarvik {
 
@@ -19,6 +19,8 @@ class MainThreadSteps {
   virtual void PublishIdentity(TController& controller) = 0;
   virtual void ResetFlashState() = 0;
   virtual void DecideUpdate(TController& controller) = 0;
+  // Identification failed: tell the user, who may not see the log.
+  virtual void ReportNoAnswer() {}
 };
 
 class TMainThread {
@@ -27,29 +29,32 @@ class TMainThread {
   TMainThread(TController& controller, UiSync& sync, MainThreadSteps& steps, Clock& clock = SystemClock());
   TMainThread(const TMainThread&) = delete;
   TMainThread& operator=(const TMainThread&) = delete;
-  // Stops the thread and waits for it.
-  ~TMainThread();
 
   void Resume();
   // Asks the thread to end; does not wait.
-  void Stop() { stop_.store(true); }
-  bool StopRequested() const { return stop_.load(); }
+  void Stop() { thread_.Stop(); }
+  bool StopRequested() const { return thread_.StopRequested(); }
   // Returns once the thread has ended. On the UI thread it keeps running the
   // steps the thread hands over meanwhile, so the two cannot wait for each
   // other.
-  void WaitFor();
-  bool Finished() const { return finished_.load(); }
+  void WaitFor(bool keepPainting = false) { thread_.WaitFor(keepPainting); }
+  bool Finished() const { return thread_.Finished(); }
+  // Called on the thread once Identify has returned. Set it before Resume.
+  void SetOnIdentified(std::function<void()> hook) { onIdentified_ = std::move(hook); }
+  TWorkerThread& Thread() { return thread_; }
 
  private:
   void Execute();
 
   TController& controller_;
-  UiSync& sync_;
   MainThreadSteps& steps_;
   Clock& clock_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
+  std::function<void()> onIdentified_;
+  // Last: ends the thread before the members it reads go.
+  TWorkerThread thread_;
 };
+
+// "Устройство не отвечает"
+std::string NoAnswerText();
 
 }  // namespace tarvik

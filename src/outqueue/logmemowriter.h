@@ -1,7 +1,7 @@
 #pragma once
 // Turns each log line into a timestamped memo element of the output queue,
 // so lines from any thread reach the message log on the UI thread.
-#include "outqueue/logwriter.h"
+#include "common/logwriter.h"
 #include "outqueue/outarray.h"
 
 namespace tarvik {

@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace tarvik {
+#include "common/uiobject.h"
 
-// An opaque window object (control, menu item, timer, status-bar panel).
-struct UiObject;
+namespace tarvik {
 
 enum OutKind : std::uint8_t {
   kOutNone = 0,
@@ -51,14 +50,19 @@ struct TControlOut : TOutElement {
 };
 
 struct TCompOut : TOutElement {
-  TCompOut(UiObject* target, std::string text) : TOutElement(kOutComponent), Target(target), Text(std::move(text)) {}
+  TCompOut(UiObject* target, std::string text)
+      : TOutElement(kOutComponent), Target(target), Text(std::move(text)) {}
   UiObject* Target;
   std::string Text;
 };
 
 struct TListOut : TOutElement {
   TListOut(UiObject* list, std::string row, std::string text, std::int32_t stateIndex)
-      : TOutElement(kOutList), List(list), Row(std::move(row)), Text(std::move(text)), StateIndex(stateIndex) {}
+      : TOutElement(kOutList),
+        List(list),
+        Row(std::move(row)),
+        Text(std::move(text)),
+        StateIndex(stateIndex) {}
   UiObject* List;
   std::string Row;  // 1-based row number as text
   std::string Text;
@@ -99,7 +103,8 @@ struct TMsgOut : TOutElement {
 };
 
 struct TStatusOut : TOutElement {
-  TStatusOut(std::string text, UiObject* panel) : TOutElement(kOutStatus), Text(std::move(text)), Panel(panel) {}
+  TStatusOut(std::string text, UiObject* panel)
+      : TOutElement(kOutStatus), Text(std::move(text)), Panel(panel) {}
   std::string Text;
   UiObject* Panel;
 };

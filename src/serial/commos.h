@@ -93,6 +93,11 @@ class TCommDevice {
   // Wakes WaitEvent with Stopped; safe from any thread, stays raised until
   // the device is closed.
   virtual void SignalStop() = 0;
+
+  // For the thread that reads, beside the watcher: blocks until bytes wait
+  // in the input queue, the device fails, or timeoutMs passes. True unless
+  // the time ran out; the next count tells bytes from a failure.
+  virtual bool WaitInput(std::uint32_t timeoutMs) = 0;
 };
 
 // Opens the device exclusively, so a second open of it fails whoever

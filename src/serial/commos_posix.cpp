@@ -276,6 +276,12 @@ class PosixCommDevice final : public TCommDevice {
     return TWaitResult::TimedOut;
   }
 
+  bool WaitInput(std::uint32_t timeoutMs) override {
+    pollfd fd{fd_, POLLIN, 0};
+    const int r = ::poll(&fd, 1, static_cast<int>(timeoutMs));
+    return r != 0;
+  }
+
   void SignalStop() override {
     const char one = 1;
     // A full pipe already holds a signal, so a failed write loses nothing.

@@ -1,5 +1,7 @@
 #include "serial/comportworker.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 
 namespace tarvik {
@@ -11,14 +13,28 @@ constexpr const char* kReceivedPrefix = "@com->: ";
 
 // RTS goes up this long before a command and comes down this long after it.
 constexpr std::uint32_t kRtsSettleMs = 20;
-constexpr std::uint32_t kReplyPollMs = 50;
 
 constexpr std::uint16_t kQueueSize = 2048;
 constexpr std::uint16_t kTransferTimeoutMs = 500;
 constexpr char kReplyEventChar = '\r';
 
-bool HoldsTerminator(const std::string& reply, const std::string& upperTerminator) {
-  return Contains(AsciiUpper(reply), upperTerminator);
+// Just past the first terminator in the reply, compared without regard to
+// ASCII letter case; npos when there is none.
+std::size_t TerminatorEnd(const std::string& reply, const std::string& upperTerminator) {
+  const std::size_t at = AsciiUpper(reply).find(upperTerminator);
+  return at == std::string::npos ? at : at + upperTerminator.size();
+}
+
+// Appends what the input queue holds; true when it held anything.
+bool ReadQueued(TXComm& port, std::string& text) {
+  bool got = false;
+  std::string chunk;
+  while (port.IsOpen() && port.QueueCount(0) != 0) {
+    port.ReadString(chunk);
+    text += chunk;
+    got = got || !chunk.empty();
+  }
+  return got;
 }
 
 }  // namespace
@@ -54,25 +70,24 @@ void TComPortWorker::Close() {
   if (port_->IsOpen()) port_->Close();
 }
 
-bool TComPortWorker::Exchange(const std::string& command, std::string& reply, const std::string& terminator,
-                              std::int32_t attempts, std::int32_t timeoutMs, bool terminatorRequired,
-                              bool logTraffic) {
+bool TComPortWorker::Exchange(const std::string& command, std::string& reply,
+                              const ExchangeOptions& options) {
   reply.clear();
   bool result = false;
   if (!port_->IsOpen()) return false;
-  const std::string& awaited = terminator.empty() ? std::string(1, '\r') : terminator;
-  for (std::int32_t attempt = 0; attempt < attempts && port_->IsOpen(); ++attempt) {
-    Purge(logTraffic);
+  const std::string& awaited = options.Terminator.empty() ? std::string(1, '\r') : options.Terminator;
+  for (std::int32_t attempt = 0; attempt < options.Attempts && port_->IsOpen(); ++attempt) {
+    Purge(options.LogTraffic);
     result = false;
     reply.clear();
     SendCommand(command);
-    if (logTraffic) WriteLog(kSentPrefix + command);
-    const bool found = WaitForReply(reply, timeoutMs, awaited);
-    if (logTraffic) WriteLog(kReceivedPrefix + reply);
+    if (options.LogTraffic) WriteLog(kSentPrefix + command);
+    const bool found = WaitForReply(reply, options.TimeoutMs, awaited);
+    if (options.LogTraffic) WriteLog(kReceivedPrefix + reply);
     if (found) return true;
     if (reply.empty()) {
       result = false;
-    } else if (!terminatorRequired) {
+    } else if (!options.TerminatorRequired) {
       result = true;
     }
   }
@@ -89,11 +104,7 @@ void TComPortWorker::Purge(bool logTraffic) {
 void TComPortWorker::ReadAvailable(std::string& text) {
   DropRts();
   text.clear();
-  std::string chunk;
-  while (port_->IsOpen() && port_->QueueCount(0) != 0) {
-    port_->ReadString(chunk);
-    text += chunk;
-  }
+  ReadQueued(*port_, text);
 }
 
 void TComPortWorker::SendCommand(const std::string& command) {
@@ -106,17 +117,37 @@ bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, co
   reply.clear();
   const std::string upper = AsciiUpper(terminator);
   const std::uint64_t start = clock_.NowMs();
-  std::string chunk;
+  PortInput input(*port_);
   for (;;) {
     const auto elapsed = static_cast<std::int64_t>(clock_.NowMs() - start);
     if (elapsed > timeoutMs || !port_->IsOpen()) return false;
-    while (port_->IsOpen() && port_->QueueCount(0) != 0) {
-      port_->ReadString(chunk);
-      reply += chunk;
-      if (HoldsTerminator(reply, upper)) return true;
+    const bool gotBytes = ReadQueued(*port_, reply);
+    const std::size_t end = TerminatorEnd(reply, upper);
+    if (end != std::string::npos) {
+      TakeRestOfLine(reply, end, input);
+      return true;
     }
-    if (HoldsTerminator(reply, upper)) return true;
-    clock_.SleepMs(kReplyPollMs);
+    // Sleeps until bytes come or the time-out passes, not in fixed ticks: a
+    // reply is taken the moment it is there.
+    const auto untilTimeout = static_cast<std::uint32_t>(std::max<std::int64_t>(timeoutMs - elapsed, 0) + 1);
+    if (!clock_.SleepMs(untilTimeout, input) || gotBytes) continue;
+    // Woken with nothing to read (a line in trouble): do not spin on it.
+    if (port_->IsOpen() && port_->QueueCount(0) == 0) clock_.SleepMs(1);
+  }
+}
+
+void TComPortWorker::TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input) {
+  // The answer a device sends in one burst ends with a line end after its
+  // terminator; that is what a reader that looks every so often would have
+  // found. Without one, a quiet line ends the wait.
+  try {
+    while (reply.find('\n', terminatorEnd) == std::string::npos && port_->IsOpen()) {
+      if (!clock_.SleepMs(kReplyQuietMs, input)) return;
+      if (!ReadQueued(*port_, reply)) return;
+    }
+  } catch (const EDeviceError&) {
+    // The terminator came: the exchange has its answer, and a line that went
+    // away after it is the next exchange's news.
   }
 }
 

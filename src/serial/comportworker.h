@@ -7,12 +7,34 @@
 #include <string>
 
 #include "common/clock.h"
-#include "outqueue/logwriter.h"
+#include "common/logwriter.h"
 #include "serial/xcomdrv.h"
 
 namespace tarvik {
 
 class UiSync;
+
+// Wakes a sleep on the clock when bytes arrive on the port.
+class PortInput final : public Wakeup {
+ public:
+  explicit PortInput(TXComm& port) : port_(port) {}
+  bool Wait(std::uint32_t realMs) override { return port_.WaitInput(realMs); }
+
+ private:
+  TXComm& port_;
+};
+
+// How one command is exchanged. Each call names only what differs.
+struct ExchangeOptions {
+  // Searched in the whole reply without regard to ASCII letter case; empty
+  // means CR.
+  std::string Terminator = "OK";
+  std::int32_t Attempts = 1;
+  std::int32_t TimeoutMs = 500;
+  // Without it a reply that lacks the terminator counts once the time is up.
+  bool TerminatorRequired = false;
+  bool LogTraffic = true;
+};
 
 class TComPortWorker {
  public:
@@ -29,24 +51,29 @@ class TComPortWorker {
   void Open();
   void Close();
 
-  // Sends Command and waits up to TimeoutMs for a reply holding Terminator
-  // (an empty one means CR), at most Attempts times. True when the
-  // terminator came, or when the last attempt got something without it and
-  // TerminatorRequired is false. EDeviceError of the port is not caught.
-  bool Exchange(const std::string& command, std::string& reply, const std::string& terminator,
-                std::int32_t attempts, std::int32_t timeoutMs, bool terminatorRequired, bool logTraffic);
+  // Sends the command and waits for a reply holding the terminator, at most
+  // Attempts times. True when the terminator came, or when the last attempt
+  // got something without it and the terminator is not required.
+  // EDeviceError of the port is not caught.
+  bool Exchange(const std::string& command, std::string& reply, const ExchangeOptions& options);
 
   TXComm& Port() { return *port_; }
   std::unique_ptr<TXComm> ReleasePort() { return std::move(port_); }
   bool OwnsPort() const { return ownsPort_; }
+  TLogWriter* Log() const { return log_; }
   // Where the port's notifications run (see TCustomComm::SetUiSync).
   void SetUiSync(UiSync* sync) { port_->SetUiSync(sync); }
+
+  // After the terminator, how long the line may stay quiet before a reply
+  // without a line end after it is taken as whole.
+  static constexpr std::uint32_t kReplyQuietMs = 50;
 
  private:
   void Purge(bool logTraffic);
   void ReadAvailable(std::string& text);
   void SendCommand(const std::string& command);
   bool WaitForReply(std::string& reply, std::int32_t timeoutMs, const std::string& terminator);
+  void TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input);
   void WriteLog(const std::string& line);
   void RaiseRts();
   void DropRts();

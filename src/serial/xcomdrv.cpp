@@ -12,54 +12,12 @@ using commos::TDeviceControlBlock;
 using commos::TDtrControl;
 using commos::TRtsControl;
 
-// The component's messages, one row per error code.
-struct DeviceErrorText {
-  std::int32_t Code;
-  const char* Text;
-};
-constexpr DeviceErrorText kDeviceErrors[] = {
-    {65535, "Cannot open device %s"},
-    {1, "Device not opened."},
-    {2, "Device is allready opened."},
-    {3, "Unable to update device control block."},
-    {4, "Device locked. Cannot perform send operations."},
-    {5, "Device locked. Cannot perform read operations."},
-    {6, "Unable to update IO buffers."},
-    {7, "Unable to update Timeouts."},
-    {10, "Unable to read from port."},
-    {11, "Unable to write to port."},
-};
-constexpr std::int32_t kErrOpen = 65535;
-constexpr std::int32_t kErrNotOpened = 1;
-constexpr std::int32_t kErrAlreadyOpened = 2;
-constexpr std::int32_t kErrControlBlock = 3;
-constexpr std::int32_t kErrSendLocked = 4;
-constexpr std::int32_t kErrReadLocked = 5;
-constexpr std::int32_t kErrBuffers = 6;
-constexpr std::int32_t kErrTimeouts = 7;
-constexpr std::int32_t kErrRead = 10;
-constexpr std::int32_t kErrWrite = 11;
-
 constexpr std::size_t kMaxSystemText = 256;
 
 constexpr std::uint8_t kSendBusy = 1;
 constexpr std::uint8_t kReadBusy = 2;
 
-const char* MessageOf(std::int32_t code) {
-  for (const auto& e : kDeviceErrors) {
-    if (e.Code == code) return e.Text;
-  }
-  return "";
-}
-
-std::string Format(const char* format, const std::string& a) {
-  std::string text = format;
-  const auto at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, a);
-  return text;
-}
-
-[[noreturn]] void Raise(std::int32_t code) { throw EDeviceError(MessageOf(code), code); }
+[[noreturn]] void Raise(TDeviceErrorCode code) { throw EDeviceError(code); }
 
 std::uint16_t ClampQueueSize(std::uint16_t size) { return std::clamp(size, kMinQueueSize, kMaxQueueSize); }
 
@@ -69,6 +27,37 @@ std::uint16_t ClampQueueSize(std::uint16_t size) { return std::clamp(size, kMinQ
 constexpr int kWatchBackoffMs = 10;
 
 }  // namespace
+
+// The component's messages, one row per error code.
+struct DeviceErrorRow {
+  TDeviceErrorCode Code;
+  const char* Text;
+};
+constexpr DeviceErrorRow kDeviceErrors[] = {
+    {ecCannotOpen, "Cannot open device %s"},
+    {ecNotOpened, "Device not opened."},
+    {ecAlreadyOpened, "Device is allready opened."},
+    {ecControlBlock, "Unable to update device control block."},
+    {ecSendLocked, "Device locked. Cannot perform send operations."},
+    {ecReadLocked, "Device locked. Cannot perform read operations."},
+    {ecBuffers, "Unable to update IO buffers."},
+    {ecTimeouts, "Unable to update Timeouts."},
+    {ecRead, "Unable to read from port."},
+    {ecWrite, "Unable to write to port."},
+};
+
+const char* DeviceErrorText(TDeviceErrorCode code) {
+  for (const auto& e : kDeviceErrors) {
+    if (e.Code == code) return e.Text;
+  }
+  return "";
+}
+
+EDeviceError CannotOpenError(const std::string& deviceName) {
+  std::string text = DeviceErrorText(ecCannotOpen);
+  text.replace(text.find("%s"), 2, deviceName);
+  return EDeviceError(text, ecCannotOpen);
+}
 
 std::string FormatOsErrorMessage(const std::string& text, int osError, const std::string& systemText) {
   std::string sys = systemText.substr(0, kMaxSystemText);
@@ -88,6 +77,7 @@ class TCommEventThread {
   }
 
   ~TCommEventThread() {
+    stopping_.store(true);
     device_.SignalStop();
     // A watcher may be waiting for the UI thread to run its dispatch; when
     // the UI thread is the one waiting here, it must keep serving.
@@ -101,6 +91,7 @@ class TCommEventThread {
 
  private:
   void Execute() {
+    std::string failure;
     try {
       // Arrivals are told apart from bytes that merely wait unread by a
       // mark: bytes queued now plus all that reads and purges have taken.
@@ -108,12 +99,20 @@ class TCommEventThread {
       bool armed = true;
       for (;;) {
         const commos::TWaitResult r = device_.WaitEvent(armed, armed ? -1 : kWatchBackoffMs);
-        if (r == commos::TWaitResult::Stopped || r == commos::TWaitResult::Failed) break;
+        if (r == commos::TWaitResult::Stopped) break;
+        if (r == commos::TWaitResult::Failed) {
+          const commos::TIoResult gone = device_.InputCount();
+          failure = gone.Error != 0 ? commos::OsErrorText(gone.Error) : std::string("the line hung up");
+          break;
+        }
         // Taken before queued: a read in between then shows up as news (a
         // spare event), never hides an arrival.
         const std::uint64_t taken = port_.taken_.load();
         const commos::TIoResult queued = device_.InputCount();
-        if (queued.Error != 0) break;
+        if (queued.Error != 0) {
+          failure = commos::OsErrorText(queued.Error);
+          break;
+        }
         const std::uint64_t mark = queued.Count + taken;
         mask_ = mark > seenMark ? TDeviceEvents{deChar}.ToBits() : 0;
         const bool spurious = r == commos::TWaitResult::Input && mask_ == 0;
@@ -124,10 +123,17 @@ class TCommEventThread {
         armed = queued.Count == 0 && !spurious;
         if (mask_ != 0) Dispatch(mask_);
       }
+    } catch (const std::exception& e) {
+      failure = e.what();
     } catch (...) {
-      // A failing handler ends the watcher; the port goes on without events.
+      failure = "unknown error";
     }
     finished_.store(true);
+    // A stop asked for by Close is no failure; anything else is told, and the
+    // port goes on without events.
+    if (!failure.empty() && !port_.destroying_.load() && !stopping_.load()) {
+      if (auto handler = port_.OnWatcherEnd()) handler(port_, failure);
+    }
   }
 
   void Dispatch(std::uint32_t mask) {
@@ -146,6 +152,7 @@ class TCommEventThread {
   commos::TCommDevice& device_;
   std::uint32_t mask_ = 0;
   std::atomic<bool> finished_{false};
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
 
@@ -307,12 +314,12 @@ void TCustomComm::Shutdown() noexcept {
 std::uint8_t TCustomComm::LockState() const { return IsOpen() ? busy_.load() : kSendBusy | kReadBusy; }
 
 void TCustomComm::Open() {
-  if (IsOpen()) Raise(kErrAlreadyOpened);
+  if (IsOpen()) Raise(ecAlreadyOpened);
   busy_.store(0);
   taken_.store(0);
   int error = 0;
   device_ = commos::OpenDevice(deviceName_, clock_, error);
-  if (!device_) throw EDeviceError(Format(MessageOf(kErrOpen), deviceName_), kErrOpen);
+  if (!device_) throw CannotOpenError(deviceName_);
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   // A failure from here on leaves the port open; destroying it cleans up.
   ApplyLineSettings();
@@ -321,36 +328,37 @@ void TCustomComm::Open() {
 }
 
 void TCustomComm::Close() {
-  if (!IsOpen()) Raise(kErrNotOpened);
+  if (!IsOpen()) Raise(ecNotOpened);
   eventThread_.reset();
   device_.reset();
 }
 
-void TCustomComm::RaiseOsError(const char* text, std::int32_t code, int osError) const {
-  throw EDeviceError(FormatOsErrorMessage(text, osError, commos::OsErrorText(osError)), code);
+void TCustomComm::RaiseOsError(TDeviceErrorCode code, int osError) const {
+  throw EDeviceError(FormatOsErrorMessage(DeviceErrorText(code), osError, commos::OsErrorText(osError)),
+                     code);
 }
 
 std::uint32_t TCustomComm::QueueCount(int which) {
-  if (!IsOpen()) Raise(kErrNotOpened);
+  if (!IsOpen()) Raise(ecNotOpened);
   // A device that has gone (unplugged, the other end of a pseudo-terminal
   // closed) can no longer be counted; that is a failed transfer, not an
   // empty queue that would let a reader wait in vain.
   if (which == 0) {
     const commos::TIoResult r = device_->InputCount();
-    if (r.Error != 0) RaiseOsError(MessageOf(kErrRead), kErrRead, r.Error);
+    if (r.Error != 0) RaiseOsError(ecRead, r.Error);
     return r.Count;
   }
   if (which == 1) {
     const commos::TIoResult r = device_->OutputCount();
-    if (r.Error != 0) RaiseOsError(MessageOf(kErrWrite), kErrWrite, r.Error);
+    if (r.Error != 0) RaiseOsError(ecWrite, r.Error);
     return r.Count;
   }
   return 0;
 }
 
 std::uint32_t TCustomComm::WriteBuffer(const void* data, std::uint32_t count, std::uint32_t timeoutMs) {
-  if (!IsOpen()) Raise(kErrNotOpened);
-  if ((LockState() & kSendBusy) != 0) Raise(kErrSendLocked);
+  if (!IsOpen()) Raise(ecNotOpened);
+  if ((LockState() & kSendBusy) != 0) Raise(ecSendLocked);
   if (count == 0) return 0;
   const std::uint32_t start = TickMs();
   const char* next = static_cast<const char*>(data);
@@ -362,7 +370,7 @@ std::uint32_t TCustomComm::WriteBuffer(const void* data, std::uint32_t count, st
     const std::uint32_t space = size > queued ? size - queued : 0;
     if (space != 0) {
       const commos::TIoResult r = device_->Write(next, std::min(space, remaining));
-      if (r.Error != 0) RaiseOsError(MessageOf(kErrWrite), kErrWrite, r.Error);
+      if (r.Error != 0) RaiseOsError(ecWrite, r.Error);
       DispatchEvents(TDeviceEvents{deOutEmpty});
       if (r.Count > 0) {
         next += r.Count;
@@ -396,8 +404,8 @@ bool TCustomComm::WriteString(const std::string& text) {
 }
 
 std::uint32_t TCustomComm::ReadBuffer(void* data, std::uint32_t count, std::uint32_t timeoutMs) {
-  if (!IsOpen()) Raise(kErrNotOpened);
-  if ((LockState() & kReadBusy) != 0) Raise(kErrReadLocked);
+  if (!IsOpen()) Raise(ecNotOpened);
+  if ((LockState() & kReadBusy) != 0) Raise(ecReadLocked);
   if (count == 0) return 0;
   const std::uint32_t start = TickMs();
   char* next = static_cast<char*>(data);
@@ -407,7 +415,7 @@ std::uint32_t TCustomComm::ReadBuffer(void* data, std::uint32_t count, std::uint
     const std::uint32_t waiting = QueueCount(0);
     if (waiting != 0) {
       const commos::TIoResult r = device_->Read(next, std::min(waiting, remaining));
-      if (r.Error != 0) RaiseOsError(MessageOf(kErrRead), kErrRead, r.Error);
+      if (r.Error != 0) RaiseOsError(ecRead, r.Error);
       if (r.Count > 0) {
         // The watcher may only look at the queue, never into it, so the
         // event character becomes known when a read takes it.
@@ -463,6 +471,8 @@ void TCustomComm::DoData(std::uint32_t received) {
   if (auto handler = OnData()) handler(*this, received);
 }
 
+bool TCustomComm::WaitInput(std::uint32_t realMs) { return IsOpen() && device_->WaitInput(realMs); }
+
 void TCustomComm::SetRTS(bool on) {
   if (IsOpen()) device_->SetRts(on);
 }
@@ -511,7 +521,7 @@ void TCustomComm::ApplyLineSettings() {
   dcb.ErrorChar = chars[TCommEventChars::ErrorIndex];
   dcb.EofChar = chars[TCommEventChars::EofIndex];
   dcb.EvtChar = chars[TCommEventChars::EventIndex];
-  if (!device_->SetState(dcb)) Raise(kErrControlBlock);
+  if (!device_->SetState(dcb)) Raise(ecControlBlock);
 }
 
 void TCustomComm::ApplyBuffers() {
@@ -520,7 +530,7 @@ void TCustomComm::ApplyBuffers() {
   const commos::TIoResult discarded = device_->InputCount();
   if (discarded.Error == 0) taken_.fetch_add(discarded.Count);
   device_->Purge();
-  if (!device_->SetupQueues(buffers_.inputSize_, buffers_.outputSize_)) Raise(kErrBuffers);
+  if (!device_->SetupQueues(buffers_.inputSize_, buffers_.outputSize_)) Raise(ecBuffers);
 }
 
 void TCustomComm::ApplyTimeouts() {
@@ -531,7 +541,7 @@ void TCustomComm::ApplyTimeouts() {
   t.ReadConstant = v[TCommTimeoutsEx::ReadConstantIndex];
   t.WriteMultiplier = v[TCommTimeoutsEx::WriteMultiplierIndex];
   t.WriteConstant = v[TCommTimeoutsEx::WriteConstantIndex];
-  if (!device_->SetTimeouts(t)) Raise(kErrTimeouts);
+  if (!device_->SetTimeouts(t)) Raise(ecTimeouts);
 }
 
 void TCustomComm::ApplyFlowPreset(TFlowControl preset) {
@@ -742,6 +752,14 @@ TCustomComm::TNotifyEvent TCustomComm::OnSend() const {
 void TCustomComm::SetOnSend(TNotifyEvent handler) {
   std::lock_guard lock(hookMutex_);
   onSend_ = std::move(handler);
+}
+TCustomComm::TWatcherEndEvent TCustomComm::OnWatcherEnd() const {
+  std::lock_guard lock(hookMutex_);
+  return onWatcherEnd_;
+}
+void TCustomComm::SetOnWatcherEnd(TWatcherEndEvent handler) {
+  std::lock_guard lock(hookMutex_);
+  onWatcherEnd_ = std::move(handler);
 }
 
 }  // namespace tarvik

@@ -8,12 +8,12 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 
 #include "common/clock.h"
 #include "common/uisync.h"
 #include "serial/commos.h"
+#include "serial/deviceerror.h"
 
 namespace tarvik {
 
@@ -115,18 +115,6 @@ inline constexpr std::uint32_t kBaudRateTable[15] = {110,   300,   600,   1200, 
 // Queue sizes a port accepts; the driver of a current system takes no more.
 inline constexpr std::uint16_t kMinQueueSize = 128;
 inline constexpr std::uint16_t kMaxQueueSize = 4096;
-
-class EDeviceError : public std::runtime_error {
- public:
-  EDeviceError(const std::string& message, std::int32_t errorCode)
-      : std::runtime_error(message), ErrorCode(errorCode) {}
-  std::int32_t ErrorCode;
-};
-
-// The message of a transfer that the OS refused: text, code and the
-// system's text for the code, that text cut to 256 characters and stripped
-// of trailing line ends, blanks and full stops.
-std::string FormatOsErrorMessage(const std::string& text, int osError, const std::string& systemText);
 
 class TCustomComm;
 
@@ -250,6 +238,9 @@ class TCustomComm {
   using TCommEvent = std::function<void(TCustomComm& sender, TDeviceEvents events)>;
   using TDataEvent = std::function<void(TCustomComm& sender, std::uint32_t received)>;
   using TNotifyEvent = std::function<void(TCustomComm& sender)>;
+  // The watcher ended on its own: the device failed (an unplugged adapter, a
+  // hung-up line) or a notification raised. Runs on the watcher thread.
+  using TWatcherEndEvent = std::function<void(TCustomComm& sender, const std::string& reason)>;
 
   explicit TCustomComm(Clock& clock = SystemClock());
   virtual ~TCustomComm();
@@ -272,6 +263,10 @@ class TCustomComm {
   std::uint32_t ReadBuffer(void* data, std::uint32_t count);
   bool ReadString(std::string& text);
 
+  // Blocks up to realMs of real time until bytes wait in the input queue or
+  // the device fails; true unless the time ran out. False at once while closed.
+  bool WaitInput(std::uint32_t realMs);
+
   void DispatchEvents(TDeviceEvents events);
   std::uint32_t TickMs() const { return clock_.TickMs(); }
 
@@ -283,6 +278,9 @@ class TCustomComm {
   // watcher thread. Set it while the port is closed.
   void SetUiSync(UiSync* sync) { uiSync_.store(sync); }
   UiSync* GetUiSync() const { return uiSync_.load(); }
+
+  TWatcherEndEvent OnWatcherEnd() const;
+  void SetOnWatcherEnd(TWatcherEndEvent handler);
 
   // The line configuration as the device holds it now; false while closed.
   bool ReadDeviceControl(commos::TDeviceControlBlock& dcb) const;
@@ -351,7 +349,7 @@ class TCustomComm {
   // Reads the device's line configuration and takes the line sets,
   // options and rate from it into the stored values.
   bool ReadBackState(commos::TDeviceControlBlock& dcb) const;
-  [[noreturn]] void RaiseOsError(const char* text, std::int32_t code, int osError) const;
+  [[noreturn]] void RaiseOsError(TDeviceErrorCode code, int osError) const;
 
   Clock& clock_;
   std::unique_ptr<commos::TCommDevice> device_;
@@ -375,6 +373,7 @@ class TCustomComm {
   TDataEvent onData_;
   TNotifyEvent onRead_;
   TNotifyEvent onSend_;
+  TWatcherEndEvent onWatcherEnd_;
 
   std::unique_ptr<TCommEventThread> eventThread_;
   std::atomic<std::uint8_t> busy_{0};

@@ -83,7 +83,7 @@ TEST(PortWorker, ExchangeOnClosedPortDoesNothing) {
   test::FakeClock clock;
   TComPortWorker worker("ttyUSB0", false, &log, true, clock);
   std::string reply = "left over";
-  EXPECT_FALSE(worker.Exchange("+v\r\n", reply, "OK", 3, 500, false, true));
+  EXPECT_FALSE(worker.Exchange("+v\r\n", reply, {.Attempts = 3}));
   EXPECT_EQ(reply, "");
   EXPECT_TRUE(log.Lines().empty());
   EXPECT_EQ(clock.Sleeps(), 0u);
@@ -137,7 +137,10 @@ TEST_F(AnsweringDevice, ReplyCases) {
     device.Start(test::AnswerEachCommand(c.reply));
     std::string reply;
     const std::uint64_t start = clock.NowMs();
-    EXPECT_EQ(w.Exchange(kProbe, reply, c.terminator, 1, kTimeoutMs, c.required, true), c.result);
+    EXPECT_EQ(
+        w.Exchange(kProbe, reply,
+                   {.Terminator = c.terminator, .TimeoutMs = kTimeoutMs, .TerminatorRequired = c.required}),
+        c.result);
     const std::uint64_t waited = clock.NowMs() - start;
     EXPECT_EQ(reply, c.reply);
     if (c.fullWait) {
@@ -157,7 +160,8 @@ TEST_F(AnsweringDevice, EmptyTerminatorWaitsForCarriageReturn) {
     peer.Write("C\r");
   });
   std::string reply;
-  const bool result = worker.Exchange(kProbe, reply, "", 1, 5000, true, false);
+  const bool result = worker.Exchange(
+      kProbe, reply, {.Terminator = "", .TimeoutMs = 5000, .TerminatorRequired = true, .LogTraffic = false});
   rest.join();
   EXPECT_TRUE(result);
   EXPECT_EQ(reply, "ABC\r");
@@ -169,7 +173,7 @@ TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
   peer.Write("late answer");
   ASSERT_TRUE(test::WaitUntil([&] { return worker.Port().QueueCount(0) == 11; }));
   std::string reply;
-  EXPECT_TRUE(worker.Exchange(kProbe, reply, "OK", 1, 5000, false, true));
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000}));
   EXPECT_EQ(reply, "OK\r\n");
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{"$$$: late answer", "#com<-: " + kProbe, "@com->: OK\r\n"}));
@@ -178,7 +182,7 @@ TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
 TEST_F(AnsweringDevice, UnterminatedRepliesUseEveryAttempt) {
   peer.Start(test::AnswerEachCommand("ERR\r\n"));
   std::string reply;
-  EXPECT_TRUE(worker.Exchange(kProbe, reply, "OK", 3, 1000, false, false));
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, {.Attempts = 3, .TimeoutMs = 1000, .LogTraffic = false}));
   EXPECT_EQ(reply, "ERR\r\n");
   ASSERT_TRUE(peer.WaitReceived(3 * kProbe.size()));
   EXPECT_EQ(peer.Received(), kProbe + kProbe + kProbe);
@@ -193,7 +197,7 @@ TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
   });
   std::string reply;
   try {
-    worker.Exchange(kProbe, reply, "OK", 3, 5000, false, true);
+    worker.Exchange(kProbe, reply, {.Attempts = 3, .TimeoutMs = 5000});
     ADD_FAILURE() << "no error";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, 10);
@@ -208,12 +212,13 @@ TEST_F(SilentDevice, ThreeSilentAttempts) {
   std::string reply;
   const std::uint64_t start = clock.NowMs();
   const auto realStart = test::RealMs();
-  EXPECT_FALSE(worker.Exchange(kProbe, reply, "OK", 3, 500, false, true));
+  EXPECT_FALSE(worker.Exchange(kProbe, reply, {.Attempts = 3}));
   const std::uint64_t waited = clock.NowMs() - start;
   EXPECT_EQ(reply, "");
-  // Per attempt 60 ms of RTS pauses and a reply wait tested every 50 ms.
-  EXPECT_GE(waited, 1800u);
-  EXPECT_LE(waited, 1900u);
+  // Per attempt 60 ms of RTS pauses and a reply wait that ends as soon as
+  // more than 500 ms have passed.
+  EXPECT_GE(waited, 3u * (60 + 501));
+  EXPECT_LE(waited, 3u * (60 + 501) + 30);
   EXPECT_LT(test::RealMs() - realStart, 1000) << "the waits are on the clock";
   std::vector<std::string> expected;
   for (int i = 0; i < 3; ++i) {
@@ -228,7 +233,7 @@ TEST_F(SilentDevice, NoAttemptsSendNothing) {
   peer.Start();
   for (std::int32_t attempts : {0, -1}) {
     std::string reply = "x";
-    EXPECT_FALSE(worker.Exchange(kProbe, reply, "OK", attempts, 500, false, true));
+    EXPECT_FALSE(worker.Exchange(kProbe, reply, {.Attempts = attempts}));
     EXPECT_EQ(reply, "");
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(30));

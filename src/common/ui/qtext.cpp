@@ -14,4 +14,8 @@ std::string ToCp(const QString& text) {
   return Utf8ToCp1251(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
+QString Ru(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QString ErrorText(const std::exception& error) { return FromCp(error.what()); }
+
 }  // namespace tarvik

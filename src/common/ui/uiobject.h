@@ -3,7 +3,7 @@
 // the one place that converts between the two.
 #include <QObject>
 
-#include "outqueue/outelement.h"
+#include "common/uiobject.h"
 
 namespace tarvik {
 

@@ -1,0 +1,111 @@
+#include "device/connection.h"
+
+#include "common/text.h"
+#include "outqueue/logmemowriter.h"
+
+namespace tarvik {
+
+const char* ConnectionStateName(ConnectionState state) {
+  switch (state) {
+    case ConnectionState::Closed:
+      return "closed";
+    case ConnectionState::Identifying:
+      return "identifying";
+    case ConnectionState::Idle:
+      return "idle";
+    case ConnectionState::Flashing:
+      return "flashing";
+    case ConnectionState::Closing:
+      return "closing";
+  }
+  return "?";
+}
+
+std::string LinkLostText() { return Utf8ToCp1251("Связь с устройством потеряна"); }
+
+TConnection::TConnection(ConnectionSetup setup) : setup_(setup) {}
+
+TConnection::~TConnection() { Close(); }
+
+void TConnection::Open(const std::string& portName, bool highSpeed) {
+  if (state_.load() != ConnectionState::Closed) return;
+  auto log = std::make_unique<TLogMemoWriter>(setup_.Memo, setup_.Queue);
+  auto worker = std::make_unique<TComPortWorker>(portName, highSpeed, log.get(), true, setup_.Time);
+  worker->Port().SetOnWatcherEnd([this](TCustomComm&, const std::string& reason) { OnLineLost(reason); });
+  worker->Open();  // on failure both go with this frame
+  log_ = std::move(log);
+  worker_ = std::move(worker);
+  controller_ = std::make_unique<TController>(worker_.get(), setup_.Queue, setup_.Ui);
+  state_.store(ConnectionState::Idle);
+}
+
+void TConnection::StartIdentification(MainThreadSteps& steps) {
+  if (state_.load() != ConnectionState::Idle || mainThread_) return;
+  controller_->VersionLine.clear();
+  mainThread_ = std::make_unique<TMainThread>(*controller_, setup_.Sync, steps, setup_.Time);
+  mainThread_->Thread().SetErrorSink([this](const std::string& what) { WriteLog(what); });
+  mainThread_->SetOnIdentified([this] { ToIdleFrom(ConnectionState::Identifying); });
+  state_.store(ConnectionState::Identifying);
+  mainThread_->Resume();
+}
+
+bool TConnection::StartTask(std::unique_ptr<ConnectionTask> task) {
+  if (!task || state_.load() != ConnectionState::Idle || TaskRunning()) return false;
+  if (mainThread_) mainThread_->Stop();
+  // A finished task (a reflash that failed) gives way to the next.
+  if (task_) {
+    task_->Thread().WaitFor();
+    task_.reset();
+  }
+  task_ = std::move(task);
+  task_->Thread().SetErrorSink([this](const std::string& what) { WriteLog(what); });
+  state_.store(ConnectionState::Flashing);
+  ConnectionTask* running = task_.get();
+  running->Thread().Start([this, running] {
+    running->Body();
+    ToIdleFrom(ConnectionState::Flashing);
+  });
+  return true;
+}
+
+bool TConnection::TaskRunning() const {
+  return task_ && task_->Thread().Started() && !task_->Thread().Finished();
+}
+
+void TConnection::Close(bool keepPainting) {
+  const ConnectionState was = state_.load();
+  if (was == ConnectionState::Closing) return;
+  if (was == ConnectionState::Closed && !worker_) return;
+  state_.store(ConnectionState::Closing);
+  if (task_) task_->Thread().Stop();
+  if (mainThread_) mainThread_->Stop();
+  // Every worker has ended before anything it uses goes.
+  if (task_) task_->Thread().WaitFor(keepPainting);
+  if (mainThread_) mainThread_->WaitFor(keepPainting);
+  task_.reset();
+  mainThread_.reset();
+  controller_.reset();
+  worker_.reset();
+  log_.reset();
+  state_.store(ConnectionState::Closed);
+}
+
+void TConnection::WriteLog(const std::string& line) {
+  if (log_) log_->WriteLine(line);
+}
+
+void TConnection::ToIdleFrom(ConnectionState from) {
+  ConnectionState expected = from;
+  state_.compare_exchange_strong(expected, ConnectionState::Idle);
+}
+
+void TConnection::OnLineLost(const std::string& reason) {
+  // Runs on the port's watcher thread. Only an idle line is dropped here: a
+  // worker that talks to the device meets the failure in its own exchange.
+  if (state_.load() != ConnectionState::Idle) return;
+  WriteLog(LinkLostText() + " (" + reason + ")");
+  setup_.Queue.PushStatus(LinkLostText(), setup_.Ui.NoticePane());
+  setup_.Queue.PushControl(setup_.Ui.DisconnectButton(), "Click");
+}
+
+}  // namespace tarvik
