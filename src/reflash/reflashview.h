@@ -1,0 +1,33 @@
+#pragma once
+// What the reflash worker changes in the reflash window. Each step runs
+// synchronously on the UI thread; the worker waits for it. The worker keeps
+// the progress count and the times itself and hands the window finished
+// values, so the window only shows them. Texts are Windows-1251.
+#include <cstdint>
+#include <string>
+
+namespace tarvik {
+
+class ReflashView {
+ public:
+  virtual ~ReflashView() = default;
+  // FlashState := Running.
+  virtual void MarkRunning() = 0;
+  // Only while FlashState is Running: the failure text in red, the start
+  // button disabled, the exit button enabled.
+  virtual void ShowFailure() = 0;
+  // The status line in black with the stage text.
+  virtual void ShowStage(const std::string& text) = 0;
+  // The progress bar: total parts and parts complete.
+  virtual void ShowProgress(std::int32_t total, std::int32_t partsComplete) = 0;
+  // The elapsed-time label.
+  virtual void ShowElapsed(const std::string& text) = 0;
+  // The remaining-time label.
+  virtual void ShowRemaining(const std::string& text) = 0;
+  virtual void DisableExit() = 0;
+  // FlashState := Done; the new version becomes the current one; the
+  // success text in green; the exit button reads "Завершить перепрошивку".
+  virtual void ShowSuccess() = 0;
+};
+
+}  // namespace tarvik
