@@ -24,6 +24,11 @@
 
 namespace tarvik {
 
+namespace {
+// How often a disconnect held up by an open decision dialog looks again.
+constexpr int kDisconnectRetryMs = 50;
+}  // namespace
+
 void TformMain::SetReflashForm(TformUpdateIns* form) { reflashForm_ = form; }
 
 TformUpdateIns* TformMain::ReflashForm() const { return reflashForm_.data(); }
@@ -97,14 +102,13 @@ void TformMain::tbtnDisconnectClick() {
   // A disconnect that comes up while the teardown waits for its workers
   // (a queued click drained meanwhile) has nothing left to do.
   if (connection_->State() == ConnectionState::Closing) return;
-  if (bridge_->InStep()) {
-    // A worker's step (a decision dialog) is still on the stack, and the
-    // worker waits for it: tearing the worker down from in here would wait
-    // for ourselves. Do it once the step has returned.
-    QTimer::singleShot(0, this, [this] { tbtnDisconnectClick(); });
+  if (!TearDownConnection()) {
+    // A worker's step (a decision dialog) is still on the stack and the
+    // worker waits for it; the workers are asked to stop, and the rest
+    // follows once the step has returned.
+    QTimer::singleShot(kDisconnectRetryMs, this, [this] { tbtnDisconnectClick(); });
     return;
   }
-  TearDownConnection();
   ui_.tbtnConnect->setEnabled(true);
   ui_.mnuConnect->setEnabled(true);
   ui_.tbtnDisconnect->setEnabled(false);
@@ -114,19 +118,21 @@ void TformMain::tbtnDisconnectClick() {
   ui_.RzProgressBar1->hide();
 }
 
-void TformMain::TearDownConnection() {
+bool TformMain::TearDownConnection() {
   // A task (a reflash) may be inside an exchange of up to 15 s that cannot
   // be cut: the window says so and keeps painting while it waits.
   const bool longWait = connection_->TaskRunning();
+  const QString notice = ui_.panels[2]->text();
   if (longWait) {
     ui_.panels[2]->setText(Ru("Завершение обмена с устройством..."));
     QApplication::setOverrideCursor(Qt::WaitCursor);
   }
-  connection_->Close(longWait);
+  const bool closed = connection_->Close(longWait);
   if (longWait) {
     QApplication::restoreOverrideCursor();
-    ui_.panels[2]->clear();
+    ui_.panels[2]->setText(notice);
   }
+  return closed;
 }
 
 }  // namespace tarvik

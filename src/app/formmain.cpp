@@ -47,6 +47,7 @@ constexpr int kMemoHeight = 89;
 constexpr int kLogButtonColumnWidth = 88;
 constexpr int kLogButtonWidth = 79;
 constexpr QColor kMemoFrameColor(127, 157, 185);
+constexpr int kNoticePanel = 2;
 
 std::filesystem::path ToPath(const QString& fileName) {
   return std::filesystem::path(QFile::encodeName(fileName).toStdString());
@@ -250,9 +251,13 @@ void TformMain::BuildStatusBar() {
   for (int i = 0; i < 4; ++i) {
     auto* pane = new StatusPane(Ru(panes[i].text), panes[i].width, panes[i].alignment, ui_.StatusBar1);
     pane->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    ui_.StatusBar1->addWidget(pane);
+    ui_.StatusBar1->addWidget(pane, i == kNoticePanel ? 1 : 0);
     ui_.panels[static_cast<std::size_t>(i)] = pane;
   }
+  // The notices about the connection are longer than the designed panel:
+  // it takes the room the others leave.
+  ui_.panels[kNoticePanel]->setMinimumWidth(panes[kNoticePanel].width);
+  ui_.panels[kNoticePanel]->setMaximumWidth(QWIDGETSIZE_MAX);
   // Over the last panel, inside its frame.
   StatusPane* last = ui_.panels[3];
   auto* layout = new QHBoxLayout(last);
@@ -353,7 +358,19 @@ void TformMain::FormShow() {
   QTimer::singleShot(0, this, [this] { PerformClick(ui_.tbtnConnect); });
 }
 
+bool TformMain::TakesInput() const {
+  return isEnabled() && QApplication::activeModalWidget() == nullptr &&
+         connection_->State() != ConnectionState::Closing;
+}
+
 void TformMain::closeEvent(QCloseEvent* event) {
+  // While the reflash window or a modal dialog is open, or the connection
+  // is being wound up, the window takes no input; a close request from the
+  // title bar is input too, and would tear the connection down behind them.
+  if (!closed_ && !TakesInput()) {
+    event->ignore();
+    return;
+  }
   if (!closed_) {
     closed_ = true;
     SavePlacement();
@@ -407,7 +424,10 @@ bool TformMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 void TformMain::Timer1Timer() {
   ui_.Timer1->stop();
-  if (outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
+  // While a connection is wound up the windows only repaint; what is queued
+  // meanwhile (a click, a message box) waits until it is over.
+  const bool windingUp = connection_->State() == ConnectionState::Closing;
+  if (!windingUp && outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
   QCoreApplication::processEvents();
   ui_.Timer1->start();
 }
@@ -468,11 +488,33 @@ void TformMain::RestorePlacement() {
   // A damaged file must not shrink the window to nothing.
   if (normal.width() <= 0 || normal.height() <= 0) normal.setSize(currentSize);
   if (QGuiApplication::screenAt(normal.topLeft()) == nullptr) normal.moveTopLeft(QPoint(0, 0));
+  normal = FitOnScreen(normal);
   resize(normal.size());
   move(normal.topLeft());
   normalPos_ = normal.topLeft();
   normalSize_ = normal.size();
   if (maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+QRect TformMain::FitOnScreen(QRect normal) const {
+  // Nor may it grow past the screen or lie mostly off it: a window larger
+  // than the screen costs memory for nothing and hides its own title bar,
+  // and one placed near a corner shows a sliver. What is fitted here is
+  // what is saved at exit.
+  QScreen* screen = QGuiApplication::screenAt(normal.topLeft());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return normal;
+  const QRect available = screen->availableGeometry();
+  const QSize frame = frameGeometry().size() - geometry().size();
+  normal.setWidth(std::min(normal.width(), available.width() - frame.width()));
+  normal.setHeight(std::min(normal.height(), available.height() - frame.height()));
+  if (normal.left() + normal.width() + frame.width() > available.right() + 1)
+    normal.moveLeft(available.right() + 1 - normal.width() - frame.width());
+  if (normal.top() + normal.height() + frame.height() > available.bottom() + 1)
+    normal.moveTop(available.bottom() + 1 - normal.height() - frame.height());
+  normal.moveLeft(std::max(normal.left(), available.left()));
+  normal.moveTop(std::max(normal.top(), available.top()));
+  return normal;
 }
 
 void TformMain::SavePlacement() {
@@ -514,6 +556,8 @@ void TformMain::resizeEvent(QResizeEvent* event) {
 void TformMain::ShowError(const QString& text) {
   if (errorHook_) errorHook_(text);
 }
+
+void TformMain::ShowNotice(const QString& text) { ui_.panels[kNoticePanel]->setText(text); }
 
 void TformMain::HideDevicePictures() {
   for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) picture->hide();

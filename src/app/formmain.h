@@ -108,6 +108,10 @@ class TformMain : public QMainWindow {
   IniFile& Settings() { return *settings_; }
   const TformMainUi& Ui() const { return ui_; }
 
+  // What the user must know about the connection (the device did not
+  // answer, the link was lost), in the status bar.
+  void ShowNotice(const QString& text);
+
   void LockMainControls();
   void UnlockMainControls();
   void HideDevicePictures();
@@ -192,12 +196,17 @@ class TformMain : public QMainWindow {
   void RzBitBtn1Click();
   void RzButton1Click();
   void RestorePlacement();
+  QRect FitOnScreen(QRect normal) const;
+  // Neither disabled (the reflash window is open) nor under a modal dialog,
+  // nor winding a connection up.
+  bool TakesInput() const;
   void SavePlacement();
   void ShowError(const QString& text);
   void RememberNormalPlacement();
   // Stops every worker of the connection and waits for it, then releases
   // the controller and the port; the window shows it is busy meanwhile.
-  void TearDownConnection();
+  // False when a worker's step is still on the stack (see TConnection::Close).
+  bool TearDownConnection();
 
   QString programDir_;
   bool autoConnect_;

@@ -16,22 +16,6 @@
 #include "reflash/ui/formupdateins.h"
 
 namespace tarvik {
-namespace {
-
-// Counts a step in progress for as long as it runs.
-class StepScope {
- public:
-  explicit StepScope(int& depth) : depth_(depth) { ++depth_; }
-  ~StepScope() { --depth_; }
-  StepScope(const StepScope&) = delete;
-  StepScope& operator=(const StepScope&) = delete;
-
- private:
-  int& depth_;
-};
-
-}  // namespace
-
 UiObject* TMainBridge::DisconnectButton() { return main_.tbtnDisconnect(); }
 
 std::array<UiObject*, 5> TMainBridge::LockableMenus() {
@@ -39,6 +23,8 @@ std::array<UiObject*, 5> TMainBridge::LockableMenus() {
 }
 
 UiObject* TMainBridge::VersionPane() { return main_.StatusPanel(1); }
+
+UiObject* TMainBridge::NoticePane() { return main_.StatusPanel(2); }
 
 void TMainBridge::SetBusyCursor(bool busy) {
   // The cursor belongs to the UI thread; a worker's change waits its turn.
@@ -66,7 +52,6 @@ void TMainBridge::HideVersionChoice() {
 }
 
 void TMainBridge::PublishIdentity(TController& controller) {
-  StepScope scope(stepDepth_);
   main_.TypeNumber = static_cast<std::uint16_t>(controller.TypeNumber);
   main_.Build = static_cast<std::uint16_t>(controller.Build);
   main_.UnitName = controller.UnitName;
@@ -78,13 +63,13 @@ void TMainBridge::PublishIdentity(TController& controller) {
   ui.tbtnDisconnect->setEnabled(true);
 }
 
+void TMainBridge::ReportNoAnswer() { main_.ShowNotice(FromCp(NoAnswerText())); }
+
 void TMainBridge::ResetFlashState() {
-  StepScope scope(stepDepth_);
   if (TformUpdateIns* form = main_.ReflashForm()) form->SetFlashState(TFlashState::Idle);
 }
 
 void TMainBridge::DecideUpdate(TController& controller) {
-  StepScope scope(stepDepth_);
   const FirmwareCatalogue* catalogue = main_.Catalogue();
   if (catalogue == nullptr) return;
   tarvik::DecideUpdate(controller.VersionLine, *catalogue, UpdateRulesPath(main_.ProgramDir().toStdString()),

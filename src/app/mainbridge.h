@@ -21,11 +21,13 @@ class TMainBridge final : public ControllerUi, public MainThreadSteps, public De
   UiObject* VersionPane() override;
   void SetBusyCursor(bool busy) override;
   void HideVersionChoice() override;
+  UiObject* NoticePane() override;
 
   // MainThreadSteps: on the UI thread.
   void PublishIdentity(TController& controller) override;
   void ResetFlashState() override;
   void DecideUpdate(TController& controller) override;
+  void ReportNoAnswer() override;
 
   // DecisionView: the real dialogs.
   int ChooseDeviceType(const std::vector<std::string>& names) override;
@@ -34,12 +36,8 @@ class TMainBridge final : public ControllerUi, public MainThreadSteps, public De
   void ShowInformation(const std::string& text) override;
   void OfferImage(int imageIndex) override;
 
-  // True while one of the worker's steps runs on the UI thread.
-  bool InStep() const { return stepDepth_ > 0; }
-
  private:
   TformMain& main_;
-  int stepDepth_ = 0;
 };
 
 }  // namespace tarvik

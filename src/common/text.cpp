@@ -175,6 +175,21 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+std::string MarkLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\r') {
+      out += "<CR>";
+    } else if (c == '\n') {
+      out += "<LF>";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string FormatLocalDateTime(std::chrono::system_clock::time_point when) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm local{};

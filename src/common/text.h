@@ -43,6 +43,10 @@ std::vector<std::string_view> Split(std::string_view text, char separator);
 // adds no empty line.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// One line of a log shows a whole reply: a CR becomes "<CR>" and a LF
+// "<LF>", so what the device sent stays readable on one line.
+std::string MarkLineBreaks(std::string_view text);
+
 // Local date in the locale's short date format, then, unless the time of day
 // is exactly midnight, a blank and the time in the locale's long time format.
 std::string FormatLocalDateTime(std::chrono::system_clock::time_point when);

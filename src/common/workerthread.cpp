@@ -36,17 +36,30 @@ void TWorkerThread::WaitFor(bool keepPainting) {
   thread_.join();
 }
 
+void TWorkerThread::RunCounted(const std::function<void()>& step) {
+  struct Count {
+    std::atomic<int>& n;
+    explicit Count(std::atomic<int>& c) : n(c) { ++n; }
+    ~Count() { --n; }
+    Count(const Count&) = delete;
+    Count& operator=(const Count&) = delete;
+  } count(stepsOnStack_);
+  step();
+}
+
 bool TWorkerThread::RunStep(const std::function<void()>& step) {
   if (stop_.load()) return false;
   bool ran = false;
   sync_.RunSync([&] {
     if (stop_.load()) return;
     ran = true;
-    step();
+    RunCounted(step);
   });
   return ran;
 }
 
-void TWorkerThread::RunStepAlways(const std::function<void()>& step) { sync_.RunSync(step); }
+void TWorkerThread::RunStepAlways(const std::function<void()>& step) {
+  sync_.RunSync([&] { RunCounted(step); });
+}
 
 }  // namespace tarvik

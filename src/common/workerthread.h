@@ -54,13 +54,20 @@ class TWorkerThread {
   void RunStepAlways(const std::function<void()>& step);
 
   UiSync& Sync() { return sync_; }
+  // On the UI thread: one of this thread's steps is running further up the
+  // stack (a dialog it opened). Waiting for the thread from there would wait
+  // for ourselves.
+  bool StepOnStack() const { return stepsOnStack_.load() > 0; }
 
  private:
+  void RunCounted(const std::function<void()>& step);
+
   UiSync& sync_;
   ErrorSink errorSink_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
   bool started_ = false;
+  std::atomic<int> stepsOnStack_{0};
   std::thread thread_;
 };
 

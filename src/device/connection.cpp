@@ -25,7 +25,11 @@ std::string LinkLostText() { return Utf8ToCp1251("Связь с устройст
 
 TConnection::TConnection(ConnectionSetup setup) : setup_(setup) {}
 
-TConnection::~TConnection() { Close(); }
+TConnection::~TConnection() {
+  // Owners close before they go; this is the last resort of a test or an
+  // error path, never from inside a step.
+  Close();
+}
 
 void TConnection::Open(const std::string& portName, bool highSpeed) {
   if (state_.load() != ConnectionState::Closed) return;
@@ -72,13 +76,16 @@ bool TConnection::TaskRunning() const {
   return task_ && task_->Thread().Started() && !task_->Thread().Finished();
 }
 
-void TConnection::Close(bool keepPainting) {
+bool TConnection::Close(bool keepPainting) {
   const ConnectionState was = state_.load();
-  if (was == ConnectionState::Closing) return;
-  if (was == ConnectionState::Closed && !worker_) return;
-  state_.store(ConnectionState::Closing);
+  if (was == ConnectionState::Closing) return false;
+  if (was == ConnectionState::Closed && !worker_) return true;
   if (task_) task_->Thread().Stop();
   if (mainThread_) mainThread_->Stop();
+  const bool stepOnStack =
+      (task_ && task_->Thread().StepOnStack()) || (mainThread_ && mainThread_->Thread().StepOnStack());
+  if (stepOnStack) return false;
+  state_.store(ConnectionState::Closing);
   // Every worker has ended before anything it uses goes.
   if (task_) task_->Thread().WaitFor(keepPainting);
   if (mainThread_) mainThread_->WaitFor(keepPainting);
@@ -88,6 +95,7 @@ void TConnection::Close(bool keepPainting) {
   worker_.reset();
   log_.reset();
   state_.store(ConnectionState::Closed);
+  return true;
 }
 
 void TConnection::WriteLog(const std::string& line) {

@@ -74,9 +74,12 @@ class TConnection {
   bool StartTask(std::unique_ptr<ConnectionTask> task);
   // Stops every worker, waits for each (serving their UI steps, and with
   // keepPainting letting the windows repaint), then releases the controller,
-  // the port and the log writer, in that order. A Close while one is under
-  // way (from inside its wait) returns at once.
-  void Close(bool keepPainting = false);
+  // the port and the log writer, in that order; true once closed. Called
+  // from inside one of its workers' UI steps (a dialog the decision opened)
+  // it cannot wait for that worker: it asks the workers to stop and returns
+  // false, and the caller closes again once the step has returned. A Close
+  // while one is under way (from inside its wait) returns false at once.
+  bool Close(bool keepPainting = false);
 
   ConnectionState State() const { return state_.load(); }
   bool IsOpen() const { return worker_ != nullptr; }

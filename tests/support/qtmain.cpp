@@ -1,8 +1,11 @@
-// The main of the window tests: a QApplication on the offscreen platform
-// around the GoogleTest run.
+// The main of the window tests: a QApplication around the GoogleTest run,
+// offscreen unless a platform is named (a screenshot run names xcb).
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -15,11 +18,23 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
   if (qtDefaultHandler) qtDefaultHandler(type, context, message);
 }
 
+// The offscreen platform's own screen is 800 x 600, smaller than the main
+// window as designed; the tests see a common desktop instead.
+void UseDesktopSizedScreen(QTemporaryFile& config) {
+  if (qgetenv("QT_QPA_PLATFORM") != "offscreen" || !config.open()) return;
+  config.write(R"({"screens": [{"name": "desktop", "x": 0, "y": 0, "width": 1920, "height": 1080,
+                  "logicalDpiX": 96, "logicalDpiY": 96, "dpr": 1}]})");
+  config.flush();
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // Test discovery runs the binary without the test environment.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryFile screenConfig(QDir::tempPath() + QStringLiteral("/tarvik-screen-XXXXXX.json"));
+  UseDesktopSizedScreen(screenConfig);
   qtDefaultHandler = qInstallMessageHandler(QuietHandler);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);

@@ -15,12 +15,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "common/text.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
 #include "outqueue/outarray.h"
@@ -125,9 +127,19 @@ void ApplyStatus(const TStatusOut& out) {
   if (auto* label = qobject_cast<QLabel*>(FromUi(out.Panel))) label->setText(FromCp(out.Text));
 }
 
+// One text, one line: the line ends a device sends inside a reply are shown
+// as marks. The log follows its newest line unless the user has scrolled up
+// to read.
+void AppendMemoLine(QPlainTextEdit* memo, const std::string& text) {
+  QScrollBar* bar = memo->verticalScrollBar();
+  const bool following = bar->value() >= bar->maximum();
+  memo->appendPlainText(FromCp(MarkLineBreaks(text)));
+  if (following) bar->setValue(bar->maximum());
+}
+
 void ApplyMemo(const TMemoOut& out) {
   if (!out.AddLine) return;
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(FromUi(out.Memo))) memo->appendPlainText(FromCp(out.Text));
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(FromUi(out.Memo))) AppendMemoLine(memo, out.Text);
 }
 
 template <class T>
@@ -198,7 +210,7 @@ void ApplyToControl(QObject* control, const std::string& word) {
   } else if (auto* list = qobject_cast<QListWidget*>(widget)) {
     list->addItem(FromCp(word));
   } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
-    memo->appendPlainText(FromCp(word));
+    AppendMemoLine(memo, word);
   } else if (word == kWordShow) {
     widget->setVisible(true);
   } else {
@@ -292,14 +304,21 @@ void ApplyElement(const TOutElement& element, const MessageHook& showMessage) {
   }
 }
 
-void DrainOutput(TOutArray& queue, const MessageHook& showMessage) {
+void ReportDrainError(const QString& what) {
+  qWarning("output element dropped: %s", qUtf8Printable(what));
+}
+
+void DrainOutput(TOutArray& queue, const MessageHook& showMessage, const MessageHook& onError) {
   while (queue.PeekKind() != kOutNone) {
     TOutElement* element = nullptr;
     if (queue.Pop(element) == kOutNone || element == nullptr) break;
+    // One element's failure never stops the others; it is told, not lost.
     try {
       ApplyElement(*element, showMessage);
+    } catch (const std::exception& e) {
+      if (onError) onError(QString::number(element->Kind) + QStringLiteral(": ") + ErrorText(e));
     } catch (...) {
-      // One element's failure never stops the others.
+      if (onError) onError(QString::number(element->Kind) + QStringLiteral(": unknown error"));
     }
   }
 }

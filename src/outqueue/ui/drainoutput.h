@@ -24,10 +24,15 @@ void ShowQueuedMessage(const QString& text);
 // The list views keep the state-image index of a row in this role of column 0.
 inline constexpr int kStateImageRole = Qt::UserRole + 1;
 
+// Where an element that could not be applied is told: a warning on the
+// program's error output, for whoever looks into a fault.
+void ReportDrainError(const QString& what);
+
 // Applies every pending element, those pushed while it runs included (for
-// example while a message box is open). An element that fails is dropped and
-// the next one still applies.
-void DrainOutput(TOutArray& queue, const MessageHook& showMessage = ShowQueuedMessage);
+// example while a message box is open). An element that fails is dropped,
+// told to onError, and the next one still applies.
+void DrainOutput(TOutArray& queue, const MessageHook& showMessage = ShowQueuedMessage,
+                 const MessageHook& onError = ReportDrainError);
 
 // One element; throws when its text is not what its target needs.
 void ApplyElement(const TOutElement& element, const MessageHook& showMessage = ShowQueuedMessage);
