@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,8 +54,10 @@ class ScriptedDecisions : public DecisionView {
   int ChooseDeviceType(const std::vector<std::string>&) override { return -1; }
   int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>&, bool) override {
     ++firmwareDialogs;
+    if (onFirmwareDialog) onFirmwareDialog();
     return -1;
   }
+  std::function<void()> onFirmwareDialog;
   void ShowInformation(const std::string& text) override { information.push_back(text); }
   void OfferImage(int) override {}
   int firmwareDialogs = 0;
@@ -134,8 +137,9 @@ TEST_F(ConnectionTest, PortTextIsCutToItsFirstWord) {
   EXPECT_EQ(main_->Settings().ReadString("Connect", "ComPort", ""), "COM12 - USB");
 }
 
-TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItself) {
+TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItselfAndSaysWhy) {
   StartDevice(Device("no version here"));
+  main_->SetLogVisible(true);
   Connect();
   ASSERT_NE(main_->PortWorker(), nullptr);
   EXPECT_FALSE(main_->Ui().tbtnConnect->isEnabled());
@@ -145,6 +149,42 @@ TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItself) {
   EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
   EXPECT_TRUE(main_->Ui().panels[0]->text().isEmpty());
   EXPECT_TRUE(errors_.empty());
+  // With or without the log in view, the user learns what happened.
+  EXPECT_EQ(main_->Ui().panels[2]->text(), QStringLiteral("Устройство не отвечает"));
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return MemoLines(*main_->Ui().Memo1).join(u'\n').contains(QStringLiteral("Устройство не отвечает"));
+      },
+      1000));
+}
+
+TEST_F(ConnectionTest, UnpluggedWhileConnectedDisconnectsAndSaysTheLinkWasLost) {
+  ScriptedDecisions decisions;
+  main_->SetDecisionView(&decisions);
+  StartDevice(Device("VER 14.002.020"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
+  ASSERT_TRUE(Connected());
+  sim_->Stop();  // the far end goes away
+  ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000));
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_EQ(main_->Ui().panels[2]->text(), QStringLiteral("Связь с устройством потеряна"));
+}
+
+TEST_F(ConnectionTest, DisconnectClickedInsideTheFirmwareChoiceWaitsForTheDialogToReturn) {
+  ScriptedDecisions decisions;
+  decisions.onFirmwareDialog = [this] {
+    // The dialog's event loop runs the click while the step is on the stack.
+    main_->Ui().tbtnDisconnect->click();
+    EXPECT_NE(main_->PortWorker(), nullptr) << "torn down under the open dialog";
+  };
+  main_->SetDecisionView(&decisions);
+  StartDevice(Device("VER 14.002.020"));
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000));
+  EXPECT_EQ(main_->WorkerThread(), nullptr);
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
 }
 
 TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
@@ -152,7 +192,8 @@ TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
   StartDevice(Device("VER 14.002.020"));
   Connect();
   ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 5000));
-  EXPECT_TRUE(Connected() || !main_->Ui().tbtnDisconnect->isEnabled());  // locked while the window is open
+  // The reflash window locks the main window's disconnect button while it is open.
+  EXPECT_FALSE(main_->Ui().tbtnDisconnect->isEnabled());
   EXPECT_EQ(reflash_->lbNewName->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(reflash_->lbOldName->text(), QStringLiteral("VER 14.002.020"));
   EXPECT_EQ(reflash_->SelectedImage(), 1);

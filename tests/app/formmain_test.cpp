@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -26,6 +28,7 @@
 
 #include "app/formabout.h"
 #include "app/infoform.h"
+#include "common/buildversion.h"
 #include "common/inifile.h"
 #include "common/text.h"
 #include "common/ui/uiobject.h"
@@ -82,7 +85,8 @@ TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
   ASSERT_TRUE(QDir(dir.path()).isEmpty());
   auto form = Make();
   EXPECT_EQ(form->windowTitle(),
-            QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. 2.0.0.33"));
+            QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. ") +
+                QString::fromLatin1(TARVIK_FILE_VERSION));
   form->show();
   EXPECT_FALSE(form->Ui().N4->menuAction()->isVisible());
   EXPECT_FALSE(form->LogVisible());
@@ -138,6 +142,74 @@ TEST_F(FormMainTest, StoredPlacementIsRestoredAndOffScreenComesBackAtTheOrigin) 
     form->close();
     EXPECT_EQ(Placement("Left"), c.expected.x());
     EXPECT_EQ(Placement("Right") - Placement("Left"), c.stored.width());
+  }
+}
+
+TEST_F(FormMainTest, DamagedPlacementIsFittedOnTheScreenAndSavedSo) {
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const struct {
+    const char* name;
+    QRect stored;
+  } cases[] = {
+      {"huge", QRect(0, 0, 100000, 100000)},
+      {"near the bottom right corner", QRect(available.right() - 80, available.bottom() - 24, 856, 420)},
+      {"wider than the screen, off to the left", QRect(-50, 40, available.width() + 500, 300)},
+  };
+  for (const auto& c : cases) {
+    WriteFile("windows.ini", "[formMainFormState]\r\nLeft=" + std::to_string(c.stored.left()) +
+                                 "\r\nTop=" + std::to_string(c.stored.top()) +
+                                 "\r\nRight=" + std::to_string(c.stored.left() + c.stored.width()) +
+                                 "\r\nBottom=" + std::to_string(c.stored.top() + c.stored.height()) + "\r\n");
+    auto form = Make();
+    form->show();
+    const QRect shown(form->pos(), form->size());
+    EXPECT_TRUE(available.contains(shown)) << c.name;
+    EXPECT_EQ(shown.width(), std::min(c.stored.width(), available.width())) << c.name;
+    EXPECT_EQ(shown.height(), std::min(c.stored.height(), available.height())) << c.name;
+    form->close();
+    // What was fitted is what is kept.
+    EXPECT_EQ(Placement("Left"), shown.left()) << c.name;
+    EXPECT_EQ(Placement("Right"), shown.left() + shown.width()) << c.name;
+    EXPECT_EQ(Placement("Bottom"), shown.top() + shown.height()) << c.name;
+  }
+}
+
+TEST_F(FormMainTest, CloseRequestWhileTheWindowTakesNoInputChangesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(TformMain&, const std::function<void()>&)> whileBlocked;
+  } cases[] = {
+      {"disabled, as under the reflash window",
+       [](TformMain& form, const std::function<void()>& request) {
+         form.setEnabled(false);
+         request();
+         form.setEnabled(true);
+       }},
+      {"under a modal dialog",
+       [](TformMain& form, const std::function<void()>& request) {
+         QDialog dialog(&form);
+         QTimer::singleShot(0, &dialog, [&] {
+           request();
+           dialog.reject();
+         });
+         dialog.exec();
+       }},
+  };
+  for (const auto& c : cases) {
+    auto form = Make();
+    form->Ui().tbtnDisconnect->setEnabled(true);
+    form->show();
+    // What the title bar's close box sends.
+    c.whileBlocked(*form, [&] { form->windowHandle()->close(); });
+    EXPECT_TRUE(form->isVisible()) << c.name;
+    EXPECT_EQ(form->disconnects, 0) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(File("current.ini"))) << c.name;
+    // Once it takes input again, a close works as ever.
+    form->close();
+    EXPECT_FALSE(form->isVisible()) << c.name;
+    EXPECT_EQ(form->disconnects, 1) << c.name;
+    std::filesystem::remove(File("current.ini"));
+    std::filesystem::remove(File("windows.ini"));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "common/text.h"
 #include "device/decideupdate.h"
@@ -114,9 +115,13 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
     TMainThread thread(dev.Controller(), ui, steps);
     thread.Resume();
     ui.WaitServicing([&] { return steps.outcome.has_value() || thread.Finished(); });
-    // The thread idles after the decision: it is still running and sends nothing more.
+    // The thread idles after the decision: it is still running and sends
+    // nothing more, over several of its idle looks at the stop request.
     EXPECT_FALSE(thread.Finished());
     const auto commands = dev.Sim().Report().commands.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(thread.Finished());
+    EXPECT_EQ(dev.Sim().Report().commands.size(), commands);
     const auto stopAt = std::chrono::steady_clock::now();
     thread.Stop();
     thread.WaitFor();

@@ -127,14 +127,27 @@ void ApplyStatus(const TStatusOut& out) {
   if (auto* label = qobject_cast<QLabel*>(FromUi(out.Panel))) label->setText(FromCp(out.Text));
 }
 
+// Set on a memo while its reader has scrolled up, away from the newest line.
+constexpr char kReadingBack[] = "tarvikReadingBack";
+
+// The reader's position is judged by where the scroll bar is moved to; new
+// lines alone (the range growing) do not move it.
+void WatchReader(QPlainTextEdit* memo) {
+  if (memo->property(kReadingBack).isValid()) return;
+  memo->setProperty(kReadingBack, false);
+  QScrollBar* bar = memo->verticalScrollBar();
+  QObject::connect(bar, &QScrollBar::valueChanged, memo,
+                   [memo, bar](int value) { memo->setProperty(kReadingBack, value < bar->maximum()); });
+}
+
 // One text, one line: the line ends a device sends inside a reply are shown
 // as marks. The log follows its newest line unless the user has scrolled up
-// to read.
+// to read, also while it is hidden.
 void AppendMemoLine(QPlainTextEdit* memo, const std::string& text) {
-  QScrollBar* bar = memo->verticalScrollBar();
-  const bool following = bar->value() >= bar->maximum();
+  WatchReader(memo);
   memo->appendPlainText(FromCp(MarkLineBreaks(text)));
-  if (following) bar->setValue(bar->maximum());
+  if (!memo->property(kReadingBack).toBool())
+    memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
 }
 
 void ApplyMemo(const TMemoOut& out) {
@@ -304,9 +317,7 @@ void ApplyElement(const TOutElement& element, const MessageHook& showMessage) {
   }
 }
 
-void ReportDrainError(const QString& what) {
-  qWarning("output element dropped: %s", qUtf8Printable(what));
-}
+void ReportDrainError(const QString& what) { qWarning("output element dropped: %s", qUtf8Printable(what)); }
 
 void DrainOutput(TOutArray& queue, const MessageHook& showMessage, const MessageHook& onError) {
   while (queue.PeekKind() != kOutNone) {

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTextBlock>
@@ -192,13 +193,15 @@ TEST(ApplyToControl, EachControlClassTakesItsOwnWords) {
 
 TEST(ApplyToControl, ShowWordShowsAChildControlAndAWindow) {
   QWidget window;
-  auto* child = new QLabel(&window);
   auto* tree = new QTreeWidget(&window);
   tree->hide();
   window.show();
   ApplyToControl(tree, "Show");
   EXPECT_TRUE(tree->isVisible());
-  EXPECT_TRUE(child->isVisible());
+  QWidget hiddenWindow;
+  ASSERT_FALSE(hiddenWindow.isVisible());
+  ApplyToControl(&hiddenWindow, "Show");
+  EXPECT_TRUE(hiddenWindow.isVisible());
 }
 
 TEST(ApplyToControl, FormCloseHidesTheWindowAndKeepsItsState) {
@@ -272,13 +275,17 @@ class Drain : public ::testing::Test {
   MessageHook hook = [this](const QString& text) { messages.push_back(text); };
 };
 
-TEST_F(Drain, AFailingElementIsDroppedAndTheNextStillApplies) {
+TEST_F(Drain, AFailingElementIsDroppedToldAndTheNextStillApplies) {
+  std::vector<QString> dropped;
+  const MessageHook onError = [&](const QString& what) { dropped.push_back(what); };
   bar->setValue(40);
   queue.PushControl(ToUi(bar), "abc");
   queue.PushControl(ToUi(label), "after bar");
-  DrainOutput(queue, hook);
+  DrainOutput(queue, hook, onError);
   EXPECT_EQ(bar->value(), 40);
   EXPECT_EQ(label->text(), QStringLiteral("after bar"));
+  ASSERT_EQ(dropped.size(), 1u) << "the failure is told, not swallowed";
+  EXPECT_TRUE(dropped[0].startsWith(QStringLiteral("2: "))) << dropped[0].toStdString();
 
   queue.Push(std::make_unique<TOutElement>(12));                   // unassigned kind
   queue.Push(std::make_unique<TTriSliderOut>(ToUi(bar), 1, "5"));  // no such control here
@@ -300,6 +307,50 @@ TEST_F(Drain, MemoLineWithoutAddLineAddsNothing) {
   queue.PushMemoLine(ToUi(memo), Cp("строка"), true, false);
   DrainOutput(queue, hook);
   EXPECT_EQ(Lines(*memo), std::vector<std::string>{"строка"});
+}
+
+TEST_F(Drain, OneWrittenLineIsOneMemoLineWithItsLineEndsMarked) {
+  const struct {
+    std::string written;
+    std::string shown;
+  } cases[] = {
+      {"#com<-: +v\r", "#com<-: +v<CR>"},
+      {"@com->: VER 14.002.020\r\nOK\r\n", "@com->: VER 14.002.020<CR><LF>OK<CR><LF>"},
+      {"$$$: ", "$$$: "},
+      {"\n\n", "<LF><LF>"},
+  };
+  for (const auto& c : cases) {
+    memo->clear();
+    queue.PushMemoLine(ToUi(memo), c.written, true, false);
+    ApplyToControl(memo, c.written);  // a memo driven by a control word alike
+    DrainOutput(queue, hook);
+    EXPECT_EQ(Lines(*memo), (std::vector<std::string>{c.shown, c.shown})) << c.shown;
+  }
+}
+
+TEST_F(Drain, TheMemoFollowsItsNewestLineUnlessScrolledUpToRead) {
+  window.resize(300, 200);
+  memo->setGeometry(0, 0, 300, 100);
+  // Lines that came while the log was hidden: shown, it is at its end.
+  memo->hide();
+  for (int i = 0; i < 50; ++i) queue.PushMemoLine(ToUi(memo), "early " + std::to_string(i), true, false);
+  DrainOutput(queue, hook);
+  window.show();
+  memo->show();
+  auto push = [&](int count) {
+    for (int i = 0; i < count; ++i) queue.PushMemoLine(ToUi(memo), "line " + std::to_string(i), true, false);
+    DrainOutput(queue, hook);
+  };
+  QScrollBar* scroll = memo->verticalScrollBar();
+  push(100);
+  ASSERT_GT(scroll->maximum(), 0);
+  EXPECT_EQ(scroll->value(), scroll->maximum()) << "follows while at the end";
+  scroll->setValue(10);  // the user scrolls up to read
+  push(20);
+  EXPECT_EQ(scroll->value(), 10) << "stays where the user reads";
+  scroll->setValue(scroll->maximum());
+  push(20);
+  EXPECT_EQ(scroll->value(), scroll->maximum()) << "follows again from the end";
 }
 
 TEST_F(Drain, FiveThousandMemoLinesAllArriveInOrder) {

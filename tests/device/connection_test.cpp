@@ -1,0 +1,257 @@
+// The connection owner against a simulated device: its states, and a
+// teardown that waits for every worker before the controller and the port
+// go, from wherever it is asked for. The test thread plays the UI thread.
+#include "device/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/text.h"
+#include "devicefixture.h"
+
+namespace tarvik {
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+std::int64_t Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Records the main worker thread's UI steps; a step may act on the
+// connection from inside, as a decision dialog's event loop can.
+struct RecordingSteps : MainThreadSteps {
+  void PublishIdentity(TController&) override { ++published; }
+  void ResetFlashState() override { ++resets; }
+  void DecideUpdate(TController&) override {
+    ++decisions;
+    if (insideDecision) insideDecision();
+  }
+  void ReportNoAnswer() override { ++noAnswer; }
+  int published = 0;
+  int resets = 0;
+  int decisions = 0;
+  int noAnswer = 0;
+  std::function<void()> insideDecision;
+};
+
+// What a task saw; it outlives the task, which goes with the connection.
+struct TaskOutcome {
+  std::atomic<bool> answered{false};
+  std::atomic<bool> portOpenAfter{false};
+};
+
+// A task that asks the device for its version once, in an exchange the
+// teardown cannot cut.
+class VersionTask final : public ConnectionTask {
+ public:
+  VersionTask(TController& controller, UiSync& sync, std::shared_ptr<TaskOutcome> outcome = {})
+      : controller_(controller),
+        outcome_(outcome ? std::move(outcome) : std::make_shared<TaskOutcome>()),
+        thread_(sync) {}
+  TWorkerThread& Thread() override { return thread_; }
+  void Body() override {
+    std::string reply;
+    outcome_->answered = controller_.Command("v", reply, false) && Contains(reply, "VER");
+    outcome_->portOpenAfter = controller_.Device->Worker->Port().IsOpen();
+  }
+
+ private:
+  TController& controller_;
+  std::shared_ptr<TaskOutcome> outcome_;
+  TWorkerThread thread_;
+};
+
+sim::SimOptions Door() {
+  sim::SimOptions o;
+  o.version = "VER 14.002.020";
+  return o;
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void StartDevice(sim::SimOptions options) {
+    sim_ = std::make_unique<sim::DeviceSimulator>(test::Unpaced(std::move(options)));
+    ASSERT_TRUE(sim_->Start()) << sim_->Error();
+  }
+  void Open() { connection_.Open(test::PortName(sim_->SlavePath())); }
+  // Serves the UI steps until done holds; false on time-out.
+  bool ServeUntil(const std::function<bool()>& done, int limitMs = 5000) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!done()) {
+      if (Since(start) > limitMs) return false;
+      ui_.RunPending();
+      std::this_thread::sleep_for(Ms(2));
+    }
+    return true;
+  }
+  std::vector<std::string> QueuedControlWords() {
+    std::vector<std::string> words;
+    TOutElement* e = nullptr;
+    while (queue_.Pop(e) != kOutNone) {
+      if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
+      if (e->Kind == kOutStatus) words.push_back("status: " + static_cast<TStatusOut*>(e)->Text);
+    }
+    return words;
+  }
+
+  TOutArray queue_;
+  test::RecordingControllerUi controllerUi_;
+  UiStepQueue ui_;
+  RecordingSteps steps_;
+  std::unique_ptr<sim::DeviceSimulator> sim_;
+  // Declared after everything it uses, so it goes first.
+  TConnection connection_{{.Queue = queue_, .Memo = test::FakeHandle(30), .Ui = controllerUi_, .Sync = ui_}};
+};
+
+TEST_F(ConnectionTest, StatesFromOpenToClosed) {
+  StartDevice(Door());
+  EXPECT_EQ(connection_.State(), ConnectionState::Closed);
+  Open();
+  EXPECT_EQ(connection_.State(), ConnectionState::Idle);
+  ASSERT_NE(connection_.Controller(), nullptr);
+  connection_.StartIdentification(steps_);
+  EXPECT_EQ(connection_.State(), ConnectionState::Identifying);
+  ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
+  EXPECT_EQ(connection_.State(), ConnectionState::Idle);
+  EXPECT_TRUE(connection_.Close());
+  EXPECT_EQ(connection_.State(), ConnectionState::Closed);
+  EXPECT_EQ(connection_.PortWorker(), nullptr);
+  EXPECT_EQ(connection_.Controller(), nullptr);
+  EXPECT_EQ(connection_.MainThread(), nullptr);
+  EXPECT_EQ(connection_.Log(), nullptr);
+}
+
+TEST_F(ConnectionTest, PortThatCannotOpenLeavesItClosedWithNothingHeld) {
+  EXPECT_THROW(connection_.Open("ttyNoSuchPortHere"), EDeviceError);
+  EXPECT_EQ(connection_.State(), ConnectionState::Closed);
+  EXPECT_EQ(connection_.PortWorker(), nullptr);
+  EXPECT_EQ(connection_.Log(), nullptr);
+}
+
+TEST_F(ConnectionTest, TeardownWaitsForATaskInsideAnExchangeBeforeThePortGoes) {
+  sim::SimOptions slow = Door();
+  slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 300});
+  StartDevice(slow);
+  Open();
+  auto outcome = std::make_shared<TaskOutcome>();
+  ASSERT_TRUE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_, outcome)));
+  EXPECT_EQ(connection_.State(), ConnectionState::Flashing);
+  ASSERT_TRUE(sim_->WaitUntil([](const sim::SimReport& r) { return !r.commands.empty(); }, 2000));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(connection_.Close());
+  // The exchange under way ran to its end, on a port that was still open.
+  EXPECT_GE(Since(start), 200);
+  EXPECT_TRUE(outcome->answered);
+  EXPECT_TRUE(outcome->portOpenAfter);
+  EXPECT_EQ(connection_.State(), ConnectionState::Closed);
+  EXPECT_EQ(connection_.Task(), nullptr);
+}
+
+TEST_F(ConnectionTest, IdleAgainOnceATaskHasEnded) {
+  StartDevice(Door());
+  Open();
+  auto outcome = std::make_shared<TaskOutcome>();
+  ASSERT_TRUE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_, outcome)));
+  ASSERT_TRUE(ServeUntil([&] { return !connection_.TaskRunning(); }));
+  EXPECT_TRUE(outcome->answered);
+  EXPECT_EQ(connection_.State(), ConnectionState::Idle);
+  EXPECT_TRUE(connection_.Close());
+}
+
+TEST_F(ConnectionTest, TeardownWhileIdentifyingRunsNoStepAndQueuesNoClick) {
+  sim::SimOptions slow = Door();
+  slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 150});
+  StartDevice(slow);
+  Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(sim_->WaitUntil([](const sim::SimReport& r) { return !r.commands.empty(); }, 2000));
+  EXPECT_TRUE(connection_.Close());
+  EXPECT_EQ(steps_.published, 0);
+  EXPECT_EQ(steps_.decisions, 0);
+  EXPECT_EQ(steps_.resets, 0);
+  for (const std::string& word : QueuedControlWords()) EXPECT_NE(word, "Click");
+}
+
+TEST_F(ConnectionTest, StopLandingBetweenIdentificationAndDecisionSkipsEveryStep) {
+  StartDevice(Door());
+  Open();
+  std::atomic<int> handedOver{0};
+  ui_.SetWakeHook([&] { ++handedOver; });
+  connection_.StartIdentification(steps_);
+  // Identification is over and PublishIdentity waits for the UI thread;
+  // a disconnect is clicked before the UI thread takes the step up.
+  const auto start = std::chrono::steady_clock::now();
+  while (handedOver.load() == 0 && Since(start) < 5000) std::this_thread::sleep_for(Ms(1));
+  ASSERT_EQ(handedOver.load(), 1);
+  connection_.MainThread()->Stop();
+  ui_.RunPending();
+  EXPECT_TRUE(connection_.Close());
+  EXPECT_EQ(steps_.published, 0);
+  EXPECT_EQ(steps_.resets, 0);
+  EXPECT_EQ(steps_.decisions, 0);
+}
+
+TEST_F(ConnectionTest, TeardownAskedFromInsideAStepIsLeftForLaterNotDeadlocked) {
+  StartDevice(Door());
+  Open();
+  std::optional<bool> closedInside;
+  steps_.insideDecision = [&] { closedInside = connection_.Close(); };
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
+  ASSERT_TRUE(closedInside.has_value());
+  EXPECT_FALSE(*closedInside) << "the worker waits for this very step";
+  EXPECT_TRUE(connection_.MainThread()->StopRequested());
+  EXPECT_TRUE(connection_.Close()) << "once the step has returned";
+  EXPECT_EQ(connection_.State(), ConnectionState::Closed);
+}
+
+TEST_F(ConnectionTest, FailedIdentificationTellsTheUserAndQueuesTheDisconnect) {
+  sim::SimOptions silent = Door();
+  silent.faults.push_back({sim::FaultKind::Silence, "", 0, 0});
+  StartDevice(silent);
+  Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
+  EXPECT_EQ(steps_.noAnswer, 1);
+  EXPECT_EQ(steps_.resets, 1);
+  const auto words = QueuedControlWords();
+  EXPECT_NE(std::find(words.begin(), words.end(), "Click"), words.end());
+  EXPECT_TRUE(connection_.Close());
+}
+
+TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
+  StartDevice(Door());
+  Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
+  QueuedControlWords();  // what identification queued
+  sim_->Stop();          // the device is unplugged
+  std::vector<std::string> words;
+  const auto start = std::chrono::steady_clock::now();
+  while (words.size() < 2 && Since(start) < 3000) {
+    for (const auto& w : QueuedControlWords()) words.push_back(w);
+    std::this_thread::sleep_for(Ms(5));
+  }
+  EXPECT_EQ(words, (std::vector<std::string>{"status: " + LinkLostText(), "Click"}));
+  EXPECT_TRUE(connection_.Close());
+}
+
+TEST_F(ConnectionTest, TaskStartsOnlyOnAnIdleConnection) {
+  sim::SimOptions slow = Door();
+  slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 150});
+  StartDevice(slow);
+  Open();
+  connection_.StartIdentification(steps_);
+  EXPECT_FALSE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_)));
+  EXPECT_EQ(connection_.Task(), nullptr);
+  EXPECT_TRUE(connection_.Close());
+  TController detached(nullptr, queue_, controllerUi_);
+  EXPECT_FALSE(connection_.StartTask(std::make_unique<VersionTask>(detached, ui_))) << "nor on a closed one";
+}
+
+}  // namespace
+}  // namespace tarvik
