@@ -58,12 +58,26 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
   hooks.UnlockUi = [this] {
     if (Controller() != nullptr) Controller()->UnlockUi();
   };
+  hooks.StartReflash = [this](const std::vector<std::string>& imageLines, ReflashView& view) {
+    return StartReflash(imageLines, view);
+  };
+  hooks.ReflashRunning = [this] { return connection_->TaskRunning(); };
+  hooks.StopReflash = [this] {
+    if (ConnectionTask* task = connection_->Task()) task->Thread().Stop();
+  };
+  hooks.SetVersionPane = [this](const QString& text) { ui_.panels[1]->setText(text); };
   return hooks;
 }
 
 TComPortWorker* TformMain::PortWorker() const { return connection_->PortWorker(); }
 TController* TformMain::Controller() const { return connection_->Controller(); }
 TMainThread* TformMain::WorkerThread() const { return connection_->MainThread(); }
+
+bool TformMain::StartReflash(const std::vector<std::string>& imageLines, ReflashView& view) {
+  (void)imageLines;
+  (void)view;
+  return false;
+}
 
 bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool reportErrors) {
   try {

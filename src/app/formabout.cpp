@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/pictures.h"
+#include "common/ui/qtext.h"
 
 namespace tarvik {
 namespace {
@@ -16,7 +17,7 @@ TFormAbout::TFormAbout(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("FormAbout"));
-  setWindowTitle(QString::fromUtf8("О программе"));
+  setWindowTitle(Ru("О программе"));
   setFixedSize(269, 225);
   QFont small = font();
   small.setPointSizeF(small.pointSizeF() * 0.85);

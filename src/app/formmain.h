@@ -43,6 +43,7 @@ struct TformUpdateInsHooks;
 class FirmwareCatalogue;
 class DecisionView;
 class TMainBridge;
+class ReflashView;
 
 // The directory of the running program, with its trailing separator.
 QString ProgramDirectory();
@@ -132,6 +133,10 @@ class TformMain : public QMainWindow {
   void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
   void SetDecisionView(DecisionView* view) { decisionView_ = view; }
   DecisionView& Decisions();
+
+  // Hands the connection to a reflash of the image's lines that reports to
+  // the view; false when it could not start.
+  bool StartReflash(const std::vector<std::string>& imageLines, ReflashView& view);
 
   // Opens the named port with its log writer; on failure both are released
   // and, when asked, the error is shown.

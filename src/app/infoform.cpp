@@ -4,13 +4,15 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "common/ui/qtext.h"
+
 namespace tarvik {
 
 TInfoForm::TInfoForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("InfoForm"));
-  setWindowTitle(QString::fromUtf8("Информация"));
+  setWindowTitle(Ru("Информация"));
   setFixedSize(279, 374);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

@@ -102,7 +102,7 @@ void TMainBridge::OfferImage(int imageIndex) {
   std::optional<std::string> versionLine;
   if (const TController* controller = main_.Controller()) versionLine = controller->VersionLine;
   const ReflashSelection selection =
-      SelectImage(*catalogue, imageIndex, versionLine, form->RzGroupBox1->isHidden());
+      SelectImage(*catalogue, imageIndex, versionLine, form->Ui().RzGroupBox1->isHidden());
   form->ApplySelection(selection);
   if (selection.HideDevicePictures) main_.HideDevicePictures();
   form->show();

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "common/ui/qtext.h"
+
 namespace tarvik {
 namespace {
 
@@ -109,7 +111,7 @@ QPixmap AboutBanner(int width, int height) {
   font.setPixelSize(34);
   p.setFont(font);
   p.setPen(Qt::white);
-  p.drawText(QRect(80, 0, width - 85, height), Qt::AlignVCenter | Qt::AlignLeft, QString::fromUtf8("Тарвик"));
+  p.drawText(QRect(80, 0, width - 85, height), Qt::AlignVCenter | Qt::AlignLeft, Ru("Тарвик"));
   return pixmap;
 }
 

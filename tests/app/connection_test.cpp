@@ -194,14 +194,14 @@ TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
   ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 5000));
   // The reflash window locks the main window's disconnect button while it is open.
   EXPECT_FALSE(main_->Ui().tbtnDisconnect->isEnabled());
-  EXPECT_EQ(reflash_->lbNewName->text(), QStringLiteral("VER 14.002.028"));
-  EXPECT_EQ(reflash_->lbOldName->text(), QStringLiteral("VER 14.002.020"));
+  EXPECT_EQ(reflash_->Ui().lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(reflash_->Ui().lbOldName->text(), QStringLiteral("VER 14.002.020"));
   EXPECT_EQ(reflash_->SelectedImage(), 1);
   EXPECT_FALSE(main_->isEnabled());
   // The version reaches the status bar through the output queue.
   EXPECT_TRUE(
       PumpUntil([&] { return main_->Ui().panels[1]->text() == QStringLiteral("VER 14.002.020"); }, 1000));
-  reflash_->btnExit->click();
+  reflash_->Ui().btnExit->click();
   EXPECT_FALSE(reflash_->isVisible());
   EXPECT_TRUE(main_->isEnabled());
   ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 3000));

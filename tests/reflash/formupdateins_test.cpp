@@ -52,52 +52,52 @@ TEST_F(ReflashWindowTest, ShowResetsTheWindowAndLocksTheMainWindow) {
   window_ = &window;
   // Leftovers of an earlier reflash.
   window.SetFlashState(TFlashState::Done);
-  window.btnUpdateVer->setEnabled(false);
-  window.btnExit->setEnabled(false);
-  window.btnExit->setText(QStringLiteral("Завершить перепрошивку"));
-  for (QLabel* label :
-       {window.lbTimeAfterHead, window.lbTimeAfter, window.lbTimeLostHead, window.lbTimeLost}) {
+  window.Ui().btnUpdateVer->setEnabled(false);
+  window.Ui().btnExit->setEnabled(false);
+  window.Ui().btnExit->setText(QStringLiteral("Завершить перепрошивку"));
+  for (QLabel* label : {window.Ui().lbTimeAfterHead, window.Ui().lbTimeAfter, window.Ui().lbTimeLostHead,
+                        window.Ui().lbTimeLost}) {
     label->show();
   }
-  window.RzProgressBar1->SetTotalParts(10);
-  window.RzProgressBar1->SetPartsComplete(7);
-  window.Label1->hide();
-  window.lbNewName->hide();
-  window.lbError->setText(QStringLiteral("Ошибка"));
-  QPalette red = window.lbError->palette();
+  window.Ui().RzProgressBar1->SetTotalParts(10);
+  window.Ui().RzProgressBar1->SetPartsComplete(7);
+  window.Ui().Label1->hide();
+  window.Ui().lbNewName->hide();
+  window.Ui().lbError->setText(QStringLiteral("Ошибка"));
+  QPalette red = window.Ui().lbError->palette();
   red.setColor(QPalette::WindowText, Qt::red);
-  window.lbError->setPalette(red);
+  window.Ui().lbError->setPalette(red);
 
   window.show();
 
   EXPECT_EQ(window.FlashState(), TFlashState::Idle);
   EXPECT_EQ(CallNames(), std::vector<std::string>{"LockMain"});
-  EXPECT_TRUE(window.btnUpdateVer->isEnabled());
-  EXPECT_EQ(window.focusWidget(), window.btnUpdateVer);
-  EXPECT_TRUE(window.btnExit->isEnabled());
-  EXPECT_EQ(window.btnExit->text(), QStringLiteral("Выйти без перепрошивки"));
-  for (QLabel* label :
-       {window.lbTimeAfterHead, window.lbTimeAfter, window.lbTimeLostHead, window.lbTimeLost}) {
+  EXPECT_TRUE(window.Ui().btnUpdateVer->isEnabled());
+  EXPECT_EQ(window.focusWidget(), window.Ui().btnUpdateVer);
+  EXPECT_TRUE(window.Ui().btnExit->isEnabled());
+  EXPECT_EQ(window.Ui().btnExit->text(), QStringLiteral("Выйти без перепрошивки"));
+  for (QLabel* label : {window.Ui().lbTimeAfterHead, window.Ui().lbTimeAfter, window.Ui().lbTimeLostHead,
+                        window.Ui().lbTimeLost}) {
     EXPECT_FALSE(label->isVisible()) << label->objectName().toStdString();
   }
-  EXPECT_EQ(window.RzProgressBar1->PartsComplete(), 0);
-  EXPECT_EQ(window.RzProgressBar1->value(), 0);
-  EXPECT_TRUE(window.Label1->isVisible());
-  EXPECT_TRUE(window.lbNewName->isVisible());
-  EXPECT_TRUE(window.lbError->text().isEmpty());
-  EXPECT_EQ(window.lbError->palette().color(QPalette::WindowText), QColor(Qt::black));
+  EXPECT_EQ(window.Ui().RzProgressBar1->PartsComplete(), 0);
+  EXPECT_EQ(window.Ui().RzProgressBar1->value(), 0);
+  EXPECT_TRUE(window.Ui().Label1->isVisible());
+  EXPECT_TRUE(window.Ui().lbNewName->isVisible());
+  EXPECT_TRUE(window.Ui().lbError->text().isEmpty());
+  EXPECT_EQ(window.Ui().lbError->palette().color(QPalette::WindowText), QColor(Qt::black));
   // Nothing in the version list is selected, so its button is off.
-  EXPECT_FALSE(window.Button1->isEnabled());
+  EXPECT_FALSE(window.Ui().Button1->isEnabled());
 }
 
 TEST_F(ReflashWindowTest, VersionListButtonFollowsSelection) {
   TformUpdateIns window(Hooks());
-  window.ListBox1->addItems({QStringLiteral("VER 14.002.028"), QStringLiteral("VER QTT1.001.001")});
-  window.ListBox1->setCurrentRow(1);
+  window.Ui().ListBox1->addItems({QStringLiteral("VER 14.002.028"), QStringLiteral("VER QTT1.001.001")});
+  window.Ui().ListBox1->setCurrentRow(1);
   window.show();
-  EXPECT_TRUE(window.Button1->isEnabled());
-  window.ListBox1->clearSelection();
-  EXPECT_FALSE(window.Button1->isEnabled());
+  EXPECT_TRUE(window.Ui().Button1->isEnabled());
+  window.Ui().ListBox1->clearSelection();
+  EXPECT_FALSE(window.Ui().Button1->isEnabled());
 }
 
 TEST_F(ReflashWindowTest, FixedWindowWithoutCloseBox) {
@@ -113,8 +113,8 @@ TEST_F(ReflashWindowTest, FixedWindowWithoutCloseBox) {
   EXPECT_FALSE(window.close());
   EXPECT_TRUE(window.isVisible());
   // The progress bar spans the window above the buttons.
-  EXPECT_GT(window.RzProgressBar1->width(), 687 - 30);
-  EXPECT_LT(window.RzProgressBar1->geometry().bottom(), window.btnExit->geometry().top());
+  EXPECT_GT(window.Ui().RzProgressBar1->width(), 687 - 30);
+  EXPECT_LT(window.Ui().RzProgressBar1->geometry().bottom(), window.Ui().btnExit->geometry().top());
 }
 
 struct ExitCase {
@@ -135,7 +135,7 @@ TEST_P(ReflashWindowExit, IdleExitClosesAndUnlocks) {
   window.show();
   calls_.clear();
 
-  QTest::mouseClick(window.btnExit, Qt::LeftButton);
+  QTest::mouseClick(window.Ui().btnExit, Qt::LeftButton);
 
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(CallNames(), c.expectedCalls);
@@ -159,7 +159,7 @@ TEST_F(ReflashWindowTest, ExitDuringStartOnlyStartsTheDisconnectTimer) {
   window.show();
   window.SetFlashState(TFlashState::Starting);
   calls_.clear();
-  QTest::mouseClick(window.btnExit, Qt::LeftButton);
+  QTest::mouseClick(window.Ui().btnExit, Qt::LeftButton);
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(CallNames(), std::vector<std::string>{"StartTimer2"});
 }
@@ -178,10 +178,10 @@ class ReflashWindowSelection : public ReflashWindowTest, public testing::WithPar
 TEST_P(ReflashWindowSelection, AppliesTexts) {
   const SelectionCase& c = GetParam();
   TformUpdateIns window(Hooks());
-  window.lbOldName->setText(QStringLiteral("earlier"));
+  window.Ui().lbOldName->setText(QStringLiteral("earlier"));
   if (c.versionChoiceHidden) window.HideVersionChoice();
-  window.RzProgressBar1->SetTotalParts(10);
-  window.RzProgressBar1->SetPartsComplete(5);
+  window.Ui().RzProgressBar1->SetTotalParts(10);
+  window.Ui().RzProgressBar1->SetPartsComplete(5);
 
   ReflashSelection view;
   view.SelectedImage = 1;
@@ -192,13 +192,13 @@ TEST_P(ReflashWindowSelection, AppliesTexts) {
   window.ApplySelection(view);
 
   EXPECT_EQ(window.SelectedImage(), 1);
-  EXPECT_EQ(window.lbOldName->text(), c.expectedOldName);
-  EXPECT_EQ(window.lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(window.Ui().lbOldName->text(), c.expectedOldName);
+  EXPECT_EQ(window.Ui().lbNewName->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(window.windowTitle(), QStringLiteral("QTN Радиоканальный приемник"));
-  EXPECT_EQ(window.Label2->text(), QStringLiteral("Текущая версия прошивки :"));
-  EXPECT_EQ(window.lbOldName->isHidden(), !c.versionChoiceHidden);
-  EXPECT_EQ(window.lbNewName->isHidden(), !c.versionChoiceHidden);
-  EXPECT_EQ(window.RzProgressBar1->PartsComplete(), 0);
+  EXPECT_EQ(window.Ui().Label2->text(), QStringLiteral("Текущая версия прошивки :"));
+  EXPECT_EQ(window.Ui().lbOldName->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.Ui().lbNewName->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.Ui().RzProgressBar1->PartsComplete(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -220,7 +220,7 @@ TEST(ReflashWindow, CentredOnMainWindowAndNotDisabledWithIt) {
   EXPECT_EQ(window.frameGeometry().center(), mainWindow.frameGeometry().center());
   EXPECT_FALSE(mainWindow.isEnabled());
   EXPECT_TRUE(window.isEnabled());
-  EXPECT_TRUE(window.btnExit->isEnabled());
+  EXPECT_TRUE(window.Ui().btnExit->isEnabled());
 }
 
 TEST(ReflashWindow, EmptyCaptionIsAllowed) {

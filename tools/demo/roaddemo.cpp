@@ -88,12 +88,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   Settle(300);  // let the queued status texts reach the status bar
-  std::printf("device: %s; offered: %s\n", qPrintable(reflash.lbOldName->text()),
-              qPrintable(reflash.lbNewName->text()));
+  std::printf("device: %s; offered: %s\n", qPrintable(reflash.Ui().lbOldName->text()),
+              qPrintable(reflash.Ui().lbNewName->text()));
   Save(main, out, "02-main-window-connected.png");
   Save(reflash, out, "03-reflash-window.png");
 
-  reflash.btnExit->click();
+  reflash.Ui().btnExit->click();
   const bool disconnected = WaitFor([&] { return main.PortWorker() == nullptr; }, 5000);
   Settle(200);
   Save(main, out, "04-main-window-after-exit.png");

@@ -56,10 +56,10 @@ std::vector<std::string> ItemTexts(const QComboBox& box) {
 TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), systemPorts_(std::move(systemPorts)) {
   setObjectName(QStringLiteral("dlgConnect"));
-  setWindowTitle(QStringLiteral("Соединение"));
+  setWindowTitle(Ru("Соединение"));
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = new QLabel(QStringLiteral("Com-порт"), this);
+  Label1 = new QLabel(Ru("Com-порт"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setGeometry(8, 6, 150, 16);
 
@@ -75,7 +75,7 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
   SpeedButton2->setAutoRaise(true);
   SpeedButton2->setIcon(SerialPlugIcon());
-  SpeedButton2->setToolTip(QStringLiteral("Отобразить com порты системы"));
+  SpeedButton2->setToolTip(Ru("Отобразить com порты системы"));
   SpeedButton2->setFocusPolicy(Qt::NoFocus);
   SpeedButton2->setGeometry(160, 24, 24, 24);
 
@@ -88,7 +88,7 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   CancelBtn->setGeometry(275, 8, 75, 26);
 
-  SpeedButton1 = new QPushButton(QStringLiteral("Автоматический поиск"), this);
+  SpeedButton1 = new QPushButton(Ru("Автоматический поиск"), this);
   SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
   SpeedButton1->setFlat(true);
   SpeedButton1->setAutoDefault(false);

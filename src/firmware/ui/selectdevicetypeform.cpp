@@ -15,12 +15,11 @@ namespace tarvik {
 
 TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SelectDeviceTypeForm"));
-  setWindowTitle(QStringLiteral("Тип"));
+  setWindowTitle(Ru("Тип"));
   setFont(ChoiceDialogFont());
 
   Label1 = new QLabel(
-      QStringLiteral("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"),
-      this);
+      Ru("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setAlignment(Qt::AlignCenter);
   Label1->setWordWrap(true);
@@ -28,10 +27,10 @@ TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) 
   DeviceListBox = new QListWidget(this);
   DeviceListBox->setObjectName(QStringLiteral("DeviceListBox"));
 
-  OkButton = new QPushButton(QStringLiteral("Выбрать"), this);
+  OkButton = new QPushButton(Ru("Выбрать"), this);
   OkButton->setObjectName(QStringLiteral("OkButton"));
   OkButton->setDefault(true);
-  CancelButton = new QPushButton(QStringLiteral("Отмена"), this);
+  CancelButton = new QPushButton(Ru("Отмена"), this);
   CancelButton->setObjectName(QStringLiteral("CancelButton"));
   CancelButton->setAutoDefault(false);
 

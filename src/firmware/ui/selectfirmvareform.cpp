@@ -19,10 +19,10 @@ constexpr int kImageIndexRole = Qt::UserRole;
 
 TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SelectFirmvareForm"));
-  setWindowTitle(QStringLiteral("Укажите предпочитаемую прошивку"));
+  setWindowTitle(Ru("Укажите предпочитаемую прошивку"));
   setFont(ChoiceDialogFont());
 
-  Label1 = new QLabel(QStringLiteral("Текущая версия прошивки:"), this);
+  Label1 = new QLabel(Ru("Текущая версия прошивки:"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setAlignment(Qt::AlignCenter);
 
@@ -39,10 +39,10 @@ TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   ListBox1 = new QListWidget(this);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
 
-  Button2 = new QPushButton(QStringLiteral("Прошить"), this);
+  Button2 = new QPushButton(Ru("Прошить"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setDefault(true);
-  Button1 = new QPushButton(QStringLiteral("Отмена"), this);
+  Button1 = new QPushButton(Ru("Отмена"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
   Button1->setAutoDefault(false);
 
@@ -74,7 +74,7 @@ void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::
     auto* line = new QListWidgetItem(FromCp(item.Text), ListBox1);
     line->setData(kImageIndexRole, item.ImageIndex);
   }
-  Label1->setText(QStringLiteral("Текущая версия прошивки: %1").arg(FromCp(versionText)));
+  Label1->setText(Ru("Текущая версия прошивки: %1").arg(FromCp(versionText)));
 }
 
 void TSelectFirmvareForm::SetNotRelease(bool notRelease) {

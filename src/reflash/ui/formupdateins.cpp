@@ -61,38 +61,38 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   // embedded files are broken does not start.
   catalogue_.LoadCatalogue();
   setObjectName(QStringLiteral("formUpdateIns"));
-  setWindowTitle(QStringLiteral("Перепрошивка панели"));
+  setWindowTitle(Ru("Перепрошивка панели"));
   setFixedSize(kClientWidth, kClientHeight);
 
   auto* versionsPane = new QWidget(this);
-  Label2 = NewLabel(QStringLiteral("Текущая версия прошивки панели:"), "Label2", versionsPane);
-  lbOldName = NewLabel(QString(), "lbOldName", versionsPane);
-  MakeBold(lbOldName, 5);
-  Label1 = NewLabel(QStringLiteral("Доступна следующая версия для перепрошивки:"), "Label1", versionsPane);
-  lbNewName = NewLabel(QString(), "lbNewName", versionsPane);
-  MakeBold(lbNewName, 5);
+  ui_.Label2 = NewLabel(Ru("Текущая версия прошивки панели:"), "Label2", versionsPane);
+  ui_.lbOldName = NewLabel(QString(), "lbOldName", versionsPane);
+  MakeBold(ui_.lbOldName, 5);
+  ui_.Label1 = NewLabel(Ru("Доступна следующая версия для перепрошивки:"), "Label1", versionsPane);
+  ui_.lbNewName = NewLabel(QString(), "lbNewName", versionsPane);
+  MakeBold(ui_.lbNewName, 5);
 
-  lbTimeAfterHead = NewLabel(QStringLiteral("Времени прошло:"), "lbTimeAfterHead", this);
-  lbTimeAfter = NewLabel(QString(), "lbTimeAfter", this);
-  lbTimeLostHead = NewLabel(QStringLiteral("Времени осталось:"), "lbTimeLostHead", this);
-  lbTimeLost = NewLabel(QString(), "lbTimeLost", this);
-  for (QLabel* label : {lbTimeAfterHead, lbTimeAfter, lbTimeLostHead, lbTimeLost}) {
+  ui_.lbTimeAfterHead = NewLabel(Ru("Времени прошло:"), "lbTimeAfterHead", this);
+  ui_.lbTimeAfter = NewLabel(QString(), "lbTimeAfter", this);
+  ui_.lbTimeLostHead = NewLabel(Ru("Времени осталось:"), "lbTimeLostHead", this);
+  ui_.lbTimeLost = NewLabel(QString(), "lbTimeLost", this);
+  for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost}) {
     KeepPlaceWhenHidden(label);
     label->hide();
   }
 
-  lbError = NewLabel(QString(), "lbError", this);
-  MakeBold(lbError, 2);
-  lbError->setMinimumHeight(lbError->fontMetrics().height());
+  ui_.lbError = NewLabel(QString(), "lbError", this);
+  MakeBold(ui_.lbError, 2);
+  ui_.lbError->setMinimumHeight(ui_.lbError->fontMetrics().height());
 
-  RzProgressBar1 = new TPartsProgressBar(this);
-  RzProgressBar1->setObjectName(QStringLiteral("RzProgressBar1"));
+  ui_.RzProgressBar1 = new TPartsProgressBar(this);
+  ui_.RzProgressBar1->setObjectName(QStringLiteral("RzProgressBar1"));
 
-  btnUpdateVer = new QPushButton(QStringLiteral("Перепрошить"), this);
-  btnUpdateVer->setObjectName(QStringLiteral("btnUpdateVer"));
-  btnExit = new QPushButton(QStringLiteral("Выйти без перепрошивки"), this);
-  btnExit->setObjectName(QStringLiteral("btnExit"));
-  for (QPushButton* button : {btnUpdateVer, btnExit}) {
+  ui_.btnUpdateVer = new QPushButton(Ru("Перепрошить"), this);
+  ui_.btnUpdateVer->setObjectName(QStringLiteral("btnUpdateVer"));
+  ui_.btnExit = new QPushButton(Ru("Выйти без перепрошивки"), this);
+  ui_.btnExit->setObjectName(QStringLiteral("btnExit"));
+  for (QPushButton* button : {ui_.btnUpdateVer, ui_.btnExit}) {
     button->setAutoDefault(false);
     button->setMinimumWidth(button->sizeHint().width() + 24);
   }
@@ -103,99 +103,183 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   versions->setContentsMargins(0, 0, 0, 0);
   versions->setHorizontalSpacing(12);
   versions->setVerticalSpacing(2);
-  versions->addWidget(Label2, 0, 0);
-  versions->addWidget(lbOldName, 0, 1);
-  versions->addWidget(Label1, 1, 0);
-  versions->addWidget(lbNewName, 1, 1);
+  versions->addWidget(ui_.Label2, 0, 0);
+  versions->addWidget(ui_.lbOldName, 0, 1);
+  versions->addWidget(ui_.Label1, 1, 0);
+  versions->addWidget(ui_.lbNewName, 1, 1);
   versions->setColumnStretch(1, 1);
 
-  RzGroupBox1 = new QGroupBox(QStringLiteral("Выберете версию для перепрошивки устройства"), this);
-  RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
-  RzGroupBox1->setAutoFillBackground(true);
+  ui_.RzGroupBox1 = new QGroupBox(Ru("Выберете версию для перепрошивки устройства"), this);
+  ui_.RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
+  ui_.RzGroupBox1->setAutoFillBackground(true);
   // The rows set the height; the choice only covers them.
-  RzGroupBox1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-  ListBox1 = new QListWidget(RzGroupBox1);
-  ListBox1->setObjectName(QStringLiteral("ListBox1"));
-  Button1 = new QPushButton(QStringLiteral("&Ok"), RzGroupBox1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setAutoDefault(false);
-  auto* choice = new QHBoxLayout(RzGroupBox1);
+  ui_.RzGroupBox1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  ui_.ListBox1 = new QListWidget(ui_.RzGroupBox1);
+  ui_.ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ui_.Button1 = new QPushButton(QStringLiteral("&Ok"), ui_.RzGroupBox1);
+  ui_.Button1->setObjectName(QStringLiteral("Button1"));
+  ui_.Button1->setAutoDefault(false);
+  auto* choice = new QHBoxLayout(ui_.RzGroupBox1);
   choice->setContentsMargins(6, 2, 6, 4);
-  choice->addWidget(ListBox1, 1);
-  choice->addWidget(Button1, 0, Qt::AlignBottom);
+  choice->addWidget(ui_.ListBox1, 1);
+  choice->addWidget(ui_.Button1, 0, Qt::AlignBottom);
 
   auto* versionPlace = new QStackedLayout;
   versionPlace->setStackingMode(QStackedLayout::StackAll);
   versionPlace->addWidget(versionsPane);
-  versionPlace->addWidget(RzGroupBox1);
-  versionPlace->setCurrentWidget(RzGroupBox1);
+  versionPlace->addWidget(ui_.RzGroupBox1);
+  versionPlace->setCurrentWidget(ui_.RzGroupBox1);
 
   auto* times = new QHBoxLayout;
   times->setSpacing(6);
-  times->addWidget(lbTimeAfterHead);
-  times->addWidget(lbTimeAfter);
+  times->addWidget(ui_.lbTimeAfterHead);
+  times->addWidget(ui_.lbTimeAfter);
   times->addStretch(1);
-  times->addWidget(lbTimeLostHead);
-  times->addWidget(lbTimeLost);
+  times->addWidget(ui_.lbTimeLostHead);
+  times->addWidget(ui_.lbTimeLost);
   times->addStretch(1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(btnUpdateVer);
-  buttons->addWidget(btnExit);
+  buttons->addWidget(ui_.btnUpdateVer);
+  buttons->addWidget(ui_.btnExit);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(10, 8, 10, 8);
   layout->setSpacing(4);
   layout->addLayout(versionPlace);
   layout->addLayout(times);
-  layout->addWidget(lbError);
+  layout->addWidget(ui_.lbError);
   layout->addStretch(1);
-  layout->addWidget(RzProgressBar1);
+  layout->addWidget(ui_.RzProgressBar1);
   layout->addSpacing(2);
   layout->addLayout(buttons);
 
-  connect(btnUpdateVer, &QPushButton::clicked, this, [this] { btnUpdateVerClick(); });
-  connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
-  connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
+  connect(ui_.btnUpdateVer, &QPushButton::clicked, this, [this] { btnUpdateVerClick(); });
+  connect(ui_.btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
+  connect(ui_.ListBox1, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
 }
 
 void TformUpdateIns::ApplySelection(const ReflashSelection& view) {
-  const bool namesVisible = RzGroupBox1->isHidden();
-  lbOldName->setVisible(namesVisible);
-  lbNewName->setVisible(namesVisible);
-  if (view.OldName) lbOldName->setText(FromCp(*view.OldName));
+  const bool namesVisible = ui_.RzGroupBox1->isHidden();
+  ui_.lbOldName->setVisible(namesVisible);
+  ui_.lbNewName->setVisible(namesVisible);
+  if (view.OldName) ui_.lbOldName->setText(FromCp(*view.OldName));
   selectedImage_ = view.SelectedImage;
   setWindowTitle(FromCp(view.Caption));
-  Label2->setText(FromCp(view.CurrentVersionLabel));
-  lbNewName->setText(FromCp(view.NewName));
-  RzProgressBar1->SetPartsComplete(0);
+  ui_.Label2->setText(FromCp(view.CurrentVersionLabel));
+  ui_.lbNewName->setText(FromCp(view.NewName));
+  ui_.RzProgressBar1->SetPartsComplete(0);
 }
 
-void TformUpdateIns::HideVersionChoice() { RzGroupBox1->hide(); }
+void TformUpdateIns::HideVersionChoice() { ui_.RzGroupBox1->hide(); }
+
+bool TformUpdateIns::VersionIsBootloader() const {
+  const std::optional<std::string> line = hooks_.VersionLine ? hooks_.VersionLine() : std::nullopt;
+  return line && Contains(*line, "BootLdr");
+}
 
 void TformUpdateIns::btnUpdateVerClick() {
-  // The reflash run is started from here once the reflash worker exists.
+  const std::optional<std::string> line = hooks_.VersionLine ? hooks_.VersionLine() : std::nullopt;
+  if (!line) return;  // no connection
+  flashState_ = TFlashState::Starting;
+  ui_.RzProgressBar1->show();
+  ui_.btnUpdateVer->setEnabled(false);
+  // A device that sits in its bootloader has nothing to go back to: the
+  // reflash may not be left half way.
+  ui_.btnExit->setEnabled(!Contains(*line, "BootLdr"));
+  ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
+  ShowStatus(QString(), Qt::black);
+  for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
+    label->show();
+  const auto& images = catalogue_.ImageLines();
+  const bool started = selectedImage_ >= 0 && static_cast<std::size_t>(selectedImage_) < images.size() &&
+                       hooks_.StartReflash &&
+                       hooks_.StartReflash(images[static_cast<std::size_t>(selectedImage_)], *this);
+  if (!started) {
+    ui_.btnUpdateVer->setEnabled(false);
+    ui_.btnExit->setEnabled(true);
+    flashState_ = TFlashState::Done;
+  }
 }
 
 void TformUpdateIns::btnExitClick() {
   if (hooks_.StartTimer2) hooks_.StartTimer2();
-  // Leaving a started reflash has to stop its worker first; that belongs to
-  // the reflash run, so only the window that never started one closes here.
-  if (flashState_ != TFlashState::Idle) return;
-  if (hooks_.EnableMain) hooks_.EnableMain();
-  CloseFromExit();
-  const std::optional<std::string> line = hooks_.VersionLine ? hooks_.VersionLine() : std::nullopt;
-  // Without a controller there is no UnlockUi to ask: unlock directly, or the
-  // main window would stay locked.
-  if (!line || Contains(*line, "BootLdr")) {
-    if (hooks_.UnlockMainControls) hooks_.UnlockMainControls();
-  } else if (hooks_.UnlockUi) {
-    hooks_.UnlockUi();
+  if (flashState_ != TFlashState::Idle && hooks_.ReflashRunning && hooks_.ReflashRunning() &&
+      hooks_.StopReflash) {
+    hooks_.StopReflash();
+  }
+  switch (flashState_) {
+    case TFlashState::Idle: {
+      const bool bootloader = VersionIsBootloader();
+      const bool connected = hooks_.VersionLine && hooks_.VersionLine().has_value();
+      if (hooks_.EnableMain) hooks_.EnableMain();
+      CloseFromExit();
+      // Without a controller there is no UnlockUi to ask: unlock directly, or
+      // the main window would stay locked.
+      if (!connected || bootloader) {
+        if (hooks_.UnlockMainControls) hooks_.UnlockMainControls();
+      } else if (hooks_.UnlockUi) {
+        hooks_.UnlockUi();
+      }
+      break;
+    }
+    case TFlashState::Running:
+      ui_.btnExit->setEnabled(false);
+      [[fallthrough]];
+    case TFlashState::Done:
+      if (hooks_.EnableMain) hooks_.EnableMain();
+      if (hooks_.UnlockMainControls) hooks_.UnlockMainControls();
+      if (hooks_.SetVersionPane) hooks_.SetVersionPane(QString());
+      CloseFromExit();
+      break;
+    case TFlashState::Starting:
+      // The worker is being created; the window stays until it runs.
+      break;
   }
 }
 
-void TformUpdateIns::ListBox1Click() { Button1->setEnabled(!ListBox1->selectedItems().isEmpty()); }
+void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {
+  ui_.lbError->setText(text);
+  SetTextColour(ui_.lbError, colour);
+}
+
+void TformUpdateIns::MarkRunning() { flashState_ = TFlashState::Running; }
+
+void TformUpdateIns::ShowFailure() {
+  if (flashState_ != TFlashState::Running) return;
+  ShowStatus(Ru("В процессе перепрошивки возникли ошибки!"), QColor(255, 0, 0));
+  ui_.btnUpdateVer->setEnabled(false);
+  ui_.btnExit->setEnabled(true);
+}
+
+void TformUpdateIns::ShowStage(const std::string& text) { ShowStatus(FromCp(text), Qt::black); }
+
+void TformUpdateIns::ShowProgress(std::int32_t total, std::int32_t partsComplete) {
+  ui_.RzProgressBar1->SetTotalParts(total);
+  ui_.RzProgressBar1->SetPartsComplete(partsComplete);
+}
+
+void TformUpdateIns::ShowElapsed(const std::string& text) { ui_.lbTimeAfter->setText(FromCp(text)); }
+
+void TformUpdateIns::ShowRemaining(const std::string& text) { ui_.lbTimeLost->setText(FromCp(text)); }
+
+void TformUpdateIns::DisableExit() { ui_.btnExit->setEnabled(false); }
+
+void TformUpdateIns::ShowSuccess() {
+  flashState_ = TFlashState::Done;
+  ui_.btnUpdateVer->setEnabled(false);
+  const QString version = ui_.lbNewName->text();
+  if (hooks_.SetVersionPane) hooks_.SetVersionPane(version);
+  ui_.lbOldName->setText(version);
+  ui_.Label1->hide();
+  ui_.lbNewName->hide();
+  ui_.btnExit->setText(Ru("Завершить перепрошивку"));
+  ui_.btnExit->setEnabled(true);
+  ShowStatus(Ru("Перепрошивка успешно завершена!"), QColor(0, 128, 0));
+}
+
+void TformUpdateIns::ListBox1Click() { ui_.Button1->setEnabled(!ui_.ListBox1->selectedItems().isEmpty()); }
 
 void TformUpdateIns::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -220,16 +304,16 @@ void TformUpdateIns::FormShow() {
   flashState_ = TFlashState::Idle;
   ListBox1Click();
   if (hooks_.LockMain) hooks_.LockMain();
-  btnUpdateVer->setEnabled(true);
-  btnUpdateVer->setFocus();
-  btnExit->setEnabled(true);
-  btnExit->setText(QStringLiteral("Выйти без перепрошивки"));
-  for (QLabel* label : {lbTimeAfterHead, lbTimeAfter, lbTimeLostHead, lbTimeLost}) label->hide();
-  RzProgressBar1->SetPartsComplete(0);
-  Label1->show();
-  lbNewName->show();
-  lbError->clear();
-  SetTextColour(lbError, Qt::black);
+  ui_.btnUpdateVer->setEnabled(true);
+  ui_.btnUpdateVer->setFocus();
+  ui_.btnExit->setEnabled(true);
+  ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
+  for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
+    label->hide();
+  ui_.RzProgressBar1->SetPartsComplete(0);
+  ui_.Label1->show();
+  ui_.lbNewName->show();
+  ShowStatus(QString(), Qt::black);
 }
 
 void TformUpdateIns::closeEvent(QCloseEvent* event) {

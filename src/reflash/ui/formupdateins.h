@@ -1,15 +1,17 @@
 #pragma once
-// The reflash window: shows the current and the offered firmware version and
-// lets the user start a reflash or leave. While it is open the main window
-// takes no input; leaving it always drops the connection.
+// The reflash window: shows the current and the offered firmware version,
+// lets the user start a reflash and watch it, and leave. While it is open
+// the main window takes no input; leaving it always drops the connection.
 #include <QDialog>
 #include <QPointer>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "reflash/flashstate.h"
 #include "firmware/selection.h"
+#include "reflash/flashstate.h"
+#include "reflash/reflashview.h"
 
 class QGroupBox;
 class QLabel;
@@ -20,8 +22,8 @@ namespace tarvik {
 
 class TPartsProgressBar;
 
-// What the window asks of the main window and of the connection's
-// controller. The main window wires them; an empty hook is skipped.
+// What the window asks of the main window and of the connection. The main
+// window wires them; an empty hook is skipped.
 struct TformUpdateInsHooks {
   // Disables the main window and runs its LockMainControls.
   std::function<void()> LockMain;
@@ -35,15 +37,47 @@ struct TformUpdateInsHooks {
   std::function<std::optional<std::string>()> VersionLine;
   // The controller's UnlockUi.
   std::function<void()> UnlockUi;
+  // Starts a reflash of the image's lines on the connection, reporting to
+  // the view; false when it could not start (no connection, or one that is
+  // not idle).
+  std::function<bool(const std::vector<std::string>& imageLines, ReflashView& view)> StartReflash;
+  // The reflash worker is still running.
+  std::function<bool()> ReflashRunning;
+  // Asks the reflash worker to stop; does not wait.
+  std::function<void()> StopReflash;
+  // The main window's status-bar panel 1 (the device's firmware version).
+  std::function<void(const QString&)> SetVersionPane;
 };
 
-class TformUpdateIns : public QDialog {
+// The window's controls, built in code.
+struct TformUpdateInsUi {
+  QLabel* Label2 = nullptr;
+  QLabel* lbOldName = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* lbNewName = nullptr;
+  QLabel* lbTimeAfterHead = nullptr;
+  QLabel* lbTimeAfter = nullptr;
+  QLabel* lbTimeLostHead = nullptr;
+  QLabel* lbTimeLost = nullptr;
+  QLabel* lbError = nullptr;
+  TPartsProgressBar* RzProgressBar1 = nullptr;
+  QPushButton* btnUpdateVer = nullptr;
+  QPushButton* btnExit = nullptr;
+  QGroupBox* RzGroupBox1 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QPushButton* Button1 = nullptr;
+};
+
+class TformUpdateIns : public QDialog, public ReflashView {
   Q_OBJECT
 
  public:
   // The window is not a child of the main window: disabling the main window
   // must not disable it. It opens centred on centreOn.
   explicit TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn = nullptr);
+
+  // The hooks may be wired after creation (the main window is created first).
+  void SetHooks(TformUpdateInsHooks hooks) { hooks_ = std::move(hooks); }
 
   // Takes over what the firmware selection computed for the chosen image.
   void ApplySelection(const ReflashSelection& view);
@@ -56,26 +90,21 @@ class TformUpdateIns : public QDialog {
   TFlashState FlashState() const { return flashState_; }
   void SetFlashState(TFlashState state) { flashState_ = state; }
   int SelectedImage() const { return selectedImage_; }
+  const TformUpdateInsUi& Ui() const { return ui_; }
 
   void btnUpdateVerClick();
   void btnExitClick();
   void ListBox1Click();
 
-  QLabel* Label2;
-  QLabel* lbOldName;
-  QLabel* Label1;
-  QLabel* lbNewName;
-  QLabel* lbTimeAfterHead;
-  QLabel* lbTimeAfter;
-  QLabel* lbTimeLostHead;
-  QLabel* lbTimeLost;
-  QLabel* lbError;
-  TPartsProgressBar* RzProgressBar1;
-  QPushButton* btnUpdateVer;
-  QPushButton* btnExit;
-  QGroupBox* RzGroupBox1;
-  QListWidget* ListBox1;
-  QPushButton* Button1;
+  // ReflashView: the reflash worker's steps, on the UI thread.
+  void MarkRunning() override;
+  void ShowFailure() override;
+  void ShowStage(const std::string& text) override;
+  void ShowProgress(std::int32_t total, std::int32_t partsComplete) override;
+  void ShowElapsed(const std::string& text) override;
+  void ShowRemaining(const std::string& text) override;
+  void DisableExit() override;
+  void ShowSuccess() override;
 
  public slots:
   // Esc must not close the window: only its exit button does.
@@ -86,10 +115,14 @@ class TformUpdateIns : public QDialog {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void BuildUi();
   void FormShow();
   void CloseFromExit();
+  void ShowStatus(const QString& text, const QColor& colour);
+  bool VersionIsBootloader() const;
 
   TformUpdateInsHooks hooks_;
+  TformUpdateInsUi ui_;
   FirmwareCatalogue catalogue_;
   QPointer<QWidget> centreOn_;
   TFlashState flashState_ = TFlashState::Idle;
