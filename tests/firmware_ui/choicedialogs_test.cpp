@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/text.h"
+#include "firmware/catalogue.h"
+#include "firmware/selection.h"
 #include "firmware/ui/selectdevicetypeform.h"
 #include "firmware/ui/selectfirmvareform.h"
 
@@ -31,7 +33,7 @@ class SelectFirmvareFormTest : public testing::Test {
   }
 
   void DoubleClickRow(int row) {
-    QListWidget* list = form_.ListBox1;
+    QListWidget* list = form_.Ui().ListBox1;
     const QRect rect = list->visualItemRect(list->item(row));
     // The first click of a double-click arrives as a click of its own.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -43,21 +45,21 @@ class SelectFirmvareFormTest : public testing::Test {
 
 TEST_F(SelectFirmvareFormTest, FilledFromVersion) {
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("Укажите предпочитаемую прошивку"));
-  EXPECT_EQ(form_.Label1->text(), QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
+  EXPECT_EQ(form_.Ui().Label1->text(), QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
   EXPECT_EQ(form_.Version(), "VER 14.002.020");
   EXPECT_EQ(form_.frameGeometry().center(), form_.screen()->availableGeometry().center());
   EXPECT_EQ(form_.size(), QSize(306, 337));
-  ASSERT_EQ(form_.ListBox1->count(), 3);
-  EXPECT_EQ(form_.ListBox1->item(0)->text(), QStringLiteral("VER 14.002.028"));
-  EXPECT_EQ(form_.ListBox1->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
+  ASSERT_EQ(form_.Ui().ListBox1->count(), 3);
+  EXPECT_EQ(form_.Ui().ListBox1->item(0)->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(form_.Ui().ListBox1->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
   EXPECT_EQ(form_.ChosenImage, -1);
   // A second filling replaces the lines.
   form_.SetVersion("VER 14.001.040", {{"VER 14.001.042", 0}});
-  EXPECT_EQ(form_.ListBox1->count(), 1);
+  EXPECT_EQ(form_.Ui().ListBox1->count(), 1);
 }
 
 TEST_F(SelectFirmvareFormTest, EnterWithoutSelectionConfirmsWithMinusOne) {
-  QTest::keyClick(form_.ListBox1, Qt::Key_Return);
+  QTest::keyClick(form_.Ui().ListBox1, Qt::Key_Return);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(form_.ChosenImage, -1);
@@ -65,9 +67,9 @@ TEST_F(SelectFirmvareFormTest, EnterWithoutSelectionConfirmsWithMinusOne) {
 
 TEST_F(SelectFirmvareFormTest, ConfirmTakesIndexCarriedByEachLine) {
   for (int row = 0; row < 3; ++row) {
-    form_.ListBox1->setCurrentRow(row);
+    form_.Ui().ListBox1->setCurrentRow(row);
     form_.show();
-    QTest::mouseClick(form_.Button2, Qt::LeftButton);
+    QTest::mouseClick(form_.Ui().Button2, Qt::LeftButton);
     EXPECT_EQ(form_.result(), QDialog::Accepted);
     EXPECT_EQ(form_.ChosenImage, kTypeTwoImages[static_cast<std::size_t>(row)].ImageIndex) << "row " << row;
   }
@@ -77,14 +79,14 @@ TEST_F(SelectFirmvareFormTest, DoubleClickRecordsButLeavesOpenAndCancelCancels) 
   DoubleClickRow(2);
   EXPECT_TRUE(form_.isVisible());
   EXPECT_EQ(form_.ChosenImage, 22);
-  QTest::mouseClick(form_.Button1, Qt::LeftButton);
+  QTest::mouseClick(form_.Ui().Button1, Qt::LeftButton);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Rejected);
 }
 
 TEST_F(SelectFirmvareFormTest, EscapeCancels) {
-  form_.ListBox1->setCurrentRow(1);
-  QTest::keyClick(form_.ListBox1, Qt::Key_Escape);
+  form_.Ui().ListBox1->setCurrentRow(1);
+  QTest::keyClick(form_.Ui().ListBox1, Qt::Key_Escape);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Rejected);
 }
@@ -93,10 +95,10 @@ TEST_F(SelectFirmvareFormTest, WarningShownExactlyWhenNotRelease) {
   const QString warning = QStringLiteral(
       "Внимание:\nПодключенное устройство опознано системой, однако его прошивка СКОРЕЕ ВСЕГО не является "
       "релизной.");
-  EXPECT_EQ(form_.Label2->text(), warning);
+  EXPECT_EQ(form_.Ui().Label2->text(), warning);
   for (const bool flag : {false, true, false, true}) {
     form_.SetNotRelease(flag);
-    EXPECT_EQ(form_.Label2->isVisible(), flag);
+    EXPECT_EQ(form_.Ui().Label2->isVisible(), flag);
     EXPECT_EQ(form_.NotRelease(), flag);
   }
 }
@@ -104,8 +106,8 @@ TEST_F(SelectFirmvareFormTest, WarningShownExactlyWhenNotRelease) {
 TEST(SelectFirmvareForm, WarningHiddenBeforeTheFlagIsGiven) {
   TSelectFirmvareForm form;
   form.show();
-  EXPECT_FALSE(form.Label2->isVisible());
-  EXPECT_EQ(form.Label1->text(), QStringLiteral("Текущая версия прошивки:"));
+  EXPECT_FALSE(form.Ui().Label2->isVisible());
+  EXPECT_EQ(form.Ui().Label1->text(), QStringLiteral("Текущая версия прошивки:"));
 }
 
 // Runs the device-type dialog modally; the action answers it from inside the
@@ -136,17 +138,17 @@ TEST(SelectDeviceTypeForm, ModalResultAndSelection) {
     SCOPED_TRACE(c.name);
     TSelectDeviceTypeForm form;
     const int result = RunDeviceTypeDialog(form, names, [&](TSelectDeviceTypeForm& shown) {
-      if (c.row >= 0) shown.DeviceListBox->setCurrentRow(c.row);
+      if (c.row >= 0) shown.Ui().DeviceListBox->setCurrentRow(c.row);
       if (c.confirm) {
-        QTest::keyClick(shown.DeviceListBox, Qt::Key_Return);
+        QTest::keyClick(shown.Ui().DeviceListBox, Qt::Key_Return);
       } else {
-        QTest::mouseClick(shown.CancelButton, Qt::LeftButton);
+        QTest::mouseClick(shown.Ui().CancelButton, Qt::LeftButton);
       }
     });
     EXPECT_EQ(result, c.expectedResult);
     EXPECT_EQ(form.SelectedIndex(), c.expectedIndex);
-    ASSERT_EQ(form.DeviceListBox->count(), 3);
-    EXPECT_EQ(form.DeviceListBox->item(1)->text(), QStringLiteral("QFQ Радиобрелок"));
+    ASSERT_EQ(form.Ui().DeviceListBox->count(), 3);
+    EXPECT_EQ(form.Ui().DeviceListBox->item(1)->text(), QStringLiteral("QFQ Радиобрелок"));
   }
 }
 
@@ -154,15 +156,29 @@ TEST(SelectDeviceTypeForm, Texts) {
   TSelectDeviceTypeForm form;
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Тип"));
   EXPECT_EQ(
-      form.Label1->text(),
+      form.Ui().Label1->text(),
       QStringLiteral("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"));
-  EXPECT_TRUE(form.Label1->wordWrap());
-  EXPECT_EQ(form.OkButton->text(), QStringLiteral("Выбрать"));
-  EXPECT_TRUE(form.OkButton->isDefault());
-  EXPECT_EQ(form.CancelButton->text(), QStringLiteral("Отмена"));
+  EXPECT_TRUE(form.Ui().Label1->wordWrap());
+  EXPECT_EQ(form.Ui().OkButton->text(), QStringLiteral("Выбрать"));
+  EXPECT_TRUE(form.Ui().OkButton->isDefault());
+  EXPECT_EQ(form.Ui().CancelButton->text(), QStringLiteral("Отмена"));
   form.show();
   EXPECT_EQ(form.size(), QSize(233, 247));
   EXPECT_EQ(form.frameGeometry().center(), form.screen()->availableGeometry().center());
+}
+
+TEST(SelectDeviceTypeForm, EveryShippedNameIsReadWhole) {
+  FirmwareCatalogue catalogue;
+  catalogue.LoadCatalogue();
+  TSelectDeviceTypeForm form;
+  form.SetNames(DeviceTypeNames(catalogue));
+  form.show();
+  QListWidget* list = form.Ui().DeviceListBox;
+  for (int row = 0; row < list->count(); ++row) {
+    const QString text = list->item(row)->text();
+    EXPECT_LE(list->fontMetrics().horizontalAdvance(text), list->viewport()->width()) << text.toStdString();
+  }
+  EXPECT_GE(form.width(), 233) << "never narrower than designed";
 }
 
 }  // namespace

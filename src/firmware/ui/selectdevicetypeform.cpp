@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -18,46 +19,52 @@ TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) 
   setWindowTitle(Ru("Тип"));
   setFont(ChoiceDialogFont());
 
-  Label1 = new QLabel(
+  ui_.Label1 = new QLabel(
       Ru("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setAlignment(Qt::AlignCenter);
-  Label1->setWordWrap(true);
+  ui_.Label1->setObjectName(QStringLiteral("Label1"));
+  ui_.Label1->setAlignment(Qt::AlignCenter);
+  ui_.Label1->setWordWrap(true);
 
-  DeviceListBox = new QListWidget(this);
-  DeviceListBox->setObjectName(QStringLiteral("DeviceListBox"));
+  ui_.DeviceListBox = new QListWidget(this);
+  ui_.DeviceListBox->setObjectName(QStringLiteral("DeviceListBox"));
 
-  OkButton = new QPushButton(Ru("Выбрать"), this);
-  OkButton->setObjectName(QStringLiteral("OkButton"));
-  OkButton->setDefault(true);
-  CancelButton = new QPushButton(Ru("Отмена"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setAutoDefault(false);
+  ui_.OkButton = new QPushButton(Ru("Выбрать"), this);
+  ui_.OkButton->setObjectName(QStringLiteral("OkButton"));
+  ui_.OkButton->setDefault(true);
+  ui_.CancelButton = new QPushButton(Ru("Отмена"), this);
+  ui_.CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  ui_.CancelButton->setAutoDefault(false);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(OkButton);
-  buttons->addWidget(CancelButton);
+  buttons->addWidget(ui_.OkButton);
+  buttons->addWidget(ui_.CancelButton);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  layout->addWidget(Label1);
-  layout->addWidget(DeviceListBox, 1);
+  layout->addWidget(ui_.Label1);
+  layout->addWidget(ui_.DeviceListBox, 1);
   layout->addLayout(buttons);
 
   resize(233, 247);
 
-  connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_.OkButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_.CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TSelectDeviceTypeForm::SetNames(const std::vector<std::string>& names) {
-  DeviceListBox->clear();
+  ui_.DeviceListBox->clear();
   for (const std::string& name : names) {
-    // The names are longer than the narrow list is wide.
-    auto* line = new QListWidgetItem(FromCp(name), DeviceListBox);
+    auto* line = new QListWidgetItem(FromCp(name), ui_.DeviceListBox);
     line->setToolTip(line->text());
   }
+  // The names are longer than the designed list is wide: the dialog grows
+  // so each is read whole.
+  QListWidget* list = ui_.DeviceListBox;
+  const int needed = list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                     list->verticalScrollBar()->sizeHint().width() + layout()->contentsMargins().left() +
+                     layout()->contentsMargins().right() + 4;
+  if (needed > width()) resize(needed, height());
 }
 
 int TSelectDeviceTypeForm::ShowModalWithNames(const std::vector<std::string>& names) {
@@ -66,8 +73,8 @@ int TSelectDeviceTypeForm::ShowModalWithNames(const std::vector<std::string>& na
 }
 
 int TSelectDeviceTypeForm::SelectedIndex() const {
-  const QList<QListWidgetItem*> selected = DeviceListBox->selectedItems();
-  return selected.isEmpty() ? -1 : DeviceListBox->row(selected.front());
+  const QList<QListWidgetItem*> selected = ui_.DeviceListBox->selectedItems();
+  return selected.isEmpty() ? -1 : ui_.DeviceListBox->row(selected.front());
 }
 
 void TSelectDeviceTypeForm::showEvent(QShowEvent* event) {

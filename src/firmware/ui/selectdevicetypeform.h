@@ -11,6 +11,14 @@ class QPushButton;
 
 namespace tarvik {
 
+// The dialog's controls, built in code.
+struct TSelectDeviceTypeFormUi {
+  QLabel* Label1 = nullptr;
+  QListWidget* DeviceListBox = nullptr;
+  QPushButton* OkButton = nullptr;
+  QPushButton* CancelButton = nullptr;
+};
+
 class TSelectDeviceTypeForm : public QDialog {
   Q_OBJECT
 
@@ -25,13 +33,13 @@ class TSelectDeviceTypeForm : public QDialog {
   // The selected line; -1 when none.
   int SelectedIndex() const;
 
-  QLabel* Label1;
-  QListWidget* DeviceListBox;
-  QPushButton* OkButton;
-  QPushButton* CancelButton;
+  const TSelectDeviceTypeFormUi& Ui() const { return ui_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
+
+ private:
+  TSelectDeviceTypeFormUi ui_;
 };
 
 }  // namespace tarvik

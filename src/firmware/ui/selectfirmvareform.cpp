@@ -22,68 +22,68 @@ TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(Ru("Укажите предпочитаемую прошивку"));
   setFont(ChoiceDialogFont());
 
-  Label1 = new QLabel(Ru("Текущая версия прошивки:"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setAlignment(Qt::AlignCenter);
+  ui_.Label1 = new QLabel(Ru("Текущая версия прошивки:"), this);
+  ui_.Label1->setObjectName(QStringLiteral("Label1"));
+  ui_.Label1->setAlignment(Qt::AlignCenter);
 
-  Label2 =
+  ui_.Label2 =
       new QLabel(QStringLiteral("Внимание:\nПодключенное устройство опознано системой, однако его прошивка "
                                 "СКОРЕЕ ВСЕГО не является релизной."),
                  this);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->setAlignment(Qt::AlignCenter);
-  Label2->setWordWrap(true);
-  Label2->setMinimumHeight(3 * Label2->fontMetrics().lineSpacing());
-  Label2->hide();
+  ui_.Label2->setObjectName(QStringLiteral("Label2"));
+  ui_.Label2->setAlignment(Qt::AlignCenter);
+  ui_.Label2->setWordWrap(true);
+  ui_.Label2->setMinimumHeight(3 * ui_.Label2->fontMetrics().lineSpacing());
+  ui_.Label2->hide();
 
-  ListBox1 = new QListWidget(this);
-  ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ui_.ListBox1 = new QListWidget(this);
+  ui_.ListBox1->setObjectName(QStringLiteral("ListBox1"));
 
-  Button2 = new QPushButton(Ru("Прошить"), this);
-  Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setDefault(true);
-  Button1 = new QPushButton(Ru("Отмена"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setAutoDefault(false);
+  ui_.Button2 = new QPushButton(Ru("Прошить"), this);
+  ui_.Button2->setObjectName(QStringLiteral("Button2"));
+  ui_.Button2->setDefault(true);
+  ui_.Button1 = new QPushButton(Ru("Отмена"), this);
+  ui_.Button1->setObjectName(QStringLiteral("Button1"));
+  ui_.Button1->setAutoDefault(false);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(Button2);
-  buttons->addWidget(Button1);
+  buttons->addWidget(ui_.Button2);
+  buttons->addWidget(ui_.Button1);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  layout->addWidget(Label1);
-  layout->addWidget(Label2);
-  layout->addWidget(ListBox1, 1);
+  layout->addWidget(ui_.Label1);
+  layout->addWidget(ui_.Label2);
+  layout->addWidget(ui_.ListBox1, 1);
   layout->addLayout(buttons);
 
   resize(306, 337);
 
-  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_.Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(ui_.Button1, &QPushButton::clicked, this, &QDialog::reject);
   // A double-click only records the line; the user still confirms or cancels.
-  connect(ListBox1, &QListWidget::itemDoubleClicked, this,
+  connect(ui_.ListBox1, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { ChosenImage = item->data(kImageIndexRole).toInt(); });
 }
 
 void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::vector<ImageChoice>& items) {
   version_ = versionText;
-  ListBox1->clear();
+  ui_.ListBox1->clear();
   for (const ImageChoice& item : items) {
-    auto* line = new QListWidgetItem(FromCp(item.Text), ListBox1);
+    auto* line = new QListWidgetItem(FromCp(item.Text), ui_.ListBox1);
     line->setData(kImageIndexRole, item.ImageIndex);
   }
-  Label1->setText(Ru("Текущая версия прошивки: %1").arg(FromCp(versionText)));
+  ui_.Label1->setText(Ru("Текущая версия прошивки: %1").arg(FromCp(versionText)));
 }
 
 void TSelectFirmvareForm::SetNotRelease(bool notRelease) {
   notRelease_ = notRelease;
-  Label2->setVisible(notRelease);
+  ui_.Label2->setVisible(notRelease);
 }
 
 void TSelectFirmvareForm::Button2Click() {
-  const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+  const QList<QListWidgetItem*> selected = ui_.ListBox1->selectedItems();
   ChosenImage = selected.isEmpty() ? -1 : selected.front()->data(kImageIndexRole).toInt();
   accept();
 }

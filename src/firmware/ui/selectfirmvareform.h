@@ -14,6 +14,15 @@ class QPushButton;
 
 namespace tarvik {
 
+// The dialog's controls, built in code.
+struct TSelectFirmvareFormUi {
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button1 = nullptr;
+};
+
 class TSelectFirmvareForm : public QDialog {
   Q_OBJECT
 
@@ -34,11 +43,7 @@ class TSelectFirmvareForm : public QDialog {
   // The image index of the confirmed line; -1 when none.
   int ChosenImage = -1;
 
-  QLabel* Label1;
-  QLabel* Label2;
-  QListWidget* ListBox1;
-  QPushButton* Button2;
-  QPushButton* Button1;
+  const TSelectFirmvareFormUi& Ui() const { return ui_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -46,6 +51,7 @@ class TSelectFirmvareForm : public QDialog {
  private:
   void Button2Click();
 
+  TSelectFirmvareFormUi ui_;
   std::string version_;
   bool notRelease_ = false;
 };
