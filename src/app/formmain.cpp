@@ -256,8 +256,7 @@ void TformMain::BuildStatusBar() {
   }
   // The notices about the connection are longer than the designed panel:
   // it takes the room the others leave.
-  ui_.panels[kNoticePanel]->setMinimumWidth(panes[kNoticePanel].width);
-  ui_.panels[kNoticePanel]->setMaximumWidth(QWIDGETSIZE_MAX);
+  ui_.panels[kNoticePanel]->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   // Over the last panel, inside its frame.
   StatusPane* last = ui_.panels[3];
   auto* layout = new QHBoxLayout(last);

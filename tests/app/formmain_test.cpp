@@ -31,6 +31,7 @@
 #include "common/buildversion.h"
 #include "common/inifile.h"
 #include "common/text.h"
+#include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
 #include "outqueue/ui/statuspane.h"
 
@@ -419,6 +420,22 @@ TEST_F(FormMainTest, QueuedWordsReachTheMainWindowControls) {
   form->LockMainControls();
   EXPECT_FALSE(ui.tbtnDisconnect->isEnabled());
   EXPECT_FALSE(ui.mnuHelp->menuAction()->isEnabled());
+}
+
+TEST_F(FormMainTest, StatusPanelsShowLongTextsWhole) {
+  auto form = Make();
+  form->show();
+  const TformMainUi& ui = form->Ui();
+  ui.panels[0]->setText(QStringLiteral("COM12 - USB Serial Port"));
+  ui.panels[1]->setText(QStringLiteral("VER 14.002.020 rev B BootLdr"));
+  form->ShowNotice(Ru("Связь с устройством потеряна"));
+  QCoreApplication::processEvents();
+  for (int i = 0; i < 3; ++i) {
+    const StatusPane* pane = ui.panels[static_cast<std::size_t>(i)];
+    EXPECT_LE(pane->fontMetrics().horizontalAdvance(pane->text()), pane->contentsRect().width())
+        << pane->text().toStdString();
+  }
+  EXPECT_GE(ui.panels[0]->width(), 55) << "never narrower than designed";
 }
 
 TEST_F(FormMainTest, AQueuedClickDisconnectsThroughADisabledButton) {
