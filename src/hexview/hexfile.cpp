@@ -69,13 +69,15 @@ class LineReader {
 
   bool Next(std::string_view& line) {
     if (pos_ >= text_.size()) return false;
-    const std::size_t end = text_.find_first_of("\r\n", pos_);
-    if (end == std::string_view::npos) {
-      line = text_.substr(pos_);
-      pos_ = text_.size();
+    const std::string_view rest = text_.substr(pos_);
+    const std::size_t lf = std::min(rest.find('\n'), rest.size());
+    const std::size_t cr = rest.substr(0, lf).find('\r');
+    if (cr == std::string_view::npos || cr + 1 == lf) {
+      line = rest.substr(0, cr == std::string_view::npos ? lf : cr);
+      pos_ += lf + 1;
     } else {
-      line = text_.substr(pos_, end - pos_);
-      pos_ = end + ((text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n') ? 2 : 1);
+      line = rest.substr(0, cr);
+      pos_ += cr + 1;
     }
     ++number_;
     return true;
@@ -159,19 +161,32 @@ HexLoad Failure(HexFault kind, int line, int column, std::string message) {
   return load;
 }
 
+// The 256 cell texts, made once: copying a short string is cheaper than
+// forming it anew, and a full grid has 65536 cells.
+const std::array<std::string, 256>& CellTexts() {
+  static const std::array<std::string, 256> texts = [] {
+    std::array<std::string, 256> t;
+    for (std::uint32_t b = 0; b < 256; ++b) t[b] = HexText(b, 2);
+    return t;
+  }();
+  return texts;
+}
+
 HexGrid BuildGrid(const Memory& memory, int dataRows) {
+  const auto& cells = CellTexts();
   HexGrid grid;
   grid.Rows.resize(static_cast<std::size_t>(std::max(kHexGridMinRows, dataRows + 1)));
   grid.Rows[0] = HeadingRow();
+  std::string address = "00000";
   for (int block = 0; block < dataRows; ++block) {
     HexGridRow& row = grid.Rows[static_cast<std::size_t>(block) + 1];
-    row[0] = HexText(static_cast<std::uint32_t>(block), 4) + "0";
+    for (int i = 0; i < 4; ++i)
+      address[static_cast<std::size_t>(i)] = kUpperDigits[(block >> (12 - 4 * i)) & 0xF];
+    row[0] = address;
     const auto first = static_cast<std::uint32_t>(block) * kRowBytes;
     for (std::uint32_t k = 0; k < kRowBytes; ++k) {
-      const std::uint32_t address = first + k;
-      const std::uint8_t byte = memory.filled[address] ? memory.bytes[address] : std::uint8_t{0xFF};
-      const char cell[2] = {kUpperDigits[byte >> 4], kUpperDigits[byte & 0xF]};
-      row[k + 1].assign(cell, 2);
+      const std::uint32_t at = first + k;
+      row[k + 1] = cells[memory.filled[at] ? memory.bytes[at] : 0xFF];
     }
   }
   return grid;
