@@ -42,13 +42,9 @@ int DigitValue(char c) { return kDigitValue[static_cast<unsigned char>(c)]; }
 
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 
-void AppendHex(std::string& out, std::uint32_t value, int digits) {
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kUpperDigits[(value >> shift) & 0xF];
-}
-
 std::string HexText(std::uint32_t value, int digits) {
   std::string text;
-  AppendHex(text, value, digits);
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += kUpperDigits[(value >> shift) & 0xF];
   return text;
 }
 
@@ -108,7 +104,6 @@ struct Fault {
 
 struct Record {
   std::array<std::uint8_t, kMaxRecordBytes> bytes{};
-  std::size_t size = 0;  // frame included
 
   std::uint8_t Count() const { return bytes[0]; }
   std::uint32_t Offset() const { return (std::uint32_t{bytes[1]} << 8) | bytes[2]; }
@@ -140,7 +135,6 @@ Fault DecodeRecord(std::string_view line, int column0, Record& record) {
     record.bytes[i] = byte;
     sum += byte;
   }
-  record.size = size;
   if ((sum & 0xFF) != 0) return {HexFault::Checksum, 0, {}};
   return {};
 }

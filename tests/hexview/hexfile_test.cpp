@@ -185,6 +185,11 @@ std::vector<LoadCase> LoadCases() {
   cases.push_back(
       {"CR line ends", File({Data(0, Bytes(0, 16)), kEnd}, "\r"), 1, {{1, "00000 " + Bytes(0, 16)}}});
   cases.push_back(
+      {"mixed line ends",
+       Data(0, Bytes(0, 4)) + "\r\n" + Data(4, Bytes(4, 4)) + "\n" + Data(8, Bytes(8, 4)) + "\r" + kEnd,
+       1,
+       {{1, "00000 " + Bytes(0, 12) + Ff(4)}}});
+  cases.push_back(
       {"no final line end", Data(0, Bytes(0, 16)) + "\r\n" + kEnd, 1, {{1, "00000 " + Bytes(0, 16)}}});
   cases.push_back({"blank lines, blanks around records and a byte order mark",
                    "\xEF\xBB\xBF\r\n  " + Data(0, Bytes(0, 16)) + " \t\r\n\r\n\t" + kEnd + "  \r\n\r\n",
