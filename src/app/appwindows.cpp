@@ -10,6 +10,7 @@ namespace tarvik {
 AppWindows::AppWindows(const QString& programDir, bool autoConnect)
     : formMain(programDir, autoConnect),
       formAbout(&formMain),
+      formUpdateInsertion(&formMain),
       formUpdateIns(formMain.ReflashHooks(), &formMain),
       infoForm(&formMain) {
   formMain.SetReflashForm(&formUpdateIns);

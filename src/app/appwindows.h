@@ -1,12 +1,14 @@
 #pragma once
 // The program's windows, created in start-up order (main window, About,
-// reflash window with the catalogue, information) and wired together. Both
-// the program and the scripted demonstration start from here.
+// HEX file viewer, reflash window with the catalogue, information) and
+// wired together. Both the program and the scripted demonstration start
+// from here.
 #include <QString>
 
 #include "app/formabout.h"
 #include "app/formmain.h"
 #include "app/infoform.h"
+#include "hexview/ui/formupdateinsertion.h"
 #include "reflash/ui/formupdateins.h"
 
 namespace tarvik {
@@ -17,6 +19,7 @@ class AppWindows {
 
   TformMain formMain;
   TFormAbout formAbout;
+  TformUpdateInsertion formUpdateInsertion;
   TformUpdateIns formUpdateIns;
   TInfoForm infoForm;
 };

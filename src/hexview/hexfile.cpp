@@ -1,0 +1,328 @@
+#include "hexview/hexfile.h"
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <memory>
+
+#include "common/text.h"
+
+namespace tarvik {
+namespace {
+
+constexpr std::uint32_t kMemorySize = 16u * kHexGridMaxDataRows;
+constexpr int kRowBytes = 16;
+// Byte count, two address bytes, type and checksum around the data.
+constexpr std::size_t kRecordFrameBytes = 5;
+constexpr std::size_t kMaxRecordBytes = 255 + kRecordFrameBytes;
+
+enum RecordType : std::uint8_t {
+  kData = 0x00,
+  kEndOfFile = 0x01,
+  kSegmentAddress = 0x02,
+  kSegmentStart = 0x03,
+  kLinearAddress = 0x04,
+  kLinearStart = 0x05,
+};
+
+constexpr std::array<std::int8_t, 256> MakeDigitTable() {
+  std::array<std::int8_t, 256> table{};
+  for (auto& value : table) value = -1;
+  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<std::int8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    table['A' + i] = static_cast<std::int8_t>(10 + i);
+    table['a' + i] = static_cast<std::int8_t>(10 + i);
+  }
+  return table;
+}
+constexpr std::array<std::int8_t, 256> kDigitValue = MakeDigitTable();
+
+int DigitValue(char c) { return kDigitValue[static_cast<unsigned char>(c)]; }
+
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+
+std::string HexText(std::uint32_t value, int digits) {
+  std::string text;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += kUpperDigits[(value >> shift) & 0xF];
+  return text;
+}
+
+const HexGridRow& HeadingRow() {
+  static const HexGridRow headings = [] {
+    HexGridRow row;
+    for (int k = 1; k < kHexGridColumns; ++k) row[static_cast<std::size_t>(k)] = HexText(k - 1u, 2);
+    return row;
+  }();
+  return headings;
+}
+
+// Splits the text into lines at CR LF, LF or a lone CR; no line end after
+// the last line is needed.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  bool Next(std::string_view& line) {
+    if (pos_ >= text_.size()) return false;
+    const std::string_view rest = text_.substr(pos_);
+    const std::size_t lf = std::min(rest.find('\n'), rest.size());
+    const std::size_t cr = rest.substr(0, lf).find('\r');
+    if (cr == std::string_view::npos || cr + 1 == lf) {
+      line = rest.substr(0, cr == std::string_view::npos ? lf : cr);
+      pos_ += lf + 1;
+    } else {
+      line = rest.substr(0, cr);
+      pos_ += cr + 1;
+    }
+    ++number_;
+    return true;
+  }
+  int Number() const { return number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int number_ = 0;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The first 64 KiB of program memory as the file fills it.
+struct Memory {
+  std::array<std::uint8_t, kMemorySize> bytes{};
+  std::bitset<kMemorySize> filled;
+  std::uint32_t highest = 0;
+  bool any = false;
+};
+
+struct Fault {
+  HexFault kind = HexFault::None;
+  int column = 0;
+  std::string detail;  // added to the message after the fault's text
+};
+
+struct Record {
+  std::array<std::uint8_t, kMaxRecordBytes> bytes{};
+
+  std::uint8_t Count() const { return bytes[0]; }
+  std::uint32_t Offset() const { return (std::uint32_t{bytes[1]} << 8) | bytes[2]; }
+  std::uint8_t Type() const { return bytes[3]; }
+  const std::uint8_t* Data() const { return bytes.data() + 4; }
+  std::uint32_t Word(std::size_t index) const {
+    return (std::uint32_t{bytes[4 + 2 * index]} << 8) | bytes[5 + 2 * index];
+  }
+};
+
+// Reads one record from a line that holds more than blanks. column0 is the
+// 1-based position of the line's first character that is not a blank.
+Fault DecodeRecord(std::string_view line, int column0, Record& record) {
+  if (line.front() != ':') return {HexFault::NoRecordMark, column0, {}};
+  const std::string_view digits = line.substr(1);
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (DigitValue(digits[i]) < 0) return {HexFault::BadDigit, column0 + 1 + static_cast<int>(i), {}};
+  }
+  if (digits.size() % 2 != 0) return {HexFault::OddLength, 0, {}};
+  const std::size_t size = digits.size() / 2;
+  if (size < kRecordFrameBytes) return {HexFault::ShortRecord, 0, {}};
+  const int count = DigitValue(digits[0]) * 16 + DigitValue(digits[1]);
+  if (size != kRecordFrameBytes + static_cast<std::size_t>(count)) return {HexFault::ByteCount, 0, {}};
+
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto byte =
+        static_cast<std::uint8_t>(DigitValue(digits[2 * i]) * 16 + DigitValue(digits[2 * i + 1]));
+    record.bytes[i] = byte;
+    sum += byte;
+  }
+  if ((sum & 0xFF) != 0) return {HexFault::Checksum, 0, {}};
+  return {};
+}
+
+std::string Message(const Fault& fault, int line) {
+  std::string text = Utf8ToCp1251("Ошибка в строке ") + std::to_string(line) + Utf8ToCp1251(" файла");
+  if (fault.column > 0) text += Utf8ToCp1251(", позиция ") + std::to_string(fault.column);
+  return text + ": " + HexFaultText(fault.kind) + fault.detail;
+}
+
+HexLoad Failure(HexFault kind, int line, int column, std::string message) {
+  HexLoad load;
+  load.Fault = kind;
+  load.Line = line;
+  load.Column = column;
+  load.Error = std::move(message);
+  load.Grid = EmptyHexGrid();
+  return load;
+}
+
+// The 256 cell texts, made once: copying a short string is cheaper than
+// forming it anew, and a full grid has 65536 cells.
+const std::array<std::string, 256>& CellTexts() {
+  static const std::array<std::string, 256> texts = [] {
+    std::array<std::string, 256> t;
+    for (std::uint32_t b = 0; b < 256; ++b) t[b] = HexText(b, 2);
+    return t;
+  }();
+  return texts;
+}
+
+HexGrid BuildGrid(const Memory& memory, int dataRows) {
+  const auto& cells = CellTexts();
+  HexGrid grid;
+  grid.Rows.resize(static_cast<std::size_t>(std::max(kHexGridMinRows, dataRows + 1)));
+  grid.Rows[0] = HeadingRow();
+  std::string address = "00000";
+  for (int block = 0; block < dataRows; ++block) {
+    HexGridRow& row = grid.Rows[static_cast<std::size_t>(block) + 1];
+    for (int i = 0; i < 4; ++i)
+      address[static_cast<std::size_t>(i)] = kUpperDigits[(block >> (12 - 4 * i)) & 0xF];
+    row[0] = address;
+    const auto first = static_cast<std::uint32_t>(block) * kRowBytes;
+    for (std::uint32_t k = 0; k < kRowBytes; ++k) {
+      const std::uint32_t at = first + k;
+      row[k + 1] = cells[memory.filled[at] ? memory.bytes[at] : 0xFF];
+    }
+  }
+  return grid;
+}
+
+}  // namespace
+
+std::string HexFaultText(HexFault fault) {
+  switch (fault) {
+    case HexFault::None:
+      return {};
+    case HexFault::NoRecordMark:
+      return Utf8ToCp1251("запись не начинается с двоеточия");
+    case HexFault::BadDigit:
+      return Utf8ToCp1251("недопустимый символ вместо шестнадцатеричной цифры");
+    case HexFault::OddLength:
+      return Utf8ToCp1251("нечётное число цифр в записи");
+    case HexFault::ShortRecord:
+      return Utf8ToCp1251("запись слишком короткая");
+    case HexFault::ByteCount:
+      return Utf8ToCp1251("число байтов записи не совпадает с её длиной");
+    case HexFault::Checksum:
+      return Utf8ToCp1251("неверная контрольная сумма");
+    case HexFault::UnknownType:
+      return Utf8ToCp1251("неизвестный тип записи");
+    case HexFault::BadRecordLength:
+      return Utf8ToCp1251("неверная длина служебной записи");
+    case HexFault::Overlap:
+      return Utf8ToCp1251("данные записи накладываются на уже загруженные");
+    case HexFault::NoEndRecord:
+      return Utf8ToCp1251("нет записи конца файла, файл оборван");
+    case HexFault::NoData:
+      return Utf8ToCp1251("в файле нет данных");
+    case HexFault::NoDataInRange:
+      return Utf8ToCp1251("все данные файла лежат за пределами первых 64 КБ");
+  }
+  return {};
+}
+
+HexGrid EmptyHexGrid() {
+  HexGrid grid;
+  grid.Rows.resize(kHexGridMinRows);
+  grid.Rows[0] = HeadingRow();
+  return grid;
+}
+
+HexLoad LoadHexText(std::string_view text) {
+  // A byte order mark that some editors put in front of the first line.
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  if (text.substr(0, kBom.size()) == kBom) text.remove_prefix(kBom.size());
+
+  const auto memory = std::make_unique<Memory>();
+  std::size_t leftOut = 0;
+  std::size_t dataBytes = 0;
+  bool sawRecord = false;
+  bool sawEnd = false;
+  // The address that the segment or upper-address records put in front of
+  // every data record's 16-bit offset.
+  std::uint64_t base = 0;
+  Record record;
+
+  LineReader lines(text);
+  std::string_view line;
+  while (!sawEnd && lines.Next(line)) {
+    const int number = lines.Number();
+    const std::size_t start = std::find_if_not(line.begin(), line.end(), IsBlank) - line.begin();
+    if (start == line.size()) continue;
+    std::size_t end = line.size();
+    while (IsBlank(line[end - 1])) --end;
+    sawRecord = true;
+
+    Fault fault = DecodeRecord(line.substr(start, end - start), static_cast<int>(start) + 1, record);
+    if (fault.kind == HexFault::None) {
+      const std::size_t count = record.Count();
+      switch (record.Type()) {
+        case kData: {
+          const std::uint64_t first = base + record.Offset();
+          for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t address = first + i;
+            if (address >= kMemorySize) {
+              ++leftOut;
+              continue;
+            }
+            const auto at = static_cast<std::uint32_t>(address);
+            if (memory->filled[at]) {
+              // The byte's own place in the line: mark, frame of four bytes, then the data.
+              fault = {HexFault::Overlap, static_cast<int>(start + 1 + 2 * (4 + i)) + 1,
+                       Utf8ToCp1251(" (адрес ") + HexText(at, 4) + ")"};
+              break;
+            }
+            memory->filled[at] = true;
+            memory->bytes[at] = record.Data()[i];
+            memory->highest = std::max(memory->highest, at);
+            memory->any = true;
+          }
+          dataBytes += count;
+          break;
+        }
+        case kEndOfFile:
+          if (count != 0) fault = {HexFault::BadRecordLength, 0, {}};
+          sawEnd = true;
+          break;
+        case kSegmentAddress:
+        case kLinearAddress:
+          if (count != 2) {
+            fault = {HexFault::BadRecordLength, 0, {}};
+            break;
+          }
+          base = std::uint64_t{record.Word(0)} << (record.Type() == kSegmentAddress ? 4 : 16);
+          break;
+        case kSegmentStart:
+        case kLinearStart:
+          // Where a processor would start running: nothing for the grid.
+          if (count != 4) fault = {HexFault::BadRecordLength, 0, {}};
+          break;
+        default:
+          fault = {HexFault::UnknownType, static_cast<int>(start) + 8, {}};
+          break;
+      }
+    }
+    if (fault.kind != HexFault::None)
+      return Failure(fault.kind, number, fault.column, Message(fault, number));
+  }
+
+  const std::string inFile = Utf8ToCp1251("Ошибка в файле: ");
+  if (!sawRecord || (sawEnd && dataBytes == 0)) {
+    return Failure(HexFault::NoData, 0, 0, inFile + HexFaultText(HexFault::NoData));
+  }
+  if (!sawEnd) {
+    return Failure(HexFault::NoEndRecord, lines.Number(), 0,
+                   inFile + Utf8ToCp1251("после строки ") + std::to_string(lines.Number()) + " " +
+                       HexFaultText(HexFault::NoEndRecord));
+  }
+  if (!memory->any) {
+    return Failure(HexFault::NoDataInRange, 0, 0, inFile + HexFaultText(HexFault::NoDataInRange));
+  }
+
+  HexLoad load;
+  load.BytesLeftOut = leftOut;
+  load.DataRows = static_cast<int>(memory->highest / kRowBytes) + 1;
+  load.Grid = BuildGrid(*memory, load.DataRows);
+  return load;
+}
+
+}  // namespace tarvik

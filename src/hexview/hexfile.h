@@ -1,0 +1,77 @@
+#pragma once
+// Intel HEX text into the viewer's grid of 16-byte rows. Every record is
+// checked (record mark, digits, byte count against its length, checksum,
+// the length each record type must have), so a damaged or cut-off file is
+// refused with the line that is wrong instead of being written to a device
+// as if it were the whole firmware.
+//
+// The grid covers the first 64 KiB of program memory: block numbers have
+// four hex digits. Data at or above 64 KiB (configuration or data memory
+// reached through a segment or upper-address record) is not loaded; the
+// result says how many bytes of the file were left out that way. Records
+// may come in any order and may run past the end of a 16-byte row; a byte
+// that two records both fill is an error. Cells the file does not fill in
+// a reached row read "FF", as an erased flash does.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "hexview/hexgrid.h"
+
+namespace tarvik {
+
+// The grid holds at most this many data rows: 64 KiB in 16-byte rows.
+inline constexpr int kHexGridMaxDataRows = 4096;
+// Row 0 (headings) and eight data rows: the grid never has fewer rows.
+inline constexpr int kHexGridMinRows = 9;
+
+enum class HexFault {
+  None,
+  NoRecordMark,     // a line that does not start with ':'
+  BadDigit,         // a character that is no hexadecimal digit
+  OddLength,        // half a byte at the end of the record
+  ShortRecord,      // fewer digits than count, address, type and checksum
+  ByteCount,        // the byte count does not match the record's length
+  Checksum,         // the record's bytes do not sum to zero
+  UnknownType,      // a record type other than 00 to 05
+  BadRecordLength,  // an end-of-file, address or start record of the wrong length
+  Overlap,          // a data byte that an earlier record already filled
+  NoEndRecord,      // the file ends without its end-of-file record
+  NoData,           // no data record at all
+  NoDataInRange,    // data only at or above 64 KiB
+};
+
+// What went wrong, in Russian (Windows-1251), without the line.
+std::string HexFaultText(HexFault fault);
+
+struct HexLoad {
+  HexFault Fault = HexFault::None;
+  // 1-based line and character position of the fault; 0 where the fault
+  // belongs to no line or to no single character.
+  int Line = 0;
+  int Column = 0;
+  // The message for the user (Windows-1251), naming the line; empty when
+  // the load succeeded.
+  std::string Error;
+  // Data bytes of the file at or above 64 KiB, which the grid cannot hold.
+  std::size_t BytesLeftOut = 0;
+  // Data rows the file reaches (rows 1 to this one are filled); 0 on error.
+  int DataRows = 0;
+  // On success the loaded grid; on error the empty grid, so nothing of a
+  // half-read file can be used.
+  HexGrid Grid;
+
+  bool Ok() const { return Fault == HexFault::None; }
+};
+
+// The headings row ("" then "00" to "0F") and eight empty rows: the grid of
+// a viewer with no file chosen.
+HexGrid EmptyHexGrid();
+
+// Parses a whole HEX file given as its text. Accepts CR LF, LF or CR line
+// ends, a missing final line end, blank lines, upper- or lower-case digits
+// (cells are kept in upper case, as the embedded images write them) and
+// records of any length. Lines after the end-of-file record are not read.
+HexLoad LoadHexText(std::string_view text);
+
+}  // namespace tarvik

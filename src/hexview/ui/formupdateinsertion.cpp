@@ -1,0 +1,248 @@
+#include "hexview/ui/formupdateinsertion.h"
+
+#include <QAbstractTableModel>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+#include <string_view>
+
+#include "common/ui/qtext.h"
+#include "hexview/hexfile.h"
+
+namespace tarvik {
+
+// The grid as the view shows it: row 0 of the grid is the horizontal
+// header, column 0 the vertical one, so both stay in place while the cells
+// scroll.
+class HexGridModel : public QAbstractTableModel {
+ public:
+  explicit HexGridModel(QObject* parent) : QAbstractTableModel(parent), grid_(EmptyHexGrid()) {}
+
+  const HexGrid& Grid() const { return grid_; }
+  void SetGrid(HexGrid grid) {
+    beginResetModel();
+    grid_ = std::move(grid);
+    endResetModel();
+  }
+
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(grid_.Rows.size()) - 1;
+  }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : kHexGridColumns - 1;
+  }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid()) return {};
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+    if (role != Qt::DisplayRole) return {};
+    return Text(Cell(index.row() + 1, index.column() + 1));
+  }
+
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+    if (role != Qt::DisplayRole || section < 0) return {};
+    return Text(orientation == Qt::Horizontal ? Cell(0, section + 1) : Cell(section + 1, 0));
+  }
+
+ private:
+  const std::string& Cell(int row, int column) const {
+    return grid_.Rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+  }
+  // Cells hold hex digits and addresses only.
+  static QString Text(const std::string& cell) {
+    return QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
+  }
+
+  HexGrid grid_;
+};
+
+namespace {
+
+constexpr int kClientWidth = 643;
+constexpr int kClientHeight = 306;
+constexpr int kColumnWidth = 35;
+constexpr int kRowHeight = 17;
+constexpr int kButtonBarHeight = 36;
+constexpr QSize kButtonSize(75, 25);
+
+QFont ViewerFont() {
+  QFont font(QStringLiteral("Tahoma"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+}  // namespace
+
+QString ChooseHexFile(QWidget* parent) {
+  QFileDialog dialog(parent, Ru("Открыть"), QDir::homePath(), QStringLiteral("HEX FILES (*.hex)"));
+  dialog.setObjectName(QStringLiteral("openHex"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+TformUpdateInsertion::TformUpdateInsertion(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), chooseFile_(ChooseHexFile) {
+  setObjectName(QStringLiteral("formUpdateInsertion"));
+  showError_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
+  BuildUi();
+}
+
+TformUpdateInsertion::~TformUpdateInsertion() = default;
+
+void TformUpdateInsertion::BuildUi() {
+  setWindowTitle(Ru("Обновление версии прошивки"));
+  setFont(ViewerFont());
+  setFixedSize(kClientWidth, kClientHeight);
+
+  ui_.RzGroupBox1 = new QGroupBox(Ru("Выберите файл с прошивкой"), this);
+  ui_.RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
+  ui_.RzGroupBox1->setGeometry(8, 8, 625, 74);
+
+  ui_.Label1 = new QLabel(Ru("Путь к файлу:"), ui_.RzGroupBox1);
+  ui_.Label1->setObjectName(QStringLiteral("Label1"));
+  ui_.Label1->setGeometry(12, 20, 200, 14);
+
+  ui_.etPath = new QLineEdit(ui_.RzGroupBox1);
+  ui_.etPath->setObjectName(QStringLiteral("etPath"));
+  // The path names the file the grid shows; a typed path would name a file
+  // that was never loaded while OK wrote the old grid.
+  ui_.etPath->setReadOnly(true);
+  ui_.etPath->setGeometry(12, 38, 530, 22);
+  ui_.Label1->setBuddy(ui_.etPath);
+
+  ui_.RzBitBtn1 = new QToolButton(ui_.RzGroupBox1);
+  ui_.RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
+  ui_.RzBitBtn1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  ui_.RzBitBtn1->setToolTip(Ru("Открыть файл"));
+  ui_.RzBitBtn1->setGeometry(546, 38, 28, 22);
+  connect(ui_.RzBitBtn1, &QToolButton::clicked, this, [this] { LoadHexFile(); });
+
+  model_ = new HexGridModel(this);
+  ui_.sgHex = new QTableView(this);
+  ui_.sgHex->setObjectName(QStringLiteral("sgHex"));
+  ui_.sgHex->setModel(model_);
+  ui_.sgHex->setGeometry(8, 88, 625, 177);
+  ui_.sgHex->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ui_.sgHex->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ui_.sgHex->setSelectionMode(QAbstractItemView::SingleSelection);
+  ui_.sgHex->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ui_.sgHex->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  ui_.sgHex->setShowGrid(true);
+  ui_.sgHex->setCornerButtonEnabled(false);
+  QHeaderView* columns = ui_.sgHex->horizontalHeader();
+  columns->setMinimumSectionSize(kColumnWidth);
+  columns->setDefaultSectionSize(kColumnWidth);
+  columns->setSectionResizeMode(QHeaderView::Fixed);
+  columns->setHighlightSections(false);
+  columns->setFixedHeight(kRowHeight + 2);
+  QHeaderView* rows = ui_.sgHex->verticalHeader();
+  rows->setMinimumSectionSize(kRowHeight);
+  rows->setDefaultSectionSize(kRowHeight);
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setHighlightSections(false);
+  rows->setMinimumWidth(kColumnWidth);
+  rows->setDefaultAlignment(Qt::AlignCenter);
+
+  ui_.RzDialogButtons1 = new QWidget(this);
+  ui_.RzDialogButtons1->setObjectName(QStringLiteral("RzDialogButtons1"));
+  ui_.RzDialogButtons1->setGeometry(0, kClientHeight - kButtonBarHeight, kClientWidth, kButtonBarHeight);
+  ui_.lbLeftOut = new QLabel(ui_.RzDialogButtons1);
+  ui_.lbLeftOut->setObjectName(QStringLiteral("lbLeftOut"));
+  ui_.btnOK = new QPushButton(QStringLiteral("OK"), ui_.RzDialogButtons1);
+  ui_.btnOK->setObjectName(QStringLiteral("btnOK"));
+  ui_.btnOK->setDefault(true);
+  ui_.btnCancel = new QPushButton(QStringLiteral("Cancel"), ui_.RzDialogButtons1);
+  ui_.btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  auto* bar = new QHBoxLayout(ui_.RzDialogButtons1);
+  bar->setContentsMargins(8, 0, 8, 0);
+  bar->addWidget(ui_.lbLeftOut, 1);
+  for (QPushButton* button : {ui_.btnOK, ui_.btnCancel}) {
+    button->setFixedSize(kButtonSize);
+    bar->addWidget(button);
+  }
+  connect(ui_.btnOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_.btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TformUpdateInsertion::LoadHexFile() {
+  const QString path = chooseFile_ ? chooseFile_(this) : QString();
+  if (path.isEmpty()) return;
+  LoadFile(path);
+}
+
+void TformUpdateInsertion::LoadFile(const QString& path) {
+  QFile file(path);
+  if (!QFileInfo(path).isFile()) {
+    Fail(path, Ru("Файл не найден."));
+    return;
+  }
+  if (file.size() > kMaxFileSize) {
+    Fail(path, Ru("Файл слишком велик для файла прошивки (%1 байт).").arg(file.size()));
+    return;
+  }
+  if (!file.open(QIODevice::ReadOnly)) {
+    Fail(path, Ru("Не удалось открыть файл: %1").arg(file.errorString()));
+    return;
+  }
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    Fail(path, Ru("Не удалось прочитать файл: %1").arg(file.errorString()));
+    return;
+  }
+  HexLoad load = LoadHexText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  if (!load.Ok()) {
+    Fail(path, FromCp(load.Error));
+    return;
+  }
+  ShowLoad(path, std::move(load.Grid), load.BytesLeftOut);
+}
+
+void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut) {
+  ui_.etPath->setText(QDir::toNativeSeparators(path));
+  model_->SetGrid(std::move(grid));
+  ui_.sgHex->scrollToTop();
+  bytesLeftOut_ = leftOut;
+  ui_.lbLeftOut->setText(
+      leftOut == 0 ? QString() : Ru("Данные выше 64 КБ не загружены, пропущено байт: %1").arg(leftOut));
+}
+
+void TformUpdateInsertion::Fail(const QString& path, const QString& reason) {
+  // Nothing of the file stays: OK must not hand a part of it to the device.
+  ShowLoad(QString(), EmptyHexGrid(), 0);
+  if (showError_) {
+    showError_(Ru("Файл \"%1\" не загружен.\n%2").arg(QDir::toNativeSeparators(path), reason));
+  }
+}
+
+std::string TformUpdateInsertion::Path() const { return ToCp(ui_.etPath->text()); }
+
+const HexGrid& TformUpdateInsertion::Grid() const { return model_->Grid(); }
+
+void TformUpdateInsertion::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (event->spontaneous()) return;
+  if (QScreen* shown = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+}  // namespace tarvik
