@@ -54,8 +54,11 @@ const char* DeviceErrorText(TDeviceErrorCode code) {
 }
 
 EDeviceError CannotOpenError(const std::string& deviceName) {
-  std::string text = DeviceErrorText(ecCannotOpen);
-  text.replace(text.find("%s"), 2, deviceName);
+  const std::string_view format = DeviceErrorText(ecCannotOpen);
+  const std::size_t at = format.find("%s");
+  std::string text(format.substr(0, at));
+  text += deviceName;
+  text += format.substr(at + 2);
   return EDeviceError(text, ecCannotOpen);
 }
 
