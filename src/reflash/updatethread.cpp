@@ -80,7 +80,10 @@ WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t 
   }
   WriteGroup group;
   group.checkByte = static_cast<std::uint8_t>(check);
-  group.command = "W" + HexDigits(static_cast<unsigned>(block), 4) + ":" + data + ":" + HexDigits(check, 2);
+  std::string& command = group.command;
+  command.reserve(data.size() + 9);
+  command.append(1, 'W').append(HexDigits(static_cast<unsigned>(block), 4)).append(1, ':');
+  command.append(data).append(1, ':').append(HexDigits(check, 2));
   return group;
 }
 
