@@ -38,7 +38,7 @@ Publishing and results:
                          (header line, then records) leaves, and exit; compare
                          them with the --flash-out file
   --exit-after-last      exit once block 0000 was written in bootloader mode
-                         (staged: once "EE" was answered)
+                         (staged: once a matching "EE" was answered)
 
 Faults (repeatable):
   --fault KIND[@CMD][#N][=MS]
