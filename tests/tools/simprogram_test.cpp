@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,7 +54,7 @@ TEST(SimFaultSpec, Parses) {
 
 TEST(SimFaultSpec, RejectsNonsense) {
   for (const char* faultText : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
-                           "garbage=10", "hangup#-1", "Silence"}) {
+                                "garbage=10", "hangup#-1", "Silence"}) {
     SCOPED_TRACE(faultText);
     Fault fault;
     std::string error;
@@ -85,6 +86,12 @@ TEST(SimCommandLine, ReadsEveryFlag) {
                                 "r.json",
                                 "--image-out",
                                 "i.txt",
+                                "--flash-out",
+                                "f.txt",
+                                "--write-latency",
+                                "30",
+                                "--echo-digits",
+                                "4",
                                 "--exit-after-last",
                                 "--fault",
                                 "silence@un",
@@ -105,6 +112,9 @@ TEST(SimCommandLine, ReadsEveryFlag) {
   EXPECT_EQ(sim.linkPath, "/tmp/ttyV9");
   EXPECT_EQ(options.reportPath, "r.json");
   EXPECT_EQ(options.imageOutPath, "i.txt");
+  EXPECT_EQ(options.flashOutPath, "f.txt");
+  EXPECT_EQ(sim.writeLatencyMs, 30u);
+  EXPECT_EQ(sim.echoDigits, 4u);
   EXPECT_TRUE(sim.exitAfterLast);
   ASSERT_EQ(sim.faults.size(), 2u);
   EXPECT_EQ(sim.faults[1].kind, FaultKind::HangUp);
@@ -114,7 +124,16 @@ TEST(SimCommandLine, ReadsEveryFlag) {
 
 TEST(SimCommandLine, RejectsBadFlags) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"}, {"--link"}, {"--erase-ms", "soon"}, {"--erase-ms"}, {"--fault", "loud"}, {"--seed", "-1"},
+      {"--bogus"},
+      {"--link"},
+      {"--erase-ms", "soon"},
+      {"--erase-ms"},
+      {"--fault", "loud"},
+      {"--seed", "-1"},
+      {"--write-latency", "10ms"},
+      {"--echo-digits", "5"},
+      {"--echo-digits", "0"},
+      {"--flash-out"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args.front());
@@ -265,6 +284,42 @@ TEST_F(SimProgramTest, EndsByItself) {
     EXPECT_EQ(program.Wait(), 0);
     EXPECT_NE(ReadFile(report).find(c.reportPart), std::string::npos);
   }
+}
+
+// What a script does to check a reflash: the flash the device was left with
+// against the one the image calls for.
+TEST_F(SimProgramTest, FlashOutMatchesTheExpectedFlashOfTheImage) {
+  const fs::path imagePath = dir_ / "image.hex";
+  const fs::path flashPath = dir_ / "flash.txt";
+  {
+    std::ofstream image(imagePath, std::ios::binary);
+    image << "VER 14.002.028\r\n";
+    for (int record = 0; record < 6; ++record) {
+      char address[5];
+      std::snprintf(address, sizeof address, "%04X", record * 16);
+      image << ":10" << address << "00" << simtest::RecordData(record) << "5A\r\n";
+    }
+  }
+  Program expected({"--expected-flash", imagePath.string()});
+  EXPECT_EQ(expected.Wait(), 0);
+  const std::string expectedFlash = expected.Rest();
+  EXPECT_EQ(std::count(expectedFlash.begin(), expectedFlash.end(), '\n'), 6);
+
+  Program device({"--unpaced", "--bootloader", "--erase-ms", "0", "--flash-out", flashPath.string()});
+  const std::string port = device.Line();
+  ASSERT_EQ(port.rfind("PORT ", 0), 0u) << port;
+  {
+    Wire wire(port.substr(5));
+    EXPECT_EQ(wire.Exchange("+BE\r").text, "OK\r\n");
+    EXPECT_EQ(wire.Exchange(WireWrite(4, GroupData(4, 2))).text, "004\r\nOK\r\n");
+    EXPECT_EQ(wire.Exchange(WireWrite(0, GroupData(0, 4))).text, "000\r\nOK\r\n");
+  }
+  device.Signal(SIGTERM);
+  EXPECT_EQ(device.Wait(), 0);
+  EXPECT_EQ(ReadFile(flashPath), expectedFlash);
+
+  Program missing({"--expected-flash", (dir_ / "no-such.hex").string()});
+  EXPECT_EQ(missing.Wait(), 1);
 }
 
 TEST_F(SimProgramTest, HelpAndUsageErrors) {

@@ -147,6 +147,116 @@ TEST_F(SimulatorTest, BootloaderUploadIsEchoedAndRecorded) {
             "0000:" + GroupData(0, 4) + "\n0004:" + GroupData(4, 4) + "\n0008:" + GroupData(8, 2) + "\n");
 }
 
+// An image as the catalogue holds it: the header, then one 43-character
+// record per block.
+std::vector<std::string> ImageLines(int records) {
+  std::vector<std::string> lines = {"VER 14.002.028"};
+  for (int i = 0; i < records; ++i) {
+    char address[5];
+    std::snprintf(address, sizeof address, "%04X", (i * 16) & 0xFFFF);
+    lines.push_back(std::string(":10") + address + "00" + simtest::RecordData(i) + "5A");
+  }
+  return lines;
+}
+
+std::string FlashLine(int block, const std::string& data) {
+  char head[6];
+  std::snprintf(head, sizeof head, "%04X:", block);
+  return head + data + "\n";
+}
+
+// Nibble by nibble, as flash cells that can only be cleared.
+std::string AndHex(const std::string& a, const std::string& b) {
+  std::string out;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    out +=
+        "0123456789ABCDEF"[std::stoi(a.substr(i, 1), nullptr, 16) & std::stoi(b.substr(i, 1), nullptr, 16)];
+  }
+  return out;
+}
+
+TEST_F(SimulatorTest, FlashHoldsWhatWasWrittenAndFfElsewhere) {
+  using simtest::RecordData;
+  const std::string ff(32, 'F');
+  const std::string partial = RecordData(9).substr(0, 20);
+  std::string gapFlash;
+  for (int block = 0; block < 8; ++block) gapFlash += FlashLine(block, ff);
+  gapFlash += FlashLine(8, RecordData(8)) + FlashLine(9, partial + std::string(12, 'F'));
+  SimOptions staged = Fast();
+  staged.staged = true;
+  struct Case {
+    const char* name;
+    SimOptions options;
+    std::vector<std::string> wires;
+    std::string flash;
+  };
+  const Case cases[] = {
+      {"an image written whole, short last group",
+       FastBootloader(),
+       {"+BE\r", WireWrite(4, GroupData(4, 4)), WireWrite(8, GroupData(8, 2)), WireWrite(0, GroupData(0, 4))},
+       ExpectedFlash(ImageLines(10))},
+      {"a gap and a block cut short",
+       FastBootloader(),
+       {"+BE\r", WireWrite(8, RecordData(8) + partial)},
+       gapFlash},
+      {"an erase clears it", FastBootloader(), {"+BE\r", WireWrite(0, GroupData(0, 4)), "+BE\r"}, ""},
+      {"rewritten without an erase: bits only clear",
+       FastBootloader(),
+       {WireWrite(0, RecordData(1)), WireWrite(0, RecordData(2))},
+       FlashLine(0, AndHex(RecordData(1), RecordData(2)))},
+      {"rewritten after an erase",
+       FastBootloader(),
+       {WireWrite(0, RecordData(1)), "+BE\r", WireWrite(0, RecordData(2))},
+       FlashLine(0, RecordData(2))},
+      {"a staged upload keeps the last data sent",
+       staged,
+       {WireWrite(0, RecordData(1)), WireWrite(0, RecordData(2))},
+       FlashLine(0, RecordData(2))},
+      {"refused and spoilt writes leave it alone",
+       Fast(),
+       {WireWrite(0, RecordData(1)), "+BL\r", WireWrite(0, RecordData(1), 0x01)},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.options);
+    for (const std::string& wire : c.wires) Ask(wire);
+    EXPECT_EQ(sim_->Report().FlashRecords(), c.flash);
+  }
+}
+
+TEST(SimExpectedFlash, TurnsImageLinesIntoBlocks) {
+  EXPECT_EQ(ExpectedFlash({"VER 14.002.028"}), "");
+  EXPECT_EQ(ExpectedFlash({}), "");
+  const std::vector<std::string> lines = ImageLines(2);
+  EXPECT_EQ(ExpectedFlash(lines),
+            FlashLine(0, simtest::RecordData(0)) + FlashLine(1, simtest::RecordData(1)));
+}
+
+TEST_F(SimulatorTest, EchoCarriesTheModesDigits) {
+  struct Case {
+    const char* name;
+    bool staged;
+    std::uint32_t echoDigits;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"bootloader", false, 0, "00C\r\nOK\r\n"},
+      {"staged", true, 0, "000C\r\nOK\r\n"},
+      {"bootloader with four digits", false, 4, "000C\r\nOK\r\n"},
+      {"staged with three digits", true, 3, "00C\r\nOK\r\n"},
+      {"one digit", false, 1, "C\r\nOK\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options = FastBootloader();
+    options.staged = c.staged;
+    options.echoDigits = c.echoDigits;
+    Start(options);
+    EXPECT_EQ(Ask(WireWrite(0xC, GroupData(12, 4))).text, c.answer);
+  }
+}
+
 TEST_F(SimulatorTest, ImageIsCompleteOnlyWhenErasedAndWithoutGaps) {
   struct Case {
     const char* name;
@@ -248,7 +358,7 @@ TEST_F(SimulatorTest, StagedUploadEchoesFourDigitsAndChecksTheCommit) {
   EXPECT_EQ(report.commit, commit);
   EXPECT_TRUE(report.commitMatches);
 
-  EXPECT_EQ(Ask("+EE00000001\r").text, "OK\r\n");
+  EXPECT_EQ(Ask("+EE00000001\r").text, "ERR CHECK\r\n") << "an upload that disagrees is not taken";
   report = sim_->Report();
   EXPECT_EQ(report.commit, "00000001");
   EXPECT_FALSE(report.commitMatches);
@@ -269,12 +379,17 @@ TEST_F(SimulatorTest, EraseAndSlowAnswersWaitOnTheClock) {
     const char* fault;
     std::string wire;
     std::uint64_t waitedMs;
+    std::uint32_t writeLatencyMs = 0;
   };
+  const std::string write = WireWrite(4, GroupData(4, 4));
   const Case cases[] = {
       {"erase", 15000, nullptr, "+BE\r", 15000},
       {"slow version", 0, "slow=4000@v", "+v\r", 4000},
       {"slow everything, erase too", 3000, "slow=700", "+BE\r", 3700},
       {"slow other command", 0, "slow=4000@un", "+v\r", 0},
+      {"write latency", 0, nullptr, write, 30, 30},
+      {"write latency and a slow write", 0, "slow=500@W", write, 530, 30},
+      {"write latency is not an erase", 0, nullptr, "+BE\r", 0, 30},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -282,6 +397,7 @@ TEST_F(SimulatorTest, EraseAndSlowAnswersWaitOnTheClock) {
     SimOptions options = FastBootloader();
     options.clock = &clock;
     options.eraseMs = c.eraseMs;
+    options.writeLatencyMs = c.writeLatencyMs;
     if (c.fault != nullptr) {
       Fault fault;
       std::string error;
@@ -357,6 +473,11 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
         {w0, Expect::Exactly, "000\r\nOK\r\n"}},
        1},
       {"wrong echo without OK", {"wrong-echo", "no-ok@W"}, {{w0, Expect::Exactly, "004\r\n"}}, 2},
+      {"lower-case echo",
+       {"lower-echo"},
+       {{WireWrite(0xC, GroupData(12, 4)), Expect::Exactly, "00c\r\nOK\r\n"},
+        {"+v\r", Expect::Exactly, "BootLdr v1.0\r\nOK\r\n"}},
+       1},
       {"no carrier for the second write",
        {"no-carrier@W#2"},
        {{w4, Expect::Exactly, "004\r\nOK\r\n"},
@@ -464,9 +585,14 @@ TEST_F(SimulatorTest, ExitAfterLastInStagedModeFollowsTheCommit) {
   options.staged = true;
   options.exitAfterLast = true;
   Start(options);
-  EXPECT_EQ(Ask(WireWrite(0, GroupData(0, 4))).text, "0000\r\nOK\r\n");
+  const std::string data = GroupData(0, 4);
+  EXPECT_EQ(Ask(WireWrite(0, data)).text, "0000\r\nOK\r\n");
   EXPECT_FALSE(sim_->Finished());
-  EXPECT_EQ(Ask("+EE00000000\r").text, "OK\r\n");
+  EXPECT_EQ(Ask("+EE00000000\r").text, "ERR CHECK\r\n");
+  EXPECT_FALSE(sim_->Finished()) << "a refused commit will be tried again";
+  char commit[16];
+  std::snprintf(commit, sizeof commit, "+EE%02X000000\r", simtest::CheckByte(data));
+  EXPECT_EQ(Ask(commit).text, "OK\r\n");
   EXPECT_TRUE(sim_->WaitFinished(3000));
 }
 
@@ -491,6 +617,7 @@ TEST_F(SimulatorTest, ReportAsJson) {
            "\"complete\": true",
            "\"lastBlock\": \"0000\"",
            "\"checkErrors\": [\"0008\"]",
+           "\"flash\": {\"0000\": \"",
            "\"hungUp\": false",
        }) {
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;

@@ -65,7 +65,7 @@ constexpr FaultKindText kFaultKinds[] = {
     {FaultKind::Silence, "silence"}, {FaultKind::Garbage, "garbage"},
     {FaultKind::NoOk, "no-ok"},      {FaultKind::WrongEcho, "wrong-echo"},
     {FaultKind::Slow, "slow"},       {FaultKind::NoCarrier, "no-carrier"},
-    {FaultKind::HangUp, "hangup"},
+    {FaultKind::HangUp, "hangup"},   {FaultKind::LowerEcho, "lower-echo"},
 };
 
 }  // namespace
@@ -308,13 +308,15 @@ void DeviceSimulator::HandleLine(const std::string& line) {
   const Answer answer = Process(line.substr(plus + 1));
   if (stop_) return;
 
-  bool silence = false, garbage = false, noOk = false, wrongEcho = false, noCarrier = false, hangUp = false;
+  bool silence = false, garbage = false, noOk = false, wrongEcho = false, lowerEcho = false,
+       noCarrier = false, hangUp = false;
   std::uint32_t delay = 0;
   std::uint32_t applied = 0;
   for (std::size_t i = 0; i < options_.faults.size(); ++i) {
     const Fault& fault = options_.faults[i];
     std::string command = fault.command;
-    if (fault.kind == FaultKind::WrongEcho && command.empty()) command = "W";
+    const bool echoFault = fault.kind == FaultKind::WrongEcho || fault.kind == FaultKind::LowerEcho;
+    if (echoFault && command.empty()) command = "W";
     if (!command.empty() && command != answer.key) continue;
     ++faultCounts_[i];
     if (fault.nth != 0 && faultCounts_[i] != fault.nth) continue;
@@ -329,9 +331,10 @@ void DeviceSimulator::HandleLine(const std::string& line) {
         noOk = true;
         break;
       case FaultKind::WrongEcho:
+      case FaultKind::LowerEcho:
         // Only a stored write has an echo to spoil.
         if (answer.block.empty()) continue;
-        wrongEcho = true;
+        (fault.kind == FaultKind::WrongEcho ? wrongEcho : lowerEcho) = true;
         break;
       case FaultKind::Slow:
         delay += fault.delayMs;
@@ -348,8 +351,12 @@ void DeviceSimulator::HandleLine(const std::string& line) {
 
   std::string text = answer.text;
   if (wrongEcho) {
-    const std::string other = Hex4(static_cast<unsigned>(std::stoul(answer.block, nullptr, 16)) + 4);
-    text = (options_.staged ? other : other.substr(1)) + kLineEnd;
+    text = Echo(Hex4(static_cast<unsigned>(std::stoul(answer.block, nullptr, 16)) + 4)) + kLineEnd;
+  }
+  if (lowerEcho) {
+    const auto end = std::min(text.find('\r'), text.size());
+    std::transform(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), text.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
   }
   if (noOk) {
     for (const std::string word : {"OK\r\n", "OK"}) {
@@ -410,6 +417,7 @@ DeviceSimulator::Answer DeviceSimulator::Process(const std::string& name) {
       if (stop_) return answer;
       Record([](SimReport& r) {
         r.image.clear();
+        r.flash.clear();
         r.eraseSeen = true;
       });
       answer.text = kOk;
@@ -449,13 +457,18 @@ DeviceSimulator::Answer DeviceSimulator::ProcessWrite(const std::string& name) {
     answer.text = kCheckError;
     return answer;
   }
+  // Programming takes its time before the device answers.
+  Wait(options_.writeLatencyMs);
+  if (stop_) return answer;
+  const auto first = static_cast<unsigned>(std::stoul(block, nullptr, 16));
   Record([&](SimReport& r) {
     r.image[block] = data;
+    ProgramFlash(r.flash, first, data, options_.staged);
     r.writes.push_back(block);
     r.lastBlock = block;
   });
   answer.block = block;
-  answer.text = (options_.staged ? block : block.substr(1)) + kLineEnd;
+  answer.text = Echo(block) + kLineEnd;
   answer.last = block == "0000" && !options_.staged;
   return answer;
 }
@@ -475,10 +488,23 @@ DeviceSimulator::Answer DeviceSimulator::ProcessCommit(const std::string& name) 
     answer.text = kError;
     return answer;
   }
-  Record([&](SimReport& r) { r.commit = value; });
-  answer.text = kOk;
-  answer.last = true;
+  bool matches = false;
+  Record([&](SimReport& r) {
+    r.commit = value;
+    SimReport summary = r;
+    Summarise(summary, true);
+    matches = summary.commitMatches;
+  });
+  // A device does not take an upload whose accumulators disagree with it.
+  answer.text = matches ? kOk : kCheckError;
+  answer.last = matches;
   return answer;
+}
+
+std::string DeviceSimulator::Echo(const std::string& block) const {
+  const std::size_t digits =
+      options_.echoDigits != 0 ? std::min<std::size_t>(options_.echoDigits, 4) : (options_.staged ? 4 : 3);
+  return block.substr(block.size() - digits);
 }
 
 void DeviceSimulator::Send(const std::string& text) {

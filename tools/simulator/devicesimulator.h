@@ -25,13 +25,14 @@ enum class FaultKind {
   Slow,       // the usual answer after delayMs
   NoCarrier,  // "NO CARRIER" instead of the answer
   HangUp,     // the pseudo-terminal is closed once the command was handled
+  LowerEcho,  // a write echoed with its hex letters in lower case
 };
 
 struct Fault {
   FaultKind kind = FaultKind::Silence;
   // "" matches every command, "W" every write, "EE" every commit, any other
-  // text the command name exactly ("v", "un", "BL", "BE"). A wrong echo with
-  // no command given applies to the writes.
+  // text the command name exactly ("v", "un", "BL", "BE"). A wrong or
+  // lower-case echo with no command given applies to the writes.
   std::string command;
   // 0: every matching command; n: only the n-th matching one (counted from 1).
   std::uint32_t nth = 0;
@@ -41,7 +42,7 @@ struct Fault {
 
 // Reads KIND[@CMD][#N][=MS], for example "silence@un", "wrong-echo#3",
 // "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
-// no-carrier, hangup. The parts after KIND may come in any order.
+// no-carrier, hangup, lower-echo. The parts after KIND may come in any order.
 bool ParseFault(const std::string& faultText, Fault& fault, std::string& error);
 // A count or a time of up to nine decimal digits, nothing else.
 bool ParseDecimal(const std::string& text, std::uint32_t& value);
@@ -65,6 +66,12 @@ struct SimOptions {
   bool requireBootloader = true;
   // How long "BE" takes before it is answered.
   std::uint32_t eraseMs = 2000;
+  // How long programming a stored group takes before its echo is sent.
+  std::uint32_t writeLatencyMs = 0;
+  // Digits of the block number in a write's echo: 0 takes the mode's own
+  // (3 in the bootloader, 4 on a staged device); 1 to 4 echo that many of
+  // its last digits, as a device with other firmware might.
+  std::uint32_t echoDigits = 0;
   // Commands are taken and answers leave at once instead of at 19200 bit/s,
   // 10 bits a byte.
   bool unpaced = false;
@@ -78,7 +85,7 @@ struct SimOptions {
   std::vector<Fault> faults;
   // Seed of the garbage bytes, so a failing run can be repeated.
   std::uint32_t seed = 1;
-  // Erase time and slow answers are waited on this clock; the wire rate is a
+  // Erase time, write latency and slow answers are waited on this clock; the wire rate is a
   // property of the line and always uses real time. nullptr: SystemClock().
   Clock* clock = nullptr;
 };
@@ -122,6 +129,8 @@ class DeviceSimulator {
   Answer Process(const std::string& name);
   Answer ProcessWrite(const std::string& name);
   Answer ProcessCommit(const std::string& name);
+  // The echo of a stored write: the last digits of its block number.
+  std::string Echo(const std::string& block) const;
   void Send(const std::string& text);
   bool WriteAll(const char* data, std::size_t size);
   // Waits on the options' clock in short slices so Stop is not held up.

@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "simulator/devicesimulator.h"
 #include "simulator/simoptions.h"
 
@@ -20,6 +23,17 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (!options.expectedFlashOf.empty()) {
+    std::ifstream image(options.expectedFlashOf, std::ios::binary);
+    if (!image.is_open()) {
+      std::fprintf(stderr, "tarvik-sim: cannot read %s\n", options.expectedFlashOf.c_str());
+      return 1;
+    }
+    std::stringstream text;
+    text << image.rdbuf();
+    std::fputs(ExpectedFlash(tarvik::SplitLines(text.str())).c_str(), stdout);
     return 0;
   }
 
@@ -57,6 +71,10 @@ int main(int argc, char** argv) {
   }
   if (!options.imageOutPath.empty() && !WriteTextFile(options.imageOutPath, report.ImageRecords())) {
     std::fprintf(stderr, "tarvik-sim: cannot write %s\n", options.imageOutPath.c_str());
+    status = 1;
+  }
+  if (!options.flashOutPath.empty() && !WriteTextFile(options.flashOutPath, report.FlashRecords())) {
+    std::fprintf(stderr, "tarvik-sim: cannot write %s\n", options.flashOutPath.c_str());
     status = 1;
   }
   std::fprintf(stderr, "tarvik-sim: %zu commands, %zu records, image %s, last block %s%s\n",

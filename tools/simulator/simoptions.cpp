@@ -20,21 +20,32 @@ Device:
                          writes taken without "BL"
   --no-require-bootloader  take "BE" and writes outside bootloader mode
   --erase-ms MS          time "BE" takes (default 2000)
+  --write-latency MS     time programming a written group takes before its
+                         echo is sent (default 0)
+  --echo-digits N        digits of the block number in a write's echo, 1 to 4
+                         (default 3, staged 4)
   --unpaced              take and answer commands at once instead of at 19200 bit/s
   --seed N               seed of the garbage answers (default 1)
 
 Publishing and results:
   --link PATH            symbolic link to the slave, removed at exit
   --report FILE          JSON report written at exit
-  --image-out FILE       received image at exit, one "XXXX:hexdata" line a block
+  --image-out FILE       received image at exit, one "XXXX:hexdata" line a group
+  --flash-out FILE       the flash at exit, one "XXXX:" + 32 hex digits line a
+                         16-byte block from 0000 to the highest written, FF
+                         where nothing was written
+  --expected-flash IMAGE print the flash lines that writing the image file
+                         (header line, then records) leaves, and exit; compare
+                         them with the --flash-out file
   --exit-after-last      exit once block 0000 was written in bootloader mode
-                         (staged: once "EE" was answered)
+                         (staged: once a matching "EE" was answered)
 
 Faults (repeatable):
   --fault KIND[@CMD][#N][=MS]
-      KIND  silence | garbage | no-ok | wrong-echo | slow | no-carrier | hangup
+      KIND  silence | garbage | no-ok | wrong-echo | lower-echo | slow |
+            no-carrier | hangup
       @CMD  only this command: v, un, BL, BE, W (writes), EE; default all
-            (wrong-echo: the writes)
+            (wrong-echo and lower-echo: the writes)
       #N    only the N-th matching command; default every one
       =MS   delay of slow
       hangup closes the terminal after answering; with silence on the same
@@ -73,14 +84,24 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
       sim.staged = true;
     } else if (flag == "--no-require-bootloader") {
       sim.requireBootloader = false;
-    } else if (flag == "--erase-ms" || flag == "--seed") {
+    } else if (flag == "--erase-ms" || flag == "--seed" || flag == "--write-latency" ||
+               flag == "--echo-digits") {
       std::uint32_t number = 0;
       if (!value(text)) return false;
-      if (!ParseDecimal(text, number)) {
-        error = flag + " wants a number, not \"" + text + "\"";
+      if (!ParseDecimal(text, number) || (flag == "--echo-digits" && (number < 1 || number > 4))) {
+        error = flag + " wants a number" + (flag == "--echo-digits" ? " from 1 to 4" : "") + ", not \"" +
+                text + "\"";
         return false;
       }
-      (flag == "--seed" ? sim.seed : sim.eraseMs) = number;
+      if (flag == "--seed") {
+        sim.seed = number;
+      } else if (flag == "--erase-ms") {
+        sim.eraseMs = number;
+      } else if (flag == "--write-latency") {
+        sim.writeLatencyMs = number;
+      } else {
+        sim.echoDigits = number;
+      }
     } else if (flag == "--unpaced") {
       sim.unpaced = true;
     } else if (flag == "--link") {
@@ -89,6 +110,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
       if (!value(options.reportPath)) return false;
     } else if (flag == "--image-out") {
       if (!value(options.imageOutPath)) return false;
+    } else if (flag == "--flash-out") {
+      if (!value(options.flashOutPath)) return false;
+    } else if (flag == "--expected-flash") {
+      if (!value(options.expectedFlashOf)) return false;
     } else if (flag == "--exit-after-last") {
       sim.exitAfterLast = true;
     } else if (flag == "--fault") {

@@ -11,6 +11,9 @@ struct ProgramOptions {
   SimOptions sim;
   std::string reportPath;
   std::string imageOutPath;
+  std::string flashOutPath;
+  // Prints the flash that this image file leaves on a device and exits.
+  std::string expectedFlashOf;
   bool help = false;
 };
 

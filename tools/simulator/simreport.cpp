@@ -50,6 +50,30 @@ std::string JsonList(const std::vector<std::string>& items) {
 
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
+std::string Hex4(unsigned value) {
+  char text[5];
+  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+  return text;
+}
+
+constexpr std::size_t kBlockDigits = 32;
+constexpr unsigned kLastBlock = 0xFFFF;
+const std::string kErasedBlock(kBlockDigits, 'F');
+
+// Every block from 0000 to the highest one written, FF where nothing was.
+std::vector<std::pair<std::string, std::string>> FlashBlocks(
+    const std::map<std::string, std::string>& flash) {
+  std::vector<std::pair<std::string, std::string>> blocks;
+  if (flash.empty()) return blocks;
+  const auto highest = static_cast<unsigned>(std::stoul(flash.rbegin()->first, nullptr, 16));
+  for (unsigned block = 0; block <= highest; ++block) {
+    const std::string key = Hex4(block);
+    const auto found = flash.find(key);
+    blocks.emplace_back(key, found == flash.end() ? kErasedBlock : found->second);
+  }
+  return blocks;
+}
+
 }  // namespace
 
 int XorOfHexBytes(const std::string& hex) {
@@ -94,6 +118,43 @@ std::string SimReport::ImageRecords() const {
   return out;
 }
 
+std::string SimReport::FlashRecords() const {
+  std::string out;
+  for (const auto& [block, data] : FlashBlocks(flash)) out += block + ":" + data + "\n";
+  return out;
+}
+
+std::string ExpectedFlash(const std::vector<std::string>& imageLines) {
+  std::map<std::string, std::string> flash;
+  for (std::size_t line = 1; line < imageLines.size(); ++line) {
+    const std::string& record = imageLines[line];
+    const std::string data = record.size() > 11 ? record.substr(9, record.size() - 11) : std::string();
+    ProgramFlash(flash, static_cast<unsigned>(line - 1), data.substr(0, kBlockDigits), true);
+  }
+  std::string out;
+  for (const auto& [block, data] : FlashBlocks(flash)) out += block + ":" + data + "\n";
+  return out;
+}
+
+void ProgramFlash(std::map<std::string, std::string>& flash, unsigned firstBlock, const std::string& data,
+                  bool overwrite) {
+  for (std::size_t at = 0; at < data.size(); at += kBlockDigits) {
+    const unsigned block = firstBlock + static_cast<unsigned>(at / kBlockDigits);
+    if (block > kLastBlock) return;
+    std::string bytes = data.substr(at, kBlockDigits);
+    bytes.resize(kBlockDigits, 'F');
+    const std::string key = Hex4(block);
+    const auto old = flash.find(key);
+    if (!overwrite && old != flash.end()) {
+      for (std::size_t i = 0; i < kBlockDigits; ++i) {
+        const int mixed = HexDigit(bytes[i]) & HexDigit(old->second[i]);
+        bytes[i] = "0123456789ABCDEF"[mixed < 0 ? 0 : mixed];
+      }
+    }
+    flash[key] = bytes;
+  }
+}
+
 std::string SimReport::ToJson() const {
   std::string out = "{\n";
   auto field = [&out](const char* name, const std::string& json, bool last = false) {
@@ -115,6 +176,11 @@ std::string SimReport::ToJson() const {
   field("checkErrors", JsonList(checkErrors));
   field("malformed", JsonList(malformed));
   field("refused", JsonList(refused));
+  std::string flashJson = "{";
+  for (const auto& [block, data] : FlashBlocks(flash)) {
+    flashJson += (flashJson.size() > 1 ? ", " : "") + JsonString(block) + ": " + JsonString(data);
+  }
+  field("flash", flashJson + "}");
   field("commit", JsonString(commit));
   field("expectedCommit", JsonString(expectedCommit));
   field("commitMatches", JsonBool(commitMatches));

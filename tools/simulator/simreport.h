@@ -18,6 +18,12 @@ struct SimReport {
   // The received image: block number (four upper-case hex digits) to the
   // data hex digits of its group. Cleared by an erase.
   std::map<std::string, std::string> image;
+  // The device's flash as the writes left it: block number (four upper-case
+  // hex digits) to its 16 bytes as 32 upper-case hex digits. A block that is
+  // not here reads FF; an erase clears it all. In the bootloader a write
+  // programs over what the block holds, so bits only go from 1 to 0 until the
+  // next erase, as on a real flash; a staged device keeps the upload as sent.
+  std::map<std::string, std::string> flash;
   // Block numbers of writes whose check byte did not match their data.
   std::vector<std::string> checkErrors;
   // Write and commit commands that did not have the expected shape.
@@ -44,9 +50,26 @@ struct SimReport {
   bool exitedAfterLast = false;
 
   std::string ToJson() const;
-  // One line per block, "XXXX:hexdata", in block order.
+  // One line per written group, "XXXX:hexdata", in block order.
   std::string ImageRecords() const;
+  // One line per 16-byte block, "XXXX:" + 32 hex digits, from block 0000 to
+  // the highest one written, blocks never written reading all FF; empty when
+  // nothing was written. ExpectedFlash gives the same lines for an image.
+  std::string FlashRecords() const;
 };
+
+// The flash an image leaves on a device when it is written whole: line k of
+// the image (its header is line 0) becomes block k - 1, its data digits
+// (characters 10 to 41) the block's bytes. Lines in the format of
+// FlashRecords, so the two compare as text.
+std::string ExpectedFlash(const std::vector<std::string>& imageLines);
+
+// Programs data (hex digits, 32 a block, the last block filled up with FF)
+// into the flash from the given block on; blocks past FFFF are dropped.
+// overwrite false: bits only go from 1 to 0, as on a flash that is not erased
+// first.
+void ProgramFlash(std::map<std::string, std::string>& flash, unsigned firstBlock, const std::string& data,
+                  bool overwrite);
 
 // Fills complete, records, highestBlock, expectedCommit and commitMatches from
 // the recorded facts.

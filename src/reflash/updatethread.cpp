@@ -1,0 +1,381 @@
+#include "reflash/updatethread.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "common/text.h"
+#include "device/controller.h"
+#include "reflash/durations.h"
+
+namespace tarvik {
+namespace {
+
+constexpr int kAttempts = 3;
+// After every write attempt of the bootloader procedure, answered or not.
+constexpr std::uint32_t kWritePauseMs = 40;
+constexpr std::uint32_t kBootloaderSettleMs = 1500;
+// While a type-10 device reprograms itself after the commit, and after that.
+constexpr std::uint32_t kStagedSettleMs = 45300;
+constexpr std::uint32_t kStagedPauseMs = 15000;
+// How often a settle wait moves the bar and the times.
+constexpr std::uint32_t kSettleTickMs = 150;
+// How often the pause after the staged settle wait looks for a stop.
+constexpr std::uint32_t kPauseSliceMs = 50;
+constexpr std::int32_t kStagedType = 10;
+
+constexpr std::size_t kRecordsPerGroup = 4;
+// ":", byte count, address and record type, then the data, then two digits
+// that close the record.
+constexpr std::size_t kRecordHeadChars = 9;
+constexpr std::size_t kRecordDataChars = 32;
+constexpr std::size_t kRecordChars = kRecordHeadChars + kRecordDataChars + 2;
+constexpr std::size_t kLastBlock = 0xFFFF;
+constexpr std::int32_t kProgressExtraParts = 13;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string HexDigits(unsigned value, int width) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%0*X", width, value);
+  return text;
+}
+
+std::string LineError(std::size_t index, const std::string& what) {
+  // Counted from 1 with the header as line 1, as an editor shows the file.
+  return "image line " + std::to_string(index + 1) + ": " + what;
+}
+
+}  // namespace
+
+std::string StageSwitchingText() { return Utf8ToCp1251("Идет переход в режим перепрошивки..."); }
+std::string StageErasingText() { return Utf8ToCp1251("Идет очистка памяти..."); }
+std::string StageLoadingText() { return Utf8ToCp1251("Идет загрузка новой версии прошивки..."); }
+std::string StageReflashingText() { return Utf8ToCp1251("Идет перепрошивка..."); }
+
+WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t firstLine) {
+  if (firstLine == 0 || firstLine >= lines.size())
+    throw EImageData(LineError(firstLine, "no record to write"));
+  const std::size_t block = firstLine - 1;
+  if (block > kLastBlock) throw EImageData(LineError(firstLine, "block number past FFFF"));
+  std::string data;
+  const std::size_t end = std::min(lines.size(), firstLine + kRecordsPerGroup);
+  for (std::size_t index = firstLine; index < end; ++index) {
+    const std::string& record = lines[index];
+    const bool shaped =
+        record.size() == kRecordChars &&
+        std::all_of(record.begin() + kRecordHeadChars, record.begin() + kRecordHeadChars + kRecordDataChars,
+                    [](char c) { return HexValue(c) >= 0; });
+    if (!shaped) throw EImageData(LineError(index, "the data field is not 32 hexadecimal digits"));
+    data.append(record, kRecordHeadChars, kRecordDataChars);
+  }
+  unsigned check = 0;
+  for (std::size_t i = 0; i < data.size(); i += 2) {
+    check ^= static_cast<unsigned>(HexValue(data[i]) * 16 + HexValue(data[i + 1]));
+  }
+  WriteGroup group;
+  group.checkByte = static_cast<std::uint8_t>(check);
+  std::string& command = group.command;
+  command.reserve(data.size() + 9);
+  command.append(1, 'W').append(HexDigits(static_cast<unsigned>(block), 4)).append(1, ':');
+  command.append(data).append(1, ':').append(HexDigits(check, 2));
+  return group;
+}
+
+std::vector<WriteGroup> BuildWriteCommands(const std::vector<std::string>& lines) {
+  if (lines.size() < 2) throw EImageData("the image holds no record");
+  std::vector<WriteGroup> groups;
+  groups.reserve((lines.size() - 1 + kRecordsPerGroup - 1) / kRecordsPerGroup);
+  for (std::size_t line = 1; line < lines.size(); line += kRecordsPerGroup) {
+    groups.push_back(BuildWriteCommand(lines, line));
+  }
+  return groups;
+}
+
+bool LinkAlive(std::string_view reply) {
+  return !Contains(reply, "NO CARRIER") && !Contains(reply, "DISCONNECT") && !Contains(reply, "BUSY");
+}
+
+bool EchoMatches(std::string_view reply, std::string_view echo) { return Trim(reply).rfind(echo, 0) == 0; }
+
+std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators) {
+  std::string command = "EE";
+  for (std::uint8_t value : accumulators) command += HexDigits(value, 2);
+  return command;
+}
+
+std::int32_t ReflashProgressTotal(std::size_t imageLines) {
+  const std::size_t groups = imageLines == 0 ? 0 : (imageLines - 1) / kRecordsPerGroup;
+  const std::size_t cap =
+      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - kProgressExtraParts);
+  return static_cast<std::int32_t>(std::min(groups, cap)) + kProgressExtraParts;
+}
+
+const char* ReflashOutcomeName(ReflashOutcome outcome) {
+  switch (outcome) {
+    case ReflashOutcome::NotRun:
+      return "not run";
+    case ReflashOutcome::Running:
+      return "running";
+    case ReflashOutcome::Succeeded:
+      return "succeeded";
+    case ReflashOutcome::Failed:
+      return "failed";
+    case ReflashOutcome::Stopped:
+      return "stopped";
+  }
+  return "?";
+}
+
+TUpdateThread::TUpdateThread(UiSync& sync, Clock& clock) : clock_(clock), thread_(sync) {}
+
+void TUpdateThread::Resume() {
+  thread_.Start([this] { Body(); });
+}
+
+void TUpdateThread::Body() {
+  if (thread_.StopRequested()) return;
+  outcome_.store(ReflashOutcome::Running);
+  bool succeeded = false;
+  bool raised = false;
+  try {
+    Step(&ReflashView::MarkRunning);
+    succeeded = Run();
+  } catch (const std::exception& e) {
+    // The window shows no text of the error; the log keeps it.
+    LogError(e.what());
+    raised = true;
+  }
+  outcome_.store(succeeded                 ? ReflashOutcome::Succeeded
+                 : thread_.StopRequested() ? ReflashOutcome::Stopped
+                                           : ReflashOutcome::Failed);
+  // An error inside the success step leaves the window in between; put it
+  // back to Running so the failure shows.
+  if (raised) Step(&ReflashView::MarkRunning);
+  // Only a procedure that did not get through shows the failure: success is
+  // never followed by it, and a failure never passes for success.
+  if (!succeeded) Step(&ReflashView::ShowFailure);
+}
+
+bool TUpdateThread::Run() {
+  if (controller_ == nullptr || lines_ == nullptr) return false;
+  progress_.SetTotal(ReflashProgressTotal(lines_->size()));
+  ShowProgress();
+  ShowElapsed();
+  ShowInitialRemaining();
+  // The whole image is checked before the first command.
+  const std::vector<WriteGroup> groups = BuildWriteCommands(*lines_);
+  return controller_->TypeNumber == kStagedType ? StagedFlash(groups) : BootloaderFlash(groups);
+}
+
+bool TUpdateThread::BootloaderFlash(const std::vector<WriteGroup>& groups) {
+  std::string reply;
+  // A device found in its bootloader is there already; one that named a
+  // known model carries a default "VER" line and is told again.
+  if (!Contains(deviceVersion_, "BootLdr")) {
+    ShowStage(StageSwitchingText());
+    // Whatever it answers, the erase that follows decides.
+    Send(Operation::Command, "BL", reply, true);
+    StepProgress();
+    ShowElapsed();
+    ShowRemaining();
+  }
+  ShowStage(StageErasingText());
+  StepProgress();
+  bool erased = false;
+  for (int attempt = 0; attempt < kAttempts && !erased && !thread_.StopRequested(); ++attempt) {
+    erased = Send(Operation::SlowCommand, "BE", reply, false);
+    ShowElapsed();
+  }
+  ShowRemaining();
+  if (!erased) return false;
+  StepProgress();
+  ShowRemaining();
+  // Block 0000 goes last: a device whose upload broke off keeps no valid
+  // start and stays in its bootloader for the next try.
+  for (std::size_t group = 1; group < groups.size(); ++group) {
+    ShowGroupStage();
+    if (!WriteGroupAttempts(groups[group], Procedure::Bootloader)) return false;
+  }
+  StepProgress();
+  ShowRemaining();
+  ShowGroupStage();
+  if (!WriteGroupAttempts(groups.front(), Procedure::Bootloader)) return false;
+  Step(&ReflashView::DisableExit);
+  // After the first group the device is not addressed again.
+  SettleWait(kBootloaderSettleMs);
+  FillProgress();
+  ShowElapsed();
+  ShowRemaining();
+  Step(&ReflashView::ShowSuccess);
+  return true;
+}
+
+bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
+  StepProgress();
+  ShowRemaining();
+  // Group k of the upload (counted from 0) folds into accumulator
+  // (k mod 8) div 2, once, whatever its attempts.
+  std::array<std::uint8_t, 4> accumulators{};
+  std::size_t counter = 0;
+  for (const WriteGroup& group : groups) {
+    ShowGroupStage();
+    accumulators[counter / 2] ^= group.checkByte;
+    counter = (counter + 1) % 8;
+    if (!WriteGroupAttempts(group, Procedure::Staged)) return false;
+  }
+  Step(&ReflashView::DisableExit);
+  const std::string commit = CommitCommand(accumulators);
+  std::string reply;
+  bool committed = false;
+  for (int attempt = 0; attempt < kAttempts && !committed && !thread_.StopRequested(); ++attempt) {
+    ShowStage(StageReflashingText());
+    const bool answered = Send(Operation::SlowCommand, commit, reply, true);
+    const bool alive = LinkAlive(reply);
+    // A device that refuses the upload answers without "OK", and the
+    // exchange still passes such an answer once its time is up: only an
+    // "OK" is taken for the commit.
+    committed = answered && alive && !reply.empty() && Contains(AsciiUpper(reply), "OK");
+    ShowElapsed();
+    if (!alive) break;
+  }
+  if (!committed) return false;
+  SettleWait(kStagedSettleMs);
+  if (thread_.StopRequested()) return true;
+  for (std::uint32_t paused = 0; paused < kStagedPauseMs && !thread_.StopRequested();
+       paused += kPauseSliceMs) {
+    clock_.SleepMs(std::min(kPauseSliceMs, kStagedPauseMs - paused));
+  }
+  FillProgress();
+  ShowElapsed();
+  ShowRemaining();
+  Step(&ReflashView::ShowSuccess);
+  return true;
+}
+
+bool TUpdateThread::WriteGroupAttempts(const WriteGroup& group, Procedure procedure) {
+  const bool staged = procedure == Procedure::Staged;
+  // The echo: characters 3 to 5 of the command (the last three digits of the
+  // block number), or 2 to 5 (all four) on a staged device.
+  const std::string_view echo = std::string_view(group.command).substr(staged ? 1 : 2, staged ? 4 : 3);
+  std::string reply;
+  bool written = false;
+  for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
+    // No command goes out once a stop was asked; the group then fails.
+    if (thread_.StopRequested()) break;
+    const bool answered = Send(Operation::WriteCommand, group.command, reply, staged);
+    const bool alive = LinkAlive(reply);
+    written = answered && EchoMatches(reply, echo) && (!staged || alive);
+    ShowElapsed();
+    if (!staged) clock_.SleepMs(kWritePauseMs);
+    // A lost line is not tried again.
+    if (staged && !alive) break;
+  }
+  if (written) {
+    StepProgress();
+    ShowRemaining();
+  }
+  return written;
+}
+
+void TUpdateThread::SettleWait(std::uint32_t limitMs) {
+  // The device is not addressed; a stop does not shorten the wait, it only
+  // keeps the window as it is.
+  const std::uint64_t start = clock_.NowMs();
+  std::uint64_t lastTick = start;
+  for (;;) {
+    const std::uint64_t now = clock_.NowMs();
+    if (now - start > limitMs) return;
+    if (now - lastTick >= kSettleTickMs) {
+      lastTick = now;
+      StepProgress();
+      ShowElapsed();
+      ShowRemaining();
+    }
+    // Sleeps to the next tick or just past the limit, whichever comes first.
+    const std::uint64_t next = std::min(lastTick + kSettleTickMs, start + limitMs + 1);
+    clock_.SleepMs(static_cast<std::uint32_t>(next - now));
+  }
+}
+
+bool TUpdateThread::Send(Operation operation, const std::string& command, std::string& reply,
+                         bool logTraffic) {
+  reply.clear();
+  if (thread_.StopRequested()) return false;
+  switch (operation) {
+    case Operation::Command:
+      return controller_->Command(command, reply, logTraffic);
+    case Operation::SlowCommand:
+      return controller_->SlowCommand(command, reply, logTraffic);
+    case Operation::WriteCommand:
+      return controller_->WriteCommand(command, reply, logTraffic);
+  }
+  return false;
+}
+
+void TUpdateThread::Step(void (ReflashView::*step)()) {
+  if (ViewSkipped()) return;
+  thread_.RunStep([this, step] { (view_->*step)(); });
+}
+
+void TUpdateThread::ShowStage(const std::string& text) {
+  if (ViewSkipped()) return;
+  thread_.RunStep([this, &text] { view_->ShowStage(text); });
+}
+
+void TUpdateThread::ShowGroupStage() {
+  // The one step a stop does not hold back: until the worker has ended, the
+  // window says that it is still busy with the image.
+  if (view_ == nullptr) return;
+  static const std::string text = StageLoadingText();
+  thread_.RunStepAlways([this] { view_->ShowStage(text); });
+}
+
+void TUpdateThread::ShowProgress() {
+  if (ViewSkipped()) return;
+  const std::int32_t total = progress_.Total();
+  const std::int32_t parts = progress_.PartsComplete();
+  thread_.RunStep([this, total, parts] { view_->ShowProgress(total, parts); });
+}
+
+void TUpdateThread::StepProgress() {
+  progress_.AddParts(1);
+  ShowProgress();
+}
+
+void TUpdateThread::FillProgress() {
+  progress_.SetPartsComplete(progress_.Total());
+  ShowProgress();
+}
+
+std::uint32_t TUpdateThread::Elapsed() { return ElapsedSeconds(clock_.WallNow(), start_); }
+
+void TUpdateThread::ShowElapsed() {
+  if (ViewSkipped()) return;
+  const std::string text = FormatDuration(Elapsed());
+  thread_.RunStep([this, &text] { view_->ShowElapsed(text); });
+}
+
+void TUpdateThread::ShowInitialRemaining() {
+  if (ViewSkipped()) return;
+  const std::string text = FormatDuration(Elapsed());
+  thread_.RunStep([this, &text] { view_->ShowRemaining(text); });
+}
+
+void TUpdateThread::ShowRemaining() {
+  if (ViewSkipped()) return;
+  const std::string text =
+      FormatDuration(RemainingSeconds(Elapsed(), progress_.PartsComplete(), progress_.Total()));
+  thread_.RunStep([this, &text] { view_->ShowRemaining(text); });
+}
+
+void TUpdateThread::LogError(const std::string& what) {
+  if (controller_ != nullptr) controller_->WriteLog(what);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,158 @@
+#pragma once
+// The reflash worker: writes one firmware image into the connected device on
+// a thread of its own. Every device but type 10 goes through its bootloader
+// (BootloaderFlash); a type-10 device takes a staged upload with a commit
+// (StagedFlash). The worker reaches the device only through the controller's
+// pass-throughs and the window only through ReflashView steps that run
+// synchronously on the UI thread.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/workerthread.h"
+#include "device/connection.h"
+#include "reflash/progressmodel.h"
+#include "reflash/reflashview.h"
+
+namespace tarvik {
+
+class TController;
+
+// Image lines that cannot be sent as they stand.
+class EImageData : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One group of up to four records as the W command carries it.
+struct WriteGroup {
+  // "W" + block number (four upper-case hex digits) + ":" + the records'
+  // data digits + ":" + check byte (two upper-case hex digits); the device
+  // command set frames it.
+  std::string command;
+  // XOR of the group's data bytes.
+  std::uint8_t checkByte = 0;
+};
+
+// The W command of the group that starts on image line firstLine (1, 5, 9,
+// ...; line 0 is the header): the data digits of lines firstLine to
+// firstLine + 3 as far as they exist, a short last group unpadded. Throws
+// EImageData for a group without records, a record whose data field is not
+// 32 hex digits (a shorter or longer one would shift every block after it on
+// the device), or a block number past FFFF.
+WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t firstLine);
+
+// Every group of the image in block order (index 0 is block 0000). Throws
+// EImageData when any group cannot be built, or when the image holds no
+// record at all: an image is checked whole before anything is sent, so a bad
+// one never leaves a device erased or half written.
+std::vector<WriteGroup> BuildWriteCommands(const std::vector<std::string>& lines);
+
+// False when the reply tells that the line to a type-10 device is gone
+// ("NO CARRIER", "DISCONNECT" or "BUSY", case-sensitive).
+bool LinkAlive(std::string_view reply);
+
+// The reply, trimmed of blanks and control characters, begins with echo
+// (case-sensitive).
+bool EchoMatches(std::string_view reply, std::string_view echo);
+
+// "EE" and the four accumulators as two upper-case hex digits each.
+std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators);
+
+// Total parts of the reflash progress bar for an image of this many lines.
+std::int32_t ReflashProgressTotal(std::size_t imageLines);
+
+enum class ReflashOutcome {
+  NotRun,  // not started, or stopped before it began
+  Running,
+  Succeeded,  // every command was answered as it must be
+  Failed,     // shown as a failure unless a stop came first
+  Stopped,    // ended early because a stop was asked
+};
+
+const char* ReflashOutcomeName(ReflashOutcome outcome);
+
+class TUpdateThread final : public ConnectionTask {
+ public:
+  // Created suspended: nothing runs before Resume, or before a connection
+  // starts it as its task.
+  explicit TUpdateThread(UiSync& sync, Clock& clock = SystemClock());
+  TUpdateThread(const TUpdateThread&) = delete;
+  TUpdateThread& operator=(const TUpdateThread&) = delete;
+
+  // The inputs, set before the thread starts. The image lines and the
+  // controller are not owned and must outlive the thread; so must the view.
+  void SetDeviceVersion(std::string version) { deviceVersion_ = std::move(version); }
+  void SetImageLines(const std::vector<std::string>& lines) { lines_ = &lines; }
+  void SetController(TController* controller) { controller_ = controller; }
+  // The moment the user started the reflash; elapsed and remaining times are
+  // measured from it on the clock's wall time.
+  void SetStartTime(std::chrono::system_clock::time_point start) { start_ = start; }
+  void SetView(ReflashView* view) { view_ = view; }
+
+  // Starts the thread without a connection (a connection starts it itself).
+  void Resume();
+  // From now on no device command is sent and no view step runs but the
+  // stage notice before a group; the exchange under way is not cut short.
+  // Does not wait.
+  void Stop() { thread_.Stop(); }
+  bool StopRequested() const { return thread_.StopRequested(); }
+  ReflashOutcome Outcome() const { return outcome_.load(); }
+
+  TWorkerThread& Thread() override { return thread_; }
+  void Body() override;
+
+ private:
+  enum class Operation { Command, SlowCommand, WriteCommand };
+  enum class Procedure { Bootloader, Staged };
+
+  bool Run();
+  bool BootloaderFlash(const std::vector<WriteGroup>& groups);
+  bool StagedFlash(const std::vector<WriteGroup>& groups);
+  // Up to three attempts, ending at the first answer that passes the
+  // procedure's check.
+  bool WriteGroupAttempts(const WriteGroup& group, Procedure procedure);
+  void SettleWait(std::uint32_t limitMs);
+  bool Send(Operation operation, const std::string& command, std::string& reply, bool logTraffic);
+
+  // View steps; each is skipped once a stop was asked, but the stage notice
+  // before a group.
+  void Step(void (ReflashView::*step)());
+  void ShowStage(const std::string& text);
+  void ShowGroupStage();
+  void ShowProgress();
+  void StepProgress();
+  void FillProgress();
+  void ShowElapsed();
+  void ShowInitialRemaining();
+  void ShowRemaining();
+  std::uint32_t Elapsed();
+  bool ViewSkipped() const { return view_ == nullptr || thread_.StopRequested(); }
+  void LogError(const std::string& what);
+
+  Clock& clock_;
+  std::string deviceVersion_;
+  const std::vector<std::string>* lines_ = nullptr;
+  TController* controller_ = nullptr;
+  std::chrono::system_clock::time_point start_{};
+  ReflashView* view_ = nullptr;
+  // The bar's count, kept here; the window only shows it.
+  TProgressModel progress_;
+  std::atomic<ReflashOutcome> outcome_{ReflashOutcome::NotRun};
+  // Last: ends the thread before the members it reads go.
+  TWorkerThread thread_;
+};
+
+// Stage texts (Windows-1251).
+std::string StageSwitchingText();   // "Идет переход в режим перепрошивки..."
+std::string StageErasingText();     // "Идет очистка памяти..."
+std::string StageLoadingText();     // "Идет загрузка новой версии прошивки..."
+std::string StageReflashingText();  // "Идет перепрошивка..."
+
+}  // namespace tarvik
