@@ -19,6 +19,7 @@
 #include "outqueue/ui/drainoutput.h"
 #include "outqueue/ui/statuspane.h"
 #include "reflash/ui/formupdateins.h"
+#include "reflash/updatethread.h"
 #include "serial/comportworker.h"
 #include "serial/portlist.h"
 
@@ -74,9 +75,17 @@ TController* TformMain::Controller() const { return connection_->Controller(); }
 TMainThread* TformMain::WorkerThread() const { return connection_->MainThread(); }
 
 bool TformMain::StartReflash(const std::vector<std::string>& imageLines, ReflashView& view) {
-  (void)imageLines;
-  (void)view;
-  return false;
+  TController* controller = Controller();
+  if (controller == nullptr) return false;
+  Clock& clock = SystemClock();
+  auto task = std::make_unique<TUpdateThread>(*uiSteps_, clock);
+  task->SetDeviceVersion(controller->VersionLine);
+  task->SetImageLines(imageLines);
+  task->SetController(controller);
+  task->SetStartTime(clock.WallNow());
+  task->SetView(&view);
+  // The main worker thread is asked to stop; it only idles by now.
+  return connection_->StartTask(std::move(task));
 }
 
 bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool reportErrors) {
