@@ -19,6 +19,14 @@ namespace {
 // itself after each write.
 constexpr DWORD kWatchedEvents = EV_RXCHAR | EV_RXFLAG | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR |
                                  EV_RING | EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
+// The events of a line without modem lines (a virtual port, Wine's view of
+// a pseudo-terminal), whose driver refuses to wait for the others.
+constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
+// A driver may end an event wait without an event (Wine's does so every few
+// milliseconds); the watcher then looks at the queue and waits anew after
+// this pause, rather than spinning on the driver.
+constexpr DWORD kAbortedWaitPauseMs = 5;
 
 // A reader waiting for input looks at the queue this often even without a
 // wake-up from the watcher (a watcher that has ended wakes nobody).
@@ -51,9 +59,10 @@ HANDLE NewEvent() { return ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
 class Win32CommDevice final : public TCommDevice {
  public:
-  Win32CommDevice(HANDLE port, HANDLE stop, HANDLE arrival, HANDLE readDone, HANDLE writeDone,
+  Win32CommDevice(HANDLE port, HANDLE inUse, HANDLE stop, HANDLE arrival, HANDLE readDone, HANDLE writeDone,
                   HANDLE commEvent, Clock& clock)
       : port_(port),
+        inUse_(inUse),
         stop_(stop),
         arrival_(arrival),
         readDone_(readDone),
@@ -71,7 +80,7 @@ class Win32CommDevice final : public TCommDevice {
       ::GetOverlappedResult(port_, &eventWait_, &unused, TRUE);
     }
     ::CloseHandle(port_);
-    for (HANDLE h : {stop_, arrival_, readDone_, writeDone_, commEvent_}) ::CloseHandle(h);
+    for (HANDLE h : {inUse_, stop_, arrival_, readDone_, writeDone_, commEvent_}) ::CloseHandle(h);
   }
 
   bool SetState(const TDeviceControlBlock& dcb) override {
@@ -107,37 +116,38 @@ class Win32CommDevice final : public TCommDevice {
     d.ErrorChar = dcb.ErrorChar;
     d.EofChar = dcb.EofChar;
     d.EvtChar = dcb.EvtChar;
-    return ::SetCommState(port_, &d) != 0;
+    if (!::SetCommState(port_, &d)) return false;
+    dcb_ = dcb;
+    return true;
   }
 
+  // The line as the driver has it: rate, frame, parity check, software
+  // flow and the hardware handshake, the settings every serial layer can
+  // tell. The rest reads back as it was set: Wine's driver, for one, tells
+  // the modem lines' levels for the DTR and RTS modes and drops the event
+  // character, and the model must not take those for settings.
   bool GetState(TDeviceControlBlock& dcb) override {
     DCB d{};
     d.DCBlength = sizeof d;
     if (!::GetCommState(port_, &d)) return false;
+    dcb = dcb_;
     dcb.BaudRate = d.BaudRate;
-    dcb.fBinary = d.fBinary != 0;
-    dcb.fParity = d.fParity != 0;
-    dcb.fOutxCtsFlow = d.fOutxCtsFlow != 0;
-    dcb.fOutxDsrFlow = d.fOutxDsrFlow != 0;
-    dcb.fDtrControl = static_cast<TDtrControl>(d.fDtrControl);
-    dcb.fDsrSensitivity = d.fDsrSensitivity != 0;
-    dcb.fTXContinueOnXoff = d.fTXContinueOnXoff != 0;
-    dcb.fOutX = d.fOutX != 0;
-    dcb.fInX = d.fInX != 0;
-    dcb.fErrorChar = d.fErrorChar != 0;
-    dcb.fNull = d.fNull != 0;
-    dcb.fRtsControl = static_cast<TRtsControl>(d.fRtsControl);
-    dcb.fAbortOnError = d.fAbortOnError != 0;
-    dcb.XonLim = d.XonLim;
-    dcb.XoffLim = d.XoffLim;
     dcb.ByteSize = d.ByteSize;
     dcb.Parity = d.Parity;
-    dcb.StopBits = d.StopBits;
+    // One and a half and two stop bits are one setting to some drivers.
+    if (d.StopBits == ONESTOPBIT || dcb.StopBits == ONESTOPBIT) dcb.StopBits = d.StopBits;
+    dcb.fParity = d.fParity != 0;
+    dcb.fInX = d.fInX != 0;
+    dcb.fOutX = d.fOutX != 0;
     dcb.XonChar = d.XonChar;
     dcb.XoffChar = d.XoffChar;
-    dcb.ErrorChar = d.ErrorChar;
-    dcb.EofChar = d.EofChar;
-    dcb.EvtChar = d.EvtChar;
+    if (!d.fOutxCtsFlow) {
+      dcb.fOutxCtsFlow = false;
+      if (dcb.fRtsControl == TRtsControl::Handshake) dcb.fRtsControl = TRtsControl::Enable;
+    } else if (!dcb.fOutxCtsFlow && dcb.fRtsControl != TRtsControl::Handshake) {
+      dcb.fOutxCtsFlow = true;
+      dcb.fRtsControl = TRtsControl::Handshake;
+    }
     return true;
   }
 
@@ -253,17 +263,7 @@ class Win32CommDevice final : public TCommDevice {
       return r == WAIT_TIMEOUT ? TWaitResult::TimedOut : TWaitResult::Failed;
     }
     for (;;) {
-      if (!eventPending_) {
-        eventWait_ = OVERLAPPED{};
-        eventWait_.hEvent = commEvent_;
-        eventMask_ = 0;
-        ::ResetEvent(commEvent_);
-        if (!::WaitCommEvent(port_, &eventMask_, &eventWait_)) {
-          if (::GetLastError() != ERROR_IO_PENDING) return TWaitResult::Failed;
-        }
-        // Done at once or not, the event of the record tells.
-        eventPending_ = true;
-      }
+      if (!eventPending_ && !StartEventWait()) return TWaitResult::Failed;
       const HANDLE handles[2] = {stop_, commEvent_};
       const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, wait);
       if (r == WAIT_OBJECT_0) return TWaitResult::Stopped;
@@ -271,7 +271,10 @@ class Win32CommDevice final : public TCommDevice {
       if (r != WAIT_OBJECT_0 + 1) return TWaitResult::Failed;
       eventPending_ = false;
       DWORD unused = 0;
-      if (!::GetOverlappedResult(port_, &eventWait_, &unused, FALSE)) return TWaitResult::Failed;
+      if (!::GetOverlappedResult(port_, &eventWait_, &unused, FALSE)) {
+        if (::GetLastError() != ERROR_OPERATION_ABORTED) return TWaitResult::Failed;
+        if (::WaitForSingleObject(stop_, kAbortedWaitPauseMs) == WAIT_OBJECT_0) return TWaitResult::Stopped;
+      }
       ::SetEvent(arrival_);
       // The mask may come back empty, and a wake need not mean bytes: the
       // queue tells.
@@ -301,6 +304,25 @@ class Win32CommDevice final : public TCommDevice {
   }
 
  private:
+  // Issues the watcher's WaitCommEvent. A driver that cannot watch the
+  // modem lines refuses the whole wait; the watcher then does without them.
+  bool StartEventWait() {
+    for (;;) {
+      eventWait_ = OVERLAPPED{};
+      eventWait_.hEvent = commEvent_;
+      eventMask_ = 0;
+      ::ResetEvent(commEvent_);
+      // Done at once or pending, the event of the record tells.
+      if (::WaitCommEvent(port_, &eventMask_, &eventWait_) || ::GetLastError() == ERROR_IO_PENDING) {
+        eventPending_ = true;
+        return true;
+      }
+      if (::GetLastError() != ERROR_NOT_SUPPORTED || (watched_ & kModemEvents) == 0) return false;
+      watched_ &= ~kModemEvents;
+      if (!::SetCommMask(port_, watched_)) return false;
+    }
+  }
+
   bool Status(COMSTAT& status) {
     DWORD errors = 0;
     return ::ClearCommError(port_, &errors, &status) != 0;
@@ -312,6 +334,8 @@ class Win32CommDevice final : public TCommDevice {
   }
 
   const HANDLE port_;
+  // Named after the port while this device holds it (see OpenDevice).
+  const HANDLE inUse_;
   const HANDLE stop_;
   // Set by the watcher at each wake-up, for a reader in WaitInput.
   const HANDLE arrival_;
@@ -319,22 +343,52 @@ class Win32CommDevice final : public TCommDevice {
   const HANDLE writeDone_;
   const HANDLE commEvent_;
   Clock& clock_;
+  TDeviceControlBlock dcb_;
   TDriverTimeouts timeouts_;
   // The watcher's WaitCommEvent; only the watcher thread touches these.
   OVERLAPPED eventWait_{};
   DWORD eventMask_ = 0;
   bool eventPending_ = false;
+  DWORD watched_ = kWatchedEvents;
 };
+
+// A named object stands for the port while this tool holds it. The system
+// opens a COM port for one handle only, but Wine lets any number of handles
+// open the same device; the name keeps a second open out there too, as the
+// lock does on Linux. It lives in the session's namespace and goes with the
+// last handle, so a program that dies leaves no stale lock behind.
+HANDLE ClaimPort(const std::wstring& portName) {
+  // Port names are case-blind; a backslash cannot stand in an object name.
+  std::wstring name = L"Local\\TarvikComPort-";
+  for (wchar_t c : portName) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    name += c == L'\\' ? L'_' : c;
+  }
+  const HANDLE claim = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (claim != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(claim);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return claim;
+}
 
 }  // namespace
 
 std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
-  const std::wstring path = L"\\\\.\\" + Widen(name);
+  const std::wstring wideName = Widen(name);
+  const HANDLE inUse = ClaimPort(wideName);
+  if (inUse == nullptr) {
+    error = LastError();
+    return nullptr;
+  }
+  const std::wstring path = L"\\\\.\\" + wideName;
   // No sharing: a second open fails, in this process or any other.
   const HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     error = LastError();
+    ::CloseHandle(inUse);
     return nullptr;
   }
   HANDLE events[5] = {};
@@ -346,12 +400,13 @@ std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, i
         if (made != nullptr) ::CloseHandle(made);
       }
       ::CloseHandle(port);
+      ::CloseHandle(inUse);
       return nullptr;
     }
   }
   ::SetCommMask(port, kWatchedEvents);
   error = 0;
-  return std::make_unique<Win32CommDevice>(port, events[0], events[1], events[2], events[3], events[4],
+  return std::make_unique<Win32CommDevice>(port, inUse, events[0], events[1], events[2], events[3], events[4],
                                            clock);
 }
 
