@@ -27,9 +27,9 @@ wine_start() {  # build-dir simulator
   mkdir -p "$wine_dir"
   export WINEPREFIX=$wine_dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-  "$sim" --link "$wine_dir/com7" --fault silence@un >"$wine_dir/com7.log" 2>&1 &
+  "$sim" --link "$wine_dir/com7" --fault silence@un </dev/null >"$wine_dir/com7.log" 2>&1 &
   wine_sim_pids+=($!)
-  "$sim" --link "$wine_dir/com8" --fault silence@v --fault hangup@v >"$wine_dir/com8.log" 2>&1 &
+  "$sim" --link "$wine_dir/com8" --fault silence@v --fault hangup@v </dev/null >"$wine_dir/com8.log" 2>&1 &
   wine_sim_pids+=($!)
   local tries=0
   until [ -L "$wine_dir/com7" ] && [ -L "$wine_dir/com8" ]; do
@@ -52,7 +52,7 @@ wine_start() {  # build-dir simulator
   # prefix and keep a fresh one up until wine_stop.
   "$wine_server" -k 2>/dev/null || true
   "$wine_server" -w
-  "$wine_server" -p
+  "$wine_server" -p >>"$wine_dir/server.log" 2>&1
   "$wine_loader" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' >>"$wine_dir/prefix.log" 2>&1
   if [ ! -L "$WINEPREFIX/dosdevices/com7" ] || [ ! -L "$WINEPREFIX/dosdevices/com8" ]; then
     echo "wine: COM7 and COM8 were not mapped" >&2

@@ -7,21 +7,32 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/text.h"
+#include "common/uisync.h"
 #include "device/controller.h"
+#include "device/decideupdate.h"
+#include "device/mainthread.h"
+#include "firmware/catalogue.h"
+#include "firmware/rules.h"
 #include "outqueue/outarray.h"
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "serial/portlist.h"
 #include "support/fakeclock.h"
+#include "support/tempdir.h"
 
 namespace tarvik {
 namespace {
@@ -285,6 +296,58 @@ TEST_F(SimulatedPort, IdentifiesTheSimulatedDoorDetector) {
   EXPECT_EQ(controller.Build, 20);
 }
 
+// The decision dialogs, answered by nobody: only an offered image is expected.
+class OfferOnlyView final : public DecisionView {
+ public:
+  int ChooseDeviceType(const std::vector<std::string>&) override { return -1; }
+  int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>&, bool) override {
+    return -1;
+  }
+  void ShowInformation(const std::string& text) override { information.push_back(text); }
+  void OfferImage(int imageIndex) override { offered = imageIndex; }
+  std::optional<int> offered;
+  std::vector<std::string> information;
+};
+
+TEST_F(SimulatedPort, DemonstrationRoadFromThePortToTheOfferedImage) {
+  // update.ini beside the program holds 14.002.000=20->28, as scripts/run.sh
+  // writes it; the door detector reports build 20.
+  test::TempDir programDir("tarvik-win-road");
+  const auto rules = UpdateRulesPath(programDir.Path());
+  std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->28\r\n";
+  FirmwareCatalogue catalogue;
+  catalogue.LoadCatalogue();
+
+  TComPortWorker worker(name, false, nullptr, true);
+  worker.Open();
+  TOutArray queue;
+  NoWindow window;
+  TController controller(&worker, queue, window);
+  OfferOnlyView view;
+  struct Steps final : MainThreadSteps {
+    std::function<void(TController&)> decide;
+    std::vector<std::string> published;
+    void PublishIdentity(TController& c) override { published.push_back(c.VersionLine); }
+    void ResetFlashState() override {}
+    void DecideUpdate(TController& c) override { decide(c); }
+  } steps;
+  std::optional<DecisionOutcome> outcome;
+  steps.decide = [&](TController& c) {
+    outcome = DecideUpdate(c.VersionLine, catalogue, rules, view, queue, nullptr);
+  };
+  UiStepQueue ui;
+  TMainThread thread(controller, ui, steps);
+  thread.Resume();
+  ui.WaitServicing([&] { return outcome.has_value() || thread.Finished(); });
+  thread.Stop();
+  thread.WaitFor();
+  EXPECT_EQ(steps.published, std::vector<std::string>{"VER 14.002.020"});
+  ASSERT_EQ(outcome, DecisionOutcome::Offered);
+  ASSERT_TRUE(view.offered.has_value());
+  EXPECT_EQ(catalogue.FirmwareImages().at(static_cast<std::size_t>(*view.offered)).VersionText,
+            "VER 14.002.028");
+}
+
 TEST_F(SimulatedPort, ReplyIsTakenAsSoonAsItArrives) {
   LinesLog log;
   TComPortWorker worker(name, false, &log, true);
@@ -477,6 +540,8 @@ class UserKey : public ::testing::Test {
   void TearDown() override {
     if (key != nullptr) ::RegCloseKey(key);
     ::RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+    // Gone only when no other run still has its key there.
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TarvikTest");
   }
   void Text(const char* valueName, const std::string& data) {
     ::RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
