@@ -499,6 +499,7 @@ TEST(Win32HangUp, EndsTheExchangeWithTheSystemsError) {
   const EDeviceError e =
       CatchDeviceError([&] { worker.Exchange(kProbe, reply, {.Attempts = 3, .TimeoutMs = 5000}); });
   EXPECT_TRUE(e.ErrorCode == ecRead || e.ErrorCode == ecWrite) << e.ErrorCode;
+  std::printf("the hang-up as the user reads it: code %d, %s\n", e.ErrorCode, e.what());
   // "Unable to read from port. (Win32 error N: the system's text for N)"
   const std::regex form(R"(Unable to (read from|write to) port\. \(Win32 error ([0-9]+): .*\))");
   std::cmatch m;
