@@ -23,6 +23,11 @@ wine_start() {  # build-dir simulator
   build=$(cd "$1" && pwd)
   sim=$2
   wine_dir=$build/wine
+  # A server an earlier run left behind is bound to the old prefix: end it
+  # before the prefix goes, or nothing can reach it afterwards.
+  if [ -d "$wine_dir/prefix" ]; then
+    WINEPREFIX=$wine_dir/prefix "$wine_server" -k 2>/dev/null || true
+  fi
   rm -rf "$wine_dir"
   mkdir -p "$wine_dir"
   export WINEPREFIX=$wine_dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
