@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine: installs what is missing,
-# then builds and runs three configurations:
+# then builds and runs four configurations:
 #   1. everything (core, windows, tools) with GCC, warnings as errors,
 #      AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the Qt-free core under ThreadSanitizer;
-#   3. the core's libFuzzer targets (clang), each run for a bounded time.
+#   3. the core's libFuzzer targets (clang), each run for a bounded time;
+#   4. the core, the Windows serial layer and their tests cross-built with
+#      MinGW-w64 and run under Wine, the serial tests against the simulator
+#      of stage 1 behind COM ports of a fresh Wine prefix (scripts/wine.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,7 +41,7 @@ run_ctest() {  # name build-dir [ctest args...]
   [ "$rc" -eq 0 ] || [ "$fails" -gt 0 ] || failed=$((failed + 1))
 }
 
-echo "== 1/3: build with GCC, ASan + UBSan, warnings as errors"
+echo "== 1/4: build with GCC, ASan + UBSan, warnings as errors"
 cmake -S . -B build/ci-main -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON \
   -DTARVIK_SANITIZE=address,undefined >/dev/null
 ninja -C build/ci-main -j"$jobs"
@@ -48,13 +51,13 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=offscreen
 run_ctest "gcc+asan+ubsan" build/ci-main
 
-echo "== 2/3: the core under ThreadSanitizer"
+echo "== 2/4: the core under ThreadSanitizer"
 cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON \
   -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF -DTARVIK_SANITIZE=thread >/dev/null
 ninja -C build/ci-tsan -j"$jobs"
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} run_ctest "tsan" build/ci-tsan
 
-echo "== 3/3: libFuzzer targets, ${fuzz_seconds}s each"
+echo "== 3/4: libFuzzer targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ cmake -S . -B build/ci-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARVIK_WERROR=ON -DTARVIK_WITH_UI=OFF -DTARVIK_FUZZ=ON -DTARVIK_SANITIZE=address,undefined >/dev/null
 ninja -C build/ci-fuzz -j"$jobs"
@@ -79,6 +82,24 @@ done
 passed=$((passed + fuzz_pass))
 failed=$((failed + fuzz_fail))
 summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed")
+
+echo "== 4/4: Windows core and serial layer under Wine"
+wine_stage_start=$SECONDS
+cmake -S . -B build/ci-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+  -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF >/dev/null
+ninja -C build/ci-win -j"$jobs"
+# shellcheck source=scripts/wine.sh
+source scripts/wine.sh
+trap wine_stop EXIT
+if wine_start build/ci-win build/ci-main/tools/simulator/tarvik-sim; then
+  run_ctest "wine" build/ci-win
+else
+  failed=$((failed + 1))
+  summary+=("wine: the simulated COM ports did not start")
+fi
+wine_stop
+trap - EXIT
+echo "Windows stage: $((SECONDS - wine_stage_start)) s"
 
 echo
 printf '%s\n' "${summary[@]}"

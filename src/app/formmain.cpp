@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGuiApplication>
@@ -49,8 +48,11 @@ constexpr int kLogButtonWidth = 79;
 constexpr QColor kMemoFrameColor(127, 157, 185);
 constexpr int kNoticePanel = 2;
 
+// Through UTF-16, which the path converts to what the file system takes on
+// every system; an 8-bit name would be read in the wrong code page on Windows
+// and miss a folder with Cyrillic letters in its name.
 std::filesystem::path ToPath(const QString& fileName) {
-  return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+  return std::filesystem::path(fileName.toStdU16String());
 }
 
 QString WithSeparator(const QString& dir) { return dir.endsWith(u'/') ? dir : dir + u'/'; }

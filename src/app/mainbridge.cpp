@@ -72,7 +72,8 @@ void TMainBridge::ResetFlashState() {
 void TMainBridge::DecideUpdate(TController& controller) {
   const FirmwareCatalogue* catalogue = main_.Catalogue();
   if (catalogue == nullptr) return;
-  tarvik::DecideUpdate(controller.VersionLine, *catalogue, UpdateRulesPath(main_.ProgramDir().toStdString()),
+  tarvik::DecideUpdate(controller.VersionLine, *catalogue,
+                       UpdateRulesPath(std::filesystem::path(main_.ProgramDir().toStdU16String())),
                        main_.Decisions(), main_.OutQueue(), main_.tbtnDisconnect());
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <ctime>
+#include <mutex>
 
 namespace tarvik {
 namespace {
@@ -193,7 +194,13 @@ std::string MarkLineBreaks(std::string_view text) {
 std::string FormatLocalDateTime(std::chrono::system_clock::time_point when) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
-  localtime_r(&t, &local);
+  {
+    // The standard call shares one result between threads on some systems;
+    // log lines are stamped on several threads, so take turns and copy it.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    if (const std::tm* shared = std::localtime(&t)) local = *shared;
+  }
   char buf[128];
   std::string out;
   if (std::strftime(buf, sizeof buf, "%x", &local) > 0) out = buf;

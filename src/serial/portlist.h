@@ -1,6 +1,6 @@
 #pragma once
 // The serial ports the system offers now, as names the port worker opens
-// ("ttyUSB0", "ttyV0"); read afresh at every call.
+// ("ttyUSB0", "ttyV0"; "COM3" on Windows); read afresh at every call.
 #include <string>
 #include <vector>
 
@@ -8,8 +8,12 @@ namespace tarvik {
 
 std::vector<std::string> SystemSerialPorts();
 
-// The same list from other roots of the tty class and the device folder,
-// so a fixture tree can stand in for the system's.
+// Linux: the same list from other roots of the tty class and the device
+// folder, so a fixture tree can stand in for the system's.
 std::vector<std::string> SystemSerialPortsIn(const std::string& ttyClassRoot, const std::string& devRoot);
+
+// Windows: the same list from a key of HKEY_CURRENT_USER instead of the
+// system's serial-port map, so a test key can stand in for it.
+std::vector<std::string> SystemSerialPortsInUserKey(const std::string& subKey);
 
 }  // namespace tarvik

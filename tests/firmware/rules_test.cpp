@@ -1,7 +1,6 @@
 #include "firmware/rules.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "shippedcatalogue.h"
+#include "support/tempdir.h"
 
 namespace tarvik {
 namespace {
@@ -18,14 +18,9 @@ using test::ShippedCatalogue;
 class RulesFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarvik-rules-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    dir_ = temp_.Path();
     path_ = UpdateRulesPath(dir_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   void Write(const std::string& text) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -35,6 +30,7 @@ class RulesFile : public ::testing::Test {
     Write("[UpdateRules]\r\n" + key + "=" + value + "\r\n");
   }
 
+  test::TempDir temp_{"tarvik-rules"};
   std::filesystem::path dir_;
   std::filesystem::path path_;
 };

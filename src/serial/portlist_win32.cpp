@@ -1,0 +1,71 @@
+// Windows ports: the values of the serial-port map in the registry, each a
+// port name such as COM3, in the order the registry gives them.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "serial/portlist.h"
+
+namespace tarvik {
+namespace {
+
+constexpr UINT kCoreCodePage = 1251;
+
+std::string Narrow(const wchar_t* text, std::size_t length) {
+  if (length == 0) return {};
+  const int size = static_cast<int>(length);
+  const int n = ::WideCharToMultiByte(kCoreCodePage, 0, text, size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(kCoreCodePage, 0, text, size, narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+std::vector<std::string> PortsUnder(HKEY root, const wchar_t* subKey) {
+  std::vector<std::string> ports;
+  HKEY key = nullptr;
+  // Read only: an account without administrator rights may read the map.
+  if (::RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return ports;
+  DWORD values = 0;
+  DWORD longestName = 0;
+  DWORD longestData = 0;
+  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longestName,
+                         &longestData, nullptr, nullptr) == ERROR_SUCCESS) {
+    std::wstring name(longestName + 1, L'\0');
+    // Room for a terminating zero the data may lack.
+    std::vector<wchar_t> data(longestData / sizeof(wchar_t) + 1);
+    for (DWORD i = 0; i < values; ++i) {
+      DWORD nameLength = static_cast<DWORD>(name.size());
+      DWORD type = 0;
+      DWORD dataBytes = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
+      const LONG r = ::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(data.data()), &dataBytes);
+      // A value that is no text names no port.
+      if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+      std::size_t length = dataBytes / sizeof(wchar_t);
+      data[length] = L'\0';
+      while (length > 0 && data[length - 1] == L'\0') --length;
+      if (length == 0) continue;
+      ports.push_back(Narrow(data.data(), length));
+    }
+  }
+  ::RegCloseKey(key);
+  return ports;
+}
+
+}  // namespace
+
+std::vector<std::string> SystemSerialPorts() {
+  return PortsUnder(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
+}
+
+std::vector<std::string> SystemSerialPortsInUserKey(const std::string& subKey) {
+  const int size = static_cast<int>(subKey.size());
+  std::wstring wide(
+      static_cast<std::size_t>(::MultiByteToWideChar(kCoreCodePage, 0, subKey.data(), size, nullptr, 0)),
+      L'\0');
+  ::MultiByteToWideChar(kCoreCodePage, 0, subKey.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return PortsUnder(HKEY_CURRENT_USER, wide.c_str());
+}
+
+}  // namespace tarvik

@@ -1,0 +1,39 @@
+// The embedded catalogue files are the files of resources/, byte for byte:
+// line ends, Windows-1251 letters and all.
+#include "common/resources.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace tarvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(EmbeddedResources, HoldTheirFilesByteForByte) {
+  const fs::path root = TARVIK_RESOURCE_DIR;
+  EXPECT_EQ(FindResource("SensorCount"), FileBytes(root / "sensorcount.txt"));
+  EXPECT_EQ(FindResource("SensorNames"), FileBytes(root / "sensornames.txt"));
+  int images = 0;
+  for (const auto& entry : fs::directory_iterator(root / "images")) {
+    if (entry.path().extension() != ".hex") continue;
+    const int number = std::stoi(entry.path().stem().string());
+    const std::string bytes = FileBytes(entry.path());
+    ASSERT_FALSE(bytes.empty()) << entry.path();
+    EXPECT_EQ(FindResource(number), bytes) << entry.path();
+    ++images;
+  }
+  EXPECT_EQ(images, 26);
+}
+
+}  // namespace
+}  // namespace tarvik
