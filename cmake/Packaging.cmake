@@ -63,7 +63,9 @@ the machine go to /etc/tarvikflash/update.ini. The user needs access to the
 serial port (on Debian, membership of the dialout group).")
 # The libraries the program links come from dpkg-shlibdeps. The X11 platform
 # plugin is loaded by Qt at run time, so no linker sees it, and its package is
-# only recommended by Qt's: without it the program cannot open a window.
+# only recommended by Qt's: without it the program cannot open a window. Qt
+# finds the icon in the hicolor theme only through the theme's index, which
+# a system without a desktop may lack.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, hicolor-icon-theme")
 include(CPack)

@@ -145,14 +145,16 @@ window_with_title() {  # title-pattern: prints the id of the visible window
   return 1
 }
 
-run_installed() {  # label user home
-  local label=$1 user=$2 home=$3
+run_installed() {  # label user home [fresh|kept]
+  local label=$1 user=$2 home=$3 start=${4:-fresh}
   local marker=$work/marker-$label
   : >"$marker"
-  echo "-- as $user, HOME=$home"
-  rm -rf "$target$home"
-  mkdir -p "$target$home"
-  in_target chown "$user:$user" "$home"
+  echo "-- as $user, HOME=$home ($start)"
+  if [ "$start" = fresh ]; then
+    rm -rf "$target$home"
+    mkdir -p "$target$home"
+    in_target chown "$user:$user" "$home"
+  fi
   local ids
   ids="$(in_target id -u "$user"):$(in_target id -g "$user")"
   chroot --userspec="$ids" "$target" /usr/bin/env -i HOME="$home" DISPLAY="$display" \
@@ -163,7 +165,20 @@ run_installed() {  # label user home
   main=$(window_with_title "Программа перепрошивки радиоканальной системы Тарвик") || main=""
   check "$label: the main window appeared" test -n "$main"
   check "$label: the connection dialog opened at start" test -n "$dialog"
+  if [ "$start" = kept ] && [ -n "$main" ]; then
+    check "$label: the window opens where the kept windows.ini puts it" \
+      bash -c "DISPLAY=$display xdotool getwindowgeometry $main | grep -q 'Position: 40,60 '"
+  fi
   sleep 1
+  # Without a window manager a dialog shown over the main window at start
+  # stays unpainted on this server; moved clear of it, it paints, so the
+  # screenshot shows both.
+  if [ -n "$dialog" ] && [ -n "$main" ]; then
+    local X Y HEIGHT
+    eval "$(DISPLAY=$display xdotool getwindowgeometry --shell "$main" | grep -E '^(X|Y|HEIGHT)=')"
+    DISPLAY=$display xdotool windowmove "$dialog" "$((X + 160))" "$((Y + HEIGHT + 40))" || true
+    sleep 0.5
+  fi
   DISPLAY=$display xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"$work/screen-$label.png"
   echo "screenshot: $work/screen-$label.png"
   if [ -n "$main" ]; then
@@ -197,6 +212,10 @@ run_installed() {  # label user home
 }
 
 run_installed user technician /home/technician
+# The user's placement, moved by hand, must be what the next start reads.
+sed -i -e 's/^Left=.*/Left=40/' -e 's/^Top=.*/Top=60/' -e 's/^Right=.*/Right=896/' -e 's/^Bottom=.*/Bottom=478/' \
+  "$target/home/technician/.config/tarvikflash/windows.ini" || true
+run_installed user-again technician /home/technician kept
 run_installed root root /tmp/fresh-root-home
 
 echo "package-check: $passed passed, $failed failed"
