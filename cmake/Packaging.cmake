@@ -17,11 +17,9 @@ foreach(size IN LISTS TARVIK_ICON_SIZES)
   list(APPEND tarvik_icon_args ${size} ${file})
   list(APPEND tarvik_icon_files ${file})
 endforeach()
-# Qt's leftovers at exit are no fault of the build, so a sanitised build does
-# not stop on them.
 add_custom_command(OUTPUT ${tarvik_icon_files}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons
-  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:tarvik-icongen> ${tarvik_icon_args}
+  COMMAND tarvik-icongen ${tarvik_icon_args}
   DEPENDS tarvik-icongen
   COMMENT "Drawing the program's icon"
   VERBATIM)
