@@ -99,14 +99,15 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       programDir_(WithSeparator(programDir)),
+      settingsPlaces_(ResolveSettingsLocations(ToPath(programDir_))),
       autoConnect_(autoConnect) {
   setObjectName(QStringLiteral("formMain"));
   errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
 
   setWindowTitle(Ru("Программа перепрошивки радиоканальной системы Тарвик v. ") +
                  QString::fromLatin1(TARVIK_FILE_VERSION));
-  settings_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("current.ini")));
-  placement_ = std::make_unique<IniFile>(ToPath(programDir_ + QStringLiteral("windows.ini")), true);
+  settings_ = std::make_unique<IniFile>(settingsPlaces_.CurrentIni());
+  placement_ = std::make_unique<IniFile>(settingsPlaces_.WindowsIni(), true);
   comboHint_ = new TComboBoxPatch(this);
   comboHint_->AlwaysShowHint = true;
   outQueue_ = std::make_unique<TOutArray>();

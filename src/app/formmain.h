@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/inifile.h"
+#include "common/settingspaths.h"
 #include "common/uisync.h"
 #include "outqueue/outarray.h"
 #include "outqueue/ui/drainoutput.h"
@@ -104,6 +105,8 @@ class TformMain : public QMainWindow {
   void SetErrorHook(MessageHook hook) { errorHook_ = std::move(hook); }
 
   const QString& ProgramDir() const { return programDir_; }
+  // Where current.ini, windows.ini and update.ini are.
+  const SettingsLocations& SettingsPlaces() const { return settingsPlaces_; }
   TOutArray& OutQueue() { return *outQueue_; }
   UiStepQueue& UiSteps() { return *uiSteps_; }
   IniFile& Settings() { return *settings_; }
@@ -214,6 +217,7 @@ class TformMain : public QMainWindow {
   bool TearDownConnection();
 
   QString programDir_;
+  SettingsLocations settingsPlaces_;
   bool autoConnect_;
   bool shown_ = false;
   bool closed_ = false;

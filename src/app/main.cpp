@@ -1,6 +1,7 @@
 // The program: creates its windows in order, shows the main window and runs
 // the event loop until the main window closes.
 #include <QApplication>
+#include <QIcon>
 #include <clocale>
 
 #include "app/appwindows.h"
@@ -10,6 +11,10 @@ int main(int argc, char** argv) {
   // Timestamps of the message log follow the user's date and time formats.
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("tarvikflash"));
+  // An installed copy finds its icon in the icon theme and is matched to its
+  // desktop entry by the same name; a copy that is not installed has none.
+  QApplication::setDesktopFileName(QStringLiteral("tarvikflash"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tarvikflash")));
 
   tarvik::AppWindows windows(tarvik::ProgramDirectory());
   windows.formMain.show();

@@ -72,8 +72,7 @@ void TMainBridge::ResetFlashState() {
 void TMainBridge::DecideUpdate(TController& controller) {
   const FirmwareCatalogue* catalogue = main_.Catalogue();
   if (catalogue == nullptr) return;
-  tarvik::DecideUpdate(controller.VersionLine, *catalogue,
-                       UpdateRulesPath(std::filesystem::path(main_.ProgramDir().toStdU16String())),
+  tarvik::DecideUpdate(controller.VersionLine, *catalogue, main_.SettingsPlaces().UpdateIni(),
                        main_.Decisions(), main_.OutQueue(), main_.tbtnDisconnect());
 }
 

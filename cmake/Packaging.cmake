@@ -1,0 +1,69 @@
+# Installing the program (cmake --install) and the Debian package (cpack).
+# The installed tree is what tells the program it is installed: it keeps the
+# settings of each user in ~/.config/tarvikflash instead of beside itself
+# when PREFIX/share/tarvikflash exists next to its PREFIX/bin.
+include(GNUInstallDirs)
+
+# The icon, drawn by a small tool at the sizes the icon theme knows.
+set(TARVIK_ICON_SIZES 16 24 32 48 64 128 256)
+find_package(Qt6 REQUIRED COMPONENTS Gui)
+add_executable(tarvik-icongen ${PROJECT_SOURCE_DIR}/tools/icongen/icongen.cpp)
+target_link_libraries(tarvik-icongen PRIVATE Qt6::Gui)
+tarvik_warnings(tarvik-icongen)
+set(tarvik_icon_args "")
+set(tarvik_icon_files "")
+foreach(size IN LISTS TARVIK_ICON_SIZES)
+  set(file ${CMAKE_BINARY_DIR}/icons/tarvikflash-${size}.png)
+  list(APPEND tarvik_icon_args ${size} ${file})
+  list(APPEND tarvik_icon_files ${file})
+endforeach()
+add_custom_command(OUTPUT ${tarvik_icon_files}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/icons
+  COMMAND tarvik-icongen ${tarvik_icon_args}
+  DEPENDS tarvik-icongen
+  COMMENT "Drawing the program's icon"
+  VERBATIM)
+add_custom_target(tarvik_icons ALL DEPENDS ${tarvik_icon_files})
+
+install(TARGETS tarvikflash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/tarvikflash.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size IN LISTS TARVIK_ICON_SIZES)
+  install(FILES ${CMAKE_BINARY_DIR}/icons/tarvikflash-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME tarvikflash.png)
+endforeach()
+install(FILES packaging/update.ini.example DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvikflash)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(TARVIK_PACKAGE_MAINTAINER "Tarvik service tool maintainers <service@tarvik.example>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarvikflash)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service tool that reflashes Tarvik radio-channel alarm devices")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARVIK_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
+A technician plugs one device of the Tarvik system (receiver, door, motion
+and smoke detectors, call points, glass-break sensors, key fobs, keypads)
+into a serial port. The tool identifies its firmware, decides from its
+built-in catalogue of firmware images and optional update rules which image
+to write, and reflashes the device through its bootloader.
+.
+Settings are kept in ~/.config/tarvikflash; update rules for every user of
+the machine go to /etc/tarvikflash/update.ini. The user needs access to the
+serial port (on Debian, membership of the dialout group).")
+# The libraries the program links come from dpkg-shlibdeps. The X11 platform
+# plugin is loaded by Qt at run time, so no linker sees it, and its package is
+# only recommended by Qt's: without it the program cannot open a window. Qt
+# finds the icon in the hicolor theme only through the theme's index, which
+# a system without a desktop may lack.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, hicolor-icon-theme")
+include(CPack)
