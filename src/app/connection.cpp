@@ -77,7 +77,7 @@ TMainThread* TformMain::WorkerThread() const { return connection_->MainThread();
 bool TformMain::StartReflash(const std::vector<std::string>& imageLines, ReflashView& view) {
   TController* controller = Controller();
   if (controller == nullptr) return false;
-  Clock& clock = SystemClock();
+  Clock& clock = clock_;
   auto task = std::make_unique<TUpdateThread>(*uiSteps_, clock);
   task->SetDeviceVersion(controller->VersionLine);
   task->SetImageLines(imageLines);

@@ -95,12 +95,13 @@ bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* er
   return false;
 }
 
-TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* parent)
+TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* parent, Clock& clock)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       programDir_(WithSeparator(programDir)),
       settingsPlaces_(ResolveSettingsLocations(ToPath(programDir_))),
-      autoConnect_(autoConnect) {
+      autoConnect_(autoConnect),
+      clock_(clock) {
   setObjectName(QStringLiteral("formMain"));
   errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
 
@@ -121,7 +122,7 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
 
   BuildUi();
   connection_ = std::make_unique<TConnection>(
-      ConnectionSetup{.Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_});
+      ConnectionSetup{.Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_, .Time = clock_});
 
   if (settings_->ReadString("Update", "UpdatePanelVersion", "") == kAccessWord) {
     ui_.N4->menuAction()->setVisible(true);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "common/inifile.h"
 #include "common/settingspaths.h"
 #include "common/uisync.h"
@@ -94,7 +95,9 @@ class TformMain : public QMainWindow {
   static constexpr std::string_view kLogVisibleKey = "Visible";
 
   // autoConnect: the first show clicks the connect button (off in tests).
-  explicit TformMain(const QString& programDir, bool autoConnect = true, QWidget* parent = nullptr);
+  // clock: every wait of the connections (tests run them faster).
+  explicit TformMain(const QString& programDir, bool autoConnect = true, QWidget* parent = nullptr,
+                     Clock& clock = SystemClock());
   ~TformMain() override;
 
   void SetAboutForm(QWidget* form) { aboutForm_ = form; }
@@ -219,6 +222,7 @@ class TformMain : public QMainWindow {
   QString programDir_;
   SettingsLocations settingsPlaces_;
   bool autoConnect_;
+  Clock& clock_;
   bool shown_ = false;
   bool closed_ = false;
   bool destroyed_ = false;

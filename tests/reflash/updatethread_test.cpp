@@ -21,7 +21,7 @@
 #include "firmware/shippedcatalogue.h"
 #include "outqueue/outarray.h"
 #include "reflash/recordingview.h"
-#include "reflash/scaledclock.h"
+#include "support/scaledclock.h"
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
