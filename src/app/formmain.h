@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/servicemenu.h"
 #include "common/inifile.h"
 #include "common/uisync.h"
 #include "outqueue/outarray.h"
@@ -127,6 +128,9 @@ class TformMain : public QMainWindow {
   void SetConnectDialogRunner(ConnectDialogRunner runner) { connectDialogRunner_ = std::move(runner); }
   void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
   void SetDecisionView(DecisionView* view) { decisionView_ = view; }
+  // The HEX file viewer of the service menu's reflash; without one the menu
+  // item does nothing.
+  void SetHexViewer(HexViewerRunner viewer) { hexViewer_ = std::move(viewer); }
   DecisionView& Decisions();
 
   // Opens the named port with its log writer; on failure both are released
@@ -225,6 +229,7 @@ class TformMain : public QMainWindow {
   ConnectDialogRunner connectDialogRunner_;
   PortListFn portList_;
   DecisionView* decisionView_ = nullptr;
+  HexViewerRunner hexViewer_;
 };
 
 }  // namespace tarvik
