@@ -280,7 +280,9 @@ TEST_F(DialogSearch, NothingFoundShowsTheBoxAndKeepsTheDialogOpen) {
 TEST_F(DialogSearch, PortErrorIsShownAndTheDialogStays) {
   sim::SimOptions gone;
   gone.unpaced = true;
+  // Gone while the answer is awaited, not while the query is written.
   gone.faults = {sim::Fault{.kind = sim::FaultKind::Silence, .command = "v"},
+                 sim::Fault{.kind = sim::FaultKind::Slow, .command = "v", .nth = 0, .delayMs = 50},
                  sim::Fault{.kind = sim::FaultKind::HangUp, .command = "v"}};
   devices_.push_back(std::make_unique<sim::DeviceSimulator>(gone));
   ASSERT_TRUE(devices_.back()->Start());

@@ -174,9 +174,11 @@ TEST_F(PortSearchTest, StopEndsTheSearchBeforeTheNextPort) {
 }
 
 TEST_F(PortSearchTest, PortErrorDuringAProbeReachesTheCallerWithThePortClosed) {
-  // The adapter goes while the answer is awaited.
+  // The adapter goes while the answer is awaited, not while the query is
+  // written.
   sim::SimOptions gone = Answering("VER 14.002.020");
   gone.faults = {Fault{.kind = FaultKind::Silence, .command = "v"},
+                 Fault{.kind = FaultKind::Slow, .command = "v", .nth = 0, .delayMs = 50},
                  Fault{.kind = FaultKind::HangUp, .command = "v"}};
   const std::string port = AddDevice(gone);
   const std::string after = AddDevice(Answering("VER 14.002.020"));

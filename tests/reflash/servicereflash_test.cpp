@@ -462,8 +462,10 @@ TEST(ServiceReflash, GridThatCannotBeSentIsReportedBeforeTheDeviceHearsAnything)
 }
 
 TEST(ServiceReflash, PortErrorEndsWithTheErrorShownAndTheEndStepsRun) {
-  // The device hangs up while the second group's answer is awaited.
+  // The device hangs up while the second group's answer is awaited (not
+  // while the command is written).
   ServiceReflashRun run(WithFaults({Fault{.kind = FaultKind::Silence, .command = "W", .nth = 2},
+                                    Fault{.kind = FaultKind::Slow, .command = "W", .nth = 2, .delayMs = 500},
                                     Fault{.kind = FaultKind::HangUp, .command = "W", .nth = 2}}));
   const HexGrid grid = MakeGrid(16);
   EXPECT_EQ(run.Run(&grid, kFirmware), ServiceReflashOutcome::Error);
