@@ -5,8 +5,10 @@
 // device settle for 15 s and always hands the main window back and drops the
 // connection at the end. It runs as a connection task on a worker thread, so
 // the UI thread only waits for it and the windows keep painting.
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
