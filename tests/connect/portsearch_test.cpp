@@ -188,6 +188,8 @@ TEST_F(PortSearchTest, PortErrorDuringAProbeReachesTheCallerWithThePortClosed) {
     ADD_FAILURE() << "no error";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, ecRead);
+    // The device has let go of its side too once it reports the hang-up.
+    ASSERT_TRUE(Device(0).WaitFinished(5000));
     EXPECT_EQ(OpenDescriptorsTo(path), 0) << "closed before the error is reported";
   }
   EXPECT_TRUE(Device(1).Report().commands.empty());
