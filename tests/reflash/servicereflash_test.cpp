@@ -520,7 +520,10 @@ TEST(ServiceReflash, PortErrorEndsWithTheErrorShownAndTheEndStepsRun) {
 }
 
 TEST(ServiceReflash, ClosingTheConnectionStopsAfterTheExchangeUnderWay) {
-  ServiceReflashRun run({});
+  // A device that takes its time over each write, so the close comes while
+  // the procedure is still among the groups.
+  ServiceReflashRun run(
+      WithFaults({Fault{.kind = FaultKind::Slow, .command = "W", .nth = 0, .delayMs = 20}}));
   const HexGrid grid = MakeGrid(400);
   TServiceReflash& task = run.Start(&grid, kFirmware);
   const auto done = task.Done();
