@@ -107,6 +107,7 @@ void TformMain::tbtnConnectClick() {
 
   TdlgConnect dialog(portList_ ? portList_ : PortListFn(SystemSerialPorts), this);
   dialog.LoadPort(*settings_);
+  dialog.SetPortSearch({.Queue = *outQueue_, .Memo = Memo1(), .Sync = *uiSteps_, .Catalogue = Catalogue()});
   const int result = connectDialogRunner_ ? connectDialogRunner_(dialog) : dialog.exec();
   if (result == QDialog::Accepted) {
     const std::string portText = dialog.ChosenPortText();

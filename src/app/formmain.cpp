@@ -582,10 +582,6 @@ void TformMain::UnlockMainControls() {
   ui_.tbtnDisconnect->setEnabled(true);
 }
 
-void TformMain::mnuUpdateClick() {
-  // The service-menu reflash comes here.
-}
-
 UiObject* TformMain::tbtnConnect() const { return ToUi(ui_.tbtnConnect); }
 UiObject* TformMain::tbtnDisconnect() const { return ToUi(ui_.tbtnDisconnect); }
 UiObject* TformMain::mnuConnect() const { return ToUi(ui_.mnuConnect); }

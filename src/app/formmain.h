@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/servicemenu.h"
 #include "common/clock.h"
 #include "common/inifile.h"
 #include "common/settingspaths.h"
@@ -138,6 +139,9 @@ class TformMain : public QMainWindow {
   void SetConnectDialogRunner(ConnectDialogRunner runner) { connectDialogRunner_ = std::move(runner); }
   void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
   void SetDecisionView(DecisionView* view) { decisionView_ = view; }
+  // The HEX file viewer of the service menu's reflash; without one the menu
+  // item does nothing.
+  void SetHexViewer(HexViewerRunner viewer) { hexViewer_ = std::move(viewer); }
   DecisionView& Decisions();
 
   // Hands the connection to a reflash of the image's lines that reports to
@@ -247,6 +251,7 @@ class TformMain : public QMainWindow {
   ConnectDialogRunner connectDialogRunner_;
   PortListFn portList_;
   DecisionView* decisionView_ = nullptr;
+  HexViewerRunner hexViewer_;
 };
 
 }  // namespace tarvik

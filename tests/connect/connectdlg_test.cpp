@@ -186,16 +186,5 @@ TEST(ConnectDialog, WindowAndControls) {
   }
 }
 
-TEST(ConnectDialog, AutomaticSearchRunsOnlyWhenSet) {
-  TdlgConnect dlg([] { return Names{"COM1"}; });
-  dlg.show();
-  QTest::mouseClick(dlg.SpeedButton1, Qt::LeftButton);
-  EXPECT_TRUE(dlg.isVisible());
-  int searches = 0;
-  dlg.SetAutoSearch([&] { ++searches; });
-  QTest::mouseClick(dlg.SpeedButton1, Qt::LeftButton);
-  EXPECT_EQ(searches, 1);
-}
-
 }  // namespace
 }  // namespace tarvik

@@ -1,7 +1,9 @@
 #include "connect/ui/connectdlg.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -13,6 +15,8 @@
 
 #include "common/inifile.h"
 #include "common/ui/qtext.h"
+#include "common/ui/waitpainting.h"
+#include "common/workerthread.h"
 #include "connect/portselect.h"
 
 namespace tarvik {
@@ -55,6 +59,14 @@ std::vector<std::string> ItemTexts(const QComboBox& box) {
 
 TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), systemPorts_(std::move(systemPorts)) {
+  notFoundHook_ = [] {
+    // Without an owner, as the search has always shown it.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ошибка"), QStringLiteral("Устройство не найдено"),
+                    QMessageBox::Ok);
+    box.exec();
+  };
+  errorHook_ = [this](const QString& text) { QMessageBox::critical(this, QStringLiteral("Ошибка"), text); };
+
   setObjectName(QStringLiteral("dlgConnect"));
   setWindowTitle(Ru("Соединение"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -158,7 +170,72 @@ void TdlgConnect::FormShow() {
 }
 
 void TdlgConnect::SpeedButton1MouseUp() {
-  if (autoSearch_) autoSearch_();
+  if (!search_ || searching_) return;
+  // The ports as the list shows them, in its order.
+  const std::vector<std::string> ports = ItemTexts(*ComPorts);
+  searching_ = true;
+  SetInputEnabled(false);
+  ProgressBar1->setRange(0, std::max<int>(1, static_cast<int>(ports.size())));
+  ProgressBar1->setValue(0);
+  ProgressBar1->show();
+
+  // The probes run on a worker; this thread serves its steps and keeps the
+  // windows painting, so the bar moves while each silent port takes its
+  // second.
+  std::optional<std::size_t> found;
+  std::string error;
+  std::atomic<bool> stop{false};
+  {
+    TWorkerThread worker(search_->Sync);
+    const PortSearchEvents events{
+        .Answered =
+            [&](std::size_t i) { worker.RunStep([&] { ComPorts->setCurrentIndex(static_cast<int>(i)); }); },
+        .Progress =
+            [&](std::size_t probed) {
+              worker.RunStep([&] { ProgressBar1->setValue(static_cast<int>(probed)); });
+            },
+    };
+    worker.Start([&] {
+      try {
+        found = SearchPorts(ports, *search_, events, stop);
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+    });
+    WaitPainting(search_->Sync, [&] { return worker.Finished(); });
+  }
+
+  ProgressBar1->hide();
+  SetInputEnabled(true);
+  searching_ = false;
+  if (!error.empty()) {
+    if (errorHook_) errorHook_(QStringLiteral("Ошибка при поиске устройства! ") + FromCp(error));
+  } else if (found) {
+    ComPorts->setCurrentIndex(static_cast<int>(*found));
+    OKBtn->click();
+  } else if (notFoundHook_) {
+    notFoundHook_();
+  }
+}
+
+void TdlgConnect::SetInputEnabled(bool enabled) {
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{ComPorts, SpeedButton2, OKBtn, CancelBtn, SpeedButton1}) {
+    control->setEnabled(enabled);
+  }
+}
+
+void TdlgConnect::reject() {
+  if (searching_) return;
+  QDialog::reject();
+}
+
+void TdlgConnect::closeEvent(QCloseEvent* event) {
+  if (searching_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }
 
 }  // namespace tarvik

@@ -2,9 +2,13 @@
 // The connection dialog: the user picks or types the serial port to connect
 // to. It hands back only the port box's text.
 #include <QDialog>
+#include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "connect/portsearch.h"
 
 class QComboBox;
 class QLabel;
@@ -42,9 +46,16 @@ class TdlgConnect : public QDialog {
   // selection then stays).
   int SelectItemByPattern(const std::string& pattern);
 
-  // Runs when a mouse button is released over "Автоматический поиск"; the
-  // dialog does nothing there until a search is set.
-  void SetAutoSearch(std::function<void()> search) { autoSearch_ = std::move(search); }
+  // What the automatic search ("Автоматический поиск") needs from the main
+  // window: the queue and log its probes write to, where worker steps run,
+  // the catalogue. Without it the button does nothing.
+  void SetPortSearch(const PortSearchSetup& setup) { search_.emplace(setup); }
+  // The box "Устройство не найдено" and the box of an error during the
+  // search; tests replace them so nothing blocks.
+  void SetNotFoundHook(std::function<void()> hook) { notFoundHook_ = std::move(hook); }
+  void SetErrorHook(std::function<void(const QString& text)> hook) { errorHook_ = std::move(hook); }
+  // A search is under way: the dialog takes no input and cannot be closed.
+  bool Searching() const { return searching_; }
 
   QLabel* Label1;
   QComboBox* ComPorts;
@@ -54,15 +65,23 @@ class TdlgConnect : public QDialog {
   QPushButton* SpeedButton1;
   QProgressBar* ProgressBar1;
 
+ public slots:
+  void reject() override;
+
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void FormShow();
   void SpeedButton1MouseUp();
+  void SetInputEnabled(bool enabled);
 
   PortListFn systemPorts_;
-  std::function<void()> autoSearch_;
+  std::optional<PortSearchSetup> search_;
+  std::function<void()> notFoundHook_;
+  std::function<void(const QString&)> errorHook_;
+  bool searching_ = false;
 };
 
 }  // namespace tarvik

@@ -1,0 +1,68 @@
+#include "connect/portsearch.h"
+
+#include "common/text.h"
+#include "device/connection.h"
+#include "firmware/selection.h"
+#include "serial/comportworker.h"
+#include "serial/deviceerror.h"
+
+namespace tarvik {
+namespace {
+
+// A probe names no window object: should its line drop, nothing of the main
+// window (its disconnect button above all) may react.
+class ProbeUi final : public ControllerUi {
+ public:
+  UiObject* DisconnectButton() override { return nullptr; }
+  std::array<UiObject*, 5> LockableMenus() override { return {}; }
+  UiObject* VersionPane() override { return nullptr; }
+  void SetBusyCursor(bool) override {}
+  void HideVersionChoice() override {}
+};
+
+enum class ProbeResult { NotOpened, Silent, Answered };
+
+ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::string& reply) {
+  ProbeUi ui;
+  // Its destructor closes the port on every way out, an error included.
+  TConnection connection(ConnectionSetup{
+      .Queue = setup.Queue, .Memo = setup.Memo, .Ui = ui, .Sync = setup.Sync, .Time = setup.Time});
+  try {
+    connection.Open(port);
+  } catch (const EDeviceError&) {
+    return ProbeResult::NotOpened;
+  }
+  const bool answered = connection.PortWorker()->Exchange(kProbeCommand, reply,
+                                                          {.Terminator = "OK",
+                                                           .Attempts = 1,
+                                                           .TimeoutMs = kProbeTimeoutMs,
+                                                           .TerminatorRequired = false,
+                                                           .LogTraffic = true});
+  connection.Close();
+  return answered ? ProbeResult::Answered : ProbeResult::Silent;
+}
+
+}  // namespace
+
+bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& reply) {
+  bool notRelease = false;
+  if (catalogue != nullptr && IsVersionSupported(*catalogue, reply, notRelease)) return true;
+  return Contains(Cp1251Upper(reply), "BOOT");
+}
+
+std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,
+                                       const PortSearchEvents& events, const std::atomic<bool>& stop) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (stop.load()) break;
+    std::string reply;
+    const ProbeResult result = Probe(ports[i], setup, reply);
+    if (result == ProbeResult::Answered) {
+      if (events.Answered) events.Answered(i);
+      if (AcceptsProbeReply(setup.Catalogue, reply)) return i;
+    }
+    if (events.Progress) events.Progress(i + 1);
+  }
+  return std::nullopt;
+}
+
+}  // namespace tarvik

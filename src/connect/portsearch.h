@@ -1,0 +1,59 @@
+#pragma once
+// The automatic port search: every port of a list is opened in turn, asked
+// for its version and closed again, until one answers as a known device or
+// as a bootloader. Each probe is a short-lived connection on the main log, so
+// its traffic shows there. A port that cannot be opened (missing, or held by
+// another program, which the serial layer's exclusive open refuses) is
+// skipped without a word; no port stays open when the search ends.
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/uiobject.h"
+#include "common/uisync.h"
+#include "firmware/catalogue.h"
+#include "outqueue/outarray.h"
+
+namespace tarvik {
+
+// What a search needs from the main window.
+struct PortSearchSetup {
+  // The queue and message log the probes' traffic lines go to.
+  TOutArray& Queue;
+  UiObject* Memo = nullptr;
+  UiSync& Sync;
+  // Tells a known device by its version reply; without one only a bootloader
+  // is accepted.
+  const FirmwareCatalogue* Catalogue = nullptr;
+  Clock& Time = SystemClock();
+};
+
+// Called on the searching thread.
+struct PortSearchEvents {
+  // The port at this index answered something (the dialog selects it).
+  std::function<void(std::size_t index)> Answered;
+  // How many ports have been probed so far.
+  std::function<void(std::size_t probed)> Progress;
+};
+
+// The version query of a probe: "+v" with CR LF, "OK", one attempt of
+// 1000 ms, logged.
+inline constexpr const char* kProbeCommand = "+v\r\n";
+inline constexpr std::int32_t kProbeTimeoutMs = 1000;
+
+// A version reply of a device the tool can serve: a version the catalogue
+// knows (the whole reply is read), or a bootloader ("BOOT" in the reply in
+// any letter case, Cyrillic included).
+bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& reply);
+
+// The index of the first port that is accepted, or none. A stop ends the
+// search before the next port. An error of the serial layer during a probe
+// ends the search too and reaches the caller, with that port closed.
+std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,
+                                       const PortSearchEvents& events, const std::atomic<bool>& stop);
+
+}  // namespace tarvik

@@ -1,0 +1,134 @@
+#pragma once
+// The service-menu reflash: a device written from a HEX file that the viewer
+// has laid out as a grid of 16-byte rows. It follows the bootloader sequence
+// ("BL", "BE", the groups with block 0000 last), logs every exchange, lets the
+// device settle for 15 s and always hands the main window back and drops the
+// connection at the end. It runs as a connection task on a worker thread, so
+// the UI thread only waits for it and the windows keep painting.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/uiobject.h"
+#include "common/workerthread.h"
+#include "device/connection.h"
+#include "device/controller.h"
+#include "hexview/hexgrid.h"
+#include "outqueue/outarray.h"
+#include "reflash/progressmodel.h"
+
+namespace tarvik {
+
+// What the main window shows of a service reflash. Each step runs on the UI
+// thread while the worker waits for it. Texts are Windows-1251.
+class ServiceReflashView {
+ public:
+  virtual ~ServiceReflashView() = default;
+  // The status-bar progress bar.
+  virtual void ShowProgress(std::int32_t total, std::int32_t partsComplete) = 0;
+  // What ended the procedure before its end (a port that failed, a grid that
+  // cannot be sent); the window shows it in a message box.
+  virtual void ShowError(const std::string& text) = 0;
+};
+
+// A grid that cannot be turned into write commands.
+class ServiceGridError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The W command of the group whose first row is firstRow: the first four
+// characters of that row's address cell as the block number, the 16 byte cells
+// of each of the four rows (three rows' worth of "FF" for every row past the
+// end of the grid), and the XOR of those bytes. ServiceGridError for a cell
+// that is not two hex digits, an address cell without four hex digits, or a
+// group without data.
+std::string BuildServiceWriteCommand(const HexGrid& grid, std::size_t firstRow);
+
+// Every group's command in the order they are written: rows 5, 9, 13, … and
+// then rows 1 to 4. A grid without data rows has none.
+std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid);
+
+// (rows − 1) div 4 + 103.
+std::int32_t ServiceProgressTotal(std::size_t gridRows);
+
+// The reply to a write names the block: trimmed, it begins with characters 3
+// to 5 of the command (case-sensitive).
+bool EchoesBlock(const std::string& command, const std::string& reply);
+
+// Waits until more than totalMs have passed on the clock, calling tick each
+// time another stepMs have gone by since the last tick (100 ticks for 15000
+// and 150). Ends early once stop() holds.
+void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
+                      const std::function<void()>& tick, const std::function<bool()>& stop = {});
+
+// "ОШИБКА! Прошивка не обновлена! Не удалось стереть содержимое флэш."
+std::string EraseFailedText();
+// "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки."
+std::string WriteFailedText();
+
+enum class ServiceReflashOutcome {
+  NotStarted,
+  NothingToSend,  // the viewer was confirmed without a file
+  Settled,        // every group written and the settle wait over
+  EraseFailed,
+  WriteFailed,
+  Error,    // the port failed or the grid cannot be sent
+  Stopped,  // the connection is closing
+};
+
+class TServiceReflash final : public ConnectionTask {
+ public:
+  struct Setup {
+    TController& Controller;
+    // The queue and log the failure lines go to, after the traffic lines.
+    TOutArray& Queue;
+    UiObject* Memo = nullptr;
+    ServiceReflashView& View;
+    UiSync& Sync;
+    Clock& Time = SystemClock();
+  };
+
+  static constexpr std::uint32_t kSettleMs = 15000;
+  static constexpr std::uint32_t kSettleStepMs = 150;
+  static constexpr std::uint32_t kWritePauseMs = 40;
+  static constexpr std::uint32_t kEndPauseMs = 100;
+  static constexpr int kAttempts = 3;
+
+  // Without a grid (the viewer confirmed with no file chosen) nothing is sent
+  // to the device and only the end steps run.
+  TServiceReflash(Setup setup, const HexGrid* grid);
+
+  TWorkerThread& Thread() override { return thread_; }
+  void Body() override;
+
+  // Set once the body has returned, including the end steps. Shared, so a
+  // waiter can watch it even if the task goes while it waits.
+  std::shared_ptr<const std::atomic<bool>> Done() const { return done_; }
+  ServiceReflashOutcome Outcome() const { return outcome_.load(); }
+
+ private:
+  ServiceReflashOutcome Flash();
+  bool Erase();
+  bool WriteGroup(const std::string& command, int attempts, bool checkEcho);
+  void Step();
+  void ShowProgress();
+  void LogLine(const std::string& text);
+  void EndSteps();
+  bool Stopped() const { return thread_.StopRequested(); }
+
+  Setup setup_;
+  bool hasGrid_;
+  HexGrid grid_;
+  TProgressModel progress_;
+  std::atomic<ServiceReflashOutcome> outcome_{ServiceReflashOutcome::NotStarted};
+  std::shared_ptr<std::atomic<bool>> done_ = std::make_shared<std::atomic<bool>>(false);
+  TWorkerThread thread_;  // last: it ends before anything it reads goes
+};
+
+}  // namespace tarvik

@@ -1,0 +1,132 @@
+// The automatic search from the connection dialog, offscreen, against
+// simulated devices: what the dialog adds to the core search (the list's
+// order, the bar, no input meanwhile, the outcome in the dialog).
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/ui/qtext.h"
+#include "connect/ui/connectdlg.h"
+#include "device/devicefixture.h"
+#include "firmware/shippedcatalogue.h"
+#include "simulator/devicesimulator.h"
+
+namespace tarvik {
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(DialogSearchSetup, WithoutOneTheButtonDoesNothing) {
+  TdlgConnect dlg([] { return Names{"COM1"}; });
+  int notFound = 0;
+  dlg.SetNotFoundHook([&] { ++notFound; });
+  dlg.show();
+  QTest::mouseClick(dlg.SpeedButton1, Qt::LeftButton);
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_EQ(notFound, 0);
+  EXPECT_FALSE(dlg.ProgressBar1->isVisible());
+}
+
+// The search from the dialog against simulated devices: the list's ports in
+// its order, the bar while it runs, the dialog closed with the port found.
+class DialogSearch : public testing::Test {
+ protected:
+  std::string AddDevice(const std::string& version, bool silent = false) {
+    sim::SimOptions o;
+    o.version = version;
+    o.unpaced = true;
+    if (silent) o.faults = {sim::Fault{.kind = sim::FaultKind::Silence, .command = ""}};
+    devices_.push_back(std::make_unique<sim::DeviceSimulator>(o));
+    if (!devices_.back()->Start()) throw std::runtime_error(devices_.back()->Error());
+    return test::PortName(devices_.back()->SlavePath());
+  }
+  void Open(Names ports) {
+    dlg_ = std::make_unique<TdlgConnect>([ports] { return ports; });
+    dlg_->SetPortSearch(
+        {.Queue = queue_, .Memo = nullptr, .Sync = steps_, .Catalogue = &test::ShippedCatalogue()});
+    dlg_->SetNotFoundHook([this] { ++notFound_; });
+    dlg_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
+    dlg_->show();
+  }
+
+  std::vector<std::unique_ptr<sim::DeviceSimulator>> devices_;
+  TOutArray queue_;
+  UiStepQueue steps_;
+  std::unique_ptr<TdlgConnect> dlg_;
+  int notFound_ = 0;
+  std::vector<QString> errors_;
+};
+
+TEST_F(DialogSearch, FindsTheDeviceSelectsItAndClosesWithOk) {
+  const std::string other = AddDevice("VER 99.099.001");
+  const std::string known = AddDevice("VER 14.002.020");
+  Open({known, other});
+  // What the dialog looks like while a probe is under way (each takes over
+  // 60 ms, and the wait lets timers run).
+  bool searching = false, okEnabled = true, barShown = false, stillOpen = false;
+  QTimer::singleShot(0, dlg_.get(), [&] {
+    searching = dlg_->Searching();
+    okEnabled = dlg_->OKBtn->isEnabled();
+    barShown = dlg_->ProgressBar1->isVisible();
+    dlg_->reject();  // Escape or the close box
+    stillOpen = dlg_->isVisible();
+  });
+  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  EXPECT_TRUE(searching);
+  EXPECT_FALSE(okEnabled) << "no input while searching";
+  EXPECT_TRUE(barShown);
+  EXPECT_TRUE(stillOpen) << "the dialog cannot be left while searching";
+
+  EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+  EXPECT_FALSE(dlg_->isVisible());
+  EXPECT_EQ(dlg_->ChosenPortText(), known);
+  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
+  EXPECT_EQ(notFound_, 0);
+  EXPECT_TRUE(errors_.empty());
+  // The ports in the order the list shows them (sorted), not as the system
+  // gave them: the other device was asked exactly when it comes first.
+  const bool otherFirst = dlg_->ComPorts->itemText(0) == FromCp(other);
+  EXPECT_EQ(devices_[0]->Report().commands, otherFirst ? Names{"v"} : Names{});
+}
+
+TEST_F(DialogSearch, NothingFoundShowsTheBoxAndKeepsTheDialogOpen) {
+  const std::string other = AddDevice("VER 99.099.001");
+  Open({other, "ttyTarvikNoSuchPort"});
+  dlg_->ComPorts->setCurrentIndex(dlg_->ComPorts->findText(QStringLiteral("ttyTarvikNoSuchPort")));
+  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  EXPECT_EQ(notFound_, 1);
+  EXPECT_TRUE(dlg_->isVisible());
+  EXPECT_EQ(dlg_->ChosenPortText(), other) << "the port that answered stays selected";
+  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
+  EXPECT_EQ(dlg_->ProgressBar1->value(), 2);
+  EXPECT_TRUE(dlg_->OKBtn->isEnabled());
+  EXPECT_FALSE(dlg_->Searching());
+}
+
+TEST_F(DialogSearch, PortErrorIsShownAndTheDialogStays) {
+  sim::SimOptions gone;
+  gone.unpaced = true;
+  // Gone while the answer is awaited, not while the query is written.
+  gone.faults = {sim::Fault{.kind = sim::FaultKind::Silence, .command = "v"},
+                 sim::Fault{.kind = sim::FaultKind::Slow, .command = "v", .nth = 0, .delayMs = 50},
+                 sim::Fault{.kind = sim::FaultKind::HangUp, .command = "v"}};
+  devices_.push_back(std::make_unique<sim::DeviceSimulator>(gone));
+  ASSERT_TRUE(devices_.back()->Start());
+  Open({test::PortName(devices_.back()->SlavePath())});
+  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_TRUE(errors_[0].contains(QStringLiteral("Unable to read from port."))) << errors_[0].toStdString();
+  EXPECT_EQ(notFound_, 0);
+  EXPECT_TRUE(dlg_->isVisible());
+  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
+}
+
+}  // namespace
+}  // namespace tarvik
