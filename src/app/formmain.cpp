@@ -119,6 +119,10 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
     QMetaObject::invokeMethod(
         this, [this] { uiSteps_->RunPending(); }, Qt::QueuedConnection);
   });
+  // A long wait for a worker (a reflash ending its exchange) keeps the
+  // windows painting; input waits until it is over.
+  uiSteps_->SetPaintHook(
+      [](int maxMs) { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, maxMs); });
 
   BuildUi();
   connection_ = std::make_unique<TConnection>(
@@ -427,10 +431,14 @@ bool TformMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 void TformMain::Timer1Timer() {
   ui_.Timer1->stop();
-  // While a connection is wound up the windows only repaint; what is queued
-  // meanwhile (a click, a message box) waits until it is over.
-  const bool windingUp = connection_->State() == ConnectionState::Closing;
-  if (!windingUp && outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
+  // While a connection is wound up the windows only repaint: what is queued
+  // meanwhile (a click, a message box) and the user's input wait until it is
+  // over.
+  if (connection_->State() == ConnectionState::Closing) {
+    ui_.Timer1->start();
+    return;
+  }
+  if (outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
   QCoreApplication::processEvents();
   ui_.Timer1->start();
 }

@@ -61,10 +61,7 @@ void UiStepQueue::WaitServicing(const std::function<bool()>& done, bool keepPain
   for (;;) {
     RunPending();
     if (done()) return;
-    if (keepPainting && paintHook_) {
-      paintHook_(kCheckMs);
-      continue;
-    }
+    if (keepPainting && paintHook_) paintHook_(kCheckMs);
     std::unique_lock lock(mutex_);
     // The bounded wait re-checks conditions that nobody notifies about.
     uiWake_.wait_for(lock, std::chrono::milliseconds(kCheckMs), [&] { return !queue_.empty() || notified_; });
