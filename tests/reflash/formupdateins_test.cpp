@@ -33,6 +33,14 @@ class ReflashWindowTest : public testing::Test {
     hooks.StartTimer2 = record("StartTimer2");
     hooks.UnlockUi = record("UnlockUi");
     hooks.VersionLine = [this] { return versionLine_; };
+    hooks.StartReflash = [this](const std::vector<std::string>& lines, ReflashView&) {
+      calls_.push_back({"StartReflash", true});
+      startedLines_ = lines.size();
+      return startSucceeds_;
+    };
+    hooks.ReflashRunning = [this] { return workerRunning_; };
+    hooks.StopReflash = record("StopReflash");
+    hooks.SetVersionPane = [this](const QString& text) { versionPane_.push_back(text); };
     return hooks;
   }
 
@@ -43,6 +51,10 @@ class ReflashWindowTest : public testing::Test {
   }
 
   std::optional<std::string> versionLine_ = "VER 14.002.020";
+  bool startSucceeds_ = true;
+  bool workerRunning_ = false;
+  std::size_t startedLines_ = 0;
+  std::vector<QString> versionPane_;
   std::vector<std::pair<std::string, bool>> calls_;
   TformUpdateIns* window_ = nullptr;
 };
@@ -162,6 +174,113 @@ TEST_F(ReflashWindowTest, ExitDuringStartOnlyStartsTheDisconnectTimer) {
   QTest::mouseClick(window.Ui().btnExit, Qt::LeftButton);
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(CallNames(), std::vector<std::string>{"StartTimer2"});
+}
+
+TEST_F(ReflashWindowTest, StartingTheReflash) {
+  const struct {
+    const char* name;
+    std::optional<std::string> versionLine;
+    bool startSucceeds;
+    TFlashState state;
+    bool exitEnabled;
+  } cases[] = {
+      {"device in its firmware", "VER 14.002.020", true, TFlashState::Starting, true},
+      // A device in its bootloader may not be left half way.
+      {"device in its bootloader", "BootLdr v1.0", true, TFlashState::Starting, false},
+      {"worker cannot start", "VER 14.002.020", false, TFlashState::Done, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    versionLine_ = c.versionLine;
+    startSucceeds_ = c.startSucceeds;
+    TformUpdateIns window(Hooks());
+    window_ = &window;
+    window.ApplySelection(SelectImage(window.Catalogue(), 1, versionLine_, true));
+    window.show();
+    calls_.clear();
+    window.Ui().btnUpdateVer->click();
+    EXPECT_EQ(CallNames(), std::vector<std::string>{"StartReflash"});
+    EXPECT_EQ(startedLines_, window.Catalogue().ImageLines()[1].size());
+    EXPECT_EQ(window.FlashState(), c.state);
+    EXPECT_FALSE(window.Ui().btnUpdateVer->isEnabled());
+    EXPECT_EQ(window.Ui().btnExit->isEnabled(), c.exitEnabled);
+    EXPECT_TRUE(window.Ui().lbTimeLost->isVisible());
+  }
+  // Without a connection nothing happens.
+  versionLine_ = std::nullopt;
+  TformUpdateIns window(Hooks());
+  window.show();
+  calls_.clear();
+  window.Ui().btnUpdateVer->click();
+  EXPECT_TRUE(calls_.empty());
+  EXPECT_EQ(window.FlashState(), TFlashState::Idle);
+}
+
+TEST_F(ReflashWindowTest, ExitWhileRunningOrDoneStopsAWorkerThatRunsAndClosesUnlocked) {
+  const struct {
+    const char* name;
+    TFlashState state;
+    bool running;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"running",
+       TFlashState::Running,
+       true,
+       {"StartTimer2", "StopReflash", "EnableMain", "UnlockMainControls"}},
+      {"failed, the worker has ended",
+       TFlashState::Running,
+       false,
+       {"StartTimer2", "EnableMain", "UnlockMainControls"}},
+      {"done", TFlashState::Done, false, {"StartTimer2", "EnableMain", "UnlockMainControls"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TformUpdateIns window(Hooks());
+    window_ = &window;
+    window.show();
+    window.SetFlashState(c.state);
+    workerRunning_ = c.running;
+    calls_.clear();
+    versionPane_.clear();
+    window.Ui().btnExit->click();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(CallNames(), c.calls);
+    EXPECT_EQ(versionPane_, std::vector<QString>{QString()}) << "the version pane is cleared";
+  }
+}
+
+TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
+  TformUpdateIns window(Hooks());
+  window_ = &window;
+  window.ApplySelection(SelectImage(window.Catalogue(), 1, versionLine_, true));
+  window.show();
+  window.Ui().btnUpdateVer->click();
+  ReflashView& view = window;
+  // A failure is shown only while the reflash runs.
+  view.ShowFailure();
+  EXPECT_TRUE(window.Ui().lbError->text().isEmpty());
+  view.MarkRunning();
+  view.ShowStage(Utf8ToCp1251("Идет очистка памяти..."));
+  EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Идет очистка памяти..."));
+  view.ShowProgress(250, 125);
+  EXPECT_EQ(window.Ui().RzProgressBar1->value(), 50);
+  view.ShowElapsed(Utf8ToCp1251("1 мин 0 сек "));
+  view.ShowRemaining(Utf8ToCp1251("3 мин 20 сек "));
+  EXPECT_EQ(window.Ui().lbTimeAfter->text(), QStringLiteral("1 мин 0 сек "));
+  EXPECT_EQ(window.Ui().lbTimeLost->text(), QStringLiteral("3 мин 20 сек "));
+  view.DisableExit();
+  EXPECT_FALSE(window.Ui().btnExit->isEnabled());
+  view.ShowSuccess();
+  EXPECT_EQ(window.FlashState(), TFlashState::Done);
+  EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Перепрошивка успешно завершена!"));
+  EXPECT_EQ(window.Ui().lbError->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+  EXPECT_EQ(window.Ui().btnExit->text(), QStringLiteral("Завершить перепрошивку"));
+  EXPECT_TRUE(window.Ui().btnExit->isEnabled());
+  EXPECT_EQ(window.Ui().lbOldName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(versionPane_, std::vector<QString>{QStringLiteral("VER 14.002.028")});
+  // After success a late failure step changes nothing.
+  view.ShowFailure();
+  EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Перепрошивка успешно завершена!"));
 }
 
 struct SelectionCase {

@@ -1,0 +1,203 @@
+// A reflash through the real windows, offscreen, against a simulated device
+// published under /dev like a real port. The tool and the device share one
+// clock that runs faster than real time, so a whole image is written in a
+// few seconds with every pause and time-out of the protocol kept.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <fstream>
+
+#include "app/formmain.h"
+#include "common/text.h"
+#include "common/ui/qtext.h"
+#include "connect/ui/connectdlg.h"
+#include "device/connection.h"
+#include "outqueue/ui/statuspane.h"
+#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/partsprogressbar.h"
+#include "simulator/devicesimulator.h"
+#include "support/scaledclock.h"
+
+namespace tarvik {
+namespace {
+
+constexpr std::uint32_t kTimeScale = 20;
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTest::qWait(2);
+  }
+  return true;
+}
+
+QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+class ReflashWindowRoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::access("/dev", W_OK) != 0) GTEST_SKIP() << "publishing a port needs a writable /dev";
+    linkName_ = "ttyTarvikR" + std::to_string(::getpid());
+    main_ = std::make_unique<TformMain>(dir_.path(), false, nullptr, clock_);
+    main_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
+    main_->SetMessageHook([this](const QString& text) { errors_.push_back(text); });
+    reflash_ = std::make_unique<TformUpdateIns>(main_->ReflashHooks(), main_.get());
+    main_->SetReflashForm(reflash_.get());
+    main_->SetPortList([this] { return std::vector<std::string>{linkName_}; });
+    // Shown, the dialog lists the ports and picks the only one.
+    main_->SetConnectDialogRunner([](TdlgConnect& dialog) {
+      dialog.show();
+      return QDialog::Accepted;
+    });
+    main_->SetLogVisible(true);
+    main_->show();
+  }
+  void TearDown() override {
+    if (main_) main_->close();
+    main_.reset();
+    reflash_.reset();
+    if (sim_) sim_->Stop();
+  }
+
+  // A device that reports the version and a rule that offers the image
+  // whose build is target.
+  void Offer(const std::string& version, const std::string& typeCode, int build, int target,
+             const std::function<void(sim::SimOptions&)>& adjust = {}) {
+    std::ofstream(QFile::encodeName(dir_.filePath(QStringLiteral("update.ini"))).toStdString(),
+                  std::ios::binary)
+        << "[UpdateRules]\r\n"
+        << typeCode << "=" << build << "->" << target << "\r\n";
+    sim::SimOptions o;
+    o.version = version;
+    o.unpaced = true;
+    o.clock = &clock_;
+    o.linkPath = "/dev/" + linkName_;
+    if (adjust) adjust(o);
+    sim_ = std::make_unique<sim::DeviceSimulator>(o);
+    ASSERT_TRUE(sim_->Start()) << sim_->Error();
+    main_->Ui().tbtnConnect->click();
+    ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000)) << "no reflash window";
+  }
+
+  const TformUpdateInsUi& Window() const { return reflash_->Ui(); }
+  std::vector<std::string> ImageLines(int imageIndex) const {
+    return reflash_->Catalogue().ImageLines()[static_cast<std::size_t>(imageIndex)];
+  }
+  bool Disconnected() const { return main_->Connection().State() == ConnectionState::Closed; }
+  // Waits for what the device saw while the windows keep running the
+  // worker's steps.
+  bool DeviceSaw(const std::function<bool(const sim::SimReport&)>& seen) const {
+    return PumpUntil([&] { return seen(sim_->Report()); }, 10000);
+  }
+
+  test::ScaledClock clock_{kTimeScale};
+  QTemporaryDir dir_;
+  std::string linkName_;
+  std::unique_ptr<TformMain> main_;
+  std::unique_ptr<TformUpdateIns> reflash_;
+  std::unique_ptr<sim::DeviceSimulator> sim_;
+  std::vector<QString> errors_;
+};
+
+TEST_F(ReflashWindowRoad, WholeImageOneIsWrittenByteForByteAndTheWindowSaysSo) {
+  Offer("VER 14.001.040", "14.001.000", 40, 42);
+  ASSERT_EQ(reflash_->SelectedImage(), 0);
+  ASSERT_EQ(Window().lbNewName->text(), QStringLiteral("VER 14.001.042"));
+  Window().btnUpdateVer->click();
+  EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
+  EXPECT_TRUE(Window().lbTimeAfter->isVisible());
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
+      << Window().lbError->text().toStdString();
+
+  EXPECT_EQ(Window().lbError->text(), Ru("Перепрошивка успешно завершена!"));
+  EXPECT_EQ(TextColour(Window().lbError), QColor(0, 128, 0));
+  EXPECT_EQ(Window().btnExit->text(), Ru("Завершить перепрошивку"));
+  EXPECT_TRUE(Window().btnExit->isEnabled());
+  EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
+  EXPECT_EQ(Window().lbOldName->text(), QStringLiteral("VER 14.001.042"));
+  EXPECT_TRUE(Window().lbNewName->isHidden());
+  EXPECT_TRUE(Window().Label1->isHidden());
+  EXPECT_EQ(Window().RzProgressBar1->PartsComplete(), Window().RzProgressBar1->TotalParts());
+  EXPECT_EQ(main_->Ui().panels[1]->text(), QStringLiteral("VER 14.001.042"));
+
+  const sim::SimReport report = sim_->Report();
+  EXPECT_EQ(report.FlashRecords(), sim::ExpectedFlash(ImageLines(0)));
+  ASSERT_FALSE(report.writes.empty());
+  EXPECT_EQ(report.writes.back(), "0000") << "the first group goes last";
+  EXPECT_EQ(report.writes.size(), 1568u / 4);
+  EXPECT_TRUE(report.checkErrors.empty());
+
+  Window().btnExit->click();
+  EXPECT_FALSE(reflash_->isVisible());
+  EXPECT_TRUE(main_->isEnabled());
+  EXPECT_TRUE(main_->Ui().panels[1]->text().isEmpty());
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(ReflashWindowRoad, AFailureIsShownInRedAndBlockZeroIsNeverWritten) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) {
+    o.faults.push_back({sim::FaultKind::WrongEcho, "W", 0, 0});
+  });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(PumpUntil(
+      [&] { return Window().lbError->text() == Ru("В процессе перепрошивки возникли ошибки!"); }, 30000));
+  EXPECT_EQ(TextColour(Window().lbError), QColor(255, 0, 0));
+  EXPECT_EQ(reflash_->FlashState(), TFlashState::Running);
+  EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
+  EXPECT_TRUE(Window().btnExit->isEnabled());
+  EXPECT_EQ(Window().btnExit->text(), Ru("Выйти без перепрошивки"));
+  const sim::SimReport report = sim_->Report();
+  for (const std::string& block : report.writes) EXPECT_NE(block, "0000");
+  EXPECT_NE(main_->Ui().panels[1]->text(), QStringLiteral("VER 14.002.028"));
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+}
+
+// Leaving while the worker is inside an exchange it cannot cut: no failure
+// is shown, nothing more is sent, and the port goes only after the worker.
+TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
+  const struct {
+    const char* name;
+    std::uint32_t eraseMs;
+    std::size_t writesBeforeExit;  // 0: leave during the erase
+  } cases[] = {{"during the erase", 4000, 0}, {"during the writes", 200, 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Offer("VER 14.002.020", "14.002.000", 20, 28, [&](sim::SimOptions& o) { o.eraseMs = c.eraseMs; });
+    Window().btnUpdateVer->click();
+    if (c.writesBeforeExit == 0) {
+      ASSERT_TRUE(DeviceSaw(
+          [](const sim::SimReport& r) { return !r.commands.empty() && r.commands.back() == "BE"; }));
+    } else {
+      ASSERT_TRUE(DeviceSaw([&](const sim::SimReport& r) { return r.writes.size() >= c.writesBeforeExit; }));
+    }
+    Window().btnExit->click();
+    EXPECT_FALSE(reflash_->isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+    EXPECT_TRUE(Window().lbError->text() != Ru("В процессе перепрошивки возникли ошибки!"));
+    EXPECT_NE(Window().lbError->text(), Ru("Перепрошивка успешно завершена!"));
+    const sim::SimReport report = sim_->Report();
+    for (const std::string& block : report.writes) EXPECT_NE(block, "0000");
+    if (c.writesBeforeExit == 0) {
+      EXPECT_TRUE(report.writes.empty()) << "nothing written after the erase";
+    }
+    EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+    sim_->Stop();
+    sim_.reset();
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
