@@ -5,8 +5,14 @@
 # there, so the decision offers VER 14.002.028.
 #
 # With a display the tool opens for you: pick ttyV0 in the connection dialog.
-# Without one the same road runs by itself on the real windows (offscreen)
-# and saves a picture of each window it passes to out/.
+# Without one two roads run by themselves on the real windows (offscreen) and
+# save a picture of each window they pass to out/:
+#   1. the reflash: connect, identify, reflash to VER 14.002.028 at the
+#      line's real pace (about a minute), leave; then the simulator's flash
+#      is compared with the image, byte for byte;
+#   2. the service menu: a motion detector on /dev/ttyV1, its firmware offer
+#      declined, the service menu's update from a HEX file shown in the
+#      viewer; then the device's flash is compared with the file's data.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +21,9 @@ cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_BENC
 ninja -C build/run tarvikflash tarvik-sim tarvik-road
 
 appdir=build/run/src/app
+sim=build/run/tools/simulator/tarvik-sim
 port=${TARVIK_DEMO_PORT:-ttyV0}
+service_port=${TARVIK_DEMO_SERVICE_PORT:-ttyV1}
 mkdir -p out
 if [ ! -f "$appdir/update.ini" ]; then
   printf '[UpdateRules]\r\n14.002.000=20->28\r\n' >"$appdir/update.ini"
@@ -24,17 +32,58 @@ fi
 
 sudo_cmd=()
 [ -w /dev ] || sudo_cmd=(sudo)
-"${sudo_cmd[@]}" build/run/tools/simulator/tarvik-sim --version-reply "VER 14.002.020" --unit-name QTT1 \
-  --link "/dev/$port" --report out/sim-report.json >out/sim.log 2>&1 &
-sim_pid=$!
-trap '"${sudo_cmd[@]}" kill $sim_pid 2>/dev/null || true; wait $sim_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -L "/dev/$port" ] && break; sleep 0.1; done
-[ -L "/dev/$port" ] || { echo "the simulator did not publish /dev/$port"; cat out/sim.log; exit 1; }
-echo "Simulated door detector on /dev/$port ($(head -1 out/sim.log))"
+sim_pids=()
+cleanup() {
+  for pid in "${sim_pids[@]}"; do "${sudo_cmd[@]}" kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# start_sim NAME LINK ARGS...: a simulated device published as /dev/LINK.
+start_sim() {
+  local name=$1 link=$2
+  shift 2
+  "${sudo_cmd[@]}" "$sim" --link "/dev/$link" --report "out/$name-report.json" --flash-out "out/$name-flash.txt" \
+    "$@" >"out/$name.log" 2>&1 &
+  sim_pids+=($!)
+  for _ in $(seq 50); do [ -L "/dev/$link" ] && break; sleep 0.1; done
+  [ -L "/dev/$link" ] || { echo "the simulator did not publish /dev/$link"; cat "out/$name.log"; exit 1; }
+  echo "Simulated $name on /dev/$link ($(head -1 "out/$name.log"))"
+}
+
+# stop_sim: ends the newest simulator, which writes its report and flash.
+stop_sim() {
+  local pid=${sim_pids[-1]}
+  "${sudo_cmd[@]}" kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  unset 'sim_pids[-1]'
+}
+
+start_sim door "$port" --version-reply "VER 14.002.020" --unit-name QTT1
 
 if [ -n "${DISPLAY:-}" ]; then
   "$appdir/tarvikflash"
+  exit 0
+fi
+
+echo "No display: running the roads by themselves; pictures go to out/"
+# Offscreen, on a screen the size of a common desktop.
+printf '{"screens": [{"name": "desktop", "x": 0, "y": 0, "width": 1920, "height": 1080}]}' >out/screen.json
+export QT_QPA_PLATFORM="offscreen:configfile=$root/out/screen.json"
+build/run/tools/demo/tarvik-road reflash "$appdir" "$port" out
+stop_sim
+"$sim" --expected-flash resources/images/002.hex >out/door-expected-flash.txt
+if cmp -s out/door-flash.txt out/door-expected-flash.txt; then
+  echo "The door detector's flash holds exactly the data of VER 14.002.028 ($(wc -l <out/door-flash.txt) blocks)"
 else
-  echo "No display: running the road by itself; pictures go to out/"
-  QT_QPA_PLATFORM=offscreen build/run/tools/demo/tarvik-road "$appdir" "$port" out
+  echo "The door detector's flash differs from VER 14.002.028"; exit 1
+fi
+
+start_sim motion "$service_port" --version-reply "VER 14.003.037" --unit-name QLT1
+build/run/tools/demo/tarvik-road service "$appdir" "$service_port" out
+stop_sim
+if cmp -s out/motion-flash.txt out/service-expected-flash.txt; then
+  echo "The motion detector's flash holds exactly the HEX file's data, FF in its gap ($(wc -l <out/motion-flash.txt) blocks)"
+else
+  echo "The motion detector's flash differs from the HEX file"; exit 1
 fi

@@ -1,15 +1,30 @@
-// tarvik-road PROGRAM_DIR PORT OUT_DIR
+// tarvik-road reflash PROGRAM_DIR PORT OUT_DIR
+// tarvik-road service PROGRAM_DIR PORT OUT_DIR
 //
-// Runs the tool's road from start to decision the way a technician would,
-// on the real windows: the connection dialog opens at start, the port PORT
-// is chosen, the device is identified and the decision opens the reflash
-// window; then the window is left, which disconnects. Each window it passes
-// is saved as a picture in OUT_DIR. Exit status 0 when the road was whole.
+// Runs one of the tool's roads the way a technician would, on the real
+// windows, and saves a picture of each window it passes in OUT_DIR.
+//
+// reflash: the connection dialog opens at start and PORT is chosen; the
+//   device is identified and the decision opens the reflash window; the
+//   reflash is started and watched to its success; the window is left,
+//   which disconnects.
+// service: the service menu is revealed by its access word; the device on
+//   PORT is connected and the offered firmware declined; the menu's
+//   firmware update opens the HEX viewer, which loads OUT_DIR/service.hex
+//   (written here, with a gap between its vectors and its code); OK
+//   reflashes the device from it, and the tool disconnects at the end. The
+//   flash the device should then hold is written to
+//   OUT_DIR/service-expected-flash.txt, in the simulator's --flash-out form.
+//
+// Exit status 0 when the road was whole.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -17,12 +32,19 @@
 #include <clocale>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include "app/appwindows.h"
+#include "common/inifile.h"
+#include "common/settingspaths.h"
 #include "connect/ui/connectdlg.h"
-#include "serial/comportworker.h"
+#include "device/connection.h"
+#include "hexview/ui/formupdateinsertion.h"
+#include "reflash/ui/partsprogressbar.h"
 
 namespace {
+
+using tarvik::TformMain;
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
@@ -44,40 +66,34 @@ bool Save(QWidget& window, const QDir& out, const char* name) {
   const QString path = out.filePath(QString::fromLatin1(name));
   const bool ok = window.grab().save(path);
   std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
+  std::fflush(stdout);
   return ok;
 }
 
-}  // namespace
+bool Disconnected(TformMain& main) { return main.Connection().State() == tarvik::ConnectionState::Closed; }
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  std::setlocale(LC_ALL, "");
-  QApplication::setApplicationName(QStringLiteral("tarvikflash"));
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: tarvik-road PROGRAM_DIR PORT OUT_DIR\n");
-    return 2;
-  }
-  const QString programDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath() + QLatin1Char('/');
-  const QString port = QString::fromLocal8Bit(argv[2]);
-  QDir out(QString::fromLocal8Bit(argv[3]));
-  out.mkpath(QStringLiteral("."));
-
-  tarvik::AppWindows windows(programDir);
-  tarvik::TformMain& main = windows.formMain;
-  bool dialogSeen = false;
-  main.SetConnectDialogRunner([&](tarvik::TdlgConnect& dialog) {
+// The connection dialog opens by itself at start; PORT is chosen in it.
+void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bool& dialogSeen,
+                       const char* picture) {
+  main.SetConnectDialogRunner([&main, port, out, &dialogSeen, picture](tarvik::TdlgConnect& dialog) {
     dialogSeen = true;
     dialog.show();
     Settle(300);
-    const int row = dialog.ComPorts->findText(port);
-    if (row >= 0) dialog.ComPorts->setCurrentIndex(row);
-    std::printf("connection dialog lists %d port(s); choosing %s\n", dialog.ComPorts->count(),
-                qPrintable(dialog.ComPorts->currentText()));
-    Save(dialog, out, "01-connection-dialog.png");
+    QComboBox* ports = dialog.ComPorts;
+    const int row = ports->findText(port);
+    if (row >= 0) ports->setCurrentIndex(row);
+    std::printf("connection dialog lists %d port(s); choosing %s\n", ports->count(),
+                qPrintable(ports->currentText()));
+    if (picture != nullptr) Save(dialog, out, picture);
+    (void)main;
     return row >= 0 ? QDialog::Accepted : QDialog::Rejected;
   });
-  // The demonstration shows the serial traffic as it goes.
-  main.SetLogVisible(true);
+}
+
+int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+  TformMain& main = windows.formMain;
+  bool dialogSeen = false;
+  ChoosePortAtStart(main, port, out, dialogSeen, "01-connection-dialog.png");
   main.show();
 
   tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
@@ -88,16 +104,188 @@ int main(int argc, char** argv) {
     return 1;
   }
   Settle(300);  // let the queued status texts reach the status bar
-  std::printf("device: %s; offered: %s\n", qPrintable(reflash.Ui().lbOldName->text()),
-              qPrintable(reflash.Ui().lbNewName->text()));
+  const tarvik::TformUpdateInsUi& ui = reflash.Ui();
+  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
+              qPrintable(ui.lbNewName->text()));
   Save(main, out, "02-main-window-connected.png");
   Save(reflash, out, "03-reflash-window.png");
 
-  reflash.Ui().btnExit->click();
-  const bool disconnected = WaitFor([&] { return main.PortWorker() == nullptr; }, 5000);
+  std::printf("reflashing...\n");
+  std::fflush(stdout);
+  ui.btnUpdateVer->click();
+  tarvik::TPartsProgressBar* bar = ui.RzProgressBar1;
+  const bool halfWay = WaitFor(
+      [&] { return bar->value() >= 40 || reflash.FlashState() == tarvik::TFlashState::Done; }, 300000);
+  if (halfWay) Save(reflash, out, "04-reflash-running.png");
+  const QString success = QString::fromUtf8("Перепрошивка успешно завершена!");
+  const QString failure = QString::fromUtf8("В процессе перепрошивки возникли ошибки!");
+  const bool ended =
+      WaitFor([&] { return ui.lbError->text() == success || ui.lbError->text() == failure; }, 300000);
+  Save(reflash, out, "05-reflash-finished.png");
+  std::printf("reflash window says: %s (elapsed %s)\n", qPrintable(ui.lbError->text()),
+              qPrintable(ui.lbTimeAfter->text()));
+  if (!ended || ui.lbError->text() != success) return 1;
+
+  ui.btnExit->click();
+  const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
   Settle(200);
-  Save(main, out, "04-main-window-after-exit.png");
+  Save(main, out, "06-main-window-after-reflash.png");
   std::printf("%s\n", disconnected ? "left the reflash window; disconnected" : "still connected");
   main.close();
   return disconnected ? 0 : 1;
+}
+
+// A program of 0x300 bytes: reset vectors at 0, code from 0x100 on after a
+// gap, as a compiler leaves it, in 16-byte records with an end record.
+std::string ServiceHexFile() {
+  std::string text;
+  auto record = [&text](unsigned address, const std::vector<unsigned>& bytes, unsigned type) {
+    unsigned sum = static_cast<unsigned>(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
+    char head[16];
+    std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(bytes.size()), address, type);
+    text += head;
+    for (unsigned b : bytes) {
+      char cell[4];
+      std::snprintf(cell, sizeof cell, "%02X", b);
+      text += cell;
+      sum += b;
+    }
+    char check[4];
+    std::snprintf(check, sizeof check, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += check;
+    text += "\r\n";
+  };
+  for (unsigned address = 0; address < 0x300; address += 16) {
+    if (address >= 0x40 && address < 0x100) continue;  // the gap
+    std::vector<unsigned> bytes;
+    for (unsigned i = 0; i < 16; ++i) bytes.push_back((address * 7 + i * 13 + 5) & 0xFF);
+    record(address, bytes, 0);
+  }
+  record(0, {}, 1);
+  return text;
+}
+
+// What the device holds after the service reflash of the grid: every row,
+// and the rows that fill the last group of four with FF.
+std::string ExpectedServiceFlash(const tarvik::HexGrid& grid) {
+  std::string out;
+  std::size_t rows = 0;
+  for (std::size_t r = 1; r < grid.Rows.size() && !grid.Rows[r][0].empty(); ++r) {
+    out += grid.Rows[r][0].substr(0, 4) + ":";
+    for (int c = 1; c < tarvik::kHexGridColumns; ++c) out += grid.Rows[r][static_cast<std::size_t>(c)];
+    out += "\n";
+    ++rows;
+  }
+  for (std::size_t r = rows; r % 4 != 0; ++r) {
+    char block[8];
+    std::snprintf(block, sizeof block, "%04X", static_cast<unsigned>(r));
+    out += std::string(block) + ":" + std::string(32, 'F') + "\n";
+  }
+  return out;
+}
+
+int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+  TformMain& main = windows.formMain;
+  bool dialogSeen = false;
+  ChoosePortAtStart(main, port, out, dialogSeen, nullptr);
+  main.SetLogVisible(true);
+  main.show();
+
+  // The type of this device has no update rule: the tool offers its
+  // firmware, which the technician declines; the device stays connected.
+  // The offer is a modal dialog with its own event loop, so it is answered
+  // from a timer that runs inside that loop.
+  bool offerDeclined = false;
+  QTimer decline;
+  decline.setInterval(200);
+  QObject::connect(&decline, &QTimer::timeout, [&] {
+    QWidget* offer = QApplication::activeModalWidget();
+    if (offer == nullptr || offerDeclined) return;
+    offerDeclined = true;
+    std::printf("declining the offer of \"%s\"\n", qPrintable(offer->windowTitle()));
+    offer->close();
+  });
+  decline.start();
+  const bool connected =
+      WaitFor([&] { return offerDeclined && main.Ui().tbtnDisconnect->isEnabled(); }, 15000);
+  decline.stop();
+  if (!connected) {
+    std::fprintf(stderr, "no firmware offer came up, or the device did not stay connected\n");
+    Save(main, out, "error-main-window.png");
+    return 1;
+  }
+  Settle(200);
+
+  const QString hexPath = out.filePath(QStringLiteral("service.hex"));
+  QFile hexFile(hexPath);
+  const std::string hexText = ServiceHexFile();
+  if (!hexFile.open(QIODevice::WriteOnly) ||
+      hexFile.write(hexText.data(), static_cast<qint64>(hexText.size())) < 0) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(hexPath));
+    return 1;
+  }
+  hexFile.close();
+
+  tarvik::TformUpdateInsertion& viewer = windows.formUpdateInsertion;
+  viewer.SetFileChooser([hexPath](QWidget*) { return hexPath; });
+  bool viewerSeen = false;
+  // The viewer is modal: the road drives it from inside its own event loop.
+  QTimer::singleShot(300, &viewer, [&] {
+    viewerSeen = true;
+    viewer.Ui().RzBitBtn1->click();
+    Settle(300);
+    Save(viewer, out, "07-hex-viewer.png");
+    viewer.Ui().btnOK->click();
+  });
+  // A look at the main window while the device is written.
+  QTimer::singleShot(4000, &main, [&] { Save(main, out, "08-service-reflash-running.png"); });
+  std::printf("service menu: firmware update from %s\n", qPrintable(hexPath));
+  std::fflush(stdout);
+  main.Ui().mnuUpdate->trigger();  // returns when the procedure is over
+  if (!viewerSeen) {
+    std::fprintf(stderr, "the HEX viewer did not open\n");
+    return 1;
+  }
+  const bool disconnected = WaitFor([&] { return Disconnected(main); }, 10000);
+  Settle(300);
+  Save(main, out, "09-main-window-after-service-reflash.png");
+
+  QFile expected(out.filePath(QStringLiteral("service-expected-flash.txt")));
+  const std::string flash = ExpectedServiceFlash(viewer.Grid());
+  if (!expected.open(QIODevice::WriteOnly) ||
+      expected.write(flash.data(), static_cast<qint64>(flash.size())) < 0) {
+    return 1;
+  }
+  std::printf("%s\n", disconnected ? "service reflash over; disconnected" : "still connected");
+  main.close();
+  return disconnected ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  std::setlocale(LC_ALL, "");
+  QApplication::setApplicationName(QStringLiteral("tarvikflash"));
+  const std::string road = argc == 5 ? argv[1] : "";
+  if (road != "reflash" && road != "service") {
+    std::fprintf(stderr, "usage: tarvik-road reflash|service PROGRAM_DIR PORT OUT_DIR\n");
+    return 2;
+  }
+  const QString programDir = QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + QLatin1Char('/');
+  const QString port = QString::fromLocal8Bit(argv[3]);
+  QDir out(QString::fromLocal8Bit(argv[4]));
+  out.mkpath(QStringLiteral("."));
+
+  if (road == "service") {
+    // The service menu shows only for its access word.
+    const auto places = tarvik::ResolveSettingsLocations(std::filesystem::path(programDir.toStdU16String()));
+    tarvik::IniFile settings(places.CurrentIni());
+    settings.WriteString("Update", "UpdatePanelVersion", "hqzvrd");
+    settings.Save();
+  }
+  tarvik::AppWindows windows(programDir);
+  // The demonstration shows the serial traffic as it goes.
+  windows.formMain.SetLogVisible(true);
+  return road == "reflash" ? ReflashRoad(windows, port, out) : ServiceRoad(windows, port, out);
 }
