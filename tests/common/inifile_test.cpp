@@ -1,9 +1,15 @@
 #include "common/inifile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 
 #include "common/text.h"
 
@@ -63,6 +69,89 @@ TEST_F(IniFileTest, WriteThroughSavesAtOnce) {
   IniFile ini(dir_ / "windows.ini", true);
   ini.WriteInteger("formMainFormState", "Saved", 1);
   EXPECT_EQ(ReadProfileString(dir_ / "windows.ini", "FORMMAINFORMSTATE", "saved", ""), "1");
+}
+
+// Reads path on another thread; a read that blocks (a FIFO without a writer)
+// is failed and set free by opening the FIFO for writing.
+template <typename F>
+auto WithoutBlocking(const std::filesystem::path& path, F read) {
+  auto result = std::async(std::launch::async, read);
+  if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "reading " << path << " blocked";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  return result.get();
+}
+
+TEST_F(IniFileTest, SettingsFilesAreReadOnlyWhenRegularAndWithinTheLimit) {
+  const std::string text = "[UpdateRules]\r\n14.002.000=20->28\r\n";
+  std::ofstream(dir_ / "update.ini", std::ios::binary) << text;
+  std::ofstream(dir_ / "limit.ini", std::ios::binary) << std::string(100, ';');
+  std::ofstream(dir_ / "over.ini", std::ios::binary) << std::string(101, ';');
+  std::filesystem::create_symlink(dir_ / "update.ini", dir_ / "link.ini");
+  std::filesystem::create_symlink("/dev/zero", dir_ / "zero.ini");
+  std::filesystem::create_symlink("/dev/null", dir_ / "null.ini");
+  ASSERT_EQ(::mkfifo((dir_ / "fifo.ini").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_ / "folder.ini");
+
+  const struct {
+    const char* name;
+    FileReadStatus status;
+    std::string bytes;
+  } cases[] = {
+      {"update.ini", FileReadStatus::Read, text},
+      {"link.ini", FileReadStatus::Read, text},
+      {"missing.ini", FileReadStatus::Missing, ""},
+      {"limit.ini", FileReadStatus::Read, std::string(100, ';')},
+      {"over.ini", FileReadStatus::TooLarge, ""},
+      {"zero.ini", FileReadStatus::NotAFile, ""},  // would grow without end
+      {"null.ini", FileReadStatus::NotAFile, ""},
+      {"fifo.ini", FileReadStatus::NotAFile, ""},  // would wait for a writer
+      {"folder.ini", FileReadStatus::NotAFile, ""},
+  };
+  for (const auto& c : cases) {
+    const auto path = dir_ / c.name;
+    const FileRead read = WithoutBlocking(path, [&] { return ReadSettingsFile(path, 100); });
+    EXPECT_EQ(read.status, c.status) << c.name;
+    EXPECT_EQ(read.bytes, c.bytes) << c.name;
+    EXPECT_EQ(read.Usable(), c.status == FileReadStatus::Read || c.status == FileReadStatus::Missing)
+        << c.name;
+    EXPECT_EQ(FileReadProblem(read).empty(), read.Usable()) << c.name;
+  }
+  EXPECT_EQ(FileReadProblem({.status = FileReadStatus::NotAFile}), Utf8ToCp1251("это не обычный файл"));
+  EXPECT_EQ(FileReadProblem({.status = FileReadStatus::TooLarge}), Utf8ToCp1251("файл больше 64 МБ"));
+  EXPECT_EQ(FileReadProblem({.status = FileReadStatus::Failed, .systemText = "x"}), "x");
+}
+
+TEST_F(IniFileTest, RulesFileOfFiftyMegabytesIsStillRead) {
+  const auto path = dir_ / "update.ini";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << ";" << std::string(50u << 20, 'x') << "\r\n[UpdateRules]\r\n14.002.000=20->28\r\n";
+  }
+  EXPECT_EQ(ReadProfileString(path, "UpdateRules", "14.002.000", "NORULE"), "20->28");
+}
+
+TEST_F(IniFileTest, FileThatCannotBeReadGivesEmptySettingsAndIsKept) {
+  const auto fifo = dir_ / "current.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto big = dir_ / "windows.ini";
+  std::filesystem::resize_file((std::ofstream(big), big), kMaxSettingsFileBytes + 1);
+
+  for (const auto& path : {fifo, big}) {
+    auto ini = WithoutBlocking(path, [&] { return std::make_unique<IniFile>(path); });
+    EXPECT_FALSE(ini->ReadProblem().empty()) << path;
+    EXPECT_EQ(ini->ReadString("Connect", "ComPort", "none"), "none") << path;
+    ini->WriteString("Connect", "ComPort", "COM3");
+    // Writing would wait for a reader of the FIFO, or replace what could not be read.
+    EXPECT_THROW(WithoutBlocking(path, [&] { ini->Save(); }), IniError) << path;
+  }
+  EXPECT_EQ(std::filesystem::file_size(big), kMaxSettingsFileBytes + 1);
+  EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+  EXPECT_THROW(
+      WithoutBlocking(fifo, [&] { IniFile(fifo, true).WriteInteger("formMainFormState", "Saved", 1); }),
+      IniError);
 }
 
 TEST_F(IniFileTest, SaveIntoMissingDirectoryThrows) {
