@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "serial/commos.h"
 
 #ifndef BOTHER
@@ -391,7 +392,8 @@ std::string OsErrorText(int error) {
   char buffer[512];
   // The GNU strerror_r returns its text, which need not be the buffer.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);
-  return text != nullptr ? std::string(text) : std::string();
+  // In the locale's character set, which need not be the core's.
+  return text != nullptr ? LocaleToCp1251(text) : std::string();
 }
 
 }  // namespace tarvik::commos
