@@ -26,6 +26,7 @@
 
 #include "app/formabout.h"
 #include "app/infoform.h"
+#include "common/buildversion.h"
 #include "common/inifile.h"
 #include "common/text.h"
 #include "common/ui/uiobject.h"
@@ -81,8 +82,9 @@ class FormMainTest : public ::testing::Test {
 TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
   ASSERT_TRUE(QDir(dir.path()).isEmpty());
   auto form = Make();
-  EXPECT_EQ(form->windowTitle(),
-            QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. 2.0.0.33"));
+  EXPECT_EQ(
+      form->windowTitle(),
+      QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. " TARVIK_FILE_VERSION));
   form->show();
   EXPECT_FALSE(form->Ui().N4->menuAction()->isVisible());
   EXPECT_FALSE(form->LogVisible());
