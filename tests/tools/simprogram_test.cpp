@@ -53,7 +53,7 @@ TEST(SimFaultSpec, Parses) {
 
 TEST(SimFaultSpec, RejectsNonsense) {
   for (const char* faultText : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
-                           "garbage=10", "hangup#-1", "Silence"}) {
+                                "garbage=10", "hangup#-1", "Silence"}) {
     SCOPED_TRACE(faultText);
     Fault fault;
     std::string error;

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "reflash/flashstate.h"
 #include "firmware/selection.h"
+#include "reflash/flashstate.h"
 
 class QGroupBox;
 class QLabel;
