@@ -1,6 +1,5 @@
 #include "common/inifile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <system_error>
@@ -213,12 +212,12 @@ void IniFile::WriteInteger(std::string_view section, std::string_view key, std::
 void IniFile::Save() const {
   // What could not be read is not replaced by the empty settings that stood
   // in for it; and opening a FIFO to write would wait for a reader.
-  std::error_code error;
-  const std::filesystem::file_type type = std::filesystem::status(path_, error).type();
   if (!readProblem_.empty()) {
     throw IniError("Unable to write file " + PathText(path_) +
                    ": it could not be read, so it is kept as it is");
   }
+  std::error_code error;
+  const std::filesystem::file_type type = std::filesystem::status(path_, error).type();
   if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular) {
     throw IniError("Unable to write file " + PathText(path_) + ": it is not a regular file");
   }

@@ -361,8 +361,8 @@ std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, i
     return nullptr;
   }
   // The node may have been swapped between the look and the open; and a
-  // character device that is no terminal (a null device, a modem's data
-  // pipe) has no line to set.
+  // character device that is no terminal (the null device, a sound card)
+  // has no line to set.
   struct stat after {};
   if (::fstat(fd, &after) < 0 || !S_ISCHR(after.st_mode) || after.st_rdev != before.st_rdev ||
       !::isatty(fd) || IsControllingTerminal(fd)) {
