@@ -178,7 +178,12 @@ std::string FileReadProblem(const FileRead& read) {
   return {};
 }
 
-std::string PathText(const std::filesystem::path& path) { return LocaleToCp1251(path.string()); }
+std::string PathText(const std::filesystem::path& path) {
+  // UTF-8 on every system: a path's own narrow form is the ANSI code page on
+  // Windows and may not hold every name.
+  const std::u8string utf8 = path.u8string();
+  return Utf8ToCp1251(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+}
 
 std::string ReadFileBytes(const std::filesystem::path& path) { return ReadSettingsFile(path).bytes; }
 

@@ -76,7 +76,7 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
 // user; empty when it was read or is missing.
 std::string FileReadProblem(const FileRead& read);
 
-// A path as Windows-1251 text, for messages.
+// A path as Windows-1251 text, for messages; a name is taken as UTF-8.
 std::string PathText(const std::filesystem::path& path);
 
 // An INI file on disk. In memory (TMemIniFile-like) by default; with

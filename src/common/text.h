@@ -15,9 +15,9 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 std::string Utf8ToCp1251(std::string_view utf8);
 
 // Text in the character set of the C library's current locale (the system's
-// error texts, file names) as Windows-1251. A text the locale cannot read
-// but that is valid UTF-8 is read as UTF-8, the usual encoding of file
-// names; other unreadable bytes become '?'.
+// error texts) as Windows-1251. A text the locale cannot read but that is
+// valid UTF-8 (in the "C" locale, before a program sets its own) is read as
+// UTF-8; other unreadable bytes become '?'.
 std::string LocaleToCp1251(std::string_view text);
 
 // Upper-cases a to z only; every other byte (Cyrillic included) stays.

@@ -154,10 +154,19 @@ TEST_F(IniFileTest, FileThatCannotBeReadGivesEmptySettingsAndIsKept) {
       IniError);
 }
 
-TEST_F(IniFileTest, SaveIntoMissingDirectoryThrows) {
-  IniFile ini(dir_ / "no-such-dir" / "current.ini");
+TEST_F(IniFileTest, SaveIntoMissingDirectoryThrowsWithThePathInWindows1251) {
+  const auto path = dir_ / std::filesystem::path(u8"нет-папки") / "current.ini";
+  IniFile ini(path);
   ini.WriteString("a", "b", "c");
-  EXPECT_THROW(ini.Save(), IniError);
+  try {
+    ini.Save();
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const IniError& e) {
+    const std::u8string utf8 = path.u8string();
+    const std::string shown = Utf8ToCp1251(std::string(utf8.begin(), utf8.end()));
+    EXPECT_EQ(std::string(e.what()), "Unable to write file " + shown);
+    EXPECT_EQ(PathText(path), shown);
+  }
 }
 
 }  // namespace
