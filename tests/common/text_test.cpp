@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <string>
+#include <string_view>
 
 namespace tarvik {
 namespace {
@@ -50,6 +51,11 @@ TEST(LocaleToCp1251, SystemTextsBecomeWindows1251) {
   for (const char* charset : {"C.UTF-8", "C"}) {
     LocaleCharset locale(charset);
     if (!locale.Active()) continue;
+#ifdef _WIN32
+    // The C library of Windows reads every byte as a character of its own in
+    // the "C" locale; there the system's texts come in the ANSI code page.
+    if (std::string_view(charset) == "C") continue;
+#endif
     EXPECT_EQ(LocaleToCp1251(russian), Utf8ToCp1251(russian)) << charset;
     EXPECT_EQ(LocaleToCp1251("Permission denied"), "Permission denied") << charset;
     // Bytes no character set here can read.
