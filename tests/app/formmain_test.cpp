@@ -82,9 +82,9 @@ class FormMainTest : public ::testing::Test {
 TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
   ASSERT_TRUE(QDir(dir.path()).isEmpty());
   auto form = Make();
-  EXPECT_EQ(
-      form->windowTitle(),
-      QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. " TARVIK_FILE_VERSION));
+  EXPECT_EQ(form->windowTitle(),
+            QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. ") +
+                QString::fromLatin1(TARVIK_FILE_VERSION));
   form->show();
   EXPECT_FALSE(form->Ui().N4->menuAction()->isVisible());
   EXPECT_FALSE(form->LogVisible());
