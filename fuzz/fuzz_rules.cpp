@@ -33,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& images = Catalogue().FirmwareImages();
   const int chosen = tarvik::ChooseImageByRuleValue(Catalogue(), value, version);
   if (chosen < -1 || chosen >= static_cast<int>(images.size())) std::abort();
+  // The verdict agrees with the choice.
+  const tarvik::RuleChoice choice = tarvik::EvaluateRules(Catalogue(), value, version);
+  if (choice.image != chosen || (choice.verdict == tarvik::RuleVerdict::Chosen) != (chosen >= 0))
+    std::abort();
   if (chosen >= 0) {
     const tarvik::FirmwareVersion& image = images[static_cast<std::size_t>(chosen)];
     if (image.Major != version.Major || image.TypeNumber != version.TypeNumber) std::abort();

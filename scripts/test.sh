@@ -41,6 +41,16 @@ run_ctest() {  # name build-dir [ctest args...]
   [ "$rc" -eq 0 ] || [ "$fails" -gt 0 ] || failed=$((failed + 1))
 }
 
+echo "== formatting: clang-format over src, tests, tools, bench and fuzz"
+mapfile -t sources < <(find src tests tools bench fuzz -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+if clang-format --dry-run --Werror "${sources[@]}"; then
+  passed=$((passed + 1))
+  summary+=("format: 1 passed, 0 failed (${#sources[@]} files)")
+else
+  failed=$((failed + 1))
+  summary+=("format: 0 passed, 1 failed (run clang-format -i on the files above)")
+fi
+
 echo "== 1/4: build with GCC, ASan + UBSan, warnings as errors"
 cmake -S . -B build/ci-main -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON \
   -DTARVIK_SANITIZE=address,undefined >/dev/null
@@ -63,6 +73,7 @@ CC=clang CXX=clang++ cmake -S . -B build/ci-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Rel
 ninja -C build/ci-fuzz -j"$jobs"
 fuzz_pass=0
 fuzz_fail=0
+fuzz_report=()
 for fz in build/ci-fuzz/fuzz/fuzz_*; do
   [ -x "$fz" ] || continue
   name=$(basename "$fz")
@@ -71,7 +82,13 @@ for fz in build/ci-fuzz/fuzz/fuzz_*; do
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
   if "$fz" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
       "$corpus" "${seeds[@]}" >"$corpus.log" 2>&1; then
-    echo "fuzz $name: ok ($(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$corpus.log" | tail -1))"
+    # The last status line: coverage (edges of the instrumented core and
+    # target), features and the corpus the run ended with.
+    runs=$(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$corpus.log" | tail -1 |
+      sed -E 's/Done ([0-9]+) runs in ([0-9]+) second/\1 runs in \2 s/' || true)
+    cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' "$corpus.log" | tail -1 || true)
+    echo "fuzz $name: ok ($runs, $cov)"
+    fuzz_report+=("  $name: $runs, $cov")
     fuzz_pass=$((fuzz_pass + 1))
   else
     echo "fuzz $name: FAILED"; tail -40 "$corpus.log"
@@ -81,7 +98,7 @@ for fz in build/ci-fuzz/fuzz/fuzz_*; do
 done
 passed=$((passed + fuzz_pass))
 failed=$((failed + fuzz_fail))
-summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed")
+summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed" "${fuzz_report[@]}")
 
 echo "== 4/4: Windows core and serial layer under Wine"
 wine_stage_start=$SECONDS

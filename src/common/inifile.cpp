@@ -1,7 +1,9 @@
 #include "common/inifile.h"
 
+#include <cerrno>
 #include <fstream>
-#include <sstream>
+#include <system_error>
+#include <vector>
 
 #include "common/text.h"
 
@@ -113,22 +115,92 @@ void IniDocument::WriteInteger(std::string_view section, std::string_view key, s
   WriteString(section, key, std::to_string(value));
 }
 
-std::string ReadFileBytes(const std::filesystem::path& path) {
+FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+  FileRead result;
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return result;
+  if (error) {
+    result.status = FileReadStatus::Failed;
+    result.systemText = LocaleToCp1251(error.message());
+    return result;
+  }
+  if (status.type() != std::filesystem::file_type::regular) {
+    result.status = FileReadStatus::NotAFile;
+    return result;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > maxBytes) {
+    result.status = FileReadStatus::TooLarge;
+    return result;
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  if (!in) {
+    result.status = FileReadStatus::Failed;
+    result.systemText = LocaleToCp1251(std::generic_category().message(errno != 0 ? errno : EIO));
+    return result;
+  }
+  // A file that grows while it is read (or a system file whose size says
+  // nothing) is still cut off at the limit.
+  std::string bytes;
+  std::vector<char> chunk(std::size_t{1} << 16);
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > maxBytes) {
+      result.status = FileReadStatus::TooLarge;
+      return result;
+    }
+  }
+  if (in.bad()) {
+    result.status = FileReadStatus::Failed;
+    result.systemText = LocaleToCp1251(std::generic_category().message(EIO));
+    return result;
+  }
+  result.status = FileReadStatus::Read;
+  result.bytes = std::move(bytes);
+  return result;
 }
 
-IniFile::IniFile(std::filesystem::path path, bool writeThrough)
-    : path_(std::move(path)), writeThrough_(writeThrough), doc_(IniDocument::Parse(ReadFileBytes(path_))) {}
+std::string FileReadProblem(const FileRead& read) {
+  switch (read.status) {
+    case FileReadStatus::Read:
+    case FileReadStatus::Missing:
+      return {};
+    case FileReadStatus::NotAFile:
+      return Utf8ToCp1251("это не обычный файл");
+    case FileReadStatus::TooLarge:
+      return Utf8ToCp1251("файл больше " + std::to_string(kMaxSettingsFileBytes >> 20) + " МБ");
+    case FileReadStatus::Failed:
+      return read.systemText;
+  }
+  return {};
+}
 
-std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback) const {
+std::string PathText(const std::filesystem::path& path) {
+  // UTF-8 on every system: a path's own narrow form is the ANSI code page on
+  // Windows and may not hold every name.
+  const std::u8string utf8 = path.u8string();
+  return Utf8ToCp1251(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) { return ReadSettingsFile(path).bytes; }
+
+IniFile::IniFile(std::filesystem::path path, bool writeThrough)
+    : path_(std::move(path)), writeThrough_(writeThrough) {
+  const FileRead read = ReadSettingsFile(path_);
+  readProblem_ = FileReadProblem(read);
+  doc_ = IniDocument::Parse(read.bytes);
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view fallback) const {
   return doc_.ReadString(section, key, fallback);
 }
 
-std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key, std::int32_t fallback) const {
+std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                                  std::int32_t fallback) const {
   return doc_.ReadInteger(section, key, fallback);
 }
 
@@ -143,16 +215,27 @@ void IniFile::WriteInteger(std::string_view section, std::string_view key, std::
 }
 
 void IniFile::Save() const {
+  // What could not be read is not replaced by the empty settings that stood
+  // in for it; and opening a FIFO to write would wait for a reader.
+  if (!readProblem_.empty()) {
+    throw IniError("Unable to write file " + PathText(path_) +
+                   ": it could not be read, so it is kept as it is");
+  }
+  std::error_code error;
+  const std::filesystem::file_type type = std::filesystem::status(path_, error).type();
+  if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular) {
+    throw IniError("Unable to write file " + PathText(path_) + ": it is not a regular file");
+  }
   std::ofstream out(path_, std::ios::binary | std::ios::trunc);
   const std::string text = doc_.Serialize();
   if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())) || !out.flush()) {
-    throw IniError("Unable to write file " + path_.string());
+    throw IniError("Unable to write file " + PathText(path_));
   }
 }
 
-std::string ReadProfileString(const std::filesystem::path& path, std::string_view section, std::string_view key,
-                              std::string_view fallback) {
-  return IniDocument::Parse(ReadFileBytes(path)).ReadString(section, key, fallback);
+std::string ReadProfileString(const std::filesystem::path& path, std::string_view section,
+                              std::string_view key, std::string_view fallback) {
+  return IniDocument::Parse(ReadSettingsFile(path).bytes).ReadString(section, key, fallback);
 }
 
 }  // namespace tarvik

@@ -46,23 +46,43 @@ std::bitset<256> SpaceSet() {
 // one literal byte.
 std::bitset<256> EscapeSet(char e) {
   switch (e) {
-    case 'd': return DigitSet();
-    case 'D': return ~DigitSet();
-    case 'w': return WordSet();
-    case 'W': return ~WordSet();
-    case 's': return SpaceSet();
-    case 'S': return ~SpaceSet();
-    default: break;
+    case 'd':
+      return DigitSet();
+    case 'D':
+      return ~DigitSet();
+    case 'w':
+      return WordSet();
+    case 'W':
+      return ~WordSet();
+    case 's':
+      return SpaceSet();
+    case 'S':
+      return ~SpaceSet();
+    default:
+      break;
   }
   char lit = e;
   switch (e) {
-    case 'r': lit = '\r'; break;
-    case 'n': lit = '\n'; break;
-    case 't': lit = '\t'; break;
-    case 'f': lit = '\f'; break;
-    case 'v': lit = '\v'; break;
-    case 'e': lit = '\x1B'; break;
-    default: break;
+    case 'r':
+      lit = '\r';
+      break;
+    case 'n':
+      lit = '\n';
+      break;
+    case 't':
+      lit = '\t';
+      break;
+    case 'f':
+      lit = '\f';
+      break;
+    case 'v':
+      lit = '\v';
+      break;
+    case 'e':
+      lit = '\x1B';
+      break;
+    default:
+      break;
   }
   std::bitset<256> s;
   s.set(static_cast<unsigned char>(lit));

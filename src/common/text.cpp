@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <ctime>
+#include <cwchar>
 #include <mutex>
 
 namespace tarvik {
@@ -45,7 +46,56 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t extra = 0;
+    if (b < 0x80) {
+      extra = 0;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      extra = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      extra = 2;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (extra > 0 && i + extra >= text.size()) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string LocaleToCp1251(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  std::mbstate_t state{};
+  std::size_t i = 0;
+  while (i < text.size()) {
+    wchar_t wide = 0;
+    std::size_t used = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+      if (IsValidUtf8(text)) return Utf8ToCp1251(text);
+      utf8 += '?';
+      state = std::mbstate_t{};
+      ++i;
+      continue;
+    }
+    if (used == 0) used = 1;  // a NUL byte
+    const auto cp = static_cast<char32_t>(wide);
+    // Outside the basic plane has no Windows-1251 form anyway.
+    AppendUtf8(utf8, cp > 0xFFFF ? U'?' : cp);
+    i += used;
+  }
+  return Utf8ToCp1251(utf8);
+}
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {
   std::string out;

@@ -14,6 +14,12 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 // Characters with no Windows-1251 form become '?'; malformed UTF-8 bytes too.
 std::string Utf8ToCp1251(std::string_view utf8);
 
+// Text in the character set of the C library's current locale (the system's
+// error texts) as Windows-1251. A text the locale cannot read but that is
+// valid UTF-8 (in the "C" locale, before a program sets its own) is read as
+// UTF-8; other unreadable bytes become '?'.
+std::string LocaleToCp1251(std::string_view text);
+
 // Upper-cases a to z only; every other byte (Cyrillic included) stays.
 std::string AsciiUpper(std::string_view text);
 // Upper-cases Latin and Cyrillic letters of Windows-1251 alike.

@@ -11,6 +11,33 @@ std::string UnsupportedVersionText(const std::string& versionLine) {
   return Utf8ToCp1251("Версия ") + versionLine + Utf8ToCp1251(" не поддерживается");
 }
 
+namespace {
+
+// A rule value shown to the user: a file may hold a value of megabytes.
+constexpr std::size_t kShownValueChars = 200;
+
+// The rules as they stand now; a file that cannot be read is reported once
+// and then reads as missing.
+UpdateRules ReadRules(const std::filesystem::path& rulesFile, DecisionView& view) {
+  UpdateRules rules = UpdateRules::Read(rulesFile);
+  if (!rules.Problem().empty()) view.ShowError(RulesFileUnreadableText(rulesFile, rules.Problem()));
+  return rules;
+}
+
+}  // namespace
+
+std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue) {
+  std::string value(ruleValue.substr(0, kShownValueChars));
+  if (ruleValue.size() > kShownValueChars) value += "...";
+  return Utf8ToCp1251("Правило обновления ") + std::string(typeCode) + "=" + value +
+         Utf8ToCp1251(" в файле update.ini не указывает ни одной прошивки, имеющейся в программе");
+}
+
+std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem) {
+  return Utf8ToCp1251("Не удалось прочитать файл правил обновления ") + PathText(rulesFile) + " (" + problem +
+         Utf8ToCp1251("). Прошивка выбирается без правил обновления.");
+}
+
 DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatalogue& catalogue,
                              const std::filesystem::path& rulesFile, DecisionView& view, TOutArray& queue,
                              UiObject* disconnectButton) {
@@ -19,10 +46,21 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
   if (Contains(AsciiUpper(versionLine), "BOOTLDR")) {
     const int type = view.ChooseDeviceType(DeviceTypeNames(catalogue));
     if (type < 0) return DecisionOutcome::DeviceTypeCancelled;
-    const int image = ChooseImageByRules(catalogue, rulesFile, TypeVersionText(catalogue, type));
-    if (image < 0) return DecisionOutcome::NoImageForType;
-    view.OfferImage(image);
-    return DecisionOutcome::Offered;
+    const FirmwareVersion version = ParseVersion(TypeVersionText(catalogue, type));
+    const std::string value = ReadRules(rulesFile, view).Value(version.TypeCode);
+    const RuleChoice choice = EvaluateRules(catalogue, value, version);
+    switch (choice.verdict) {
+      case RuleVerdict::Chosen:
+        view.OfferImage(choice.image);
+        return DecisionOutcome::Offered;
+      case RuleVerdict::NoImage:
+      case RuleVerdict::Unreadable:
+        view.ShowError(RuleNamesNoImageText(version.TypeCode, value));
+        return DecisionOutcome::RuleNamesNoImage;
+      case RuleVerdict::NotCovered:
+        break;
+    }
+    return DecisionOutcome::NoImageForType;
   }
 
   bool notRelease = false;
@@ -31,7 +69,9 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
     return DecisionOutcome::Unsupported;
   }
 
-  if (!HasUpdateRule(rulesFile, versionLine)) {
+  const FirmwareVersion version = ParseVersion(versionLine);
+  const std::string value = ReadRules(rulesFile, view).Value(version.TypeCode);
+  if (value == kNoRule) {
     const int chosen =
         view.ChoosePreferredFirmware(versionLine, ListImagesForVersion(catalogue, versionLine), notRelease);
     if (chosen == -1) return DecisionOutcome::FirmwareCancelled;
@@ -39,14 +79,22 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
     return DecisionOutcome::Offered;
   }
 
-  const int image = ChooseImageByRules(catalogue, rulesFile, versionLine);
-  if (image < 0) {
-    view.ShowInformation(NoUpdateNeededText());
-    queue.PushControl(disconnectButton, "CLICK");
-    return DecisionOutcome::NoUpdateNeeded;
+  const RuleChoice choice = EvaluateRules(catalogue, value, version);
+  switch (choice.verdict) {
+    case RuleVerdict::Chosen:
+      view.OfferImage(choice.image);
+      return DecisionOutcome::Offered;
+    case RuleVerdict::NotCovered:
+      view.ShowInformation(NoUpdateNeededText());
+      queue.PushControl(disconnectButton, "CLICK");
+      return DecisionOutcome::NoUpdateNeeded;
+    case RuleVerdict::NoImage:
+    case RuleVerdict::Unreadable:
+      break;
   }
-  view.OfferImage(image);
-  return DecisionOutcome::Offered;
+  view.ShowError(RuleNamesNoImageText(version.TypeCode, value));
+  queue.PushControl(disconnectButton, "CLICK");
+  return DecisionOutcome::RuleNamesNoImage;
 }
 
 }  // namespace tarvik

@@ -3,9 +3,12 @@
 // catalogue and the update rules, whether new firmware is due and which
 // image, asking the user where the rules are silent. It runs on the UI
 // thread; what it shows goes through DecisionView, so every branch can be
-// exercised without windows.
+// exercised without windows. A rules file that cannot be read is reported
+// and then treated as missing: the user still picks the firmware, knowing
+// the rules were not applied.
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "firmware/catalogue.h"
@@ -26,6 +29,10 @@ class DecisionView {
                                       bool notRelease) = 0;
   // A modal information box with an OK button.
   virtual void ShowInformation(const std::string& text) = 0;
+  // A modal warning box with an OK button: the settings the decision rests
+  // on are at fault. Until a view shows a warning of its own the text goes
+  // to the information box, so it is never lost.
+  virtual void ShowError(const std::string& text) { ShowInformation(text); }
   // SelectImage with the index, then the reflash window shown (not modal).
   virtual void OfferImage(int imageIndex) = 0;
 };
@@ -35,7 +42,9 @@ enum class DecisionOutcome {
   NoImageForType,       // bootloader device, the chosen type's rules give no image
   Unsupported,          // the "не поддерживается" message queued
   FirmwareCancelled,    // no rule, the preferred-firmware dialog gave no image
-  NoUpdateNeeded,       // a rule exists and chooses nothing: told, then disconnect queued
+  NoUpdateNeeded,       // a rule exists and does not cover the build: told, then disconnect queued
+  RuleNamesNoImage,     // the rule for the type names no image the tool carries, or cannot be read: told
+                        // (then disconnect queued, unless the device sits in its bootloader)
   Offered,              // the reflash window shows an image
 };
 
@@ -43,6 +52,12 @@ enum class DecisionOutcome {
 std::string NoUpdateNeededText();
 // "Версия " + line + " не поддерживается"
 std::string UnsupportedVersionText(const std::string& versionLine);
+// The rule key=value of update.ini names no image the tool carries; a long
+// value is cut.
+std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue);
+// The rules file could not be read (why: FileReadProblem), so the firmware is
+// chosen as if it were not there.
+std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem);
 
 DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatalogue& catalogue,
                              const std::filesystem::path& rulesFile, DecisionView& view, TOutArray& queue,

@@ -2,7 +2,7 @@
 
 #include "common/regex.h"
 #include "common/text.h"
-#include "device/familycodes.h"
+#include "firmware/familycodes.h"
 #include "serial/comportworker.h"
 
 namespace tarvik {

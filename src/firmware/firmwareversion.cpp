@@ -1,28 +1,12 @@
 #include "firmware/firmwareversion.h"
 
-#include <array>
 #include <utility>
 #include <vector>
 
 #include "common/text.h"
-#include "device/familycodes.h"
 
 namespace tarvik {
 namespace {
-
-struct TypeFamily {
-  std::int32_t typeNumber;
-  std::string_view familyCode;
-};
-
-constexpr std::array<TypeFamily, 6> kTypeFamilies = {{
-    {2, "QTT1"},
-    {3, "QLT1"},
-    {5, "QZT1"},
-    {8, "QEVQ1"},
-    {9, "QHT1"},
-    {12, "QTT3"},
-}};
 
 // printf's "%.<digits>d": at least that many digits, the sign in front.
 std::string Padded(std::int32_t value, std::size_t digits) {
@@ -116,20 +100,6 @@ std::string KeepVersionChars(std::string_view text) {
     if ((c >= '0' && c <= '9') || c == '.') out += c;
   }
   return out;
-}
-
-std::string_view FamilyCodeOfType(std::int32_t typeNumber) {
-  for (const TypeFamily& row : kTypeFamilies) {
-    if (row.typeNumber == typeNumber) return row.familyCode;
-  }
-  return {};
-}
-
-std::int32_t TypeOfFamilyCode(std::string_view familyCode) {
-  for (const TypeFamily& row : kTypeFamilies) {
-    if (row.familyCode == familyCode) return row.typeNumber;
-  }
-  return -1;
 }
 
 FirmwareVersion ParseVersion(std::string_view text) {

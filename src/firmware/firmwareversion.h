@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "firmware/familycodes.h"
+
 namespace tarvik {
 
 // Every text field of a version, and a device type's display name, holds at
@@ -38,9 +40,5 @@ std::string FamilyVersionText(const FirmwareVersion& version);
 bool HasFamilyCode(std::string_view text);
 // Keeps only the digits and dots.
 std::string KeepVersionChars(std::string_view text);
-// The family code of a type number, or empty.
-std::string_view FamilyCodeOfType(std::int32_t typeNumber);
-// The type number of an exact family code, or -1.
-std::int32_t TypeOfFamilyCode(std::string_view familyCode);
 
 }  // namespace tarvik

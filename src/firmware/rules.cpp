@@ -37,14 +37,43 @@ bool InRanges(const std::vector<BuildRange>& ranges, std::int32_t build) {
   return false;
 }
 
+// The rule follows the grammar to the letter: builds that are integers or
+// ranges of two, and a target that is a non-zero integer.
+bool WellFormed(std::string_view rule) {
+  const std::size_t arrow = rule.find("->");
+  if (arrow == std::string_view::npos) return false;
+  for (const std::string_view item : Split(rule.substr(0, arrow), ',')) {
+    const std::size_t dots = item.find("..");
+    if (dots == std::string_view::npos) {
+      if (!ParseInt32(item)) return false;
+    } else if (!ParseInt32(item.substr(0, dots)) || !ParseInt32(item.substr(dots + 2))) {
+      return false;
+    }
+  }
+  const auto target = ParseInt32(rule.substr(arrow + 2));
+  return target && *target != 0;
+}
+
 }  // namespace
+
+UpdateRules UpdateRules::Read(const std::filesystem::path& rulesFile) {
+  const FileRead read = ReadSettingsFile(rulesFile);
+  UpdateRules rules;
+  rules.problem_ = FileReadProblem(read);
+  if (read.Usable()) rules.doc_ = IniDocument::Parse(read.bytes);
+  return rules;
+}
+
+std::string UpdateRules::Value(std::string_view typeCode) const {
+  return doc_.ReadString(kUpdateRulesSection, typeCode, kNoRule);
+}
 
 std::filesystem::path UpdateRulesPath(const std::filesystem::path& programDirectory) {
   return programDirectory / "update.ini";
 }
 
 std::string ReadUpdateRule(const std::filesystem::path& rulesFile, std::string_view typeCode) {
-  return ReadProfileString(rulesFile, kUpdateRulesSection, typeCode, kNoRule);
+  return UpdateRules::Read(rulesFile).Value(typeCode);
 }
 
 bool HasUpdateRule(const std::filesystem::path& rulesFile, std::string_view versionText) {
@@ -59,11 +88,32 @@ int ChooseImageByRules(const FirmwareCatalogue& catalogue, const std::filesystem
 
 int ChooseImageByRuleValue(const FirmwareCatalogue& catalogue, std::string_view ruleValue,
                            const FirmwareVersion& version) {
-  int result = -1;
+  return EvaluateRules(catalogue, ruleValue, version).image;
+}
+
+RuleChoice EvaluateRules(const FirmwareCatalogue& catalogue, std::string_view ruleValue,
+                         const FirmwareVersion& version) {
+  if (ruleValue == kNoRule) return {};
+  bool anyRule = false;
+  bool malformed = false;
+  bool coveredWithoutImage = false;
   for (const std::string& rule : SplitRules(ruleValue)) {
-    if (ApplyRule(catalogue, rule, version, result)) break;
+    // An empty rule between two others is a stray ";", not a fault.
+    if (rule.empty()) continue;
+    anyRule = true;
+    int image = -1;
+    if (ApplyRule(catalogue, rule, version, image)) return {RuleVerdict::Chosen, image};
+    if (!WellFormed(rule)) {
+      malformed = true;
+      continue;
+    }
+    const std::size_t arrow = rule.find("->");
+    if (InRanges(ParseBuildList(std::string_view(rule).substr(0, arrow)), version.Build))
+      coveredWithoutImage = true;
   }
-  return result;
+  if (coveredWithoutImage) return {RuleVerdict::NoImage};
+  if (malformed || !anyRule) return {RuleVerdict::Unreadable};
+  return {RuleVerdict::NotCovered};
 }
 
 std::vector<std::string> SplitRules(std::string_view value) {

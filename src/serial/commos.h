@@ -104,7 +104,7 @@ class TCommDevice {
 // tries. Returns null with error set when it cannot be opened.
 std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error);
 
-// The system's text for an OS error code.
+// The system's text for an OS error code, as Windows-1251.
 std::string OsErrorText(int error);
 
 }  // namespace tarvik::commos

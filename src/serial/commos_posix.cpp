@@ -5,12 +5,17 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "serial/commos.h"
 
 #ifndef BOTHER
@@ -90,6 +95,31 @@ std::uint8_t ByteSizeOf(tcflag_t cflag) {
     default:
       return 8;
   }
+}
+
+// The terminals that belong to the user, not to a device: /dev/tty (the
+// controlling terminal under another name), the console, the multiplexer
+// that hands out new pseudo-terminals, and the virtual consoles tty0 to
+// tty63. Configuring one of them would take over the user's screen or shell.
+constexpr unsigned kTtyAuxMajor = 5;  // tty 0, console 1, ptmx 2
+constexpr unsigned kVirtualConsoleMajor = 4;
+constexpr unsigned kVirtualConsoles = 64;
+
+bool IsUsersTerminal(const std::string& path, dev_t rdev) {
+  const unsigned maj = major(rdev);
+  const unsigned min = minor(rdev);
+  if (maj == kTtyAuxMajor && min <= 2) return true;
+  if (maj == kVirtualConsoleMajor && min < kVirtualConsoles) return true;
+  // A container may bind another terminal onto /dev/console; the name still
+  // says what it is.
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr && std::strcmp(resolved, "/dev/console") == 0;
+}
+
+// The terminal this process is attached to, whatever name it was opened by.
+bool IsControllingTerminal(int fd) {
+  pid_t session = 0;
+  return Ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0);
 }
 
 class PosixCommDevice final : public TCommDevice {
@@ -309,9 +339,35 @@ class PosixCommDevice final : public TCommDevice {
 
 std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
   const std::string path = "/dev/" + name;
+  // Only character devices are opened at all: opening a FIFO, a plain file
+  // or a folder by a port name does nothing a port could use, and some
+  // devices act on the open itself.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) < 0) {
+    error = errno;
+    return nullptr;
+  }
+  if (!S_ISCHR(before.st_mode)) {
+    error = ENOTTY;
+    return nullptr;
+  }
+  if (IsUsersTerminal(path, before.st_rdev)) {
+    error = EPERM;
+    return nullptr;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = errno;
+    return nullptr;
+  }
+  // The node may have been swapped between the look and the open; and a
+  // character device that is no terminal (the null device, a sound card)
+  // has no line to set.
+  struct stat after {};
+  if (::fstat(fd, &after) < 0 || !S_ISCHR(after.st_mode) || after.st_rdev != before.st_rdev ||
+      !::isatty(fd) || IsControllingTerminal(fd)) {
+    error = ENOTTY;
+    ::close(fd);
     return nullptr;
   }
   // TIOCEXCL keeps other users out but not root; the advisory lock is what
@@ -336,7 +392,8 @@ std::string OsErrorText(int error) {
   char buffer[512];
   // The GNU strerror_r returns its text, which need not be the buffer.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);
-  return text != nullptr ? std::string(text) : std::string();
+  // In the locale's character set, which need not be the core's.
+  return text != nullptr ? LocaleToCp1251(text) : std::string();
 }
 
 }  // namespace tarvik::commos

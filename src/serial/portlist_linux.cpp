@@ -73,6 +73,7 @@ std::vector<std::string> SystemSerialPortsIn(const std::string& ttyClassRoot, co
       ports.push_back(entry.path().filename().string());
   }
 
+  std::erase_if(ports, [](const std::string& name) { return PortNameOfText(name) != name; });
   std::sort(ports.begin(), ports.end());
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
   return ports;

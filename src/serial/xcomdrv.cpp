@@ -321,7 +321,8 @@ void TCustomComm::Open() {
   busy_.store(0);
   taken_.store(0);
   int error = 0;
-  device_ = commos::OpenDevice(deviceName_, clock_, error);
+  device_ = deviceOpener_ ? deviceOpener_(deviceName_, clock_, error)
+                          : commos::OpenDevice(deviceName_, clock_, error);
   if (!device_) throw CannotOpenError(deviceName_);
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   // A failure from here on leaves the port open; destroying it cleans up.

@@ -285,6 +285,13 @@ class TCustomComm {
   // The line configuration as the device holds it now; false while closed.
   bool ReadDeviceControl(commos::TDeviceControlBlock& dcb) const;
 
+  // How Open reaches the OS device: commos::OpenDevice unless set. A test
+  // wraps the real device in one that records what reaches it, such as the
+  // RTS line a pseudo-terminal does not have. Set it while the port is closed.
+  using TDeviceOpener =
+      std::function<std::unique_ptr<commos::TCommDevice>(const std::string& name, Clock& clock, int& error)>;
+  void SetDeviceOpener(TDeviceOpener opener) { deviceOpener_ = std::move(opener); }
+
  protected:
   virtual void DoCommEvent(TDeviceEvents events);
   virtual void DoData(std::uint32_t received);
@@ -352,6 +359,7 @@ class TCustomComm {
   [[noreturn]] void RaiseOsError(TDeviceErrorCode code, int osError) const;
 
   Clock& clock_;
+  TDeviceOpener deviceOpener_;
   std::unique_ptr<commos::TCommDevice> device_;
   mutable TBaudRate baudRate_ = br9600;
   mutable std::uint32_t baudValue_ = 9600;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
+#include <string_view>
 
 namespace tarvik {
 namespace {
@@ -27,6 +29,41 @@ TEST(Cp1251, UnmappableAndMalformedInputBecomesQuestionMarks) {
   EXPECT_EQ(Utf8ToCp1251("a\xE2\x82"), "a??");       // truncated sequence
   EXPECT_EQ(Utf8ToCp1251("\xF0\x9F\x98\x80"), "?");  // emoji
   EXPECT_EQ(Utf8ToCp1251("\xFF"), "?");
+}
+
+// Sets the character set of the C library for one test.
+class LocaleCharset {
+ public:
+  explicit LocaleCharset(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    active_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~LocaleCharset() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+  bool Active() const { return active_; }
+
+ private:
+  std::string saved_;
+  bool active_ = false;
+};
+
+TEST(LocaleToCp1251, SystemTextsBecomeWindows1251) {
+  // A system text in Russian, as a UTF-8 locale gives it.
+  const std::string russian = "Отказано в доступе";
+  for (const char* charset : {"C.UTF-8", "C"}) {
+    LocaleCharset locale(charset);
+    if (!locale.Active()) continue;
+#ifdef _WIN32
+    // The C library of Windows reads every byte as a character of its own in
+    // the "C" locale; there the system's texts come in the ANSI code page.
+    if (std::string_view(charset) == "C") continue;
+#endif
+    EXPECT_EQ(LocaleToCp1251(russian), Utf8ToCp1251(russian)) << charset;
+    EXPECT_EQ(LocaleToCp1251("Permission denied"), "Permission denied") << charset;
+    // Bytes no character set here can read.
+    EXPECT_EQ(LocaleToCp1251("a\xFF"
+                             "b"),
+              "a?b")
+        << charset;
+  }
 }
 
 TEST(Upper, AsciiOnlyLeavesCyrillicAlone) {

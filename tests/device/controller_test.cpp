@@ -78,6 +78,42 @@ INSTANTIATE_TEST_SUITE_P(
                      kBanner + "\r\nOK\r\n"}),
     [](const ::testing::TestParamInfo<IdentifyCase>& p) { return std::string(p.param.name); });
 
+// A device in its bootloader stands for build 0 of the type its model code
+// names. Every row of the model table, and its order: a code that holds the
+// tokens of two rows takes the earlier row.
+struct BootloaderModelCase {
+  const char* unitName;
+  const char* versionLine;
+  friend void PrintTo(const BootloaderModelCase& c, std::ostream* os) { *os << c.unitName; }
+};
+
+class BootloaderModel : public ::testing::TestWithParam<BootloaderModelCase> {};
+
+TEST_P(BootloaderModel, StandsForBuildZeroOfItsType) {
+  const BootloaderModelCase& c = GetParam();
+  test::DeviceFixture dev(test::DeviceAnswering(kBanner, true, c.unitName));
+  EXPECT_TRUE(dev.Controller().Identify());
+  EXPECT_EQ(dev.Controller().UnitName, c.unitName);
+  EXPECT_EQ(dev.Controller().VersionLine, c.versionLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identification, BootloaderModel,
+    ::testing::Values(
+        // One code per row, in table order.
+        BootloaderModelCase{"QLT1", "VER 14.003.000"}, BootloaderModelCase{"QTT3", "VER 14.012.000"},
+        BootloaderModelCase{"QTT1", "VER 14.002.000"}, BootloaderModelCase{"QTN", "VER 14.001.000"},
+        BootloaderModelCase{"QNF", "VER 14.007.000"}, BootloaderModelCase{"QFQ1", "VER 14.004.000"},
+        BootloaderModelCase{"QZT1", "VER 14.005.000"}, BootloaderModelCase{"QEVQ1", "VER 14.008.000"},
+        BootloaderModelCase{"QHT1", "VER 14.009.000"},
+        // Two rows' tokens in one code: the earlier row wins.
+        BootloaderModelCase{"QTT3LT", "VER 14.003.000"}, BootloaderModelCase{"TTQTT3", "VER 14.012.000"},
+        BootloaderModelCase{"TNTT", "VER 14.002.000"}, BootloaderModelCase{"QNFTN", "VER 14.001.000"},
+        BootloaderModelCase{"QFQ1QNF", "VER 14.007.000"}, BootloaderModelCase{"QZT1QFQ1", "VER 14.004.000"},
+        BootloaderModelCase{"QEVQ1QZT1", "VER 14.005.000"},
+        BootloaderModelCase{"QHT1QEVQ1", "VER 14.008.000"}),
+    [](const ::testing::TestParamInfo<BootloaderModelCase>& p) { return std::string(p.param.unitName); });
+
 TEST(Identify, BootloaderThatDoesNotNameItsModelFails) {
   sim::SimOptions o = test::Unpaced({});
   o.banner = "BootLdr v1.0";

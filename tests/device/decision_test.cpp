@@ -2,6 +2,7 @@
 // main worker thread, the three UI steps, and every branch of the decision
 // with stand-in dialogs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -42,6 +43,7 @@ class FakeDecisionView : public DecisionView {
     return firmwareAnswer;
   }
   void ShowInformation(const std::string& text) override { information.push_back(text); }
+  void ShowError(const std::string& text) override { errors.push_back(text); }
   void OfferImage(int imageIndex) override { offered = imageIndex; }
 
   int typeAnswer = -1;
@@ -53,6 +55,7 @@ class FakeDecisionView : public DecisionView {
   std::vector<ImageChoice> firmwareImages;
   bool firmwareNotRelease = true;
   std::vector<std::string> information;
+  std::vector<std::string> errors;
   std::optional<int> offered;
 };
 
@@ -72,27 +75,39 @@ struct Steps : MainThreadSteps {
   std::optional<DecisionOutcome> outcome;
 };
 
+// What stands where update.ini is looked for.
+enum class RulesFileKind { Missing, Rule, Fifo, DevZero };
+
 struct DecisionCase {
   const char* name;
   std::string version;  // "+v" answer, or the banner when bootloader
-  bool bootloader;
-  std::string unitName;
-  std::string rule;  // the rule for the type's key; empty: no update.ini
-  std::string ruleKey;
-  int typeAnswer;      // what the device-type dialog returns
-  int firmwareAnswer;  // what the preferred-firmware dialog returns
+  bool bootloader = false;
+  std::string unitName = "QTT1";
+  RulesFileKind rulesFile = RulesFileKind::Missing;
+  std::string ruleKey{};  // with Rule: the key and value of update.ini
+  std::string rule{};
+  int typeAnswer = -1;      // what the device-type dialog returns
+  int firmwareAnswer = -1;  // what the preferred-firmware dialog returns
   DecisionOutcome outcome;
-  std::optional<int> offered;
-  int typeDialogs;
-  int firmwareDialogs;
-  std::vector<std::string> queuedWords;  // texts queued by the decision (messages, control words)
+  std::optional<int> offered{};
+  int typeDialogs = 0;
+  int firmwareDialogs = 0;
+  std::vector<std::string> queuedWords{};  // texts queued by the decision (messages, control words)
+  std::vector<std::string> information{};  // information boxes shown
+  std::vector<std::string> errors{};       // warning boxes shown
+  friend void PrintTo(const DecisionCase& c, std::ostream* os) { *os << c.name; }
 };
+
+// Where a case keeps its update.ini.
+std::filesystem::path RulesPathOf(const char* caseName) {
+  return std::filesystem::temp_directory_path() /
+         ("tarvik-decision-" + std::string(caseName) + "-" + std::to_string(::getpid())) / "update.ini";
+}
 
 class DecisionTest : public ::testing::TestWithParam<DecisionCase> {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarvik-decision-" + std::string(GetParam().name) + "-" + std::to_string(::getpid()));
+    dir_ = RulesPathOf(GetParam().name).parent_path();
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
@@ -102,8 +117,19 @@ class DecisionTest : public ::testing::TestWithParam<DecisionCase> {
 TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   const DecisionCase& c = GetParam();
   const auto rules = dir_ / "update.ini";
-  if (!c.rule.empty())
-    std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n" << c.ruleKey << "=" << c.rule << "\r\n";
+  switch (c.rulesFile) {
+    case RulesFileKind::Missing:
+      break;
+    case RulesFileKind::Rule:
+      std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n" << c.ruleKey << "=" << c.rule << "\r\n";
+      break;
+    case RulesFileKind::Fifo:
+      ASSERT_EQ(::mkfifo(rules.c_str(), 0600), 0);
+      break;
+    case RulesFileKind::DevZero:
+      std::filesystem::create_symlink("/dev/zero", rules);
+      break;
+  }
 
   test::DeviceFixture dev(test::DeviceAnswering(c.version, c.bootloader, c.unitName));
   FakeDecisionView view;
@@ -142,9 +168,8 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
     if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
   }
   EXPECT_EQ(words, c.queuedWords);
-  if (c.outcome == DecisionOutcome::NoUpdateNeeded) {
-    EXPECT_EQ(view.information, std::vector<std::string>{NoUpdateNeededText()});
-  }
+  EXPECT_EQ(view.information, c.information);
+  EXPECT_EQ(view.errors, c.errors);
   if (c.firmwareDialogs > 0) {
     EXPECT_EQ(view.firmwareLine, dev.Controller().VersionLine);
     EXPECT_FALSE(view.firmwareNotRelease);
@@ -164,129 +189,148 @@ INSTANTIATE_TEST_SUITE_P(
     Decisions, DecisionTest,
     ::testing::Values(
         // No rule: the user picks among the type's images.
-        DecisionCase{"no_rule_pick",
-                     "VER 14.002.020",
-                     false,
-                     "",
-                     "",
-                     "",
-                     -1,
-                     3,
-                     DecisionOutcome::Offered,
-                     3,
-                     0,
-                     1,
-                     {}},
-        DecisionCase{"no_rule_cancel",
-                     "VER 14.002.020",
-                     false,
-                     "",
-                     "",
-                     "",
-                     -1,
-                     -1,
-                     DecisionOutcome::FirmwareCancelled,
-                     std::nullopt,
-                     0,
-                     1,
-                     {}},
+        DecisionCase{.name = "no_rule_pick",
+                     .version = "VER 14.002.020",
+                     .firmwareAnswer = 3,
+                     .outcome = DecisionOutcome::Offered,
+                     .offered = 3,
+                     .firmwareDialogs = 1},
+        DecisionCase{.name = "no_rule_cancel",
+                     .version = "VER 14.002.020",
+                     .outcome = DecisionOutcome::FirmwareCancelled,
+                     .firmwareDialogs = 1},
         // A rule for the type that maps build 20 to 28: image 2 (index 1).
-        DecisionCase{"rule_offers",
-                     "VER 14.002.020",
-                     false,
-                     "",
-                     "20->28",
-                     "14.002.000",
-                     -1,
-                     -1,
-                     DecisionOutcome::Offered,
-                     1,
-                     0,
-                     0,
-                     {}},
+        DecisionCase{.name = "rule_offers",
+                     .version = "VER 14.002.020",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.002.000",
+                     .rule = "20->28",
+                     .outcome = DecisionOutcome::Offered,
+                     .offered = 1},
         // A rule that does not cover this build: told, then a queued disconnect.
-        DecisionCase{"rule_none",
-                     "VER 14.002.028",
-                     false,
-                     "",
-                     "20->28",
-                     "14.002.000",
-                     -1,
-                     -1,
-                     DecisionOutcome::NoUpdateNeeded,
-                     std::nullopt,
-                     0,
-                     0,
-                     {"CLICK"}},
+        DecisionCase{.name = "rule_none",
+                     .version = "VER 14.002.028",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.002.000",
+                     .rule = "20->28",
+                     .outcome = DecisionOutcome::NoUpdateNeeded,
+                     .queuedWords = {"CLICK"},
+                     .information = {NoUpdateNeededText()}},
+        // A rule whose target the tool has no image of, or that cannot be
+        // read, is no "no update needed": the user is told what is wrong.
+        DecisionCase{.name = "rule_target_not_carried",
+                     .version = "VER 14.002.020",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.002.000",
+                     .rule = "20->99",
+                     .outcome = DecisionOutcome::RuleNamesNoImage,
+                     .queuedWords = {"CLICK"},
+                     .errors = {RuleNamesNoImageText("14.002.000", "20->99")}},
+        DecisionCase{.name = "rule_unreadable",
+                     .version = "VER 14.002.020",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.002.000",
+                     .rule = "20=>28",
+                     .outcome = DecisionOutcome::RuleNamesNoImage,
+                     .queuedWords = {"CLICK"},
+                     .errors = {RuleNamesNoImageText("14.002.000", "20=>28")}},
+        // A rules file that cannot be read is reported, then the user picks
+        // as if there were none; reading it neither blocks nor eats memory.
+        DecisionCase{.name = "rules_fifo",
+                     .version = "VER 14.002.020",
+                     .rulesFile = RulesFileKind::Fifo,
+                     .firmwareAnswer = 1,
+                     .outcome = DecisionOutcome::Offered,
+                     .offered = 1,
+                     .firmwareDialogs = 1,
+                     .errors = {RulesFileUnreadableText(RulesPathOf("rules_fifo"),
+                                                        Utf8ToCp1251("это не обычный файл"))}},
+        DecisionCase{.name = "rules_dev_zero",
+                     .version = "VER 14.002.020",
+                     .rulesFile = RulesFileKind::DevZero,
+                     .outcome = DecisionOutcome::FirmwareCancelled,
+                     .firmwareDialogs = 1,
+                     .errors = {RulesFileUnreadableText(RulesPathOf("rules_dev_zero"),
+                                                        Utf8ToCp1251("это не обычный файл"))}},
         // The control panel is not in the catalogue: a queued message, the connection stays.
-        DecisionCase{"unsupported",
-                     "VER 14.010.003",
-                     false,
-                     "",
-                     "",
-                     "",
-                     -1,
-                     -1,
-                     DecisionOutcome::Unsupported,
-                     std::nullopt,
-                     0,
-                     0,
-                     {UnsupportedVersionText("VER 14.010.003")}},
+        DecisionCase{.name = "unsupported",
+                     .version = "VER 14.010.003",
+                     .outcome = DecisionOutcome::Unsupported,
+                     .queuedWords = {UnsupportedVersionText("VER 14.010.003")}},
         // A bootloader device with an unknown model: the device-type dialog.
-        DecisionCase{"boot_unknown_cancel",
-                     kBanner,
-                     true,
-                     "XYZ",
-                     "",
-                     "",
-                     -1,
-                     -1,
-                     DecisionOutcome::DeviceTypeCancelled,
-                     std::nullopt,
-                     1,
-                     0,
-                     {}},
-        DecisionCase{"boot_unknown_type_rule",
-                     kBanner,
-                     true,
-                     "XYZ",
-                     "0..100->42",
-                     "14.001.000",
-                     0,
-                     -1,
-                     DecisionOutcome::Offered,
-                     0,
-                     1,
-                     0,
-                     {}},
-        DecisionCase{"boot_unknown_type_no_rule",
-                     kBanner,
-                     true,
-                     "XYZ",
-                     "",
-                     "",
-                     4,
-                     -1,
-                     DecisionOutcome::NoImageForType,
-                     std::nullopt,
-                     1,
-                     0,
-                     {}},
+        DecisionCase{.name = "boot_unknown_cancel",
+                     .version = kBanner,
+                     .bootloader = true,
+                     .unitName = "XYZ",
+                     .outcome = DecisionOutcome::DeviceTypeCancelled,
+                     .typeDialogs = 1},
+        DecisionCase{.name = "boot_unknown_type_rule",
+                     .version = kBanner,
+                     .bootloader = true,
+                     .unitName = "XYZ",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.001.000",
+                     .rule = "0..100->42",
+                     .typeAnswer = 0,
+                     .outcome = DecisionOutcome::Offered,
+                     .offered = 0,
+                     .typeDialogs = 1},
+        DecisionCase{.name = "boot_unknown_type_no_rule",
+                     .version = kBanner,
+                     .bootloader = true,
+                     .unitName = "XYZ",
+                     .typeAnswer = 4,
+                     .outcome = DecisionOutcome::NoImageForType,
+                     .typeDialogs = 1},
+        // The chosen type's rule names no image: told; the connection stays,
+        // as it does for a bootloader device without a rule.
+        DecisionCase{.name = "boot_unknown_type_rule_not_carried",
+                     .version = kBanner,
+                     .bootloader = true,
+                     .unitName = "XYZ",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.001.000",
+                     .rule = "0..100->99",
+                     .typeAnswer = 0,
+                     .outcome = DecisionOutcome::RuleNamesNoImage,
+                     .typeDialogs = 1,
+                     .errors = {RuleNamesNoImageText("14.001.000", "0..100->99")}},
         // A bootloader device that named its model: straight to the rules with build 0.
-        DecisionCase{"boot_named_build0",
-                     kBanner,
-                     true,
-                     "QTT1",
-                     "0->28",
-                     "14.002.000",
-                     -1,
-                     -1,
-                     DecisionOutcome::Offered,
-                     1,
-                     0,
-                     0,
-                     {}}),
+        DecisionCase{.name = "boot_named_build0",
+                     .version = kBanner,
+                     .bootloader = true,
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.002.000",
+                     .rule = "0->28",
+                     .outcome = DecisionOutcome::Offered,
+                     .offered = 1}),
     [](const ::testing::TestParamInfo<DecisionCase>& p) { return std::string(p.param.name); });
+
+TEST(DecideUpdate, ViewWithoutAWarningBoxShowsTheFaultAsInformation) {
+  struct InformationOnly : DecisionView {
+    int ChooseDeviceType(const std::vector<std::string>&) override { return -1; }
+    int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>&, bool) override {
+      return -1;
+    }
+    void ShowInformation(const std::string& text) override { shown.push_back(text); }
+    void OfferImage(int) override {}
+    std::vector<std::string> shown;
+  } view;
+  const auto dir = RulesPathOf("information_only").parent_path();
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "update.ini", std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->99\r\n";
+  TOutArray queue;
+  EXPECT_EQ(DecideUpdate("VER 14.002.020", Catalogue(), dir / "update.ini", view, queue, test::FakeHandle(1)),
+            DecisionOutcome::RuleNamesNoImage);
+  EXPECT_EQ(view.shown, std::vector<std::string>{RuleNamesNoImageText("14.002.000", "20->99")});
+  std::filesystem::remove_all(dir);
+}
+
+TEST(DecideUpdate, LongRuleValueIsCutInTheMessage) {
+  const std::string text = RuleNamesNoImageText("14.002.000", std::string(100000, '1') + "->99");
+  EXPECT_LT(text.size(), 400u);
+  EXPECT_NE(text.find(std::string(200, '1') + "..."), std::string::npos);
+}
 
 TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
   sim::SimOptions o = test::Unpaced({});

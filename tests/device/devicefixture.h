@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/controller.h"
+#include "device/devtarvik6.h"
 #include "outqueue/outarray.h"
 #include "serial/comportworker.h"
 #include "simulator/devicesimulator.h"
@@ -39,6 +40,8 @@ inline std::string PortName(const std::string& slavePath) {
 
 class DeviceFixture {
  public:
+  static constexpr const char* kMarker = "marker";
+
   explicit DeviceFixture(sim::SimOptions options, Clock& clock = SystemClock()) : sim_(std::move(options)) {
     if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
     worker_ = std::make_unique<TComPortWorker>(PortName(sim_.SlavePath()), false, nullptr, true, clock);
@@ -56,6 +59,21 @@ class DeviceFixture {
   TController& Controller() { return *controller_; }
   TOutArray& Queue() { return queue_; }
   RecordingControllerUi& Ui() { return ui_; }
+
+  // Every command the device has received so far, in order, and nothing
+  // that is still on its way: a marker sent behind them comes back first.
+  std::vector<std::string> ReceivedCommands() {
+    worker_->Port().WriteString(FrameCommand(kMarker));
+    std::vector<std::string> commands;
+    sim_.WaitUntil(
+        [&](const sim::SimReport& r) {
+          if (r.commands.empty() || r.commands.back() != kMarker) return false;
+          commands.assign(r.commands.begin(), r.commands.end() - 1);
+          return true;
+        },
+        5000);
+    return commands;
+  }
 
   // The texts queued for the status pane, in order.
   std::vector<std::string> StatusTexts() {

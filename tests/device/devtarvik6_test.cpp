@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "devicefixture.h"
 #include "serial/comportworker.h"
 #include "support/fakeclock.h"
@@ -72,17 +74,97 @@ TEST(DevTarvik6, CommandsGoOutFramedWithTheirTerminators) {
   EXPECT_EQ(report.commands, (std::vector<std::string>{"BL", "BE", "v", "un"}));
 }
 
-TEST(DevTarvik6, SilentDeviceCostsFourHalfSecondWaitsInReadVersion) {
+// Every operation against a device that never answers, on the fake clock:
+// the device counts the commands (the attempts), the fake time pins the
+// time-outs. Each attempt adds 60 ms of RTS pauses and the 1 ms by which a
+// wait overshoots its time-out, so it costs its time-out plus at most 100 ms.
+struct TimeoutCase {
+  const char* name;
+  std::function<bool(TDevTarvik6&)> call;
+  std::vector<std::string> commands;    // what the device receives, in order
+  std::vector<std::uint32_t> timeouts;  // one per attempt, in ms
+  friend void PrintTo(const TimeoutCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SilentDeviceTimeouts : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(SilentDeviceTimeouts, AttemptsAndTimeOutsOfEachOperation) {
+  const TimeoutCase& c = GetParam();
   test::FakeClock clock;
   sim::SimOptions o = test::Unpaced({});
   o.faults.push_back({sim::FaultKind::Silence, "", 0, 0});
   test::DeviceFixture dev(o, clock);
-  std::string reply;
-  const auto start = clock.NowMs();
-  EXPECT_FALSE(dev.Controller().Device->ReadVersion(reply));
-  EXPECT_GE(clock.NowMs() - start, 4u * 500u);
-  EXPECT_TRUE(dev.Sim().WaitUntil([](const sim::SimReport& r) { return r.commands.size() == 4; }, 2000));
+
+  const std::uint64_t start = clock.NowMs();
+  EXPECT_FALSE(c.call(*dev.Controller().Device));
+  const std::uint64_t elapsed = clock.NowMs() - start;
+
+  std::uint64_t least = 0;
+  for (const std::uint32_t timeout : c.timeouts) least += timeout;
+  EXPECT_GT(elapsed, least);
+  EXPECT_LE(elapsed, least + 100 * c.timeouts.size());
+  EXPECT_EQ(dev.ReceivedCommands(), c.commands);
 }
+
+bool CallWithReply(bool (TDevTarvik6::*op)(std::string_view, std::string&), TDevTarvik6& d,
+                   std::string_view name) {
+  std::string reply;
+  return (d.*op)(name, reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DevTarvik6, SilentDeviceTimeouts,
+    ::testing::Values(
+        TimeoutCase{"Command",
+                    [](TDevTarvik6& d) {
+                      std::string reply;
+                      return d.Command("BL", reply, true);
+                    },
+                    {"BL"},
+                    {2500}},
+        TimeoutCase{"SlowCommand",
+                    [](TDevTarvik6& d) {
+                      std::string reply;
+                      return d.SlowCommand("BE", reply, true);
+                    },
+                    {"BE"},
+                    {15000}},
+        TimeoutCase{"WriteCommand",
+                    [](TDevTarvik6& d) {
+                      std::string reply;
+                      return d.WriteCommand("W0004:00", reply, true);
+                    },
+                    {"W0004"},
+                    {3500}},
+        TimeoutCase{"Query",
+                    [](TDevTarvik6& d) { return CallWithReply(&TDevTarvik6::Query, d, "v"); },
+                    {"v"},
+                    {2000}},
+        TimeoutCase{"QueryValue",
+                    [](TDevTarvik6& d) { return CallWithReply(&TDevTarvik6::QueryValue, d, "un"); },
+                    {"un", "un", "un"},
+                    {500, 500, 500}},
+        TimeoutCase{"QueryRaw",
+                    [](TDevTarvik6& d) { return CallWithReply(&TDevTarvik6::QueryRaw, d, "v"); },
+                    {"v"},
+                    {500}},
+        // Three tries of the query that gets the device talking, then the one
+        // whose answer is read.
+        TimeoutCase{"ReadVersion",
+                    [](TDevTarvik6& d) {
+                      std::string reply;
+                      return d.ReadVersion(reply);
+                    },
+                    {"v", "v", "v", "v"},
+                    {500, 500, 500, 500}},
+        TimeoutCase{"ReadUnitName",
+                    [](TDevTarvik6& d) {
+                      std::string value;
+                      return d.ReadUnitName(value);
+                    },
+                    {"un", "un", "un"},
+                    {500, 500, 500}}),
+    [](const ::testing::TestParamInfo<TimeoutCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace tarvik

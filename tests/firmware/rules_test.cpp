@@ -7,6 +7,11 @@
 #include <fstream>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "common/text.h"
 #include "shippedcatalogue.h"
 #include "support/tempdir.h"
 
@@ -42,69 +47,82 @@ struct RuleCase {
   const char* version;  // the device's version line
   bool hasRule;
   int image;  // 0-based index, -1 for none
+  RuleVerdict verdict;
 };
+
+constexpr RuleVerdict kChosen = RuleVerdict::Chosen;
+constexpr RuleVerdict kNotCovered = RuleVerdict::NotCovered;
+// The rule that covers the build names a build the tool has no image of.
+constexpr RuleVerdict kNoImage = RuleVerdict::NoImage;
+// Nothing chosen, and the value breaks the grammar somewhere (or is empty).
+constexpr RuleVerdict kUnreadable = RuleVerdict::Unreadable;
 
 // Image indexes of the shipped catalogue used below: 5 = 14.003.037, 6 = 14.003.039,
 // 1 = 14.002.028, 2 and 3 = the two QTT1 family images of type 2.
 const RuleCase kRuleCases[] = {
-    {"0..36,38->39", "VER 14.003.020", true, 6},
-    {"0..36,38->39", "VER 14.003.038", true, 6},
-    {"0..36,38->39", "VER 14.003.036", true, 6},
-    {"0..36,38->39", "VER 14.003.037", true, -1},
-    {"0..36->37;38->39", "VER 14.003.038", true, 6},
-    {"0..36->37;38->39", "VER 14.003.000", true, 5},
+    {"0..36,38->39", "VER 14.003.020", true, 6, kChosen},
+    {"0..36,38->39", "VER 14.003.038", true, 6, kChosen},
+    {"0..36,38->39", "VER 14.003.036", true, 6, kChosen},
+    {"0..36,38->39", "VER 14.003.037", true, -1, kNotCovered},
+    {"0..36->37;38->39", "VER 14.003.038", true, 6, kChosen},
+    {"0..36->37;38->39", "VER 14.003.000", true, 5, kChosen},
     // The build already being the target does not matter.
-    {"0..39->39", "VER 14.003.039", true, 6},
+    {"0..39->39", "VER 14.003.039", true, 6, kChosen},
     // Blanks and tabs anywhere, one trailing ";".
-    {" 0 .. 36 ,\t38 - > 39 ; ", "VER 14.003.038", true, 6},
-    {" 0 .. 36 ,\t38 -> 3 9 ; ", "VER 14.003.038", true, 6},
-    {"\t0..36->37 ;\t", "VER 14.003.010", true, 5},
+    {" 0 .. 36 ,\t38 - > 39 ; ", "VER 14.003.038", true, 6, kChosen},
+    {" 0 .. 36 ,\t38 -> 3 9 ; ", "VER 14.003.038", true, 6, kChosen},
+    {"\t0..36->37 ;\t", "VER 14.003.010", true, 5, kChosen},
     // Empty rules never apply; the next one is tried.
-    {";;0..36->37", "VER 14.003.005", true, 5},
-    {"0..36->37;;", "VER 14.003.005", true, 5},
-    {";", "VER 14.003.005", true, -1},
+    {";;0..36->37", "VER 14.003.005", true, 5, kChosen},
+    {"0..36->37;;", "VER 14.003.005", true, 5, kChosen},
+    {";", "VER 14.003.005", true, -1, kUnreadable},
     // A reversed range stands for nothing; a rule of reversed ranges only fails.
-    {"36..0->37", "VER 14.003.005", true, -1},
-    {"36..0->37", "VER 14.003.000", true, -1},
-    {"36..0,5->37", "VER 14.003.005", true, 5},
-    {"5..5->37", "VER 14.003.005", true, 5},
+    {"36..0->37", "VER 14.003.005", true, -1, kNotCovered},
+    {"36..0->37", "VER 14.003.000", true, -1, kNotCovered},
+    {"36..0,5->37", "VER 14.003.005", true, 5, kChosen},
+    {"5..5->37", "VER 14.003.005", true, 5, kChosen},
     // Target 0, or a target that is no number, makes the rule inapplicable.
-    {"0..36->0;0..36->37", "VER 14.003.005", true, 5},
-    {"0..36->x", "VER 14.003.005", true, -1},
-    {"0..36->37->39", "VER 14.003.005", true, -1},
-    {"0..36->", "VER 14.003.005", true, -1},
+    {"0..36->0;0..36->37", "VER 14.003.005", true, 5, kChosen},
+    {"0..36->x", "VER 14.003.005", true, -1, kUnreadable},
+    {"0..36->37->39", "VER 14.003.005", true, -1, kUnreadable},
+    {"0..36->", "VER 14.003.005", true, -1, kUnreadable},
     // A target without an image of the type fails, and the next rule is tried.
-    {"0..36->38;0..36->39", "VER 14.003.005", true, 6},
-    {"0..36->28", "VER 14.003.005", true, -1},
+    {"0..36->38;0..36->39", "VER 14.003.005", true, 6, kChosen},
+    {"0..36->28", "VER 14.003.005", true, -1, kNoImage},
+    {"20->99", "VER 14.002.020", true, -1, kNoImage},
+    {"0..36->28;x", "VER 14.003.005", true, -1, kNoImage},
+    {"36..0->28", "VER 14.003.005", true, -1, kNotCovered},
+    // A rule outside the grammar may have been meant for the build.
+    {"0..36->37;38-39", "VER 14.003.038", true, -1, kUnreadable},
     // Negative builds: "VER 14.003." has an unreadable, -1, build.
-    {"-5..-1->39", "VER 14.003.", true, 6},
-    {"-1->39", "VER 14.003.", true, 6},
-    {"-5..-2->39", "VER 14.003.", true, -1},
+    {"-5..-1->39", "VER 14.003.", true, 6, kChosen},
+    {"-1->39", "VER 14.003.", true, 6, kChosen},
+    {"-5..-2->39", "VER 14.003.", true, -1, kNotCovered},
     // Builds that are no integers count as 0, an empty item too.
-    {"abc->39", "VER 14.003.000", true, 6},
-    {"abc->39", "VER 14.003.001", true, -1},
-    {"x..3->39", "VER 14.003.002", true, 6},
-    {"1..x->39", "VER 14.003.000", true, -1},
-    {"->39", "VER 14.003.000", true, 6},
-    {"5,->39", "VER 14.003.000", true, 6},
-    {"5=39", "VER 14.003.005", true, -1},
+    {"abc->39", "VER 14.003.000", true, 6, kChosen},
+    {"abc->39", "VER 14.003.001", true, -1, kUnreadable},
+    {"x..3->39", "VER 14.003.002", true, 6, kChosen},
+    {"1..x->39", "VER 14.003.000", true, -1, kUnreadable},
+    {"->39", "VER 14.003.000", true, 6, kChosen},
+    {"5,->39", "VER 14.003.000", true, 6, kChosen},
+    {"5=39", "VER 14.003.005", true, -1, kUnreadable},
     // Numbers beyond 32 bits are no integers.
-    {"0..99999999999->39", "VER 14.003.000", true, 6},
-    {"0..99999999999->39", "VER 14.003.005", true, -1},
-    {"99999999999->39", "VER 14.003.000", true, 6},
-    {"0..36->4294967335", "VER 14.003.005", true, -1},
+    {"0..99999999999->39", "VER 14.003.000", true, 6, kChosen},
+    {"0..99999999999->39", "VER 14.003.005", true, -1, kUnreadable},
+    {"99999999999->39", "VER 14.003.000", true, 6, kChosen},
+    {"0..36->4294967335", "VER 14.003.005", true, -1, kUnreadable},
     // A range of two billion builds is tested, never expanded.
-    {"0..2000000000->39", "VER 14.003.038", true, 6},
-    {"-2147483648..2147483647->37", "VER 14.003.999", true, 5},
+    {"0..2000000000->39", "VER 14.003.038", true, 6, kChosen},
+    {"-2147483648..2147483647->37", "VER 14.003.999", true, 5, kChosen},
     // NORULE written out is no rule; in any other spelling, or empty, it is a rule that yields nothing.
-    {"NORULE", "VER 14.003.005", false, -1},
-    {"norule", "VER 14.003.005", true, -1},
-    {"", "VER 14.003.005", true, -1},
+    {"NORULE", "VER 14.003.005", false, -1, kNotCovered},
+    {"norule", "VER 14.003.005", true, -1, kUnreadable},
+    {"", "VER 14.003.005", true, -1, kUnreadable},
     // Family images have build -1 and are reached by the target -1; of two equal ones the later wins.
-    {"20->-1", "VER 14.002.020", true, 3},
-    {"20->28", "VER 14.002.020", true, 1},
+    {"20->-1", "VER 14.002.020", true, 3, kChosen},
+    {"20->28", "VER 14.002.020", true, 1, kChosen},
     // A device found in its bootloader stands as build 0 of its type.
-    {"0->37", "VER 14.003.000", true, 5},
+    {"0->37", "VER 14.003.000", true, 5, kChosen},
 };
 
 TEST_F(RulesFile, Grammar) {
@@ -114,6 +132,9 @@ TEST_F(RulesFile, Grammar) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(HasUpdateRule(path_, c.version), c.hasRule);
     EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, c.version), c.image);
+    const FirmwareVersion version = ParseVersion(c.version);
+    EXPECT_EQ(EvaluateRules(ShippedCatalogue(), ReadUpdateRule(path_, version.TypeCode), version),
+              (RuleChoice{c.verdict, c.image}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   }
 }
@@ -135,6 +156,21 @@ TEST_F(RulesFile, NoFileMeansNoRules) {
     EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, version), -1) << version;
   }
 }
+
+#ifndef _WIN32
+TEST_F(RulesFile, FileThatCannotBeReadGivesNoRulesAndSaysWhy) {
+  // A FIFO would block the reader until someone writes; /dev/zero never ends.
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_EQ(UpdateRules::Read(path_).Problem(), Utf8ToCp1251("это не обычный файл"));
+  EXPECT_FALSE(HasUpdateRule(path_, "VER 14.003.001"));
+  std::filesystem::remove(path_);
+  std::filesystem::create_symlink("/dev/zero", path_);
+  EXPECT_EQ(UpdateRules::Read(path_).Value("14.003.000"), kNoRule);
+  EXPECT_EQ(ChooseImageByRules(ShippedCatalogue(), path_, "VER 14.003.001"), -1);
+  std::filesystem::remove(path_);
+  EXPECT_EQ(UpdateRules::Read(path_).Problem(), "") << "a missing file is no fault";
+}
+#endif
 
 TEST_F(RulesFile, SectionAndKeyMatchWithoutRegardToCase) {
   Write("[updaterules]\r\n14.003.000 = 0..36->37\r\n");

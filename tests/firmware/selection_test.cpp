@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "device/familycodes.h"
+#include "firmware/familycodes.h"
 #include "shippedcatalogue.h"
 
 namespace tarvik {
@@ -39,8 +39,8 @@ TEST(IsVersionSupported, DependsOnlyOnMajorAndType) {
     EXPECT_EQ(IsVersionSupported(ShippedCatalogue(), c.version, notRelease), c.supported) << c.version;
     EXPECT_EQ(notRelease, !c.supported) << c.version;
   }
-  for (std::string_view code : FamilyCodes) {
-    const std::string line = std::string(code) + ".001.001";
+  for (const FirmwareFamily& family : FamilyCodes) {
+    const std::string line = std::string(family.code) + ".001.001";
     bool notRelease = true;
     EXPECT_TRUE(IsVersionSupported(ShippedCatalogue(), line, notRelease)) << line;
     EXPECT_TRUE(IsVersionSupported(ShippedCatalogue(), "VER " + line, notRelease)) << line;

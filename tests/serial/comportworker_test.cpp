@@ -73,7 +73,7 @@ TEST(PortWorker, OpenReachesTheLineAndReopens) {
     missing.Open();
     ADD_FAILURE() << "opened a missing port";
   } catch (const EDeviceError& e) {
-    EXPECT_EQ(e.ErrorCode, 65535);
+    EXPECT_EQ(e.ErrorCode, ecCannotOpen);
     EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
   }
 }
@@ -87,6 +87,105 @@ TEST(PortWorker, ExchangeOnClosedPortDoesNothing) {
   EXPECT_EQ(reply, "");
   EXPECT_TRUE(log.Lines().empty());
   EXPECT_EQ(clock.Sleeps(), 0u);
+}
+
+// The real device of a port, with a record of the RTS switches and the
+// writes that reach it and when, on the port's clock.
+class RtsRecorder final : public commos::TCommDevice {
+ public:
+  struct Event {
+    std::string what;  // "RTS on", "RTS off", "write", "written"
+    std::uint64_t atMs;
+    friend bool operator==(const Event&, const Event&) = default;
+  };
+
+  RtsRecorder(std::unique_ptr<commos::TCommDevice> device, Clock& clock)
+      : device_(std::move(device)), clock_(clock) {}
+
+  std::vector<Event> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+  bool SetState(const commos::TDeviceControlBlock& dcb) override { return device_->SetState(dcb); }
+  bool GetState(commos::TDeviceControlBlock& dcb) override { return device_->GetState(dcb); }
+  void Purge() override { device_->Purge(); }
+  bool SetupQueues(std::uint32_t in, std::uint32_t out) override { return device_->SetupQueues(in, out); }
+  void GetQueueSizes(std::uint32_t& in, std::uint32_t& out) override { device_->GetQueueSizes(in, out); }
+  bool SetTimeouts(const commos::TDriverTimeouts& t) override { return device_->SetTimeouts(t); }
+  bool GetTimeouts(commos::TDriverTimeouts& t) override { return device_->GetTimeouts(t); }
+  commos::TIoResult InputCount() override { return device_->InputCount(); }
+  commos::TIoResult OutputCount() override { return device_->OutputCount(); }
+  commos::TIoResult Write(const char* data, std::uint32_t count) override {
+    Note("write");
+    const commos::TIoResult r = device_->Write(data, count);
+    Note("written");
+    return r;
+  }
+  commos::TIoResult Read(char* data, std::uint32_t count) override { return device_->Read(data, count); }
+  void SetRts(bool on) override {
+    Note(on ? "RTS on" : "RTS off");
+    device_->SetRts(on);
+  }
+  commos::TWaitResult WaitEvent(bool watchInput, int timeoutMs) override {
+    return device_->WaitEvent(watchInput, timeoutMs);
+  }
+  void SignalStop() override { device_->SignalStop(); }
+  bool WaitInput(std::uint32_t timeoutMs) override { return device_->WaitInput(timeoutMs); }
+
+ private:
+  void Note(const char* what) {
+    std::lock_guard lock(mutex_);
+    events_.push_back({what, clock_.NowMs()});
+  }
+
+  std::unique_ptr<commos::TCommDevice> device_;
+  Clock& clock_;
+  mutable std::mutex mutex_;
+  std::vector<Event> events_;
+};
+
+TEST(PortWorker, RtsGoesUpBeforeEachCommandAndDownAfterIt) {
+  test::FakeClock clock;
+  PtyPeer peer;  // a device that never answers
+  peer.Start();
+  TComPortWorker worker(peer.DeviceName(), false, nullptr, true, clock);
+  RtsRecorder* recorder = nullptr;
+  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, int& error) {
+    auto device = commos::OpenDevice(name, portClock, error);
+    if (!device) return device;
+    auto wrapped = std::make_unique<RtsRecorder>(std::move(device), portClock);
+    recorder = wrapped.get();
+    return std::unique_ptr<commos::TCommDevice>(std::move(wrapped));
+  });
+  worker.Open();
+  ASSERT_NE(recorder, nullptr);
+
+  const std::uint64_t start = clock.NowMs();
+  std::string reply;
+  EXPECT_FALSE(worker.Exchange("+v\r", reply, {.Attempts = 2, .TimeoutMs = 500}));
+  const std::uint64_t end = clock.NowMs();
+
+  // Per attempt: RTS down 20 ms into the purge of stale input; up, 20 ms,
+  // the command; 20 ms after the write returned, down for the reply wait.
+  const std::vector<RtsRecorder::Event> events = recorder->Events();
+  ASSERT_EQ(events.size(), 2u * 5u);
+  std::uint64_t attemptStart = start;
+  for (std::size_t attempt = 0; attempt < 2; ++attempt) {
+    const RtsRecorder::Event* e = &events[attempt * 5];
+    const std::uint64_t written = e[3].atMs;
+    EXPECT_EQ(e[0], (RtsRecorder::Event{"RTS off", attemptStart + 20})) << attempt;
+    EXPECT_EQ(e[1], (RtsRecorder::Event{"RTS on", attemptStart + 20})) << attempt;
+    EXPECT_EQ(e[2], (RtsRecorder::Event{"write", attemptStart + 40})) << attempt;
+    EXPECT_EQ(e[3].what, "written") << attempt;
+    EXPECT_EQ(e[4], (RtsRecorder::Event{"RTS off", written + 20})) << attempt;
+    // The reply wait follows with RTS down: nothing switches until it is over.
+    const std::uint64_t next = attempt == 0 ? events[5].atMs - 20 : end;
+    EXPECT_GT(next, written + 20 + 500) << attempt;
+    attemptStart = next;
+  }
+  ASSERT_TRUE(peer.WaitReceived(2 * 3));
+  EXPECT_EQ(peer.Received(), "+v\r+v\r");
 }
 
 // A worker on a pseudo-terminal whose far end plays the device.
@@ -200,7 +299,7 @@ TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
     worker.Exchange(kProbe, reply, {.Attempts = 3, .TimeoutMs = 5000});
     ADD_FAILURE() << "no error";
   } catch (const EDeviceError& e) {
-    EXPECT_EQ(e.ErrorCode, 10);
+    EXPECT_EQ(e.ErrorCode, ecRead);
     EXPECT_EQ(std::string(e.what()), std::string("Unable to read from port. (Win32 error ") +
                                          std::to_string(EIO) + ": " + std::strerror(EIO) + ")");
   }

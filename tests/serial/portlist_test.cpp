@@ -64,6 +64,30 @@ TEST_F(PortTree, ListsRealAndPublishedVirtualPorts) {
   EXPECT_EQ(List(), (std::vector<std::string>{"ttyACM1", "ttyS1", "ttyUSB0", "ttyV0", "ttyV1"}));
 }
 
+TEST_F(PortTree, OnlyNamesThatConnectingOpensAsThemselvesAreListed) {
+  Touch(dev() / "pts" / "3");
+  // Connecting keeps the first run of letters, digits and underscores: these
+  // would open tty, tarvik and ttyUSB instead.
+  for (const char* name : {"tty-sim", "tarvik.sim", "ttyUSB-1", "ttyV 2", "-ttyV3"})
+    fs::create_symlink("pts/3", dev() / name);
+  fs::create_symlink("pts/3", dev() / "ttyV_4");
+  Tty("ttyS-1", true, true, "4\n");
+
+  EXPECT_EQ(List(), std::vector<std::string>{"ttyV_4"});
+}
+
+TEST(PortNameOfText, FirstRunOfLettersDigitsAndUnderscores) {
+  const struct {
+    const char* text;
+    const char* name;
+  } cases[] = {
+      {"COM3 (USB Serial)", "COM3"}, {"COM12 - USB", "COM12"},
+      {"ttyV_4", "ttyV_4"},          {"tty-sim", "tty"},
+      {"  ttyUSB0", "ttyUSB0"},      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PortNameOfText(c.text), c.name) << c.text;
+}
+
 TEST_F(PortTree, MissingRootsGiveAnEmptyList) {
   EXPECT_TRUE(SystemSerialPortsIn((root / "none").string(), (root / "none").string()).empty());
   EXPECT_TRUE(List().empty());

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "ptypeer.h"
@@ -247,27 +252,108 @@ TEST(SerialOpen, MissingDeviceCannotBeOpened) {
   TXComm port;
   port.SetDeviceName("ttyNoSuchPort");
   const EDeviceError e = CatchDeviceError([&] { port.Open(); });
-  EXPECT_EQ(e.ErrorCode, 65535);
+  EXPECT_EQ(e.ErrorCode, ecCannotOpen);
   EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
   EXPECT_FALSE(port.IsOpen());
 }
 
-TEST(SerialOpen, DeviceThatIsNoSerialLineStaysOpenAfterTheFailure) {
-  // A plain file of this process, reached through /dev/fd.
-  std::FILE* file = std::tmpfile();
-  ASSERT_NE(file, nullptr);
-  TXComm port;
-  port.SetDeviceName("fd/" + std::to_string(fileno(file)));
+TEST_F(PortOnPty, LineSettingTheDeviceRefusesLeavesItOpenAfterTheFailure) {
+  // Four data bits: no tty has them.
+  port.DataControl().SetDataBits(db4);
   const EDeviceError e = CatchDeviceError([&] { port.Open(); });
-  EXPECT_EQ(e.ErrorCode, 3);
+  EXPECT_EQ(e.ErrorCode, ecControlBlock);
   EXPECT_STREQ(e.what(), "Unable to update device control block.");
   EXPECT_TRUE(port.IsOpen()) << "the owner disposes of it";
   EXPECT_NO_THROW(port.Close());
+}
+
+// What a port name can lead to besides a serial line: each is refused as a
+// device that cannot be opened, before anything is configured or written.
+class NotASerialLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("xcomdrv-open-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // The port name that reaches a path outside /dev.
+  static std::string NameOf(const std::filesystem::path& path) {
+    return "../" + path.relative_path().string();
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(NotASerialLine, IsRefusedAsADeviceThatCannotBeOpened) {
+  std::ofstream(dir / "plain") << "not a port";
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/ptmx", dir / "ptmx-sim");
+  std::filesystem::create_symlink("/dev/tty", dir / "tty-sim");
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+
+  const std::string names[] = {
+      "null",                                // a character device without a line
+      "zero",                                //
+      "fd/" + std::to_string(fileno(file)),  // a plain file of this process
+      NameOf(dir / "plain"),                 //
+      NameOf(dir / "fifo"),                  // would block a reader, or take what is written
+      NameOf(dir),                           // a folder
+      "pts",                                 //
+      "ptmx",                                // would hand out a new pseudo-terminal
+      "pts/ptmx",                            //
+      NameOf(dir / "ptmx-sim"),              //
+      "tty",                                 // the controlling terminal, whichever it is
+      NameOf(dir / "tty-sim"),               //
+      "console",                             //
+      "tty0",                                // the virtual consoles
+      "tty1",                                //
+      "tty63",                               //
+  };
+  for (const std::string& name : names) {
+    TXComm port;
+    port.SetDeviceName(name);
+    const EDeviceError e = CatchDeviceError([&] { port.Open(); });
+    EXPECT_EQ(e.ErrorCode, ecCannotOpen) << name;
+    EXPECT_EQ(std::string(e.what()), "Cannot open device " + name);
+    EXPECT_FALSE(port.IsOpen()) << name;
+  }
   std::fclose(file);
 }
 
+TEST(SerialOpen, OwnTerminalIsNeverOpened) {
+  // In a session of its own whose controlling terminal is a pseudo-terminal,
+  // as the tool is when started from a shell: neither /dev/tty nor the
+  // terminal's own name opens it.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  PtyPeer peer;
+  EXPECT_EXIT(
+      {
+        ::setsid();
+        const int ctty = ::open(peer.Path().c_str(), O_RDWR);
+        if (ctty < 0 || ::ioctl(ctty, TIOCSCTTY, 0) < 0) std::_Exit(2);
+        int opened = 0;
+        for (const std::string& name : {std::string("tty"), peer.DeviceName()}) {
+          TXComm port;
+          port.SetDeviceName(name);
+          try {
+            port.Open();
+            ++opened;
+          } catch (const EDeviceError& e) {
+            if (e.ErrorCode != ecCannotOpen) ++opened;
+          }
+        }
+        std::_Exit(opened == 0 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(PortOnPty, StateErrors) {
-  EXPECT_EQ(CatchDeviceError([&] { port.Close(); }).ErrorCode, 1);
+  EXPECT_EQ(CatchDeviceError([&] { port.Close(); }).ErrorCode, ecNotOpened);
   char buffer[4];
   struct Case {
     const char* what;
@@ -282,13 +368,13 @@ TEST_F(PortOnPty, StateErrors) {
   };
   for (const Case& c : closedCalls) {
     const EDeviceError e = CatchDeviceError(c.call);
-    EXPECT_EQ(e.ErrorCode, 1) << c.what;
+    EXPECT_EQ(e.ErrorCode, ecNotOpened) << c.what;
     EXPECT_STREQ(e.what(), "Device not opened.") << c.what;
   }
 
   port.Open();
   const EDeviceError again = CatchDeviceError([&] { port.Open(); });
-  EXPECT_EQ(again.ErrorCode, 2);
+  EXPECT_EQ(again.ErrorCode, ecAlreadyOpened);
   EXPECT_STREQ(again.what(), "Device is allready opened.");
   EXPECT_TRUE(port.IsOpen());
   EXPECT_EQ(port.LockState(), 0);
@@ -301,7 +387,7 @@ TEST_F(PortOnPty, HeldPortCannotBeOpenedAgainInThisProcess) {
   TXComm second;
   second.SetDeviceName(peer.DeviceName());
   const EDeviceError e = CatchDeviceError([&] { second.Open(); });
-  EXPECT_EQ(e.ErrorCode, 65535);
+  EXPECT_EQ(e.ErrorCode, ecCannotOpen);
   EXPECT_EQ(std::string(e.what()), "Cannot open device " + peer.DeviceName());
   port.Close();
   EXPECT_NO_THROW(second.Open()) << "free again once closed";
@@ -327,7 +413,7 @@ TEST_F(PortOnPty, PortHeldByAnotherProcessCannotBeOpened) {
   ASSERT_EQ(::read(toParent[0], &ok, 1), 1);
   ASSERT_EQ(ok, 'y');
   const EDeviceError e = CatchDeviceError([&] { port.Open(); });
-  EXPECT_EQ(e.ErrorCode, 65535);
+  EXPECT_EQ(e.ErrorCode, ecCannotOpen);
   const char done = 'x';
   ASSERT_EQ(::write(toChild[1], &done, 1), 1);
   waitpid(child, nullptr, 0);
@@ -521,7 +607,7 @@ TEST_F(PortOnPty, HandlersCannotReenterTheirTransfer) {
     sender.WriteString("again");
   });
   const EDeviceError send = CatchDeviceError([&] { port.WriteString("x"); });
-  EXPECT_EQ(send.ErrorCode, 4);
+  EXPECT_EQ(send.ErrorCode, ecSendLocked);
   EXPECT_STREQ(send.what(), "Device locked. Cannot perform send operations.");
   EXPECT_EQ(sends, 1);
   EXPECT_EQ(port.LockState(), 0) << "the busy bit is cleared when the handler raises";
@@ -535,7 +621,7 @@ TEST_F(PortOnPty, HandlersCannotReenterTheirTransfer) {
   ASSERT_TRUE(WaitUntil([&] { return port.QueueCount(0) == 3; }));
   std::string text;
   const EDeviceError read = CatchDeviceError([&] { port.ReadString(text); });
-  EXPECT_EQ(read.ErrorCode, 5);
+  EXPECT_EQ(read.ErrorCode, ecReadLocked);
   EXPECT_STREQ(read.what(), "Device locked. Cannot perform read operations.");
   EXPECT_EQ(port.LockState(), 0);
 }
@@ -546,10 +632,10 @@ TEST_F(PortOnPty, VanishedPeerFailsTransfersWithTheOsError) {
   const std::string osText =
       std::string(" (Win32 error ") + std::to_string(EIO) + ": " + std::strerror(EIO) + ")";
   const EDeviceError read = CatchDeviceError([&] { port.QueueCount(0); });
-  EXPECT_EQ(read.ErrorCode, 10);
+  EXPECT_EQ(read.ErrorCode, ecRead);
   EXPECT_EQ(std::string(read.what()), "Unable to read from port." + osText);
   const EDeviceError write = CatchDeviceError([&] { port.WriteString("x"); });
-  EXPECT_EQ(write.ErrorCode, 11);
+  EXPECT_EQ(write.ErrorCode, ecWrite);
   EXPECT_EQ(std::string(write.what()), "Unable to write to port." + osText);
   EXPECT_NO_THROW(port.Close());
 }
