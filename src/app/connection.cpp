@@ -13,7 +13,6 @@
 
 #include "app/formmain.h"
 #include "app/mainbridge.h"
-#include "common/regex.h"
 #include "common/ui/qtext.h"
 #include "connect/ui/connectdlg.h"
 #include "outqueue/ui/drainoutput.h"
@@ -111,7 +110,7 @@ void TformMain::tbtnConnectClick() {
   const int result = connectDialogRunner_ ? connectDialogRunner_(dialog) : dialog.exec();
   if (result == QDialog::Accepted) {
     const std::string portText = dialog.ChosenPortText();
-    const std::string portName = RegexFirstMatch("\\w+", portText);
+    const std::string portName = PortNameOfText(portText);
     if (OpenPort(portName, false, true)) {
       ui_.tbtnConnect->setEnabled(false);
       ui_.panels[0]->setText(FromCp(portText));

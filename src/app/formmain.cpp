@@ -359,6 +359,14 @@ void TformMain::setVisible(bool visible) {
 }
 
 void TformMain::FormShow() {
+  // A settings file that is there but could not be read is kept as it is
+  // and the tool goes on with defaults; the user should know why.
+  for (const IniFile* file : {settings_.get(), placement_.get()}) {
+    if (!file->ReadProblem().empty()) {
+      ShowError(Ru("Не удалось прочитать файл настроек ") + FromCp(PathText(file->Path())) +
+                QStringLiteral(" (") + FromCp(file->ReadProblem()) + QStringLiteral(")"));
+    }
+  }
   if (!autoConnect_) return;
   // Run from the event loop, so the window is on screen before the
   // connection dialog opens over it.

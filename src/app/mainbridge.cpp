@@ -95,6 +95,10 @@ void TMainBridge::ShowInformation(const std::string& text) {
   QMessageBox::information(&main_, QApplication::applicationDisplayName(), FromCp(text));
 }
 
+void TMainBridge::ShowError(const std::string& text) {
+  QMessageBox::warning(&main_, QApplication::applicationDisplayName(), FromCp(text));
+}
+
 void TMainBridge::OfferImage(int imageIndex) {
   TformUpdateIns* form = main_.ReflashForm();
   const FirmwareCatalogue* catalogue = main_.Catalogue();

@@ -34,6 +34,7 @@ class TMainBridge final : public ControllerUi, public MainThreadSteps, public De
   int ChoosePreferredFirmware(const std::string& versionLine, const std::vector<ImageChoice>& images,
                               bool notRelease) override;
   void ShowInformation(const std::string& text) override;
+  void ShowError(const std::string& text) override;
   void OfferImage(int imageIndex) override;
 
  private:

@@ -1,6 +1,7 @@
 #include "app/formmain.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QDialog>
@@ -106,6 +107,17 @@ TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
   EXPECT_EQ(Placement("Right"), 297 + 856);
   EXPECT_EQ(Placement("Bottom"), 131 + designed.height());
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormMainTest, ASettingsFileThatCannotBeReadNeitherBlocksTheStartNorGoesUnsaid) {
+  // A FIFO would block a plain read until somebody wrote into it.
+  ASSERT_EQ(::mkfifo(File("current.ini").c_str(), 0600), 0);
+  auto form = Make();
+  form->show();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(errors[0].startsWith(Ru("Не удалось прочитать файл настроек "))) << errors[0].toStdString();
+  EXPECT_TRUE(errors[0].contains(QStringLiteral("current.ini")));
+  EXPECT_TRUE(std::filesystem::is_fifo(File("current.ini")));
 }
 
 TEST_F(FormMainTest, OnlyTheExactAccessWordRevealsTheServiceMenu) {
@@ -384,9 +396,12 @@ TEST_F(FormMainTest, FileErrorsAtCloseAreShownAndTheCloseGoesOn) {
   auto form = Make();
   form->Ui().tbtnDisconnect->setEnabled(true);
   form->show();
+  // Neither file could be read at start, which is said then.
+  ASSERT_EQ(errors.size(), 2u);
+  errors.clear();
   form->close();
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors.size(), 2u) << "nor written at close";
   EXPECT_EQ(form->disconnects, 1);
 }
 
