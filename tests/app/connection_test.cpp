@@ -78,7 +78,7 @@ class ConnectionTest : public ::testing::Test {
     main_->SetConnectDialogRunner([this](TdlgConnect& dialog) {
       ++dialogs_;
       dialog.show();
-      if (!portText_.empty()) dialog.ComPorts->setEditText(FromCp(portText_));
+      if (!portText_.empty()) dialog.Ui().ComPorts->setEditText(FromCp(portText_));
       return accept_ ? QDialog::Accepted : QDialog::Rejected;
     });
     main_->show();

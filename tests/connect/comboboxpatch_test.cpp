@@ -35,8 +35,8 @@ class ComboBoxPatchHover : public testing::Test {
       return std::vector<std::string>{"COM1", "COM2 " + std::string(400, 'x')};
     });
     dlg_->show();
-    dlg_->ComPorts->showPopup();
-    view_ = dlg_->ComPorts->view();
+    dlg_->Ui().ComPorts->showPopup();
+    view_ = dlg_->Ui().ComPorts->view();
     ASSERT_TRUE(view_->isVisible());
   }
 
@@ -67,7 +67,7 @@ TEST_F(ComboBoxPatchHover, ShowsItemBesideItAndHidesOnLeave) {
   EXPECT_TRUE(hint->windowFlags() & Qt::WindowDoesNotAcceptFocus);
 
   MoveOver(1);
-  EXPECT_EQ(hint->text(), dlg_->ComPorts->itemText(1));
+  EXPECT_EQ(hint->text(), dlg_->Ui().ComPorts->itemText(1));
   EXPECT_EQ(hint->pos(), ExpectedHintPos(1));
 
   QEvent leave(QEvent::Leave);
@@ -89,7 +89,7 @@ TEST_F(ComboBoxPatchHover, OnlyWideItemsWhenNotAlways) {
 TEST_F(ComboBoxPatchHover, ClosingTheListHidesTheHint) {
   MoveOver(0);
   ASSERT_TRUE(patch_.HintWindow()->isVisible());
-  dlg_->ComPorts->hidePopup();
+  dlg_->Ui().ComPorts->hidePopup();
   EXPECT_FALSE(patch_.HintWindow()->isVisible());
 }
 

@@ -33,7 +33,7 @@ std::filesystem::path FreshIniPath(const std::string& name) {
 
 Names BoxItems(const TdlgConnect& dlg) {
   Names items;
-  for (int i = 0; i < dlg.ComPorts->count(); ++i) items.push_back(ToCp(dlg.ComPorts->itemText(i)));
+  for (int i = 0; i < dlg.Ui().ComPorts->count(); ++i) items.push_back(ToCp(dlg.Ui().ComPorts->itemText(i)));
   return items;
 }
 
@@ -63,14 +63,14 @@ TEST_P(ConnectDialogTest, ListSelectionAndSavedPort) {
   dlg.LoadPort(settings);
   dlg.show();
   if (c.typed) {
-    dlg.ComPorts->setEditText(FromCp(*c.typed));
-    QTest::mouseClick(dlg.SpeedButton2, Qt::LeftButton);
+    dlg.Ui().ComPorts->setEditText(FromCp(*c.typed));
+    QTest::mouseClick(dlg.Ui().SpeedButton2, Qt::LeftButton);
   }
   EXPECT_EQ(BoxItems(dlg), c.expectedItems);
-  EXPECT_EQ(dlg.ComPorts->currentIndex(), c.expectedIndex);
-  if (c.typedAtEnd) dlg.ComPorts->setEditText(FromCp(*c.typedAtEnd));
+  EXPECT_EQ(dlg.Ui().ComPorts->currentIndex(), c.expectedIndex);
+  if (c.typedAtEnd) dlg.Ui().ComPorts->setEditText(FromCp(*c.typedAtEnd));
 
-  QTest::mouseClick(c.ok ? dlg.OKBtn : dlg.CancelBtn, Qt::LeftButton);
+  QTest::mouseClick(c.ok ? dlg.Ui().OKBtn : dlg.Ui().CancelBtn, Qt::LeftButton);
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(dlg.result(), c.ok ? QDialog::Accepted : QDialog::Rejected);
   EXPECT_EQ(dlg.ChosenPortText(), c.expectedSaved);
@@ -153,8 +153,8 @@ TEST(ConnectDialog, ListIsReadAfreshAtEveryRefresh) {
   TdlgConnect dlg([&] { return answers[std::min(calls++, answers.size() - 1)]; });
   dlg.show();
   EXPECT_EQ(BoxItems(dlg), (Names{"COM1"}));
-  dlg.ComPorts->setEditText(QStringLiteral("COM4"));
-  QTest::mouseClick(dlg.SpeedButton2, Qt::LeftButton);
+  dlg.Ui().ComPorts->setEditText(QStringLiteral("COM4"));
+  QTest::mouseClick(dlg.Ui().SpeedButton2, Qt::LeftButton);
   EXPECT_EQ(calls, 2u);
   EXPECT_EQ(BoxItems(dlg), (Names{"COM1", "COM4"}));
   EXPECT_EQ(dlg.ChosenPortText(), "COM4");
@@ -165,7 +165,7 @@ TEST(ConnectDialog, SelectItemByPatternLeavesSelectionWhenNothingMatches) {
   dlg.FillPortsFromSystem();
   EXPECT_EQ(dlg.SelectItemByPattern("COM3$"), 2);
   EXPECT_EQ(dlg.SelectItemByPattern("COM9$"), -1);
-  EXPECT_EQ(dlg.ComPorts->currentIndex(), 2);
+  EXPECT_EQ(dlg.Ui().ComPorts->currentIndex(), 2);
   EXPECT_EQ(dlg.ChosenPortText(), "COM3");
 }
 
@@ -175,11 +175,11 @@ TEST(ConnectDialog, WindowAndControls) {
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Соединение"));
   EXPECT_EQ(dlg.size(), QSize(358, 75));
   EXPECT_EQ(dlg.frameGeometry().center(), dlg.screen()->availableGeometry().center());
-  EXPECT_TRUE(dlg.ComPorts->isEditable());
-  EXPECT_TRUE(dlg.OKBtn->isDefault());
-  EXPECT_EQ(dlg.SpeedButton2->toolTip(), QStringLiteral("Отобразить com порты системы"));
-  EXPECT_EQ(dlg.SpeedButton1->text(), QStringLiteral("Автоматический поиск"));
-  EXPECT_FALSE(dlg.ProgressBar1->isVisible());
+  EXPECT_TRUE(dlg.Ui().ComPorts->isEditable());
+  EXPECT_TRUE(dlg.Ui().OKBtn->isDefault());
+  EXPECT_EQ(dlg.Ui().SpeedButton2->toolTip(), QStringLiteral("Отобразить com порты системы"));
+  EXPECT_EQ(dlg.Ui().SpeedButton1->text(), QStringLiteral("Автоматический поиск"));
+  EXPECT_FALSE(dlg.Ui().ProgressBar1->isVisible());
   // Every control lies inside the client area.
   for (QWidget* control : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     EXPECT_TRUE(dlg.rect().contains(control->geometry())) << control->objectName().toStdString();

@@ -28,10 +28,10 @@ TEST(DialogSearchSetup, WithoutOneTheButtonDoesNothing) {
   int notFound = 0;
   dlg.SetNotFoundHook([&] { ++notFound; });
   dlg.show();
-  QTest::mouseClick(dlg.SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg.Ui().SpeedButton1, Qt::LeftButton);
   EXPECT_TRUE(dlg.isVisible());
   EXPECT_EQ(notFound, 0);
-  EXPECT_FALSE(dlg.ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg.Ui().ProgressBar1->isVisible());
 }
 
 // The search from the dialog against simulated devices: the list's ports in
@@ -73,12 +73,12 @@ TEST_F(DialogSearch, FindsTheDeviceSelectsItAndClosesWithOk) {
   bool searching = false, okEnabled = true, barShown = false, stillOpen = false;
   QTimer::singleShot(0, dlg_.get(), [&] {
     searching = dlg_->Searching();
-    okEnabled = dlg_->OKBtn->isEnabled();
-    barShown = dlg_->ProgressBar1->isVisible();
+    okEnabled = dlg_->Ui().OKBtn->isEnabled();
+    barShown = dlg_->Ui().ProgressBar1->isVisible();
     dlg_->reject();  // Escape or the close box
     stillOpen = dlg_->isVisible();
   });
-  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
   EXPECT_TRUE(searching);
   EXPECT_FALSE(okEnabled) << "no input while searching";
   EXPECT_TRUE(barShown);
@@ -87,26 +87,26 @@ TEST_F(DialogSearch, FindsTheDeviceSelectsItAndClosesWithOk) {
   EXPECT_EQ(dlg_->result(), QDialog::Accepted);
   EXPECT_FALSE(dlg_->isVisible());
   EXPECT_EQ(dlg_->ChosenPortText(), known);
-  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
   EXPECT_EQ(notFound_, 0);
   EXPECT_TRUE(errors_.empty());
   // The ports in the order the list shows them (sorted), not as the system
   // gave them: the other device was asked exactly when it comes first.
-  const bool otherFirst = dlg_->ComPorts->itemText(0) == FromCp(other);
+  const bool otherFirst = dlg_->Ui().ComPorts->itemText(0) == FromCp(other);
   EXPECT_EQ(devices_[0]->Report().commands, otherFirst ? Names{"v"} : Names{});
 }
 
 TEST_F(DialogSearch, NothingFoundShowsTheBoxAndKeepsTheDialogOpen) {
   const std::string other = AddDevice("VER 99.099.001");
   Open({other, "ttyTarvikNoSuchPort"});
-  dlg_->ComPorts->setCurrentIndex(dlg_->ComPorts->findText(QStringLiteral("ttyTarvikNoSuchPort")));
-  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  dlg_->Ui().ComPorts->setCurrentIndex(dlg_->Ui().ComPorts->findText(QStringLiteral("ttyTarvikNoSuchPort")));
+  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
   EXPECT_EQ(notFound_, 1);
   EXPECT_TRUE(dlg_->isVisible());
   EXPECT_EQ(dlg_->ChosenPortText(), other) << "the port that answered stays selected";
-  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
-  EXPECT_EQ(dlg_->ProgressBar1->value(), 2);
-  EXPECT_TRUE(dlg_->OKBtn->isEnabled());
+  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
+  EXPECT_EQ(dlg_->Ui().ProgressBar1->value(), 2);
+  EXPECT_TRUE(dlg_->Ui().OKBtn->isEnabled());
   EXPECT_FALSE(dlg_->Searching());
 }
 
@@ -120,12 +120,12 @@ TEST_F(DialogSearch, PortErrorIsShownAndTheDialogStays) {
   devices_.push_back(std::make_unique<sim::DeviceSimulator>(gone));
   ASSERT_TRUE(devices_.back()->Start());
   Open({test::PortName(devices_.back()->SlavePath())});
-  QTest::mouseClick(dlg_->SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_TRUE(errors_[0].contains(QStringLiteral("Unable to read from port."))) << errors_[0].toStdString();
   EXPECT_EQ(notFound_, 0);
   EXPECT_TRUE(dlg_->isVisible());
-  EXPECT_FALSE(dlg_->ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
 }
 
 }  // namespace

@@ -78,20 +78,20 @@ int main(int argc, char** argv) {
   TComboBoxPatch patch;
   {
     TdlgConnect dlg([] { return std::vector<std::string>{"ttyS0", "ttyUSB1", "ttyACM0", "ttyUSB0"}; });
-    dlg.ComPorts->setEditText(QStringLiteral("ttyUSB0"));
+    dlg.Ui().ComPorts->setEditText(QStringLiteral("ttyUSB0"));
     dlg.show();
     ok &= Save(out.filePath(QStringLiteral("dlg-connect.png")), {&dlg});
 
-    dlg.ComPorts->showPopup();
+    dlg.Ui().ComPorts->showPopup();
     Settle();
-    QAbstractItemView* view = dlg.ComPorts->view();
+    QAbstractItemView* view = dlg.Ui().ComPorts->view();
     const QPoint at = view->visualRect(view->model()->index(2, 0)).center();
     QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                      Qt::NoModifier);
     QApplication::sendEvent(view->viewport(), &move);
     auto* hint = const_cast<QLabel*>(patch.HintWindow());
     ok &= Save(out.filePath(QStringLiteral("dlg-connect-hint.png")), {&dlg, view->window(), hint});
-    dlg.ComPorts->hidePopup();
+    dlg.Ui().ComPorts->hidePopup();
   }
   {
     TSelectFirmvareForm form;

@@ -79,7 +79,7 @@ void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bo
     dialogSeen = true;
     dialog.show();
     Settle(300);
-    QComboBox* ports = dialog.ComPorts;
+    QComboBox* ports = dialog.Ui().ComPorts;
     const int row = ports->findText(port);
     if (row >= 0) ports->setCurrentIndex(row);
     std::printf("connection dialog lists %d port(s); choosing %s\n", ports->count(),

@@ -71,71 +71,71 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   setWindowTitle(Ru("Соединение"));
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = new QLabel(Ru("Com-порт"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setGeometry(8, 6, 150, 16);
+  ui_.Label1 = new QLabel(Ru("Com-порт"), this);
+  ui_.Label1->setObjectName(QStringLiteral("Label1"));
+  ui_.Label1->setGeometry(8, 6, 150, 16);
 
-  ComPorts = new QComboBox(this);
-  ComPorts->setObjectName(QStringLiteral("ComPorts"));
-  ComPorts->setEditable(true);
+  ui_.ComPorts = new QComboBox(this);
+  ui_.ComPorts->setObjectName(QStringLiteral("ComPorts"));
+  ui_.ComPorts->setEditable(true);
   // Typed text stays text: the list shows only what the system registers.
-  ComPorts->setInsertPolicy(QComboBox::NoInsert);
-  ComPorts->setGeometry(8, 24, 150, 24);
-  Label1->setBuddy(ComPorts);
+  ui_.ComPorts->setInsertPolicy(QComboBox::NoInsert);
+  ui_.ComPorts->setGeometry(8, 24, 150, 24);
+  ui_.Label1->setBuddy(ui_.ComPorts);
 
-  SpeedButton2 = new QToolButton(this);
-  SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
-  SpeedButton2->setAutoRaise(true);
-  SpeedButton2->setIcon(SerialPlugIcon());
-  SpeedButton2->setToolTip(Ru("Отобразить com порты системы"));
-  SpeedButton2->setFocusPolicy(Qt::NoFocus);
-  SpeedButton2->setGeometry(160, 24, 24, 24);
+  ui_.SpeedButton2 = new QToolButton(this);
+  ui_.SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
+  ui_.SpeedButton2->setAutoRaise(true);
+  ui_.SpeedButton2->setIcon(SerialPlugIcon());
+  ui_.SpeedButton2->setToolTip(Ru("Отобразить com порты системы"));
+  ui_.SpeedButton2->setFocusPolicy(Qt::NoFocus);
+  ui_.SpeedButton2->setGeometry(160, 24, 24, 24);
 
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
-  OKBtn->setObjectName(QStringLiteral("OKBtn"));
-  OKBtn->setDefault(true);
-  OKBtn->setGeometry(194, 8, 75, 26);
+  ui_.OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  ui_.OKBtn->setObjectName(QStringLiteral("OKBtn"));
+  ui_.OKBtn->setDefault(true);
+  ui_.OKBtn->setGeometry(194, 8, 75, 26);
 
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-  CancelBtn->setGeometry(275, 8, 75, 26);
+  ui_.CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  ui_.CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+  ui_.CancelBtn->setGeometry(275, 8, 75, 26);
 
-  SpeedButton1 = new QPushButton(Ru("Автоматический поиск"), this);
-  SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-  SpeedButton1->setFlat(true);
-  SpeedButton1->setAutoDefault(false);
-  SpeedButton1->setStyleSheet(QStringLiteral("color: navy;"));
-  SpeedButton1->setGeometry(194, 40, 156, 26);
+  ui_.SpeedButton1 = new QPushButton(Ru("Автоматический поиск"), this);
+  ui_.SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+  ui_.SpeedButton1->setFlat(true);
+  ui_.SpeedButton1->setAutoDefault(false);
+  ui_.SpeedButton1->setStyleSheet(QStringLiteral("color: navy;"));
+  ui_.SpeedButton1->setGeometry(194, 40, 156, 26);
 
-  ProgressBar1 = new QProgressBar(this);
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setTextVisible(false);
-  ProgressBar1->setGeometry(0, kClientHeight - 5, kClientWidth, 5);
-  ProgressBar1->hide();
+  ui_.ProgressBar1 = new QProgressBar(this);
+  ui_.ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ui_.ProgressBar1->setTextVisible(false);
+  ui_.ProgressBar1->setGeometry(0, kClientHeight - 5, kClientWidth, 5);
+  ui_.ProgressBar1->hide();
 
-  setTabOrder(ComPorts, OKBtn);
-  setTabOrder(OKBtn, CancelBtn);
-  setTabOrder(CancelBtn, SpeedButton1);
+  setTabOrder(ui_.ComPorts, ui_.OKBtn);
+  setTabOrder(ui_.OKBtn, ui_.CancelBtn);
+  setTabOrder(ui_.CancelBtn, ui_.SpeedButton1);
 
-  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-  connect(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1MouseUp(); });
+  connect(ui_.SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+  connect(ui_.OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_.CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_.SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1MouseUp(); });
 }
 
 void TdlgConnect::LoadPort(const IniFile& ini) {
   const std::string port = ini.ReadString("Connect", "ComPort", "");
-  if (!port.empty()) ComPorts->setEditText(FromCp(port));
+  if (!port.empty()) ui_.ComPorts->setEditText(FromCp(port));
 }
 
 void TdlgConnect::SavePort(IniFile& ini) const { ini.WriteString("Connect", "ComPort", ChosenPortText()); }
 
-std::string TdlgConnect::ChosenPortText() const { return ToCp(ComPorts->currentText()); }
+std::string TdlgConnect::ChosenPortText() const { return ToCp(ui_.ComPorts->currentText()); }
 
 void TdlgConnect::SpeedButton2Click() {
   const std::string text = ChosenPortText();
-  ComPorts->clear();
-  ComPorts->clearEditText();
+  ui_.ComPorts->clear();
+  ui_.ComPorts->clearEditText();
   FillPortsFromSystem();
   for (const std::string& pattern : ReselectPatterns(text)) {
     if (SelectItemByPattern(pattern) >= 0) break;
@@ -143,15 +143,15 @@ void TdlgConnect::SpeedButton2Click() {
 }
 
 void TdlgConnect::FillPortsFromSystem() {
-  ComPorts->clear();
+  ui_.ComPorts->clear();
   std::vector<std::string> ports = systemPorts_ ? systemPorts_() : std::vector<std::string>{};
-  for (const std::string& port : SortPortNames(std::move(ports))) ComPorts->addItem(FromCp(port));
-  if (ComPorts->count() > 0 && ComPorts->currentIndex() < 0) ComPorts->setCurrentIndex(0);
+  for (const std::string& port : SortPortNames(std::move(ports))) ui_.ComPorts->addItem(FromCp(port));
+  if (ui_.ComPorts->count() > 0 && ui_.ComPorts->currentIndex() < 0) ui_.ComPorts->setCurrentIndex(0);
 }
 
 int TdlgConnect::SelectItemByPattern(const std::string& pattern) {
-  const int index = tarvik::SelectItemByPattern(ItemTexts(*ComPorts), pattern);
-  if (index >= 0) ComPorts->setCurrentIndex(index);
+  const int index = tarvik::SelectItemByPattern(ItemTexts(*ui_.ComPorts), pattern);
+  if (index >= 0) ui_.ComPorts->setCurrentIndex(index);
   return index;
 }
 
@@ -172,12 +172,12 @@ void TdlgConnect::FormShow() {
 void TdlgConnect::SpeedButton1MouseUp() {
   if (!search_ || searching_) return;
   // The ports as the list shows them, in its order.
-  const std::vector<std::string> ports = ItemTexts(*ComPorts);
+  const std::vector<std::string> ports = ItemTexts(*ui_.ComPorts);
   searching_ = true;
   SetInputEnabled(false);
-  ProgressBar1->setRange(0, std::max<int>(1, static_cast<int>(ports.size())));
-  ProgressBar1->setValue(0);
-  ProgressBar1->show();
+  ui_.ProgressBar1->setRange(0, std::max<int>(1, static_cast<int>(ports.size())));
+  ui_.ProgressBar1->setValue(0);
+  ui_.ProgressBar1->show();
 
   // The probes run on a worker; this thread serves its steps and keeps the
   // windows painting, so the bar moves while each silent port takes its
@@ -189,10 +189,12 @@ void TdlgConnect::SpeedButton1MouseUp() {
     TWorkerThread worker(search_->Sync);
     const PortSearchEvents events{
         .Answered =
-            [&](std::size_t i) { worker.RunStep([&] { ComPorts->setCurrentIndex(static_cast<int>(i)); }); },
+            [&](std::size_t i) {
+              worker.RunStep([&] { ui_.ComPorts->setCurrentIndex(static_cast<int>(i)); });
+            },
         .Progress =
             [&](std::size_t probed) {
-              worker.RunStep([&] { ProgressBar1->setValue(static_cast<int>(probed)); });
+              worker.RunStep([&] { ui_.ProgressBar1->setValue(static_cast<int>(probed)); });
             },
     };
     worker.Start([&] {
@@ -205,22 +207,22 @@ void TdlgConnect::SpeedButton1MouseUp() {
     WaitPainting(search_->Sync, [&] { return worker.Finished(); });
   }
 
-  ProgressBar1->hide();
+  ui_.ProgressBar1->hide();
   SetInputEnabled(true);
   searching_ = false;
   if (!error.empty()) {
     if (errorHook_) errorHook_(QStringLiteral("Ошибка при поиске устройства! ") + FromCp(error));
   } else if (found) {
-    ComPorts->setCurrentIndex(static_cast<int>(*found));
-    OKBtn->click();
+    ui_.ComPorts->setCurrentIndex(static_cast<int>(*found));
+    ui_.OKBtn->click();
   } else if (notFoundHook_) {
     notFoundHook_();
   }
 }
 
 void TdlgConnect::SetInputEnabled(bool enabled) {
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{ComPorts, SpeedButton2, OKBtn, CancelBtn, SpeedButton1}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{ui_.ComPorts, ui_.SpeedButton2, ui_.OKBtn,
+                                                          ui_.CancelBtn, ui_.SpeedButton1}) {
     control->setEnabled(enabled);
   }
 }

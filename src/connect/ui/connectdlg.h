@@ -20,6 +20,17 @@ namespace tarvik {
 
 class IniFile;
 
+// The dialog's controls, built in code.
+struct TdlgConnectUi {
+  QLabel* Label1 = nullptr;
+  QComboBox* ComPorts = nullptr;
+  QToolButton* SpeedButton2 = nullptr;
+  QPushButton* OKBtn = nullptr;
+  QPushButton* CancelBtn = nullptr;
+  QPushButton* SpeedButton1 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+};
+
 class TdlgConnect : public QDialog {
   Q_OBJECT
 
@@ -57,13 +68,7 @@ class TdlgConnect : public QDialog {
   // A search is under way: the dialog takes no input and cannot be closed.
   bool Searching() const { return searching_; }
 
-  QLabel* Label1;
-  QComboBox* ComPorts;
-  QToolButton* SpeedButton2;
-  QPushButton* OKBtn;
-  QPushButton* CancelBtn;
-  QPushButton* SpeedButton1;
-  QProgressBar* ProgressBar1;
+  const TdlgConnectUi& Ui() const { return ui_; }
 
  public slots:
   void reject() override;
@@ -77,6 +82,7 @@ class TdlgConnect : public QDialog {
   void SpeedButton1MouseUp();
   void SetInputEnabled(bool enabled);
 
+  TdlgConnectUi ui_;
   PortListFn systemPorts_;
   std::optional<PortSearchSetup> search_;
   std::function<void()> notFoundHook_;
