@@ -209,6 +209,7 @@ TEST_F(ReflashWindowTest, StartingTheReflash) {
   // Without a connection nothing happens.
   versionLine_ = std::nullopt;
   TformUpdateIns window(Hooks());
+  window_ = &window;
   window.show();
   calls_.clear();
   window.Ui().btnUpdateVer->click();
