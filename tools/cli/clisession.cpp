@@ -100,7 +100,7 @@ class CliReflashView final : public ReflashView {
  public:
   explicit CliReflashView(ProgressPrinter& progress) : progress_(progress) {}
   void MarkRunning() override {}
-  void ShowFailure() override { progress_.Break(); }
+  void ShowFailure() override { progress_.Finish(); }
   void ShowStage(const std::string& text) override { progress_.Stage(text); }
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override {
     progress_.Progress(total, partsComplete);
@@ -108,7 +108,7 @@ class CliReflashView final : public ReflashView {
   void ShowElapsed(const std::string& text) override { progress_.Elapsed(text); }
   void ShowRemaining(const std::string& text) override { progress_.Remaining(text); }
   void DisableExit() override {}
-  void ShowSuccess() override { progress_.Break(); }
+  void ShowSuccess() override { progress_.Finish(); }
 
  private:
   ProgressPrinter& progress_;

@@ -27,9 +27,6 @@ std::string BytesLeftOutText(std::size_t bytes) {
 
 std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
 std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }
-std::string ImageText(int number, const std::string& version) {
-  return Utf8ToCp1251("прошивка " + std::to_string(number) + " (") + version + ")";
-}
 std::string OfferedText(int number, const std::string& version) {
   return OfferedVersionLabel() + " " + version + Utf8ToCp1251(" (прошивка " + std::to_string(number) + ")");
 }
@@ -56,9 +53,9 @@ std::string ImageOfNoTypeText(int number, const std::string& image) {
 }
 std::string RulesDisagreeText(int rulesNumber, const std::string& rulesImage, int optionNumber,
                               const std::string& optionImage) {
-  return Utf8ToCp1251("Правила update.ini выбирают ") + ImageText(rulesNumber, rulesImage) +
-         Utf8ToCp1251(", а --image называет ") + ImageText(optionNumber, optionImage) +
-         Utf8ToCp1251("; устройство не перепрошивалось.");
+  return Utf8ToCp1251("Правила update.ini выбирают прошивку " + std::to_string(rulesNumber) + " (") +
+         rulesImage + Utf8ToCp1251("), а --image называет прошивку " + std::to_string(optionNumber) + " (") +
+         optionImage + Utf8ToCp1251("); устройство не перепрошивалось.");
 }
 std::string NoImagesForVersionText(const std::string& versionLine) {
   return Utf8ToCp1251("Для версии ") + versionLine + Utf8ToCp1251(" нет встроенных прошивок.");

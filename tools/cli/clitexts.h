@@ -21,9 +21,8 @@ std::string FileUnreadableText();
 std::string BytesLeftOutText(std::size_t bytes);
 
 // The command line's own.
-std::string DeviceTypeLabel();                                  // "Устройство:"
-std::string UnitNameLabel();                                    // "Модель:"
-std::string ImageText(int number, const std::string& version);  // "прошивка N (VER ...)"
+std::string DeviceTypeLabel();  // "Устройство:"
+std::string UnitNameLabel();    // "Модель:"
 // "Доступна следующая версия для перепрошивки: VER ... (прошивка N)"
 std::string OfferedText(int number, const std::string& version);
 std::string ImageNumberUnknownText(int number, std::size_t count);

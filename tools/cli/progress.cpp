@@ -70,6 +70,16 @@ void ProgressPrinter::Break() {
   }
 }
 
+void ProgressPrinter::Finish() {
+  if (quiet_) return;
+  if (terminal_ && !drawn_.empty()) {
+    out_.Write(Stream::Out, "\n");
+    drawn_.clear();
+  } else {
+    Break();
+  }
+}
+
 void ProgressPrinter::Stage(const std::string& text) {
   if (quiet_ || text == stage_) return;
   Break();

@@ -25,6 +25,9 @@ class ProgressPrinter {
   // Before any other text: the bar's line is cleared (it comes back with the
   // next change), a plain line still owed is written.
   void Break();
+  // At the end of the procedure: the bar stays where it is and the next text
+  // starts below it.
+  void Finish();
 
   static constexpr int kBarWidth = 20;
 
