@@ -13,14 +13,10 @@
 namespace tarvik::cli {
 namespace {
 
-sigset_t InterruptSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
+// The stop signals the program watches: those it was not told to ignore (a
+// run under nohup keeps ignoring SIGHUP, and goes on when the terminal
+// closes).
+sigset_t watched;
 
 }  // namespace
 
@@ -40,17 +36,21 @@ int ConsoleOutput::Columns() const {
 }
 
 void HoldInterrupts() {
-  const sigset_t set = InterruptSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  sigemptyset(&watched);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+      sigaddset(&watched, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &watched, nullptr);
   // A reader that goes away (a pipe into head) must not end the process in
   // the middle of a reflash: the write fails instead, and the work goes on.
   ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptRequested() {
-  const sigset_t set = InterruptSignals();
   const timespec now{0, 0};
-  return ::sigtimedwait(&set, nullptr, &now) > 0;
+  return ::sigtimedwait(&watched, nullptr, &now) > 0;
 }
 
 std::filesystem::path ProgramFolder() {
