@@ -72,6 +72,7 @@ TEST(CliArguments, PortAsTheUserWritesIt) {
   EXPECT_EQ(PortNameOf("/dev/pts/7"), "pts/7");
   EXPECT_EQ(PortNameOf("\\\\.\\COM12"), "COM12");
   EXPECT_EQ(PortNameOf("COM3"), "COM3");
+  EXPECT_EQ(PortNameOf("/tmp/bench/ttyV0"), "../tmp/bench/ttyV0");
 }
 
 }  // namespace

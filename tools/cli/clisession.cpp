@@ -182,6 +182,8 @@ class Session final : public ControllerUi, public MainThreadSteps {
   // --log file, after the traffic lines so far.
   void Say(const std::string& text, bool log = true);
   void Tell(const std::string& text, bool log = true);
+  // What the device is and what it gets: said, or with --quiet only logged.
+  void Inform(const std::string& text);
   void Drain();
   // Serves the workers' steps and the queue until done() holds; false when
   // the user interrupted first.
@@ -347,7 +349,7 @@ ExitCode Session::OnDevice() {
     Tell(NoAnswerText(), false);
     return ExitCode::NoDevice;
   }
-  if (options_.command == Command::Identify || !options_.quiet) PrintIdentity();
+  PrintIdentity();
   const ExitCode code = options_.command == Command::FlashHex ? FlashHex(connection) : Flash(connection);
   connection.Close();
   return code;
@@ -368,10 +370,10 @@ void Session::DecideUpdate(TController& controller) {
 }
 
 void Session::PrintIdentity() {
-  Say(CurrentVersionLabelText() + " " + versionLine_);
-  if (!unitName_.empty()) Say(UnitNameLabel() + " " + unitName_);
+  Inform(CurrentVersionLabelText() + " " + versionLine_);
+  if (!unitName_.empty()) Inform(UnitNameLabel() + " " + unitName_);
   const std::string type = TypeNameOf(catalogue_, ParseVersion(versionLine_));
-  if (!type.empty()) Say(DeviceTypeLabel() + " " + type);
+  if (!type.empty()) Inform(DeviceTypeLabel() + " " + type);
 }
 
 std::string Session::VersionOfImage(int index) const {
@@ -441,7 +443,7 @@ ExitCode Session::Flash(TConnection& connection) {
     for (const std::string& line : plan.lines) Tell(line);
     return plan.refusal;
   }
-  if (!options_.quiet) Say(OfferedText(*plan.image + 1, VersionOfImage(*plan.image)));
+  Inform(OfferedText(*plan.image + 1, VersionOfImage(*plan.image)));
 
   TController* controller = connection.Controller();
   CliReflashView view(progress_);
@@ -539,6 +541,15 @@ void Session::Tell(const std::string& text, bool log) {
   if (log) queue_.PushMemoLine(nullptr, text, true, true);
 }
 
+void Session::Inform(const std::string& text) {
+  // identify has nothing else to say.
+  if (options_.quiet && options_.command != Command::Identify) {
+    queue_.PushMemoLine(nullptr, text, true, true);
+  } else {
+    Say(text);
+  }
+}
+
 void Session::Drain() {
   TOutElement* element = nullptr;
   while (queue_.Pop(element) != kOutNone) {
@@ -593,6 +604,9 @@ std::string PortNameOf(const std::string& text) {
   for (const std::string_view prefix : {std::string_view("/dev/"), std::string_view("\\\\.\\")}) {
     if (text.rfind(prefix, 0) == 0) return text.substr(prefix.size());
   }
+  // Any other absolute path (a simulated port linked elsewhere) is reached
+  // from /dev, where the POSIX port worker starts.
+  if (text.size() > 1 && text.front() == '/') return ".." + text;
   return text;
 }
 

@@ -36,7 +36,8 @@ struct CliEnvironment {
 ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env);
 
 // The port as the port worker opens it: a "/dev/" or "\\.\" in front taken
-// off, since the worker adds its own.
+// off, since the worker adds its own; another absolute path made relative to
+// /dev.
 std::string PortNameOf(const std::string& text);
 
 }  // namespace tarvik::cli
