@@ -1,8 +1,9 @@
 #!/bin/sh
 # tarvik-cli.exe under Wine against the Linux device simulator, in the Wine
 # stage (scripts/wine.sh has made the prefix and exported its ports):
-#   wine_cli.sh identify WINE CLI         the door detector on TARVIK_WIN_COM
-#                                         (COM7) is identified
+#   wine_cli.sh identify WINE CLI         the ports are listed, and the door
+#                                         detector on TARVIK_WIN_COM (COM7) is
+#                                         identified
 #   wine_cli.sh flash WINE CLI IMAGE      a door detector of this test's own,
 #                                         behind COM9, is flashed by the rules
 #                                         with IMAGE, which its flash then holds
@@ -33,6 +34,9 @@ fail() {
 
 case $what in
 identify)
+  # The ports come from the system's serial-port map, where the stage put them.
+  "$wine" "$cli" ports >"$work/out" 2>"$work/err" || fail "ports ended with $?"
+  grep -q '^COM7' "$work/out" && grep -q '^COM8' "$work/out" || fail "COM7 and COM8 not listed"
   "$wine" "$cli" identify "$TARVIK_WIN_COM" --no-rules >"$work/out" 2>"$work/err"
   rc=$?
   [ "$rc" -eq 0 ] || fail "identify ended with $rc"
