@@ -114,6 +114,7 @@ class CliSession : public ::testing::Test {
   }
 
   test::TempDir dir_{"tarvik-cli-session"};
+  CaptureOutput out_;
 };
 
 constexpr const char* kDoorRule = "[UpdateRules]\r\n14.002.000=20->28\r\n";
@@ -331,12 +332,16 @@ TEST_F(CliSession, FailedReflashSaysSoAndNeverWritesBlockZeroAfterAFailure) {
 // flash-hex: the service menu's procedure from a file
 
 TEST_F(CliSession, FlashHexWritesTheFileWithBlockZeroLast) {
-  const test::HexFile hex = test::MakeHexFile(20);
+  // Sixteen bytes above 64 KiB too, which the grid cannot hold: told, as the
+  // viewer tells it, and the rest written.
+  const test::HexFile hex = test::MakeHexFile(
+      20, test::HexRecord(0, 4, "0001") + "\r\n" + test::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n");
   const std::filesystem::path file = WriteFile("panel.hex", hex.text);
   const Outcome run = Run(test::Detector(), {"flash-hex", "PORT", file.string()});
   ASSERT_EQ(run.code, ExitCode::Done) << run.err;
   EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(hex.imageLines));
   EXPECT_EQ(run.report.writes, (std::vector<std::string>{"0004", "0008", "000C", "0010", "0000"}));
+  EXPECT_EQ(run.err, "Данные выше 64 КБ не загружены, пропущено байт: 16\n");
   EXPECT_EQ(test::Lines(run.out).back(), "Перепрошивка успешно завершена!");
 }
 
@@ -360,6 +365,22 @@ TEST_F(CliSession, FlashHexFailures) {
   EXPECT_EQ(failing.code, ExitCode::Failed);
   EXPECT_EQ(failing.err, "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки.\n");
   EXPECT_EQ(CountOf(failing.report.writes, "0000"), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// ports
+
+TEST_F(CliSession, PortsOneALineOrNoDevice) {
+  cli::CliEnvironment env{.Out = out_, .ListPorts = [] {
+                            return std::vector<std::string>{"ttyS0", "ttyV0"};
+                          }};
+  EXPECT_EQ(cli::RunCli({"ports"}, env), ExitCode::Done);
+  EXPECT_EQ(out_.Out(), "ttyS0\nttyV0\n");
+
+  CaptureOutput none;
+  cli::CliEnvironment empty{.Out = none, .ListPorts = [] { return std::vector<std::string>{}; }};
+  EXPECT_EQ(cli::RunCli({"ports"}, empty), ExitCode::NoDevice);
+  EXPECT_EQ(none.Err(), "Последовательных портов нет.\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -24,9 +24,9 @@ struct CliEnvironment {
   // asked to stop.
   std::function<bool()> Interrupted = [] { return false; };
   // The system's serial ports; empty: SystemSerialPorts.
-  std::function<std::vector<std::string>()> ListPorts;
+  std::function<std::vector<std::string>()> ListPorts{};
   // update.ini when --rules names none; empty: no rules file.
-  std::function<std::filesystem::path()> DefaultRules;
+  std::function<std::filesystem::path()> DefaultRules{};
   CatalogueSource Catalogue = EmbeddedCatalogueSource();
 };
 
