@@ -79,11 +79,13 @@ class CliDecisionView final : public DecisionView {
                                   [&](const ImageChoice& choice) { return choice.ImageIndex == *image_; });
     return fits ? *image_ : -1;
   }
-  void ShowInformation(const std::string& text) override { information_ = text; }
+  // The boxes the decision shows (a warning box too, which falls back to
+  // this one), in order.
+  void ShowInformation(const std::string& text) override { notices_.push_back(text); }
   void OfferImage(int imageIndex) override { offered_ = imageIndex; }
 
   const std::vector<ImageChoice>& Choices() const { return choices_; }
-  const std::string& Information() const { return information_; }
+  const std::vector<std::string>& Notices() const { return notices_; }
   int Offered() const { return offered_; }
 
  private:
@@ -91,7 +93,7 @@ class CliDecisionView final : public DecisionView {
   // 0-based.
   std::optional<int> image_;
   std::vector<ImageChoice> choices_;
-  std::string information_;
+  std::vector<std::string> notices_;
   int offered_ = -1;
 };
 
@@ -138,6 +140,8 @@ class CliServiceView final : public ServiceReflashView {
 
 // What the decision leaves for the command to do.
 struct Plan {
+  // What the decision told on its way (the rules file could not be read).
+  std::vector<std::string> notices;
   // The image to write (0-based), or why there is none.
   std::optional<int> image;
   ExitCode refusal = ExitCode::Refused;
@@ -390,6 +394,7 @@ std::vector<std::string> Session::ChoiceLines(const std::vector<ImageChoice>& ch
 
 Plan Session::MakePlan() const {
   Plan plan;
+  plan.notices = view_->Notices();
   const std::optional<int> wanted = options_.image ? std::optional<int>(*options_.image - 1) : std::nullopt;
   switch (decision_) {
     case DecisionOutcome::Offered:
@@ -411,8 +416,10 @@ Plan Session::MakePlan() const {
       plan.lines = messages_;
       break;
     case DecisionOutcome::NoUpdateNeeded:
+      // What the box said is the whole answer.
       plan.refusal = ExitCode::UpToDate;
-      plan.lines.push_back(view_->Information());
+      plan.lines = std::move(plan.notices);
+      plan.notices.clear();
       break;
     case DecisionOutcome::FirmwareCancelled:
       if (view_->Choices().empty()) {
@@ -427,6 +434,10 @@ Plan Session::MakePlan() const {
       plan.lines.push_back(wanted ? ImageOfNoTypeText(*wanted + 1, VersionOfImage(*wanted))
                                   : BootloaderNeedsImageText());
       break;
+    default:
+      // An outcome that offers nothing and has said why in its box (a rule
+      // at fault): refused, and the box's text is the reason.
+      break;
   }
   if (plan.image) plan.refusal = ExitCode::Done;
   return plan;
@@ -435,10 +446,12 @@ Plan Session::MakePlan() const {
 ExitCode Session::Flash(TConnection& connection) {
   const Plan plan = MakePlan();
   if (options_.command == Command::Identify) {
+    for (const std::string& line : plan.notices) Say(line);
     if (plan.image) Say(OfferedText(*plan.image + 1, VersionOfImage(*plan.image)));
     for (const std::string& line : plan.lines) Say(line);
     return ExitCode::Done;
   }
+  for (const std::string& line : plan.notices) Tell(line);
   if (!plan.image) {
     for (const std::string& line : plan.lines) Tell(line);
     return plan.refusal;
