@@ -10,8 +10,10 @@
 # port in HARDWARE\DEVICEMAP\SERIALCOMM as Windows does.
 #   COM7  a door detector (VER 14.002.020) that leaves "+un" unanswered
 #   COM8  a device that hangs up instead of answering "+v"
-# It starts one wineserver for the whole run and exports WINEPREFIX and the
-# port names the test programs read (TARVIK_WIN_COM, TARVIK_WIN_COM_HANGUP).
+# It starts one wineserver for the whole run and exports WINEPREFIX, the
+# port names the test programs read (TARVIK_WIN_COM, TARVIK_WIN_COM_HANGUP)
+# and the simulator (TARVIK_WIN_SIM), with which a test may put a device of its
+# own behind another port.
 # wine_stop ends the simulators and that wineserver.
 
 wine_loader=/usr/lib/wine/wine64
@@ -21,7 +23,7 @@ wine_sim_pids=()
 wine_start() {  # build-dir simulator
   local build sim
   build=$(cd "$1" && pwd)
-  sim=$2
+  sim=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
   wine_dir=$build/wine
   # A server an earlier run left behind is bound to the old prefix: end it
   # before the prefix goes, or nothing can reach it afterwards.
@@ -64,7 +66,7 @@ wine_start() {  # build-dir simulator
     cat "$wine_dir/prefix.log" >&2
     return 1
   fi
-  export TARVIK_WIN_COM=COM7 TARVIK_WIN_COM_HANGUP=COM8
+  export TARVIK_WIN_COM=COM7 TARVIK_WIN_COM_HANGUP=COM8 TARVIK_WIN_SIM=$sim
 }
 
 wine_stop() {

@@ -1,0 +1,79 @@
+// The command line: what each command takes, and every way of getting it
+// wrong ending in a clear message instead of a guess.
+#include "cli/cliopts.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/clisession.h"
+#include "common/text.h"
+
+namespace tarvik::cli {
+namespace {
+
+struct ArgsCase {
+  std::vector<std::string> args;
+  // Empty when the arguments are good.
+  std::string error = "";
+};
+
+TEST(CliArguments, BadUsageIsToldNotGuessed) {
+  const ArgsCase cases[] = {
+      {{}, "не указана команда"},
+      {{"flsh", "COM3"}, "неизвестная команда \"flsh\""},
+      {{"flash"}, "команде flash нужен порт"},
+      {{"flash-hex", "COM3"}, "команде flash-hex нужен HEX-файл после порта"},
+      {{"identify", "COM3", "COM4"}, "лишний аргумент \"COM4\""},
+      {{"ports", "COM3"}, "лишний аргумент \"COM3\""},
+      {{"flash", "COM3", "--image"}, "ключу --image нужно значение"},
+      {{"flash", "COM3", "--image", "0"}, "--image ждёт номер прошивки из списка images, а не \"0\""},
+      {{"flash", "COM3", "--image=2x"}, "--image ждёт номер прошивки из списка images, а не \"2x\""},
+      {{"flash", "COM3", "--image", "-2"}, "--image ждёт номер прошивки из списка images, а не \"-2\""},
+      {{"flash", "COM3", "--log="}, "ключу --log нужно непустое значение"},
+      {{"flash", "COM3", "--quiet=yes"}, "ключ --quiet не принимает значения"},
+      {{"flash", "COM3", "--force"}, "неизвестный ключ --force"},
+      {{"flash-hex", "COM3", "a.hex", "--image", "2"},
+       "--image, --rules и --no-rules нужны только командам identify и flash"},
+      {{"flash", "COM3", "--rules", "a.ini", "--no-rules"}, "--rules и --no-rules исключают друг друга"},
+      {{"images", "--log", "x"},
+       "--log, --quiet и --verbose нужны только командам, которые обращаются к устройству"},
+      {{"flash", "COM3", "--image", "2", "--rules=a.ini", "--log", "b.log", "-q", "-v"}},
+      {{"flash-hex", "/dev/ttyUSB0", "panel.hex", "--log=b.log"}},
+      {{"--help"}},
+      {{"flash", "-h"}},
+  };
+  for (const ArgsCase& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    EXPECT_EQ(Cp1251ToUtf8(ParseArguments(c.args).error), c.error);
+  }
+}
+
+TEST(CliArguments, OptionsMayStandAnywhere) {
+  const ParsedArguments parsed =
+      ParseArguments({"flash", "--image", "12", "COM3", "--rules=bench.ini", "--log", "run.log", "--quiet"});
+  ASSERT_TRUE(parsed.Ok());
+  const CliOptions& o = parsed.options;
+  EXPECT_EQ(o.command, Command::Flash);
+  EXPECT_EQ(o.port, "COM3");
+  EXPECT_EQ(o.image, 12);
+  EXPECT_EQ(o.rules, std::filesystem::path("bench.ini"));
+  EXPECT_EQ(o.log, std::filesystem::path("run.log"));
+  EXPECT_TRUE(o.quiet);
+  EXPECT_FALSE(o.verbose);
+
+  const ParsedArguments hex = ParseArguments({"flash-hex", "ttyUSB0", "panel.hex"});
+  ASSERT_TRUE(hex.Ok());
+  EXPECT_EQ(hex.options.hexFile, std::filesystem::path("panel.hex"));
+}
+
+TEST(CliArguments, PortAsTheUserWritesIt) {
+  EXPECT_EQ(PortNameOf("/dev/ttyUSB0"), "ttyUSB0");
+  EXPECT_EQ(PortNameOf("/dev/pts/7"), "pts/7");
+  EXPECT_EQ(PortNameOf("\\\\.\\COM12"), "COM12");
+  EXPECT_EQ(PortNameOf("COM3"), "COM3");
+  EXPECT_EQ(PortNameOf("/tmp/bench/ttyV0"), "../tmp/bench/ttyV0");
+}
+
+}  // namespace
+}  // namespace tarvik::cli

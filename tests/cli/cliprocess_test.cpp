@@ -1,0 +1,274 @@
+// tarvik-cli as the process a script starts: the exit code each outcome
+// ends with, progress redrawn on a terminal and plain lines into a pipe, and
+// Ctrl+C (SIGINT) that stops a reflash between two commands. On the real
+// clock, so these runs are picked to be short.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/clitesting.h"
+#include "support/tempdir.h"
+
+extern char** environ;
+
+namespace tarvik {
+namespace {
+
+// Closed: a pipe whose reader has gone, as in "tarvik-cli ... | head -1".
+enum class StdOut { Pipe, Terminal, Closed };
+
+struct Finished {
+  int code = -1;
+  std::string out;
+  std::string err;
+  bool interrupted = false;
+};
+
+// Starts the program with standard output on a pipe or on a pseudo-terminal,
+// collects both streams until it ends, and sends SIGINT once interruptWhen
+// holds for what it has written so far.
+class Program {
+ public:
+  explicit Program(const std::filesystem::path& home) : home_(home) {}
+
+  Finished Run(const std::vector<std::string>& args, StdOut stdOut = StdOut::Pipe,
+               const std::function<bool(const std::string& out)>& interruptWhen = {}) {
+    int outRead = -1;
+    int outWrite = -1;
+    if (stdOut == StdOut::Terminal) {
+      outRead = ::posix_openpt(O_RDWR | O_NOCTTY);
+      if (outRead < 0 || ::grantpt(outRead) != 0 || ::unlockpt(outRead) != 0) throw std::runtime_error("pty");
+      outWrite = ::open(::ptsname(outRead), O_RDWR | O_NOCTTY);
+    } else {
+      int fds[2];
+      if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+      outRead = fds[0];
+      outWrite = fds[1];
+    }
+    int errFds[2];
+    if (::pipe(errFds) != 0) throw std::runtime_error("pipe");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outWrite, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, outRead);
+    posix_spawn_file_actions_addclose(&actions, errFds[0]);
+    // Whatever the test runner ignores, the program starts as from a shell.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<std::string> argStrings = {TARVIK_CLI_PROGRAM};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // No update.ini of the user running the tests may reach the program.
+    std::vector<std::string> envStrings = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + home_.string()};
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=")) envStrings.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(outWrite);
+    ::close(errFds[1]);
+    if (spawned != 0) throw std::runtime_error("posix_spawn failed");
+    if (stdOut == StdOut::Closed) {
+      ::close(outRead);
+      outRead = -1;
+    }
+
+    Finished finished;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    int fds[2] = {outRead, errFds[0]};
+    std::string* sinks[2] = {&finished.out, &finished.err};
+    while (fds[0] >= 0 || fds[1] >= 0) {
+      pollfd polls[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+      ::poll(polls, 2, 50);
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i] < 0 || polls[i].revents == 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fds[i], buffer, sizeof buffer);
+        if (n > 0) {
+          sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        } else {
+          // End of the pipe, or EIO once the terminal's last user is gone.
+          ::close(fds[i]);
+          fds[i] = -1;
+        }
+      }
+      if (!finished.interrupted && interruptWhen && interruptWhen(finished.out)) {
+        ::kill(pid, SIGINT);
+        finished.interrupted = true;
+      }
+      if (std::chrono::steady_clock::now() > limit) {
+        ::kill(pid, SIGKILL);
+        ADD_FAILURE() << "tarvik-cli did not end";
+        break;
+      }
+    }
+    for (int fd : fds) {
+      if (fd >= 0) ::close(fd);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    finished.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return finished;
+  }
+
+ private:
+  std::filesystem::path home_;
+};
+
+class CliProcess : public ::testing::Test {
+ protected:
+  std::string WriteFile(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = dir_.Path() / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  test::TempDir dir_{"tarvik-cli-process"};
+  Program program_{dir_.Path()};
+};
+
+struct CodeCase {
+  const char* name = "";
+  // The device on PORT; none: no simulator.
+  std::optional<sim::SimOptions> device{};
+  std::vector<std::string> args{};
+  int code = 0;
+  // A piece of standard output (or of standard error when the code is not 0).
+  std::string said{};
+};
+
+TEST_F(CliProcess, ExitCodes) {
+  const std::string upToDate = WriteFile("uptodate.ini", "[UpdateRules]\r\n14.002.000=0..10->28\r\n");
+  const std::string badHex = WriteFile("bad.hex", ":10000000ZZ\r\n:00000001FF\r\n");
+  const CodeCase cases[] = {
+      {.name = "help", .args = {"--help"}, .code = 0, .said = "Коды завершения:"},
+      {.name = "identified",
+       .device = test::Detector(),
+       .args = {"identify", "PORT"},
+       .code = 0,
+       .said = "Текущая версия прошивки : VER 14.002.020\n"},
+      {.name = "a file that cannot be used",
+       .device = test::Detector(),
+       .args = {"flash-hex", "PORT", badHex},
+       .code = 1,
+       .said = "не загружен."},
+      {.name = "bad usage", .args = {"flash"}, .code = 2, .said = "команде flash нужен порт"},
+      {.name = "no such port",
+       .args = {"identify", "/dev/tarvik-no-such-port"},
+       .code = 3,
+       .said = "Ошибка при открытии Com порта!"},
+      {.name = "a silent device",
+       .device = test::Detector({"silence@v"}),
+       .args = {"identify", "PORT"},
+       .code = 3,
+       .said = "Устройство не отвечает"},
+      {.name = "refused: needs --image",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--no-rules"},
+       .code = 4,
+       .said = "укажите её ключом --image N"},
+      {.name = "failed",
+       .device = test::Detector({"wrong-echo"}),
+       .args = {"flash", "PORT", "--no-rules", "--image", "2"},
+       .code = 5,
+       .said = "В процессе перепрошивки возникли ошибки!"},
+      {.name = "nothing to do",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--rules", upToDate},
+       .code = 6,
+       .said = "Данное устройство не требует обновления прошивки"},
+  };
+  for (const CodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<sim::DeviceSimulator> sim;
+    std::vector<std::string> args = c.args;
+    if (c.device) {
+      sim.emplace(*c.device);
+      ASSERT_TRUE(sim->Start()) << sim->Error();
+      for (std::string& a : args) {
+        if (a == "PORT") a = sim->SlavePath();
+      }
+    }
+    const Finished run = program_.Run(args);
+    EXPECT_EQ(run.code, c.code) << run.out << run.err;
+    EXPECT_TRUE(Contains(c.code == 0 ? run.out : run.err, c.said)) << run.out << run.err;
+  }
+}
+
+TEST_F(CliProcess, AReaderThatGoesAwayDoesNotEndTheProgram) {
+  sim::DeviceSimulator sim(test::Detector());
+  ASSERT_TRUE(sim.Start());
+  const Finished run = program_.Run({"identify", sim.SlavePath()}, StdOut::Closed);
+  EXPECT_EQ(run.code, 0);
+}
+
+// A reflash that a user stops: the device has received whole commands only,
+// and never block 0000, which would make it take a broken image for whole.
+void ExpectStoppedBetweenCommands(const Finished& run, const sim::SimReport& report) {
+  EXPECT_TRUE(run.interrupted);
+  EXPECT_EQ(run.code, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Перепрошивка прервана")) << run.err;
+  EXPECT_FALSE(report.writes.empty());
+  EXPECT_TRUE(report.malformed.empty());
+  EXPECT_EQ(report.strayBytes, 0u);
+  EXPECT_EQ(std::count(report.writes.begin(), report.writes.end(), "0000"), 0);
+  EXPECT_FALSE(report.complete);
+}
+
+TEST_F(CliProcess, OnATerminalTheProgressLineIsRedrawnInPlace) {
+  sim::DeviceSimulator sim(test::Detector());
+  ASSERT_TRUE(sim.Start());
+  const Finished run = program_.Run({"flash", sim.SlavePath(), "--no-rules", "--image", "2"},
+                                    StdOut::Terminal, [&](const std::string& out) {
+                                      return test::Count(out, "\r[") >= 3 && sim.Report().writes.size() >= 3;
+                                    });
+  ExpectStoppedBetweenCommands(run, sim.Report());
+  EXPECT_TRUE(Contains(run.out, "%  Времени прошло: ")) << run.out;
+}
+
+TEST_F(CliProcess, IntoAPipeTheProgressIsOneLinePerTenPerCent) {
+  sim::DeviceSimulator sim(test::Detector());
+  ASSERT_TRUE(sim.Start());
+  const Finished run = program_.Run({"flash", sim.SlavePath(), "--no-rules", "--image", "2"}, StdOut::Pipe,
+                                    [](const std::string& out) { return Contains(out, "\n10 %  "); });
+  ExpectStoppedBetweenCommands(run, sim.Report());
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  EXPECT_TRUE(Contains(run.out, "Идет загрузка новой версии прошивки...\n10 %  Времени прошло: ")) << run.out;
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,494 @@
+// tarvik-cli's commands as a library call, against a simulated device on a
+// pseudo-terminal, on a clock whose pauses pass at once: what the user reads,
+// what the device receives and keeps, the exit code, and the --log file.
+#include "cli/clisession.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <thread>
+
+#include "cli/clitesting.h"
+#include "cli/clitexts.h"
+#include "cli/exitcodes.h"
+#include "common/inifile.h"
+#include "device/devicefixture.h"
+#include "firmware/shippedcatalogue.h"
+#include "serial/comportworker.h"
+#include "support/tempdir.h"
+
+namespace tarvik {
+namespace {
+
+using cli::ExitCode;
+using test::CaptureOutput;
+
+struct Outcome {
+  ExitCode code = ExitCode::Done;
+  std::string out;  // UTF-8
+  std::string err;  // UTF-8
+  std::vector<std::string> outWrites;
+  sim::SimReport report;
+};
+
+struct Bench {
+  // The update.ini the program finds when --rules names none; nullopt: none.
+  std::optional<std::string> updateIni{};
+  bool terminal = false;
+  int columns = 0;
+  // Ctrl+C once the device has seen what this asks for.
+  std::function<bool(const sim::SimReport&)> interruptWhen{};
+};
+
+const std::vector<std::string>& ImageLines(int number) {
+  return test::ShippedCatalogue().ImageLines()[static_cast<std::size_t>(number - 1)];
+}
+
+std::size_t CountOf(const std::vector<std::string>& items, const std::string& item) {
+  return static_cast<std::size_t>(std::count(items.begin(), items.end(), item));
+}
+
+class CliSession : public ::testing::Test {
+ protected:
+  std::filesystem::path WriteFile(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = dir_.Path() / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  // Runs the program's arguments; "PORT" stands for the device's port.
+  Outcome Run(sim::SimOptions device, std::vector<std::string> args, const Bench& bench = {}) {
+    sim::DeviceSimulator sim(std::move(device));
+    if (!sim.Start()) throw std::runtime_error("simulator: " + sim.Error());
+    for (std::string& arg : args) {
+      if (arg == "PORT") arg = sim.SlavePath();
+    }
+    Outcome outcome = RunArgs(args, bench, &sim);
+    // Bytes still on their way reach the device's report.
+    sim.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+    outcome.report = sim.Report();
+    sim.Stop();
+    return outcome;
+  }
+
+  Outcome RunArgs(const std::vector<std::string>& args, const Bench& bench = {},
+                  sim::DeviceSimulator* sim = nullptr) {
+    if (bench.updateIni) WriteFile("update.ini", *bench.updateIni);
+    test::QuickPauseClock clock;
+    CaptureOutput out(bench.terminal, bench.columns);
+    std::atomic<bool> interrupt{false};
+    std::atomic<bool> over{false};
+    std::thread button;
+    if (bench.interruptWhen && sim != nullptr) {
+      button = std::thread([&] {
+        while (!over.load()) {
+          if (sim->WaitUntil(bench.interruptWhen, 20)) {
+            interrupt.store(true);
+            return;
+          }
+        }
+      });
+    }
+    cli::CliEnvironment env{
+        .Out = out,
+        .Time = clock,
+        .Interrupted = [&] { return interrupt.exchange(false); },
+        .ListPorts =
+            [] {
+              return std::vector<std::string>{"ttyS0", "ttyV0"};
+            },
+        .DefaultRules = [this] { return dir_.Path() / "update.ini"; },
+    };
+    Outcome outcome;
+    outcome.code = cli::RunCli(args, env);
+    over.store(true);
+    if (button.joinable()) button.join();
+    outcome.out = out.Out();
+    outcome.err = out.Err();
+    outcome.outWrites = out.OutWrites();
+    return outcome;
+  }
+
+  test::TempDir dir_{"tarvik-cli-session"};
+  CaptureOutput out_;
+};
+
+constexpr const char* kDoorRule = "[UpdateRules]\r\n14.002.000=20->28\r\n";
+
+// ---------------------------------------------------------------------------
+// identify: what the device is and what flash would do, without a write
+
+struct IdentifyCase {
+  const char* name = "";
+  sim::SimOptions device{};
+  std::optional<std::string> updateIni{};
+  std::vector<std::string> extraArgs{};
+  std::vector<std::string> said{};  // lines of standard output, in order
+};
+
+TEST_F(CliSession, IdentifyTellsTheDeviceAndWhatFlashWouldDo) {
+  const IdentifyCase cases[] = {
+      {.name = "a rule offers an image",
+       .device = test::Detector(),
+       .updateIni = kDoorRule,
+       .said = {"Текущая версия прошивки : VER 14.002.020",
+                "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+                "Доступна следующая версия для перепрошивки: VER 14.002.028 (прошивка 2)"}},
+      {.name = "no rule: the images of the type to choose from",
+       .device = test::Detector(),
+       .said =
+           {"Текущая версия прошивки : VER 14.002.020",
+            "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+            "Для версии VER 14.002.020 правила update.ini не выбирают прошивку: укажите её ключом --image N.",
+            "Подходящие прошивки:", "    2  VER 14.002.028", "    3  VER QTT1.001.001",
+            "    4  VER QTT1.001.002"}},
+      {.name = "no rule, --image answers",
+       .device = test::Detector(),
+       .extraArgs = {"--image", "3"},
+       .said = {"Текущая версия прошивки : VER 14.002.020",
+                "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+                "Доступна следующая версия для перепрошивки: VER QTT1.001.001 (прошивка 3)"}},
+      {.name = "a bootloader that names a known model",
+       .device = test::InBootloader("QTT3"),
+       .said =
+           {"Текущая версия прошивки : VER 14.012.000", "Модель: QTT3",
+            "Устройство: QTT Радиоканальный магнитоконтактный извещатель (малый)",
+            "Для версии VER 14.012.000 правила update.ini не выбирают прошивку: укажите её ключом --image N.",
+            "Подходящие прошивки:", "    5  VER QTT3.003.001"}},
+      {.name = "an unsupported version",
+       .device = test::Detector({}, "VER 14.010.001"),
+       .said = {"Текущая версия прошивки : VER 14.010.001", "Версия VER 14.010.001 не поддерживается"}},
+  };
+  for (const IdentifyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_.Path() / "update.ini");
+    std::vector<std::string> args = {"identify", "PORT"};
+    args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+    const Outcome run = Run(c.device, args, {.updateIni = c.updateIni});
+    EXPECT_EQ(run.code, ExitCode::Done) << run.err;
+    EXPECT_EQ(test::Lines(run.out), c.said);
+    EXPECT_EQ(run.err, "");
+    // Only questions: nothing that changes the device.
+    for (const std::string& command : run.report.commands)
+      EXPECT_TRUE(command == "v" || command == "un") << command;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// flash: the decision, then the image written whole or the device untouched
+
+TEST_F(CliSession, FlashWritesTheImageTheRulesChoose) {
+  // The port named by a link outside /dev, as a bench may publish one.
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyBench").string();
+  const Outcome run = Run(device, {"flash", device.linkPath}, {.updateIni = kDoorRule});
+  ASSERT_EQ(run.code, ExitCode::Done) << run.err;
+  EXPECT_TRUE(run.report.complete);
+  EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
+  EXPECT_EQ(run.report.lastBlock, "0000");
+  const std::vector<std::string> lines = test::Lines(run.out);
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(lines[2], "Доступна следующая версия для перепрошивки: VER 14.002.028 (прошивка 2)");
+  EXPECT_EQ(lines[3], "Идет переход в режим перепрошивки...");
+  EXPECT_EQ(lines[4], "Идет очистка памяти...");
+  EXPECT_EQ(lines[5], "Идет загрузка новой версии прошивки...");
+  EXPECT_EQ(lines.back(), "Перепрошивка успешно завершена!");
+  EXPECT_EQ(run.err, "");
+}
+
+struct RefusalCase {
+  const char* name = "";
+  sim::SimOptions device{};
+  std::optional<std::string> updateIni{};
+  std::vector<std::string> extraArgs{};
+  ExitCode code{};
+  std::string firstErrorLine{};
+};
+
+TEST_F(CliSession, FlashRefusesWhereItMayNotDecideAndLeavesTheDeviceAlone) {
+  const RefusalCase cases[] = {
+      {.name = "no rule and no --image",
+       .device = test::Detector(),
+       .code = ExitCode::Refused,
+       .firstErrorLine =
+           "Для версии VER 14.002.020 правила update.ini не выбирают прошивку: укажите её ключом --image N."},
+      {.name = "--image of another device type",
+       .device = test::Detector(),
+       .extraArgs = {"--image", "7"},
+       .code = ExitCode::Refused,
+       .firstErrorLine = "Прошивка 7 (VER 14.003.039) не подходит для версии VER 14.002.020."},
+      {.name = "--image against the rules' choice",
+       .device = test::Detector(),
+       .updateIni = kDoorRule,
+       .extraArgs = {"--image", "3"},
+       .code = ExitCode::Refused,
+       .firstErrorLine =
+           "Правила update.ini выбирают прошивку 2 (VER 14.002.028), а --image называет прошивку 3 "
+           "(VER QTT1.001.001); устройство не перепрошивалось."},
+      {.name = "--no-rules needs --image although update.ini has a rule",
+       .device = test::Detector(),
+       .updateIni = kDoorRule,
+       .extraArgs = {"--no-rules"},
+       .code = ExitCode::Refused,
+       .firstErrorLine =
+           "Для версии VER 14.002.020 правила update.ini не выбирают прошивку: укажите её ключом --image N."},
+      {.name = "the rules cover other builds",
+       .device = test::Detector(),
+       .updateIni = "[UpdateRules]\r\n14.002.000=0..10->28\r\n",
+       .code = ExitCode::UpToDate,
+       .firstErrorLine = "Данное устройство не требует обновления прошивки"},
+      {.name = "an unsupported version",
+       .device = test::Detector({}, "VER 14.010.001"),
+       .extraArgs = {"--image", "2"},
+       .code = ExitCode::Refused,
+       .firstErrorLine = "Версия VER 14.010.001 не поддерживается"},
+      {.name = "a bootloader that names no model, no --image",
+       .device = test::InBootloader("XYZ"),
+       .code = ExitCode::Refused,
+       .firstErrorLine =
+           "Подключенное устройство находится в процедуре перепрошивки и не назвало свою модель: "
+           "укажите прошивку ключом --image N (см. images), её тип будет типом устройства."},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_.Path() / "update.ini");
+    std::vector<std::string> args = {"flash", "PORT"};
+    args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+    const Outcome run = Run(c.device, args, {.updateIni = c.updateIni});
+    EXPECT_EQ(run.code, c.code);
+    ASSERT_FALSE(test::Lines(run.err).empty());
+    EXPECT_EQ(test::Lines(run.err).front(), c.firstErrorLine);
+    for (const std::string& command : run.report.commands)
+      EXPECT_TRUE(command == "v" || command == "un") << command;
+  }
+}
+
+TEST_F(CliSession, ImageNamedForAnUnknownBootloaderDeviceIsWrittenWithoutAnotherBL) {
+  const Outcome run = Run(test::InBootloader("XYZ"), {"flash", "PORT", "--image", "3"});
+  ASSERT_EQ(run.code, ExitCode::Done) << run.err;
+  EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(ImageLines(3)));
+  // Identified by "+v" and "+un"; erased next, since it sits in its bootloader.
+  ASSERT_GE(run.report.commands.size(), 4u);
+  EXPECT_EQ(run.report.commands[3], "BE");
+  EXPECT_EQ(CountOf(run.report.commands, "BL"), 0u);
+}
+
+TEST_F(CliSession, RulesFileNamedOnTheCommandLine) {
+  const std::filesystem::path rules = WriteFile("bench.ini", kDoorRule);
+  const Outcome used = Run(test::Detector(), {"identify", "PORT", "--rules", rules.string()});
+  EXPECT_EQ(used.code, ExitCode::Done);
+  EXPECT_TRUE(Contains(used.out, "VER 14.002.028 (прошивка 2)")) << used.out;
+
+  // A file that is not there would read as no rules at all: refused before
+  // the port is opened.
+  const Outcome missing =
+      Run(test::Detector(), {"flash", "PORT", "--rules", (dir_.Path() / "nothing.ini").string()});
+  EXPECT_EQ(missing.code, ExitCode::FileError);
+  EXPECT_TRUE(Contains(missing.err, "nothing.ini\" не найден.")) << missing.err;
+  EXPECT_TRUE(missing.report.commands.empty());
+}
+
+// ---------------------------------------------------------------------------
+// No device, a failing device
+
+TEST_F(CliSession, NoDevice) {
+  const Outcome silent = Run(test::Detector({"silence@v"}), {"flash", "PORT", "--image", "2"});
+  EXPECT_EQ(silent.code, ExitCode::NoDevice);
+  EXPECT_EQ(silent.err, "Устройство не отвечает\n");
+  EXPECT_EQ(CountOf(silent.report.commands, "v"), 4u);
+
+  const Outcome missing = RunArgs({"identify", "/dev/tarvik-no-such-port"});
+  EXPECT_EQ(missing.code, ExitCode::NoDevice);
+  EXPECT_EQ(missing.err, "Ошибка при открытии Com порта! Cannot open device tarvik-no-such-port\n");
+}
+
+struct FailureCase {
+  const char* name = "";
+  std::vector<std::string> faults{};
+};
+
+TEST_F(CliSession, FailedReflashSaysSoAndNeverWritesBlockZeroAfterAFailure) {
+  const FailureCase cases[] = {
+      {"every write echoed wrongly", {"wrong-echo"}},
+      {"the erase never answered", {"silence@BE"}},
+      {"the line hung up during the writes", {"hangup@W#3"}},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = Run(test::Detector(c.faults), {"flash", "PORT", "--image", "2"});
+    EXPECT_EQ(run.code, ExitCode::Failed);
+    // A hang-up may also be told as the link lost, once the reflash is over.
+    EXPECT_EQ(test::Lines(run.err).at(0), "В процессе перепрошивки возникли ошибки!");
+    EXPECT_FALSE(Contains(run.out, "успешно"));
+    EXPECT_EQ(CountOf(run.report.writes, "0000"), 0u);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// flash-hex: the service menu's procedure from a file
+
+TEST_F(CliSession, FlashHexWritesTheFileWithBlockZeroLast) {
+  // Sixteen bytes above 64 KiB too, which the grid cannot hold: told, as the
+  // viewer tells it, and the rest written.
+  const test::HexFile hex = test::MakeHexFile(
+      20, test::HexRecord(0, 4, "0001") + "\r\n" + test::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n");
+  const std::filesystem::path file = WriteFile("panel.hex", hex.text);
+  const Outcome run = Run(test::Detector(), {"flash-hex", "PORT", file.string()});
+  ASSERT_EQ(run.code, ExitCode::Done) << run.err;
+  EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(hex.imageLines));
+  EXPECT_EQ(run.report.writes, (std::vector<std::string>{"0004", "0008", "000C", "0010", "0000"}));
+  EXPECT_EQ(run.err, "Данные выше 64 КБ не загружены, пропущено байт: 16\n");
+  EXPECT_EQ(test::Lines(run.out).back(), "Перепрошивка успешно завершена!");
+}
+
+TEST_F(CliSession, FlashHexFailures) {
+  const test::HexFile hex = test::MakeHexFile(20);
+  std::string damaged = hex.text;
+  damaged[damaged.find("\r\n") - 1] ^= 1;  // the first record's checksum
+  const std::filesystem::path good = WriteFile("good.hex", hex.text);
+  const std::filesystem::path bad = WriteFile("bad.hex", damaged);
+
+  const Outcome refused = Run(test::Detector(), {"flash-hex", "PORT", bad.string()});
+  EXPECT_EQ(refused.code, ExitCode::FileError);
+  EXPECT_TRUE(refused.err.starts_with("Файл \"" + bad.string() + "\" не загружен.\n")) << refused.err;
+  EXPECT_TRUE(refused.report.commands.empty());
+
+  const Outcome missing = Run(test::Detector(), {"flash-hex", "PORT", (dir_.Path() / "none.hex").string()});
+  EXPECT_EQ(missing.code, ExitCode::FileError);
+  EXPECT_TRUE(Contains(missing.err, "Файл не найден.")) << missing.err;
+
+  const Outcome failing = Run(test::Detector({"wrong-echo"}), {"flash-hex", "PORT", good.string()});
+  EXPECT_EQ(failing.code, ExitCode::Failed);
+  EXPECT_EQ(failing.err, "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки.\n");
+  EXPECT_EQ(CountOf(failing.report.writes, "0000"), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// ports
+
+TEST_F(CliSession, PortsOneALineOrNoDevice) {
+  cli::CliEnvironment env{.Out = out_, .ListPorts = [] {
+                            return std::vector<std::string>{"ttyS0", "ttyV0"};
+                          }};
+  EXPECT_EQ(cli::RunCli({"ports"}, env), ExitCode::Done);
+  EXPECT_EQ(out_.Out(), "ttyS0\nttyV0\n");
+
+  CaptureOutput none;
+  cli::CliEnvironment empty{.Out = none, .ListPorts = [] { return std::vector<std::string>{}; }};
+  EXPECT_EQ(cli::RunCli({"ports"}, empty), ExitCode::NoDevice);
+  EXPECT_EQ(none.Err(), "Последовательных портов нет.\n");
+}
+
+// ---------------------------------------------------------------------------
+// Ctrl+C
+
+TEST_F(CliSession, InterruptStopsBetweenCommandsAndReleasesThePort) {
+  sim::DeviceSimulator device(test::Detector());
+  ASSERT_TRUE(device.Start());
+  const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return r.writes.size() >= 5; }};
+  const Outcome run = RunArgs({"flash", device.SlavePath(), "--image", "2"}, bench, &device);
+  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  const sim::SimReport report = device.Report();
+  EXPECT_EQ(run.code, ExitCode::Interrupted);
+  EXPECT_TRUE(Contains(run.err, "Перепрошивка прервана")) << run.err;
+  // Every command arrived whole, the device was not left believing its
+  // firmware complete, and the port is free again.
+  EXPECT_TRUE(report.malformed.empty());
+  EXPECT_EQ(report.strayBytes, 0u);
+  EXPECT_FALSE(report.complete);
+  EXPECT_EQ(CountOf(report.writes, "0000"), 0u);
+  TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr, true);
+  EXPECT_NO_THROW(again.Open());
+  device.Stop();
+}
+
+TEST_F(CliSession, InterruptDuringIdentification) {
+  const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return !r.commands.empty(); }};
+  const Outcome run = Run(test::Detector({"silence@v"}), {"flash", "PORT", "--image", "2"}, bench);
+  EXPECT_EQ(run.code, ExitCode::Interrupted);
+  EXPECT_EQ(run.err, "Прервано.\n");
+}
+
+// ---------------------------------------------------------------------------
+// The --log file
+
+TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
+  const std::filesystem::path log = dir_.Path() / "bench.log";
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  const std::string first = ReadFileBytes(log);
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  const std::string both = ReadFileBytes(log);
+  ASSERT_EQ(both.size(), 2 * first.size());
+  EXPECT_EQ(both.substr(0, first.size()), first);
+
+  // Every line: date, time, text, CR LF; the reply's own line ends marked.
+  ASSERT_TRUE(first.ends_with("\r\n"));
+  std::vector<std::string> texts;
+  const std::regex line("(\\S+) (\\S+) (.*)");
+  for (std::string_view rest = first; !rest.empty();) {
+    const std::size_t end = rest.find("\r\n");
+    const std::string one(rest.substr(0, end));
+    rest.remove_prefix(end + 2);
+    EXPECT_EQ(one.find_first_of("\r\n"), std::string::npos);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(one, m, line)) << one;
+    texts.push_back(m[3]);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "$$$: ", "#com<-: +v<CR>", "@com->: VER 14.002.020<CR><LF>OK<CR><LF>",
+                       "$$$: ", "#com<-: +v<CR>", "@com->: VER 14.002.020<CR><LF>OK<CR><LF>",
+                       // What the user read, as Windows-1251 bytes.
+                       Utf8ToCp1251("Текущая версия прошивки : VER 14.002.020"),
+                       Utf8ToCp1251("Устройство: QTT Радиоканальный магнитоконтактный извещатель"),
+                       Utf8ToCp1251("Для версии VER 14.002.020 правила update.ini не выбирают прошивку: "
+                                    "укажите её ключом --image N."),
+                       Utf8ToCp1251("Подходящие прошивки:"), "    2  VER 14.002.028",
+                       "    3  VER QTT1.001.001", "    4  VER QTT1.001.002"}));
+}
+
+TEST_F(CliSession, LogFileThatCannotBeOpenedStopsBeforeThePort) {
+  const Outcome run =
+      Run(test::Detector(), {"flash", "PORT", "--log", (dir_.Path() / "no" / "log").string()});
+  EXPECT_EQ(run.code, ExitCode::FileError);
+  EXPECT_TRUE(run.report.commands.empty());
+}
+
+// ---------------------------------------------------------------------------
+// How the progress looks where the output goes
+
+TEST_F(CliSession, ProgressIsPlainLinesUnlessTheOutputIsATerminal) {
+  const Outcome plain = Run(test::Detector(), {"flash", "PORT", "--image", "2"});
+  ASSERT_EQ(plain.code, ExitCode::Done);
+  EXPECT_EQ(plain.out.find('\r'), std::string::npos);
+  std::vector<std::string> percents;
+  for (const std::string& line : test::Lines(plain.out)) {
+    if (Contains(line, " %")) percents.push_back(line.substr(0, line.find(' ')));
+  }
+  EXPECT_EQ(percents,
+            (std::vector<std::string>{"10", "20", "30", "40", "50", "60", "70", "80", "90", "100"}));
+  EXPECT_EQ(test::Count(plain.out, "Идет загрузка новой версии прошивки..."), 1u);
+
+  const Outcome terminal =
+      Run(test::Detector(), {"flash", "PORT", "--image", "2"}, {.terminal = true, .columns = 60});
+  ASSERT_EQ(terminal.code, ExitCode::Done);
+  std::size_t redraws = 0;
+  for (const std::string& write : terminal.outWrites) {
+    if (!write.starts_with("\r[")) continue;
+    ++redraws;
+    EXPECT_LE(write.size(), 60u) << write;
+  }
+  EXPECT_GT(redraws, 50u);
+  EXPECT_TRUE(Contains(terminal.out, "\r[####################] 100 %")) << terminal.out;
+  EXPECT_EQ(test::Lines(terminal.out).back(), "Перепрошивка успешно завершена!");
+
+  const Outcome quiet = Run(test::Detector(), {"flash", "PORT", "--image", "2", "--quiet"});
+  EXPECT_EQ(quiet.code, ExitCode::Done);
+  EXPECT_EQ(quiet.out, "Перепрошивка успешно завершена!\n");
+}
+
+}  // namespace
+}  // namespace tarvik

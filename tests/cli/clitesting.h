@@ -1,0 +1,147 @@
+#pragma once
+// Shared by the tarvik-cli tests: an output that records what the program
+// writes, a clock whose pauses pass at once, simulated devices and HEX files.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/clioutput.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "simulator/devicesimulator.h"
+#include "tools/simwire.h"
+
+namespace tarvik::test {
+
+// Records the program's two streams; converted to UTF-8 for the checks.
+class CaptureOutput final : public cli::CliOutput {
+ public:
+  explicit CaptureOutput(bool terminal = false, int columns = 0) : terminal_(terminal), columns_(columns) {}
+  void Write(cli::Stream stream, std::string_view cp1251) override {
+    (stream == cli::Stream::Out ? out_ : err_).append(cp1251);
+    (stream == cli::Stream::Out ? outWrites_ : errWrites_).emplace_back(cp1251);
+  }
+  bool OutIsTerminal() const override { return terminal_; }
+  int Columns() const override { return columns_; }
+
+  std::string Out() const { return Cp1251ToUtf8(out_); }
+  std::string Err() const { return Cp1251ToUtf8(err_); }
+  // Every write to standard output, as it was handed over (Windows-1251).
+  const std::vector<std::string>& OutWrites() const { return outWrites_; }
+
+ private:
+  const bool terminal_;
+  const int columns_;
+  std::string out_;
+  std::string err_;
+  std::vector<std::string> outWrites_;
+  std::vector<std::string> errWrites_;
+};
+
+// Time for the program: its pauses (line control, the pause after a write,
+// the settle waits) pass at once, while a wait for the device's answer gets
+// real time up to a second, so that a busy machine never makes an answering
+// device look silent. A silent device costs up to a second per time-out.
+class QuickPauseClock final : public Clock {
+ public:
+  static constexpr std::uint32_t kRealAnswerMs = 1000;
+
+  std::uint64_t NowMs() override { return now_.load(); }
+  void SleepMs(std::uint32_t ms) override {
+    now_.fetch_add(ms);
+    // An idle worker that polls on this clock must not take a whole core.
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+  bool SleepMs(std::uint32_t ms, Wakeup& wake) override {
+    const auto start = std::chrono::steady_clock::now();
+    if (!wake.Wait(std::min(ms, kRealAnswerMs))) {
+      now_.fetch_add(ms);
+      return false;
+    }
+    const auto real =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    now_.fetch_add(std::min<std::uint64_t>(ms, static_cast<std::uint64_t>(real.count())));
+    return true;
+  }
+  std::chrono::system_clock::time_point WallNow() override {
+    return std::chrono::system_clock::time_point(std::chrono::milliseconds(now_.load()));
+  }
+
+ private:
+  std::atomic<std::uint64_t> now_{1'000'000'000};
+};
+
+inline sim::Fault FaultOf(const std::string& text) {
+  sim::Fault fault;
+  std::string error;
+  if (!sim::ParseFault(text, fault, error)) throw std::runtime_error(error);
+  return fault;
+}
+
+// A door detector in its firmware, VER 14.002.020 unless told otherwise,
+// that answers at once and erases at once.
+inline sim::SimOptions Detector(std::vector<std::string> faults = {},
+                                std::string version = "VER 14.002.020") {
+  sim::SimOptions options;
+  options.version = std::move(version);
+  options.unpaced = true;
+  options.eraseMs = 0;
+  for (const std::string& fault : faults) options.faults.push_back(FaultOf(fault));
+  return options;
+}
+
+// A device that sits in its bootloader and names itself as unitName.
+inline sim::SimOptions InBootloader(std::string unitName) {
+  sim::SimOptions options = Detector();
+  options.startInBootloader = true;
+  options.unitName = std::move(unitName);
+  return options;
+}
+
+// An Intel HEX file of 16-byte records from address 0, and its lines as the
+// simulator's ExpectedFlash takes an image (a header, then 43-character
+// records).
+struct HexFile {
+  std::string text;
+  std::vector<std::string> imageLines;
+};
+
+// One Intel HEX record, its checksum worked out.
+inline std::string HexRecord(unsigned address, unsigned type, const std::string& data) {
+  unsigned sum = static_cast<unsigned>(data.size() / 2) + (address >> 8) + (address & 0xFF) + type;
+  for (std::size_t i = 0; i < data.size(); i += 2)
+    sum += static_cast<unsigned>(std::stoi(data.substr(i, 2), nullptr, 16));
+  char head[10];
+  char tail[3];
+  std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(data.size() / 2), address & 0xFFFF,
+                type);
+  std::snprintf(tail, sizeof tail, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+  return head + data + tail;
+}
+
+inline HexFile MakeHexFile(int records, const std::string& beforeEnd = "") {
+  HexFile file;
+  file.imageLines.push_back("VER 14.002.028");
+  for (int r = 0; r < records; ++r) {
+    const std::string record = HexRecord(static_cast<unsigned>(r * 16), 0, simtest::RecordData(r));
+    file.text += record + "\r\n";
+    file.imageLines.push_back(record);
+  }
+  file.text += beforeEnd + ":00000001FF\r\n";
+  return file;
+}
+
+inline std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+inline std::vector<std::string> Lines(const std::string& text) { return SplitLines(text); }
+
+}  // namespace tarvik::test

@@ -1,0 +1,81 @@
+#!/bin/sh
+# tarvik-cli.exe under Wine against the Linux device simulator, in the Wine
+# stage (scripts/wine.sh has made the prefix and exported its ports):
+#   wine_cli.sh identify WINE CLI         the ports are listed, and the door
+#                                         detector on TARVIK_WIN_COM (COM7) is
+#                                         identified
+#   wine_cli.sh flash WINE CLI IMAGE      a door detector of this test's own,
+#                                         behind COM9, is flashed by the rules
+#                                         with IMAGE, which its flash then holds
+# Exits 77 (skipped) without the stage's ports.
+set -u
+what=$1 wine=$2 cli=$3
+if [ -z "${TARVIK_WIN_COM:-}" ] || [ -z "${TARVIK_WIN_SIM:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
+  echo "no simulated COM ports: run through scripts/wine.sh"
+  exit 77
+fi
+work=$(mktemp -d)
+sim_pid=
+com9=$WINEPREFIX/dosdevices/com9
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null
+  [ -L "$com9" ] && [ "$(readlink "$com9")" = "$work/com9" ] && rm -f "$com9"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAILED: $*"
+  for f in "$work"/out "$work"/err "$work"/sim.log; do
+    [ -f "$f" ] && { echo "--- $(basename "$f")"; iconv -f cp1251 -t utf-8 "$f" 2>/dev/null || cat "$f"; }
+  done
+  exit 1
+}
+
+case $what in
+identify)
+  # The ports come from the system's serial-port map, where the stage put them.
+  "$wine" "$cli" ports >"$work/out" 2>"$work/err" || fail "ports ended with $?"
+  grep -q '^COM7' "$work/out" && grep -q '^COM8' "$work/out" || fail "COM7 and COM8 not listed"
+  "$wine" "$cli" identify "$TARVIK_WIN_COM" --no-rules >"$work/out" 2>"$work/err"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "identify ended with $rc"
+  grep -q ' : VER 14.002.020' "$work/out" || fail "no version line"
+  # The images the user may choose from, since there are no rules.
+  grep -q '    2  VER 14.002.028' "$work/out" || fail "no image list"
+  echo "identified: $(grep -a 'VER 14.002.020' "$work/out" | tr -d '\r')"
+  ;;
+flash)
+  image=$4
+  # Answers at once and erases in a moment; ends once block 0000 is written.
+  "$TARVIK_WIN_SIM" --unpaced --erase-ms 100 --exit-after-last --link "$work/com9" \
+    --flash-out "$work/flash" </dev/null >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  tries=0
+  until [ -L "$work/com9" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 100 ] || fail "the simulator did not publish its port"
+    sleep 0.05
+  done
+  ln -sfn "$work/com9" "$com9"
+  printf '[UpdateRules]\r\n14.002.000=20->28\r\n' >"$work/update.ini"
+  started=$(date +%s)
+  (cd "$work" && "$wine" "$cli" flash COM9 --rules update.ini --log flash.log) >"$work/out" 2>"$work/err"
+  rc=$?
+  echo "flash took $(($(date +%s) - started)) s"
+  [ "$rc" -eq 0 ] || fail "flash ended with $rc"
+  iconv -f cp1251 -t utf-8 "$work/out" | grep -q 'Перепрошивка успешно завершена!' || fail "no success line"
+  wait "$sim_pid"
+  sim_pid=
+  "$TARVIK_WIN_SIM" --expected-flash "$image" >"$work/expected" || fail "no expected flash"
+  cmp -s "$work/expected" "$work/flash" || fail "the device's flash is not the image"
+  # The log: the message log's lines, CR LF, the "BL" exchange among them.
+  grep -q '#com<-: +BL<CR>' "$work/flash.log" || fail "no BL in the log"
+  [ "$(grep -c "$(printf '\r')\$" "$work/flash.log")" -eq "$(wc -l <"$work/flash.log")" ] || fail "log lines without CR LF"
+  echo "flashed: $(tail -1 "$work/sim.log")"
+  ;;
+*)
+  echo "unknown case $what"
+  exit 2
+  ;;
+esac

@@ -1,0 +1,21 @@
+#pragma once
+// Where tarvik-cli's texts go: the program's standard output and error, or a
+// test's capture. Every text handed over is Windows-1251, as in the core;
+// the sink turns it into the terminal's character set.
+#include <string_view>
+
+namespace tarvik::cli {
+
+enum class Stream { Out, Err };
+
+class CliOutput {
+ public:
+  virtual ~CliOutput() = default;
+  virtual void Write(Stream stream, std::string_view cp1251) = 0;
+  // Standard output is a terminal, on which a line can be redrawn in place.
+  virtual bool OutIsTerminal() const = 0;
+  // Width of that terminal in characters; 0 when unknown.
+  virtual int Columns() const = 0;
+};
+
+}  // namespace tarvik::cli

@@ -1,0 +1,43 @@
+#pragma once
+// What tarvik-cli does, on the Qt-free core: the commands, with the calling
+// thread serving the workers' steps the way the windows' thread does. The
+// program's main() only supplies the console, the clock and Ctrl+C; tests
+// supply their own.
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/cliopts.h"
+#include "cli/clioutput.h"
+#include "cli/exitcodes.h"
+#include "common/clock.h"
+#include "firmware/catalogue.h"
+
+namespace tarvik::cli {
+
+struct CliEnvironment {
+  CliOutput& Out;
+  // Every time-out, pause and timestamp of the core; tests run it faster.
+  Clock& Time = SystemClock();
+  // Polled while the program waits for the device: true once the user has
+  // asked to stop.
+  std::function<bool()> Interrupted = [] { return false; };
+  // The system's serial ports; empty: SystemSerialPorts.
+  std::function<std::vector<std::string>()> ListPorts{};
+  // update.ini when --rules names none; empty: no rules file.
+  std::function<std::filesystem::path()> DefaultRules{};
+  CatalogueSource Catalogue = EmbeddedCatalogueSource();
+};
+
+// The whole program after its start: the arguments (without the program's
+// name) parsed, the help or the command run. The calling thread becomes the
+// thread that serves the workers' steps.
+ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env);
+
+// The port as the port worker opens it: a "/dev/" or "\\.\" in front taken
+// off, since the worker adds its own; another absolute path made relative to
+// /dev.
+std::string PortNameOf(const std::string& text);
+
+}  // namespace tarvik::cli

@@ -1,0 +1,81 @@
+#include "cli/clitexts.h"
+
+#include "common/text.h"
+
+namespace tarvik::cli {
+
+std::string OpenPortErrorText(const std::string& message) {
+  return Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+}
+std::string OfferedVersionLabel() { return Utf8ToCp1251("Доступна следующая версия для перепрошивки:"); }
+std::string ReflashSucceededText() { return Utf8ToCp1251("Перепрошивка успешно завершена!"); }
+std::string ReflashFailedText() { return Utf8ToCp1251("В процессе перепрошивки возникли ошибки!"); }
+std::string ElapsedLabel() { return Utf8ToCp1251("Времени прошло:"); }
+std::string RemainingLabel() { return Utf8ToCp1251("Времени осталось:"); }
+std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }
+std::string HexNotLoadedText(const std::string& path, const std::string& reason) {
+  return Utf8ToCp1251("Файл \"") + path + Utf8ToCp1251("\" не загружен.\n") + reason;
+}
+std::string FileNotFoundText() { return Utf8ToCp1251("Файл не найден."); }
+std::string FileTooLargeText(std::size_t bytes) {
+  return Utf8ToCp1251("Файл слишком велик для файла прошивки (" + std::to_string(bytes) + " байт).");
+}
+std::string FileUnreadableText() { return Utf8ToCp1251("Не удалось прочитать файл."); }
+std::string BytesLeftOutText(std::size_t bytes) {
+  return Utf8ToCp1251("Данные выше 64 КБ не загружены, пропущено байт: " + std::to_string(bytes));
+}
+
+std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
+std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }
+std::string OfferedText(int number, const std::string& version) {
+  return OfferedVersionLabel() + " " + version + Utf8ToCp1251(" (прошивка " + std::to_string(number) + ")");
+}
+std::string ImageNumberUnknownText(int number, std::size_t count) {
+  return Utf8ToCp1251("Прошивки номер " + std::to_string(number) + " нет: в каталоге их " +
+                      std::to_string(count) + " (см. images).");
+}
+std::string NeedsImageText(const std::string& versionLine) {
+  return Utf8ToCp1251("Для версии ") + versionLine +
+         Utf8ToCp1251(" правила update.ini не выбирают прошивку: укажите её ключом --image N.");
+}
+std::string BootloaderNeedsImageText() {
+  return Utf8ToCp1251(
+      "Подключенное устройство находится в процедуре перепрошивки и не назвало свою модель: укажите "
+      "прошивку ключом --image N (см. images), её тип будет типом устройства.");
+}
+std::string ImageDoesNotFitText(int number, const std::string& image, const std::string& versionLine) {
+  return Utf8ToCp1251("Прошивка " + std::to_string(number) + " (") + image +
+         Utf8ToCp1251(") не подходит для версии ") + versionLine + ".";
+}
+std::string ImageOfNoTypeText(int number, const std::string& image) {
+  return Utf8ToCp1251("Прошивка " + std::to_string(number) + " (") + image +
+         Utf8ToCp1251(") не относится ни к одному типу устройств каталога.");
+}
+std::string RulesDisagreeText(int rulesNumber, const std::string& rulesImage, int optionNumber,
+                              const std::string& optionImage) {
+  return Utf8ToCp1251("Правила update.ini выбирают прошивку " + std::to_string(rulesNumber) + " (") +
+         rulesImage + Utf8ToCp1251("), а --image называет прошивку " + std::to_string(optionNumber) + " (") +
+         optionImage + Utf8ToCp1251("); устройство не перепрошивалось.");
+}
+std::string NoImagesForVersionText(const std::string& versionLine) {
+  return Utf8ToCp1251("Для версии ") + versionLine + Utf8ToCp1251(" нет встроенных прошивок.");
+}
+std::string WouldAskText() { return Utf8ToCp1251("Команде flash понадобится ключ --image N."); }
+std::string ImageListHead() { return Utf8ToCp1251("Подходящие прошивки:"); }
+std::string InterruptedText() { return Utf8ToCp1251("Прервано."); }
+std::string ReflashInterruptedText() {
+  return Utf8ToCp1251(
+      "Перепрошивка прервана: прошивка устройства может быть неполной, повторите перепрошивку.");
+}
+std::string RulesFileMissingText(const std::string& path) {
+  return Utf8ToCp1251("Файл правил \"") + path + Utf8ToCp1251("\" не найден.");
+}
+std::string LogFileErrorText(const std::string& path) {
+  return Utf8ToCp1251("Не удалось записать журнал в файл \"") + path + "\".";
+}
+std::string CatalogueErrorText(const std::string& what) {
+  return Utf8ToCp1251("Каталог прошивок не загружен: ") + what;
+}
+std::string NoPortsText() { return Utf8ToCp1251("Последовательных портов нет."); }
+
+}  // namespace tarvik::cli

@@ -1,0 +1,45 @@
+#pragma once
+// What tarvik-cli tells the user, in Russian, as Windows-1251. Where a window
+// of the program says the same thing, the text is the window's.
+#include <cstddef>
+#include <string>
+
+namespace tarvik::cli {
+
+// The windows' texts.
+std::string OpenPortErrorText(const std::string& message);  // "Ошибка при открытии Com порта! " + message
+std::string OfferedVersionLabel();  // "Доступна следующая версия для перепрошивки:"
+std::string ReflashSucceededText();  // "Перепрошивка успешно завершена!"
+std::string ReflashFailedText();  // "В процессе перепрошивки возникли ошибки!"
+std::string ElapsedLabel();       // "Времени прошло:"
+std::string RemainingLabel();  // "Времени осталось:"
+std::string ClosingText();     // "Завершение обмена с устройством..."
+std::string HexNotLoadedText(const std::string& path, const std::string& reason);
+std::string FileNotFoundText();
+std::string FileTooLargeText(std::size_t bytes);
+std::string FileUnreadableText();
+std::string BytesLeftOutText(std::size_t bytes);
+
+// The command line's own.
+std::string DeviceTypeLabel();  // "Устройство:"
+std::string UnitNameLabel();    // "Модель:"
+// "Доступна следующая версия для перепрошивки: VER ... (прошивка N)"
+std::string OfferedText(int number, const std::string& version);
+std::string ImageNumberUnknownText(int number, std::size_t count);
+std::string NeedsImageText(const std::string& versionLine);
+std::string BootloaderNeedsImageText();
+std::string ImageDoesNotFitText(int number, const std::string& image, const std::string& versionLine);
+std::string ImageOfNoTypeText(int number, const std::string& image);
+std::string RulesDisagreeText(int rulesNumber, const std::string& rulesImage, int optionNumber,
+                              const std::string& optionImage);
+std::string NoImagesForVersionText(const std::string& versionLine);
+std::string WouldAskText();
+std::string ImageListHead();
+std::string InterruptedText();
+std::string ReflashInterruptedText();
+std::string RulesFileMissingText(const std::string& path);
+std::string LogFileErrorText(const std::string& path);
+std::string CatalogueErrorText(const std::string& what);
+std::string NoPortsText();
+
+}  // namespace tarvik::cli

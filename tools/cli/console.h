@@ -1,0 +1,40 @@
+#pragma once
+// The few things of the program that differ between the systems: the
+// console (is it a terminal, how wide, which character set), Ctrl+C, and
+// where the program file lies. console_posix.cpp and console_win32.cpp, chosen
+// by CMake.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "cli/clioutput.h"
+
+namespace tarvik::cli {
+
+// The program's standard output and error.
+class ConsoleOutput final : public CliOutput {
+ public:
+  ConsoleOutput();
+  void Write(Stream stream, std::string_view cp1251) override;
+  bool OutIsTerminal() const override { return outIsTerminal_; }
+  int Columns() const override;
+
+ private:
+  bool outIsTerminal_;
+};
+
+// From now on Ctrl+C (and on POSIX SIGTERM and SIGHUP) no longer ends the
+// process; InterruptRequested reports it instead. Call it before any thread
+// starts: on POSIX the signals are then held for the whole process, so no
+// system call of a worker is ever cut short by one.
+void HoldInterrupts();
+// True once an interrupt has come since the last call that returned true.
+bool InterruptRequested();
+
+// The folder of the program file.
+std::filesystem::path ProgramFolder();
+
+// A path as Windows-1251 text for messages.
+std::string PathText(const std::filesystem::path& path);
+
+}  // namespace tarvik::cli

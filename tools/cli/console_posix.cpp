@@ -1,0 +1,65 @@
+// The console on Linux: UTF-8 terminals, signals held for the whole process
+// and taken when the program asks, the program file from /proc.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <system_error>
+
+#include "cli/console.h"
+#include "common/text.h"
+
+namespace tarvik::cli {
+namespace {
+
+// The stop signals the program watches: those it was not told to ignore (a
+// run under nohup keeps ignoring SIGHUP, and goes on when the terminal
+// closes).
+sigset_t watched;
+
+}  // namespace
+
+ConsoleOutput::ConsoleOutput() : outIsTerminal_(::isatty(STDOUT_FILENO) == 1) {}
+
+void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
+  std::FILE* file = stream == Stream::Out ? stdout : stderr;
+  const std::string text = Cp1251ToUtf8(cp1251);
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fflush(file);
+}
+
+int ConsoleOutput::Columns() const {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+void HoldInterrupts() {
+  sigemptyset(&watched);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+      sigaddset(&watched, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+  // A reader that goes away (a pipe into head) must not end the process in
+  // the middle of a reflash: the write fails instead, and the work goes on.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool InterruptRequested() {
+  const timespec now{0, 0};
+  return ::sigtimedwait(&watched, nullptr, &now) > 0;
+}
+
+std::filesystem::path ProgramFolder() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::filesystem::current_path(error);
+  return self.parent_path();
+}
+
+std::string PathText(const std::filesystem::path& path) { return Utf8ToCp1251(path.string()); }
+
+}  // namespace tarvik::cli

@@ -1,0 +1,100 @@
+// The console on Windows: text goes to a console as UTF-16, so the console's
+// code page does not matter; redirected output is written in that code page
+// (the system's ANSI code page when there is no console), with CR LF line
+// ends, as Windows programs read it.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+
+namespace tarvik::cli {
+namespace {
+
+constexpr UINT kCp1251 = 1251;
+
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  interrupted.store(true);
+  return TRUE;
+}
+
+HANDLE HandleOf(Stream stream) {
+  return ::GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+std::wstring Wide(std::string_view text, UINT codePage) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string Narrow(std::wstring_view wide, UINT codePage) {
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  const int length = ::WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+ConsoleOutput::ConsoleOutput() : outIsTerminal_(IsConsole(HandleOf(Stream::Out))) {}
+
+void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
+  const HANDLE handle = HandleOf(stream);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+  const std::wstring wide = Wide(cp1251, kCp1251);
+  if (IsConsole(handle)) {
+    DWORD written = 0;
+    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::wstring lines;
+  lines.reserve(wide.size());
+  for (const wchar_t c : wide) {
+    if (c == L'\n') lines += L'\r';
+    lines += c;
+  }
+  const UINT consolePage = ::GetConsoleOutputCP();
+  const std::string text = Narrow(lines, consolePage != 0 ? consolePage : ::GetACP());
+  DWORD written = 0;
+  ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+int ConsoleOutput::Columns() const {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+void HoldInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+bool InterruptRequested() { return interrupted.exchange(false); }
+
+std::filesystem::path ProgramFolder() {
+  std::vector<wchar_t> name(MAX_PATH);
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0) return std::filesystem::current_path();
+    if (length < name.size()) return std::filesystem::path(std::wstring(name.data(), length)).parent_path();
+    name.resize(name.size() * 2);
+  }
+}
+
+std::string PathText(const std::filesystem::path& path) { return Narrow(path.wstring(), kCp1251); }
+
+}  // namespace tarvik::cli

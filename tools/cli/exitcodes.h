@@ -1,0 +1,49 @@
+#pragma once
+// The exit codes of tarvik-cli, in one table: scripts and benches branch on
+// them, --help prints them and the README lists them.
+#include <array>
+#include <string_view>
+
+namespace tarvik::cli {
+
+enum class ExitCode : int {
+  Done = 0,
+  FileError = 1,
+  Usage = 2,
+  NoDevice = 3,
+  Refused = 4,
+  Failed = 5,
+  UpToDate = 6,
+  Interrupted = 130,
+};
+
+struct ExitCodeRow {
+  ExitCode code;
+  // What the code means to the user, UTF-8.
+  std::string_view meaning;
+};
+
+inline constexpr std::array<ExitCodeRow, 8> kExitCodes = {{
+    {ExitCode::Done, "готово: устройство перепрошито; ports, images, identify: сведения выведены"},
+    {ExitCode::FileError,
+     "файл не читается или не пишется (HEX-файл, --rules, --log) или не загрузился каталог прошивок; "
+     "устройству ничего не отправлено"},
+    {ExitCode::Usage,
+     "неверный вызов: неизвестная команда или ключ, не хватает аргумента, в каталоге нет прошивки с таким "
+     "номером"},
+    {ExitCode::NoDevice, "нет устройства: порта нет, порт не открывается или устройство не отвечает"},
+    {ExitCode::Refused,
+     "отказ: версия не поддерживается, для неё нет прошивки, нужен ключ --image или указанный образ "
+     "не подходит; устройство не перепрошивалось"},
+    {ExitCode::Failed,
+     "перепрошивка не удалась: устройство не приняло стирание или запись; его прошивка может быть "
+     "неполной, повторите перепрошивку"},
+    {ExitCode::UpToDate,
+     "обновление не требуется: правила update.ini не выбирают для устройства новую прошивку; "
+     "устройство не перепрошивалось"},
+    {ExitCode::Interrupted, "прервано (Ctrl+C): обмен остановлен между командами, порт закрыт"},
+}};
+
+inline int ToInt(ExitCode code) { return static_cast<int>(code); }
+
+}  // namespace tarvik::cli

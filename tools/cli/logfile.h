@@ -1,0 +1,27 @@
+#pragma once
+// The --log file: the message log's lines as the program saves them, one a
+// line, Windows-1251, CR LF, the line ends inside a reply marked so that one
+// reply stays one line. A run appends to what earlier runs wrote, so a bench
+// can keep one file for a whole batch.
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+namespace tarvik::cli {
+
+class LogFile {
+ public:
+  // False when the file cannot be opened for appending.
+  bool Open(const std::filesystem::path& path);
+  bool IsOpen() const { return file_.is_open(); }
+  // Written through at once, so a run cut short keeps every line so far.
+  void WriteLine(std::string_view text);
+  // No write has failed.
+  bool Good() const { return good_; }
+
+ private:
+  std::ofstream file_;
+  bool good_ = true;
+};
+
+}  // namespace tarvik::cli

@@ -1,0 +1,54 @@
+#pragma once
+// How far a reflash has got, as the terminal or a log of the output shows it.
+// On a terminal one line with a bar, the percentage and the elapsed and
+// remaining times is redrawn in place, and each new stage is a line above it;
+// elsewhere (a file, a pipe) every new stage and every further 10 % is one
+// plain line, so a bench's log stays short and readable. All on the thread
+// that owns the output.
+#include <cstdint>
+#include <string>
+
+#include "cli/clioutput.h"
+#include "reflash/progressmodel.h"
+
+namespace tarvik::cli {
+
+class ProgressPrinter {
+ public:
+  // quiet: nothing is shown.
+  ProgressPrinter(CliOutput& out, bool quiet);
+
+  void Stage(const std::string& text);
+  void Progress(std::int32_t total, std::int32_t partsComplete);
+  void Elapsed(const std::string& text);
+  void Remaining(const std::string& text);
+  // Before any other text: the bar's line is cleared (it comes back with the
+  // next change), a plain line still owed is written.
+  void Break();
+  // At the end of the procedure: the bar stays where it is and the next text
+  // starts below it.
+  void Finish();
+
+  static constexpr int kBarWidth = 20;
+
+ private:
+  std::string Line() const;
+  void Redraw();
+  void WritePlainLine();
+
+  CliOutput& out_;
+  const bool quiet_;
+  const bool terminal_;
+  TProgressModel model_;
+  std::string stage_;
+  std::string elapsed_;
+  std::string remaining_;
+  // Terminal: what the line shows now (empty when it is clear).
+  std::string drawn_;
+  // Plain: the tens of per cent already written, and a line that waits for
+  // the times that belong to it.
+  std::int32_t tensWritten_ = 0;
+  bool lineOwed_ = false;
+};
+
+}  // namespace tarvik::cli
