@@ -16,6 +16,8 @@
 #include "cli/clitexts.h"
 #include "cli/exitcodes.h"
 #include "common/inifile.h"
+#include "common/text.h"
+#include "device/decideupdate.h"
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
@@ -241,6 +243,16 @@ TEST_F(CliSession, FlashRefusesWhereItMayNotDecideAndLeavesTheDeviceAlone) {
        .updateIni = "[UpdateRules]\r\n14.002.000=0..10->28\r\n",
        .code = ExitCode::UpToDate,
        .firstErrorLine = "Данное устройство не требует обновления прошивки"},
+      {.name = "a rule whose target the tool does not carry",
+       .device = test::Detector(),
+       .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
+       .code = ExitCode::Refused,
+       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
+      {.name = "a rule whose target the tool does not carry",
+       .device = test::Detector(),
+       .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
+       .code = ExitCode::Refused,
+       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
       {.name = "an unsupported version",
        .device = test::Detector({}, "VER 14.010.001"),
        .extraArgs = {"--image", "2"},
