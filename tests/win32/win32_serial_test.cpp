@@ -483,7 +483,10 @@ TEST_F(SimulatedPort, WatchingAPortKeepsNoCoreBusy) {
     }
     const double before = ProcessCpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LT(ProcessCpuMs() - before, 100.0);
+    // A watcher that spins costs the whole 500 ms of a core; Wine's own
+    // wake-ups on a virtual line cost a share that grows with the load of
+    // the machine, so the bound is half of that, not a share of it.
+    EXPECT_LT(ProcessCpuMs() - before, 250.0);
   }
 }
 
