@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <fstream>
 
@@ -167,6 +170,43 @@ TEST_F(ReflashWindowRoad, AFailureIsShownInRedAndBlockZeroIsNeverWritten) {
 
 // Leaving while the worker is inside an exchange it cannot cut: no failure
 // is shown, nothing more is sent, and the port goes only after the worker.
+// The erase cannot be cut: the disconnect after the exit button waits for it,
+// and meanwhile the main window says it is busy and keeps painting.
+TEST_F(ReflashWindowRoad, TheWaitForAnEraseUnderWayIsShownWhileTheWindowKeepsPainting) {
+  // 12 s of the device's time: 600 ms of real time at this clock's pace.
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) { o.eraseMs = 12000; });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(
+      DeviceSaw([](const sim::SimReport& r) { return !r.commands.empty() && r.commands.back() == "BE"; }));
+  QString noticeDuringWait;
+  bool cursorBusy = false;
+  int paintsDuringWait = 0;
+  struct PaintCounter : QObject {
+    int* count;
+    explicit PaintCounter(int* c) : count(c) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest) ++*count;
+      return false;
+    }
+  } counter(&paintsDuringWait);
+  // The disconnect comes 100 ms after the exit button; this looks 300 ms in.
+  QTimer::singleShot(300, main_.get(), [&] {
+    noticeDuringWait = main_->Ui().panels[2]->text();
+    cursorBusy = QApplication::overrideCursor() != nullptr &&
+                 QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    main_->installEventFilter(&counter);
+    main_->update();
+  });
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+  main_->removeEventFilter(&counter);
+  EXPECT_EQ(noticeDuringWait, Ru("Завершение обмена с устройством..."));
+  EXPECT_TRUE(cursorBusy);
+  EXPECT_GT(paintsDuringWait, 0) << "the window kept painting while it waited";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back";
+  EXPECT_TRUE(main_->Ui().panels[2]->text().isEmpty());
+}
+
 TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
   const struct {
     const char* name;
