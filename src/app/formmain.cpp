@@ -125,8 +125,8 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
       [](int maxMs) { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, maxMs); });
 
   BuildUi();
-  connection_ = std::make_unique<TConnection>(
-      ConnectionSetup{.Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_, .Time = clock_});
+  connection_ = std::make_unique<TConnection>(ConnectionSetup{
+      .Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_, .Time = clock_});
 
   if (settings_->ReadString("Update", "UpdatePanelVersion", "") == kAccessWord) {
     ui_.N4->menuAction()->setVisible(true);

@@ -21,10 +21,10 @@
 #include "firmware/shippedcatalogue.h"
 #include "outqueue/outarray.h"
 #include "reflash/recordingview.h"
-#include "support/scaledclock.h"
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
+#include "support/scaledclock.h"
 #include "tools/simwire.h"
 
 namespace tarvik {
