@@ -103,15 +103,6 @@ class SimProcess {
   std::string portName_;
 };
 
-class QuietUi final : public ControllerUi {
- public:
-  UiObject* DisconnectButton() override { return nullptr; }
-  std::array<UiObject*, 5> LockableMenus() override { return {}; }
-  UiObject* VersionPane() override { return nullptr; }
-  void SetBusyCursor(bool) override {}
-  void HideVersionChoice() override {}
-};
-
 // Takes every step as a window would, without drawing anything, and notes
 // when the verdict came: the reflash's end as the user sees it.
 class QuietView final : public ReflashView {
@@ -208,7 +199,7 @@ void BM_ReflashImage1(benchmark::State& state) {
     SimProcess sim({"--version-reply", "VER 14.001.040", "--unit-name", "QTN", "--erase-ms", "0",
                     "--write-latency", std::to_string(latencyMs)});
     TOutArray queue;
-    QuietUi ui;
+    NoWindowUi ui;
     TComPortWorker worker(sim.PortName(), false, nullptr, true);
     worker.Open();
     TController controller(&worker, queue, ui);

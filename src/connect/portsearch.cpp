@@ -9,21 +9,12 @@
 namespace tarvik {
 namespace {
 
-// A probe names no window object: should its line drop, nothing of the main
-// window (its disconnect button above all) may react.
-class ProbeUi final : public ControllerUi {
- public:
-  UiObject* DisconnectButton() override { return nullptr; }
-  std::array<UiObject*, 5> LockableMenus() override { return {}; }
-  UiObject* VersionPane() override { return nullptr; }
-  void SetBusyCursor(bool) override {}
-  void HideVersionChoice() override {}
-};
-
 enum class ProbeResult { NotOpened, Silent, Answered };
 
 ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::string& reply) {
-  ProbeUi ui;
+  // A probe names no window object: should its line drop, nothing of the
+  // main window (its disconnect button above all) may react.
+  NoWindowUi ui;
   // Its destructor closes the port on every way out, an error included.
   TConnection connection(ConnectionSetup{
       .Queue = setup.Queue, .Memo = setup.Memo, .Ui = ui, .Sync = setup.Sync, .Time = setup.Time});

@@ -30,6 +30,18 @@ class ControllerUi {
   virtual UiObject* NoticePane() { return nullptr; }
 };
 
+// A controller that names no window object and changes no cursor: a probe
+// of the port search, a bench, a program without windows. Should its line
+// drop, nothing of a window (a disconnect button above all) may react.
+class NoWindowUi final : public ControllerUi {
+ public:
+  UiObject* DisconnectButton() override { return nullptr; }
+  std::array<UiObject*, 5> LockableMenus() override { return {}; }
+  UiObject* VersionPane() override { return nullptr; }
+  void SetBusyCursor(bool) override {}
+  void HideVersionChoice() override {}
+};
+
 struct BootloaderDefault {
   std::string_view token;
   std::string_view versionLine;

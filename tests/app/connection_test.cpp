@@ -28,20 +28,12 @@
 #include "reflash/ui/formupdateins.h"
 #include "serial/comportworker.h"
 #include "simulator/devicesimulator.h"
+#include "support/qtpump.h"
 
 namespace tarvik {
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QTest::qWait(2);
-  }
-  return true;
-}
+using test::PumpUntil;
 
 sim::SimOptions Device(const std::string& version) {
   sim::SimOptions o;

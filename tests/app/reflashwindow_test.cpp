@@ -27,6 +27,7 @@
 #include "reflash/ui/formupdateins.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "simulator/devicesimulator.h"
+#include "support/qtpump.h"
 #include "support/scaledclock.h"
 
 namespace tarvik {
@@ -34,16 +35,7 @@ namespace {
 
 constexpr std::uint32_t kTimeScale = 20;
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QTest::qWait(2);
-  }
-  return true;
-}
+using test::PumpUntil;
 
 QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 

@@ -20,20 +20,12 @@
 #include "device/devicefixture.h"
 #include "reflash/servicereflash.h"
 #include "simulator/devicesimulator.h"
+#include "support/qtpump.h"
 
 namespace tarvik {
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QTest::qWait(2);
-  }
-  return true;
-}
+using test::PumpUntil;
 
 // Header and nine rows of bytes, as the viewer shows a 144-byte file.
 HexGrid NineRows() {

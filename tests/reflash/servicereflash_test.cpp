@@ -15,6 +15,7 @@
 #include "outqueue/outelement.h"
 #include "simulator/devicesimulator.h"
 #include "support/fakeclock.h"
+#include "support/quickpauseclock.h"
 
 namespace tarvik {
 namespace {
@@ -114,34 +115,7 @@ std::size_t CountContaining(const std::vector<std::string>& lines, const std::st
       std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return Contains(l, part); }));
 }
 
-// Time for the procedure: its pauses (the 15 s settle, 40 ms after each
-// write, the line-control pauses) pass at once, while a wait for the device's
-// answer gets real time, up to a second, so that a busy machine never makes an
-// answering device look silent. A silent device costs a second per time-out.
-class QuickPauseClock final : public Clock {
- public:
-  static constexpr std::uint32_t kRealAnswerMs = 1000;
-
-  std::uint64_t NowMs() override { return now_.load(); }
-  void SleepMs(std::uint32_t ms) override { now_.fetch_add(ms); }
-  bool SleepMs(std::uint32_t ms, Wakeup& wake) override {
-    const auto start = std::chrono::steady_clock::now();
-    if (!wake.Wait(std::min(ms, kRealAnswerMs))) {
-      now_.fetch_add(ms);
-      return false;
-    }
-    const auto real =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    now_.fetch_add(std::min<std::uint64_t>(ms, static_cast<std::uint64_t>(real.count())));
-    return true;
-  }
-  std::chrono::system_clock::time_point WallNow() override {
-    return std::chrono::system_clock::time_point(std::chrono::milliseconds(now_.load()));
-  }
-
- private:
-  std::atomic<std::uint64_t> now_{1'000'000};
-};
+using test::QuickPauseClock;
 
 // A simulated device, a connection to it and the UI thread's side (this
 // thread). The device keeps real time for its own delays.

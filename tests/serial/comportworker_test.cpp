@@ -13,27 +13,14 @@
 #include "ptypeer.h"
 #include "serialtesting.h"
 #include "support/fakeclock.h"
+#include "support/lineslog.h"
 
 namespace tarvik {
 namespace {
 
 using test::PtyPeer;
 
-class LinesLog final : public TLogWriter {
- public:
-  void WriteLine(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    lines_.push_back(text);
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test::LinesLog;
 
 TEST(PortWorker, ConfiguresThePortForTheDevices) {
   for (bool highSpeed : {false, true}) {

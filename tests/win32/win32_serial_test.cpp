@@ -32,6 +32,7 @@
 #include "serial/pacedclock.h"
 #include "serial/portlist.h"
 #include "support/fakeclock.h"
+#include "support/lineslog.h"
 #include "support/tempdir.h"
 
 namespace tarvik {
@@ -68,21 +69,7 @@ EDeviceError CatchDeviceError(F&& action) {
   return EDeviceError("", -1);
 }
 
-class LinesLog final : public TLogWriter {
- public:
-  void WriteLine(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    lines_.push_back(text);
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test::LinesLog;
 
 // The main window as the controller sees it: nothing but names.
 class NoWindow final : public ControllerUi {

@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include "common/inifile.h"
+#include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "common/ui/waitpainting.h"
 #include "common/workerthread.h"
@@ -161,11 +162,7 @@ void TdlgConnect::showEvent(QShowEvent* event) {
 }
 
 void TdlgConnect::FormShow() {
-  if (QScreen* shown = screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(shown->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreOnScreen(*this);
   SpeedButton2Click();
 }
 

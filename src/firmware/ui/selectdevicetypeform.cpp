@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "firmware/ui/dialogfont.h"
 
@@ -80,11 +81,7 @@ int TSelectDeviceTypeForm::SelectedIndex() const {
 void TSelectDeviceTypeForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  if (QScreen* shown = screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(shown->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreOnScreen(*this);
 }
 
 }  // namespace tarvik

@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "firmware/ui/dialogfont.h"
 
@@ -91,11 +92,7 @@ void TSelectFirmvareForm::Button2Click() {
 void TSelectFirmvareForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  if (QScreen* shown = screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(shown->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreOnScreen(*this);
 }
 
 }  // namespace tarvik

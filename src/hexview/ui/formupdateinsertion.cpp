@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <string_view>
 
+#include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "hexview/hexfile.h"
 
@@ -238,11 +239,7 @@ const HexGrid& TformUpdateInsertion::Grid() const { return model_->Grid(); }
 void TformUpdateInsertion::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  if (QScreen* shown = screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(shown->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  CentreOnScreen(*this);
 }
 
 }  // namespace tarvik

@@ -14,6 +14,7 @@
 #include <QWindow>
 
 #include "common/text.h"
+#include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "reflash/ui/partsprogressbar.h"
 
@@ -292,10 +293,8 @@ void TformUpdateIns::showEvent(QShowEvent* event) {
     if (windowHandle() != nullptr && centreOn_->windowHandle() != nullptr) {
       windowHandle()->setTransientParent(centreOn_->windowHandle());
     }
-  } else if (QScreen* shown = screen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(shown->availableGeometry().center());
-    move(frame.topLeft());
+  } else {
+    CentreOnScreen(*this);
   }
   FormShow();
 }
