@@ -55,6 +55,7 @@ void TConnection::StartIdentification(MainThreadSteps& steps) {
 
 bool TConnection::StartTask(std::unique_ptr<ConnectionTask> task) {
   if (!task || state_.load() != ConnectionState::Idle || TaskRunning()) return false;
+  taskStarted_.store(true);
   if (mainThread_) mainThread_->Stop();
   // A finished task (a reflash that failed) gives way to the next.
   if (task_) {
@@ -94,6 +95,7 @@ bool TConnection::Close(bool keepPainting) {
   controller_.reset();
   worker_.reset();
   log_.reset();
+  taskStarted_.store(false);
   state_.store(ConnectionState::Closed);
   return true;
 }
@@ -109,8 +111,11 @@ void TConnection::ToIdleFrom(ConnectionState from) {
 
 void TConnection::OnLineLost(const std::string& reason) {
   // Runs on the port's watcher thread. Only an idle line is dropped here: a
-  // worker that talks to the device meets the failure in its own exchange.
-  if (state_.load() != ConnectionState::Idle) return;
+  // worker that talks to the device meets the failure in its own exchange,
+  // and once a task has had the device, the task and whoever started it
+  // (the reflash window, the service menu) tell the outcome and end the
+  // connection; a lost line seen after such a task ended is theirs to tell.
+  if (state_.load() != ConnectionState::Idle || taskStarted_.load()) return;
   WriteLog(LinkLostText() + " (" + reason + ")");
   setup_.Queue.PushStatus(LinkLostText(), setup_.Ui.NoticePane());
   setup_.Queue.PushControl(setup_.Ui.DisconnectButton(), "Click");

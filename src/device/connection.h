@@ -100,6 +100,8 @@ class TConnection {
 
   ConnectionSetup setup_;
   std::atomic<ConnectionState> state_{ConnectionState::Closed};
+  // A task has had the device on this connection.
+  std::atomic<bool> taskStarted_{false};
   // Created in this order and released in the reverse one.
   std::unique_ptr<TLogWriter> log_;
   std::unique_ptr<TComPortWorker> worker_;

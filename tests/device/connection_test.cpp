@@ -240,6 +240,18 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
   EXPECT_TRUE(connection_.Close());
 }
 
+TEST_F(ConnectionTest, ALineLostAfterATaskIsLeftToWhoeverStartedTheTask) {
+  StartDevice(Door());
+  Open();
+  ASSERT_TRUE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_)));
+  ASSERT_TRUE(ServeUntil([&] { return !connection_.TaskRunning(); }));
+  QueuedControlWords();
+  sim_->Stop();  // unplugged after the reflash, as a device that restarts is
+  std::this_thread::sleep_for(Ms(300));
+  EXPECT_TRUE(QueuedControlWords().empty()) << "the reflash window tells the outcome and ends the connection";
+  EXPECT_TRUE(connection_.Close());
+}
+
 TEST_F(ConnectionTest, TaskStartsOnlyOnAnIdleConnection) {
   sim::SimOptions slow = Door();
   slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 150});
