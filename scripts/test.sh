@@ -51,6 +51,12 @@ else
   summary+=("format: 0 passed, 1 failed (run clang-format -i on the files above)")
 fi
 
+# stage_time NAME: how long the stage that began at stage_start took, for
+# the summary.
+stage_times=()
+stage_start=$SECONDS
+stage_time() { stage_times+=("$1: $((SECONDS - stage_start)) s"); stage_start=$SECONDS; }
+
 echo "== 1/4: build with GCC, ASan + UBSan, warnings as errors"
 cmake -S . -B build/ci-main -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON \
   -DTARVIK_SANITIZE=address,undefined >/dev/null
@@ -61,11 +67,15 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=offscreen
 run_ctest "gcc+asan+ubsan" build/ci-main
 
+stage_time "stage 1 (gcc+asan+ubsan)"
+
 echo "== 2/4: the core under ThreadSanitizer"
 cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON \
   -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF -DTARVIK_SANITIZE=thread >/dev/null
 ninja -C build/ci-tsan -j"$jobs"
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} run_ctest "tsan" build/ci-tsan
+
+stage_time "stage 2 (tsan)"
 
 echo "== 3/4: libFuzzer targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ cmake -S . -B build/ci-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -100,8 +110,9 @@ passed=$((passed + fuzz_pass))
 failed=$((failed + fuzz_fail))
 summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed" "${fuzz_report[@]}")
 
+stage_time "stage 3 (fuzz)"
+
 echo "== 4/4: Windows core and serial layer under Wine"
-wine_stage_start=$SECONDS
 cmake -S . -B build/ci-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF >/dev/null
 ninja -C build/ci-win -j"$jobs"
@@ -116,9 +127,10 @@ else
 fi
 wine_stop
 trap - EXIT
-echo "Windows stage: $((SECONDS - wine_stage_start)) s"
+stage_time "stage 4 (wine)"
 
 echo
+printf '%s\n' "${stage_times[@]}"
 printf '%s\n' "${summary[@]}"
 echo "Summary: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
