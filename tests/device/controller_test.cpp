@@ -46,8 +46,7 @@ TEST_P(IdentifyTest, AgainstTheSimulator) {
   EXPECT_EQ(status.front(), c.status.value_or(c.version));
 }
 
-const std::string kBanner = "BootLdr v1.0";
-const std::string kBannerReply = kBanner + "\r\nOK\r\n";
+const std::string kBannerReply = test::kBootBanner + "\r\nOK\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Identification, IdentifyTest,
@@ -101,33 +100,33 @@ INSTANTIATE_TEST_SUITE_P(
                                    .identified = false,
                                    .status = ""},
                       IdentifyCase{.name = "boot_qtt3",
-                                   .version = kBanner,
+                                   .version = test::kBootBanner,
                                    .versionLine = "VER 14.012.000",
                                    .bootloader = true,
                                    .unitName = "QTT3",
                                    .status = kBannerReply},
                       IdentifyCase{.name = "boot_qtt1",
-                                   .version = kBanner,
+                                   .version = test::kBootBanner,
                                    .versionLine = "VER 14.002.000",
                                    .bootloader = true,
                                    .unitName = "QTT1",
                                    .status = kBannerReply},
                       IdentifyCase{.name = "boot_qlt1",
-                                   .version = kBanner,
+                                   .version = test::kBootBanner,
                                    .versionLine = "VER 14.003.000",
                                    .bootloader = true,
                                    .unitName = "QLT1",
                                    .status = kBannerReply},
                       IdentifyCase{.name = "boot_qhs",
-                                   .version = kBanner,
+                                   .version = test::kBootBanner,
                                    .versionLine = "VER 14.009.000",
                                    .bootloader = true,
                                    .unitName = "QHT1",
                                    .status = kBannerReply},
                       // An unknown model keeps the whole trimmed banner reply as the version line.
                       IdentifyCase{.name = "boot_unknown",
-                                   .version = kBanner,
-                                   .versionLine = kBanner + "\r\nOK",
+                                   .version = test::kBootBanner,
+                                   .versionLine = test::kBootBanner + "\r\nOK",
                                    .bootloader = true,
                                    .unitName = "XYZ",
                                    .status = kBannerReply}),
@@ -146,7 +145,7 @@ class BootloaderModel : public ::testing::TestWithParam<BootloaderModelCase> {};
 
 TEST_P(BootloaderModel, StandsForBuildZeroOfItsType) {
   const BootloaderModelCase& c = GetParam();
-  test::DeviceFixture dev(test::DeviceAnswering(kBanner, true, c.unitName));
+  test::DeviceFixture dev(test::DeviceAnswering(test::kBootBanner, true, c.unitName));
   EXPECT_TRUE(dev.Controller().Identify());
   EXPECT_EQ(dev.Controller().UnitName, c.unitName);
   EXPECT_EQ(dev.Controller().VersionLine, c.versionLine);

@@ -183,8 +183,6 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   }
 }
 
-const std::string kBanner = "BootLdr v1.0";
-
 INSTANTIATE_TEST_SUITE_P(
     Decisions, DecisionTest,
     ::testing::Values(
@@ -259,13 +257,13 @@ INSTANTIATE_TEST_SUITE_P(
                      .queuedWords = {UnsupportedVersionText("VER 14.010.003")}},
         // A bootloader device with an unknown model: the device-type dialog.
         DecisionCase{.name = "boot_unknown_cancel",
-                     .version = kBanner,
+                     .version = test::kBootBanner,
                      .bootloader = true,
                      .unitName = "XYZ",
                      .outcome = DecisionOutcome::DeviceTypeCancelled,
                      .typeDialogs = 1},
         DecisionCase{.name = "boot_unknown_type_rule",
-                     .version = kBanner,
+                     .version = test::kBootBanner,
                      .bootloader = true,
                      .unitName = "XYZ",
                      .rulesFile = RulesFileKind::Rule,
@@ -276,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                      .offered = 0,
                      .typeDialogs = 1},
         DecisionCase{.name = "boot_unknown_type_no_rule",
-                     .version = kBanner,
+                     .version = test::kBootBanner,
                      .bootloader = true,
                      .unitName = "XYZ",
                      .typeAnswer = 4,
@@ -285,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The chosen type's rule names no image: told; the connection stays,
         // as it does for a bootloader device without a rule.
         DecisionCase{.name = "boot_unknown_type_rule_not_carried",
-                     .version = kBanner,
+                     .version = test::kBootBanner,
                      .bootloader = true,
                      .unitName = "XYZ",
                      .rulesFile = RulesFileKind::Rule,
@@ -297,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
                      .errors = {RuleNamesNoImageText("14.001.000", "0..100->99")}},
         // A bootloader device that named its model: straight to the rules with build 0.
         DecisionCase{.name = "boot_named_build0",
-                     .version = kBanner,
+                     .version = test::kBootBanner,
                      .bootloader = true,
                      .rulesFile = RulesFileKind::Rule,
                      .ruleKey = "14.002.000",

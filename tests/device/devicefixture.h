@@ -16,6 +16,9 @@
 
 namespace tarvik::test {
 
+// What a bootloader answers to "+v".
+inline const std::string kBootBanner = "BootLdr v1.0";
+
 inline UiObject* FakeHandle(std::uintptr_t n) { return reinterpret_cast<UiObject*>(n); }
 
 class RecordingControllerUi : public ControllerUi {

@@ -38,12 +38,6 @@ bool IsUpperHex(const std::string& text) {
   });
 }
 
-std::string Hex4(unsigned value) {
-  char text[5];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
-
 std::string Capped(const std::string& name) { return name.substr(0, kMaxRecordedName); }
 
 std::string ModeName(bool staged, bool bootloader) {

@@ -50,12 +50,6 @@ std::string JsonList(const std::vector<std::string>& items) {
 
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
 
-std::string Hex4(unsigned value) {
-  char text[5];
-  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-  return text;
-}
-
 constexpr std::size_t kBlockDigits = 32;
 constexpr unsigned kLastBlock = 0xFFFF;
 const std::string kErasedBlock(kBlockDigits, 'F');
@@ -195,6 +189,12 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << text;
   return static_cast<bool>(file.flush());
+}
+
+std::string Hex4(unsigned value) {
+  char text[5];
+  std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+  return text;
 }
 
 }  // namespace tarvik::sim

@@ -79,6 +79,9 @@ void Summarise(SimReport& report, bool staged);
 // empty, of odd length or holds anything else.
 int XorOfHexBytes(const std::string& hex);
 
+// A block number as the write commands carry it: four upper-case hex digits.
+std::string Hex4(unsigned value);
+
 bool WriteTextFile(const std::string& path, const std::string& text);
 
 }  // namespace tarvik::sim

@@ -73,8 +73,8 @@ class HexGridModel : public QAbstractTableModel {
 
 namespace {
 
-constexpr int kClientWidth = 643;
-constexpr int kClientHeight = 306;
+constexpr int kViewerClientWidth = 643;
+constexpr int kViewerClientHeight = 306;
 constexpr int kColumnWidth = 35;
 constexpr int kRowHeight = 17;
 constexpr int kButtonBarHeight = 36;
@@ -110,7 +110,7 @@ TformUpdateInsertion::~TformUpdateInsertion() = default;
 void TformUpdateInsertion::BuildUi() {
   setWindowTitle(Ru("Обновление версии прошивки"));
   setFont(ViewerFont());
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kViewerClientWidth, kViewerClientHeight);
 
   ui_.RzGroupBox1 = new QGroupBox(Ru("Выберите файл с прошивкой"), this);
   ui_.RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
@@ -163,7 +163,8 @@ void TformUpdateInsertion::BuildUi() {
 
   ui_.RzDialogButtons1 = new QWidget(this);
   ui_.RzDialogButtons1->setObjectName(QStringLiteral("RzDialogButtons1"));
-  ui_.RzDialogButtons1->setGeometry(0, kClientHeight - kButtonBarHeight, kClientWidth, kButtonBarHeight);
+  ui_.RzDialogButtons1->setGeometry(0, kViewerClientHeight - kButtonBarHeight, kViewerClientWidth,
+                                    kButtonBarHeight);
   ui_.lbLeftOut = new QLabel(ui_.RzDialogButtons1);
   ui_.lbLeftOut->setObjectName(QStringLiteral("lbLeftOut"));
   ui_.btnOK = new QPushButton(QStringLiteral("OK"), ui_.RzDialogButtons1);
