@@ -78,6 +78,14 @@ class FormMainTest : public ::testing::Test {
         [this](const QString& text) { errors.push_back(QStringLiteral("message: ") + text); });
     return form;
   }
+  // windows.ini holding the main window's placement as the tool stores it:
+  // the edges, right and bottom one past the last pixel.
+  void WritePlacement(const QRect& r) const {
+    WriteFile("windows.ini", "[formMainFormState]\r\nLeft=" + std::to_string(r.left()) +
+                                 "\r\nTop=" + std::to_string(r.top()) +
+                                 "\r\nRight=" + std::to_string(r.left() + r.width()) +
+                                 "\r\nBottom=" + std::to_string(r.top() + r.height()) + "\r\n");
+  }
   int Placement(const char* key) const {
     return IniFile(File("windows.ini")).ReadInteger("formMainFormState", key, -99999);
   }
@@ -144,10 +152,7 @@ TEST_F(FormMainTest, StoredPlacementIsRestoredAndOffScreenComesBackAtTheOrigin) 
       {QRect(-4000, -3000, 530, 320), QPoint(0, 0)},
   };
   for (const auto& c : cases) {
-    WriteFile("windows.ini", "[formMainFormState]\r\nLeft=" + std::to_string(c.stored.left()) +
-                                 "\r\nTop=" + std::to_string(c.stored.top()) +
-                                 "\r\nRight=" + std::to_string(c.stored.left() + c.stored.width()) +
-                                 "\r\nBottom=" + std::to_string(c.stored.top() + c.stored.height()) + "\r\n");
+    WritePlacement(c.stored);
     auto form = Make();
     form->show();
     EXPECT_EQ(form->pos(), c.expected) << c.stored.left();
@@ -169,10 +174,7 @@ TEST_F(FormMainTest, DamagedPlacementIsFittedOnTheScreenAndSavedSo) {
       {"wider than the screen, off to the left", QRect(-50, 40, available.width() + 500, 300)},
   };
   for (const auto& c : cases) {
-    WriteFile("windows.ini", "[formMainFormState]\r\nLeft=" + std::to_string(c.stored.left()) +
-                                 "\r\nTop=" + std::to_string(c.stored.top()) +
-                                 "\r\nRight=" + std::to_string(c.stored.left() + c.stored.width()) +
-                                 "\r\nBottom=" + std::to_string(c.stored.top() + c.stored.height()) + "\r\n");
+    WritePlacement(c.stored);
     auto form = Make();
     form->show();
     const QRect shown(form->pos(), form->size());

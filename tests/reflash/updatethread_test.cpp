@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
+#include "support/lineslog.h"
 #include "support/scaledclock.h"
 #include "tools/simwire.h"
 
@@ -85,30 +85,14 @@ sim::SimOptions Device(std::vector<std::string> faults = {}, bool staged = false
 
 sim::SimOptions Staged(std::vector<std::string> faults = {}) { return Device(std::move(faults), true); }
 
-class RecordingLog final : public TLogWriter {
- public:
-  void WriteLine(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    lines_.push_back(text);
+// The commands as the traffic log shows them.
+std::vector<std::string> SentCommands(const std::vector<std::string>& logLines) {
+  std::vector<std::string> sent;
+  for (const std::string& line : logLines) {
+    if (line.rfind("#com<-: ", 0) == 0) sent.push_back(line.substr(8));
   }
-  // The commands as the traffic log shows them.
-  std::vector<std::string> Sent() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> sent;
-    for (const std::string& line : lines_) {
-      if (line.rfind("#com<-: ", 0) == 0) sent.push_back(line.substr(8));
-    }
-    return sent;
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+  return sent;
+}
 
 // A simulated device and the tool's port worker and controller on its line.
 class DeviceLine {
@@ -129,11 +113,11 @@ class DeviceLine {
 
   sim::DeviceSimulator& Sim() { return sim_; }
   TController& Controller() { return *controller_; }
-  RecordingLog& Log() { return log_; }
+  test::LinesLog& Log() { return log_; }
 
  private:
   sim::DeviceSimulator sim_;
-  RecordingLog log_;
+  test::LinesLog log_;
   TOutArray queue_;
   test::RecordingControllerUi ui_;
   std::unique_ptr<TComPortWorker> worker_;
@@ -196,8 +180,8 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   line.Sim().WaitUntil([](const sim::SimReport&) { return false; }, 30);
   result.outcome = task.Outcome();
   result.report = line.Sim().Report();
-  result.sent = line.Log().Sent();
   result.logLines = line.Log().Lines();
+  result.sent = SentCommands(result.logLines);
   return result;
 }
 

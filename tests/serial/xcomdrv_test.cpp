@@ -21,6 +21,7 @@
 namespace tarvik {
 namespace {
 
+using test::CatchDeviceError;
 using test::PtyPeer;
 using test::WaitUntil;
 
@@ -33,17 +34,6 @@ class PortOnPty : public ::testing::Test {
   PtyPeer peer;
   TXComm port;
 };
-
-template <typename F>
-EDeviceError CatchDeviceError(F&& action) {
-  try {
-    action();
-  } catch (const EDeviceError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no EDeviceError";
-  return EDeviceError("", -1);
-}
 
 // ---- settings model ----
 

@@ -31,6 +31,7 @@
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "serial/portlist.h"
+#include "serial/portwaits.h"
 #include "support/fakeclock.h"
 #include "support/lineslog.h"
 #include "support/tempdir.h"
@@ -43,33 +44,10 @@ std::string Env(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::int64_t RealMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int limitMs = 2000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-template <typename F>
-EDeviceError CatchDeviceError(F&& action) {
-  try {
-    action();
-  } catch (const EDeviceError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no EDeviceError";
-  return EDeviceError("", -1);
-}
-
+using test::CatchDeviceError;
 using test::LinesLog;
+using test::RealMs;
+using test::WaitUntil;
 
 // The main window as the controller sees it: nothing but names.
 class NoWindow final : public ControllerUi {
