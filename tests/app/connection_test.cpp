@@ -1,7 +1,6 @@
 // The main window's connection life cycle with the real window, offscreen,
 // against a simulated device published under /dev like a real port.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -11,10 +10,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <fstream>
 
 #include "app/formmain.h"
 #include "common/inifile.h"
@@ -25,6 +22,7 @@
 #include "device/decideupdate.h"
 #include "device/mainthread.h"
 #include "outqueue/ui/statuspane.h"
+#include "publisheddevice.h"
 #include "reflash/ui/formupdateins.h"
 #include "serial/comportworker.h"
 #include "simulator/devicesimulator.h"
@@ -56,17 +54,13 @@ class ScriptedDecisions : public DecisionView {
   std::vector<std::string> information;
 };
 
-class ConnectionTest : public ::testing::Test {
+class ConnectionTest : public test::PublishedDeviceTest {
  protected:
+  ConnectionTest() : PublishedDeviceTest("ttyTarvikT") {}
   void SetUp() override {
-    linkName_ = "ttyTarvikT" + std::to_string(::getpid());
-    if (::access("/dev", W_OK) != 0) GTEST_SKIP() << "publishing a port needs a writable /dev";
-    main_ = std::make_unique<TformMain>(dir_.path(), false);
+    if (!MakeWindows()) GTEST_SKIP() << "publishing a port needs a writable /dev";
     main_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
     main_->SetMessageHook([this](const QString& text) { messages_.push_back(text); });
-    reflash_ = std::make_unique<TformUpdateIns>(main_->ReflashHooks(), main_.get());
-    main_->SetReflashForm(reflash_.get());
-    main_->SetPortList([this] { return std::vector<std::string>{linkName_}; });
     main_->SetConnectDialogRunner([this](TdlgConnect& dialog) {
       ++dialogs_;
       dialog.show();
@@ -75,32 +69,10 @@ class ConnectionTest : public ::testing::Test {
     });
     main_->show();
   }
-  void TearDown() override {
-    if (main_) main_->close();
-    main_.reset();
-    reflash_.reset();
-    if (sim_) sim_->Stop();
-  }
 
-  void StartDevice(sim::SimOptions options) {
-    options.unpaced = true;
-    options.linkPath = "/dev/" + linkName_;
-    sim_ = std::make_unique<sim::DeviceSimulator>(options);
-    ASSERT_TRUE(sim_->Start()) << sim_->Error();
-  }
-  void WriteRules(const std::string& text) {
-    std::ofstream(QFile::encodeName(dir_.filePath(QStringLiteral("update.ini"))).toStdString(),
-                  std::ios::binary)
-        << text;
-  }
   void Connect() { main_->Ui().tbtnConnect->click(); }
   bool Connected() const { return main_->Ui().tbtnDisconnect->isEnabled(); }
 
-  QTemporaryDir dir_;
-  std::string linkName_;
-  std::unique_ptr<TformMain> main_;
-  std::unique_ptr<TformUpdateIns> reflash_;
-  std::unique_ptr<sim::DeviceSimulator> sim_;
   std::vector<QString> errors_;
   std::vector<QString> messages_;
   std::string portText_;

@@ -3,20 +3,16 @@
 // clock that runs faster than real time, so a whole image is written in a
 // few seconds with every pause and time-out of the protocol kept.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <fstream>
 
 #include "app/formmain.h"
 #include "common/text.h"
@@ -24,6 +20,7 @@
 #include "connect/ui/connectdlg.h"
 #include "device/connection.h"
 #include "outqueue/ui/statuspane.h"
+#include "publisheddevice.h"
 #include "reflash/ui/formupdateins.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "simulator/devicesimulator.h"
@@ -39,17 +36,13 @@ using test::PumpUntil;
 
 QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-class ReflashWindowRoad : public ::testing::Test {
+class ReflashWindowRoad : public test::PublishedDeviceTest {
  protected:
+  ReflashWindowRoad() : PublishedDeviceTest("ttyTarvikR") {}
   void SetUp() override {
-    if (::access("/dev", W_OK) != 0) GTEST_SKIP() << "publishing a port needs a writable /dev";
-    linkName_ = "ttyTarvikR" + std::to_string(::getpid());
-    main_ = std::make_unique<TformMain>(dir_.path(), false, nullptr, clock_);
+    if (!MakeWindows(clock_)) GTEST_SKIP() << "publishing a port needs a writable /dev";
     main_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
     main_->SetMessageHook([this](const QString& text) { errors_.push_back(text); });
-    reflash_ = std::make_unique<TformUpdateIns>(main_->ReflashHooks(), main_.get());
-    main_->SetReflashForm(reflash_.get());
-    main_->SetPortList([this] { return std::vector<std::string>{linkName_}; });
     // Shown, the dialog lists the ports and picks the only one.
     main_->SetConnectDialogRunner([](TdlgConnect& dialog) {
       dialog.show();
@@ -58,29 +51,18 @@ class ReflashWindowRoad : public ::testing::Test {
     main_->SetLogVisible(true);
     main_->show();
   }
-  void TearDown() override {
-    if (main_) main_->close();
-    main_.reset();
-    reflash_.reset();
-    if (sim_) sim_->Stop();
-  }
 
   // A device that reports the version and a rule that offers the image
   // whose build is target.
   void Offer(const std::string& version, const std::string& typeCode, int build, int target,
              const std::function<void(sim::SimOptions&)>& adjust = {}) {
-    std::ofstream(QFile::encodeName(dir_.filePath(QStringLiteral("update.ini"))).toStdString(),
-                  std::ios::binary)
-        << "[UpdateRules]\r\n"
-        << typeCode << "=" << build << "->" << target << "\r\n";
+    WriteRules("[UpdateRules]\r\n" + typeCode + "=" + std::to_string(build) + "->" + std::to_string(target) +
+               "\r\n");
     sim::SimOptions o;
     o.version = version;
-    o.unpaced = true;
-    o.clock = &clock_;
-    o.linkPath = "/dev/" + linkName_;
     if (adjust) adjust(o);
-    sim_ = std::make_unique<sim::DeviceSimulator>(o);
-    ASSERT_TRUE(sim_->Start()) << sim_->Error();
+    StartDevice(o);
+    if (HasFatalFailure()) return;
     main_->Ui().tbtnConnect->click();
     ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000)) << "no reflash window";
   }
@@ -97,11 +79,6 @@ class ReflashWindowRoad : public ::testing::Test {
   }
 
   test::ScaledClock clock_{kTimeScale};
-  QTemporaryDir dir_;
-  std::string linkName_;
-  std::unique_ptr<TformMain> main_;
-  std::unique_ptr<TformUpdateIns> reflash_;
-  std::unique_ptr<sim::DeviceSimulator> sim_;
   std::vector<QString> errors_;
 };
 
