@@ -29,6 +29,8 @@ fail() {
   for f in "$work"/out "$work"/err "$work"/sim.log; do
     [ -f "$f" ] && { echo "--- $(basename "$f")"; iconv -f cp1251 -t utf-8 "$f" 2>/dev/null || cat "$f"; }
   done
+  # The end of the tool's log: the exchanges that led up to the failure.
+  [ -f "$work/flash.log" ] && { echo "--- flash.log (end)"; tail -40 "$work/flash.log" | iconv -f cp1251 -t utf-8 2>/dev/null; }
   exit 1
 }
 

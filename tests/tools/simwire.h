@@ -77,10 +77,11 @@ class Wire {
   }
 
   // Reads until an answer is plainly complete, or until the line has been
-  // quiet for quietMs (answers without a closing word), or a hang-up.
-  Reply Read(int quietMs = 150, int maxMs = 5000) {
+  // quiet for quietMs (answers without a closing word), or a hang-up. The
+  // answer's time counts from start.
+  Reply Read(int quietMs = 150, int maxMs = 5000,
+             std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now()) {
     Reply reply;
-    const auto start = std::chrono::steady_clock::now();
     auto last = start;
     for (;;) {
       const auto now = std::chrono::steady_clock::now();
@@ -103,9 +104,12 @@ class Wire {
     return reply;
   }
 
+  // The answer's time counts from before the command is written: a test
+  // thread held up between the two would otherwise see a paced answer early.
   Reply Exchange(const std::string& bytes, int quietMs = 150) {
+    const auto start = std::chrono::steady_clock::now();
     Send(bytes);
-    return Read(quietMs);
+    return Read(quietMs, 5000, start);
   }
 
  private:

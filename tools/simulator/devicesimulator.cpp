@@ -547,12 +547,23 @@ void DeviceSimulator::Wait(std::uint32_t ms) {
 void DeviceSimulator::DrainThenClose() {
   // Closing the master flushes what the tool has not read yet, so wait until
   // the last answer has left the terminal's input queue (bounded, in case the
-  // tool has stopped reading).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  while (std::chrono::steady_clock::now() < deadline && !stop_) {
+  // tool has stopped reading). An answer just written may not have reached
+  // that queue yet on a busy machine, so an empty queue counts only once it
+  // has stayed empty for a while.
+  constexpr auto kQuiet = std::chrono::milliseconds(200);
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(3);
+  auto emptySince = start;
+  while (!stop_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
     int pending = 0;
-    if (::ioctl(slave_, FIONREAD, &pending) != 0 || pending == 0) break;
+    if (::ioctl(slave_, FIONREAD, &pending) != 0) break;
+    if (pending > 0) {
+      emptySince = now;
+    } else if (now - emptySince >= kQuiet) {
+      break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   CloseFd(master_);
