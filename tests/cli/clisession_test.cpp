@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -399,23 +400,37 @@ TEST_F(CliSession, PortsOneALineOrNoDevice) {
 // Ctrl+C
 
 TEST_F(CliSession, InterruptStopsBetweenCommandsAndReleasesThePort) {
-  sim::DeviceSimulator device(test::Detector());
-  ASSERT_TRUE(device.Start());
-  const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return r.writes.size() >= 5; }};
-  const Outcome run = RunArgs({"flash", device.SlavePath(), "--image", "2"}, bench, &device);
-  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
-  const sim::SimReport report = device.Report();
-  EXPECT_EQ(run.code, ExitCode::Interrupted);
-  EXPECT_TRUE(Contains(run.err, "Перепрошивка прервана")) << run.err;
-  // Every command arrived whole, the device was not left believing its
-  // firmware complete, and the port is free again.
-  EXPECT_TRUE(report.malformed.empty());
-  EXPECT_EQ(report.strayBytes, 0u);
-  EXPECT_FALSE(report.complete);
-  EXPECT_EQ(CountOf(report.writes, "0000"), 0u);
-  TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr, true);
-  EXPECT_NO_THROW(again.Open());
-  device.Stop();
+  const std::filesystem::path file = WriteFile("long.hex", test::MakeHexFile(80).text);
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;  // PORT stands for the device's port
+  };
+  const Case cases[] = {
+      {"a catalogue image", {"flash", "PORT", "--image", "2"}},
+      {"a file", {"flash-hex", "PORT", file.string()}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::DeviceSimulator device(test::Detector());
+    ASSERT_TRUE(device.Start());
+    std::vector<std::string> args = c.args;
+    std::replace(args.begin(), args.end(), std::string("PORT"), device.SlavePath());
+    const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return r.writes.size() >= 5; }};
+    const Outcome run = RunArgs(args, bench, &device);
+    device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+    const sim::SimReport report = device.Report();
+    EXPECT_EQ(run.code, ExitCode::Interrupted);
+    EXPECT_TRUE(Contains(run.err, "Перепрошивка прервана")) << run.err;
+    // Every command arrived whole, the device was not left believing its
+    // firmware complete, and the port is free again.
+    EXPECT_TRUE(report.malformed.empty());
+    EXPECT_EQ(report.strayBytes, 0u);
+    EXPECT_FALSE(report.complete);
+    EXPECT_EQ(CountOf(report.writes, "0000"), 0u);
+    TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr, true);
+    EXPECT_NO_THROW(again.Open());
+    device.Stop();
+  }
 }
 
 TEST_F(CliSession, InterruptDuringIdentification) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -177,6 +176,9 @@ class Session final : public ControllerUi, public MainThreadSteps {
   ExitCode OnDevice();
   ExitCode Flash(TConnection& connection);
   ExitCode FlashHex(TConnection& connection);
+  // Starts a task on the connection and serves it to its end; false when the
+  // connection would not take it.
+  bool RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task);
   Plan MakePlan() const;
   void PrintIdentity();
   std::vector<std::string> ChoiceLines(const std::vector<ImageChoice>& choices) const;
@@ -467,18 +469,10 @@ ExitCode Session::Flash(TConnection& connection) {
   task->SetController(controller);
   task->SetStartTime(env_.Time.WallNow());
   task->SetView(&view);
-  if (!connection.StartTask(std::move(task))) {
+  if (!RunTask(connection, std::move(task))) {
     Tell(ReflashFailedText());
     return ExitCode::Failed;
   }
-  if (!Wait([&] { return !connection.TaskRunning(); })) {
-    // Between two commands, as the reflash window's exit button stops it:
-    // the command under way is answered or times out first.
-    Tell(ClosingText(), false);
-    reflash.Stop();
-    Serve([&] { return !connection.TaskRunning(); });
-  }
-  progress_.Break();
   switch (reflash.Outcome()) {
     case ReflashOutcome::Succeeded:
       // Also when the stop came in the settle wait: the image was written whole.
@@ -506,17 +500,10 @@ ExitCode Session::FlashHex(TConnection& connection) {
                                                                        .Time = env_.Time},
                                                 &grid_);
   TServiceReflash& reflash = *task;
-  const std::shared_ptr<const std::atomic<bool>> done = task->Done();
-  if (!connection.StartTask(std::move(task))) {
+  if (!RunTask(connection, std::move(task))) {
     Tell(ReflashFailedText());
     return ExitCode::Failed;
   }
-  if (!Wait([&] { return done->load(); })) {
-    Tell(ClosingText(), false);
-    reflash.Thread().Stop();
-    Serve([&] { return done->load(); });
-  }
-  progress_.Break();
   // The procedure has logged its failure lines itself.
   switch (reflash.Outcome()) {
     case ServiceReflashOutcome::Settled:
@@ -540,6 +527,21 @@ ExitCode Session::FlashHex(TConnection& connection) {
   }
   Tell(ReflashFailedText());
   return ExitCode::Failed;
+}
+
+bool Session::RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task) {
+  ConnectionTask& running = *task;
+  if (!connection.StartTask(std::move(task))) return false;
+  const auto finished = [&] { return !connection.TaskRunning(); };
+  if (!Wait(finished)) {
+    // Between two commands, as the reflash window's exit button stops it:
+    // the command under way is answered or times out first.
+    Tell(ClosingText(), false);
+    running.Thread().Stop();
+    Serve(finished);
+  }
+  progress_.Break();
+  return true;
 }
 
 void Session::Say(const std::string& text, bool log) {
