@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/codepage_win32.h"
 #include "serial/commos.h"
 
 namespace tarvik::commos {
@@ -31,26 +32,6 @@ constexpr DWORD kAbortedWaitPauseMs = 5;
 // A reader waiting for input looks at the queue this often even without a
 // wake-up from the watcher (a watcher that has ended wakes nobody).
 constexpr DWORD kInputLookMs = 10;
-
-constexpr UINT kCoreCodePage = 1251;
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int n = ::MultiByteToWideChar(kCoreCodePage, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(kCoreCodePage, 0, text.data(), size, wide.data(), n);
-  return wide;
-}
-
-// Characters without a Windows-1251 form become '?'.
-std::string Narrow(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int n = ::WideCharToMultiByte(kCoreCodePage, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(kCoreCodePage, 0, text, length, narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
 
 int LastError() { return static_cast<int>(::GetLastError()); }
 
@@ -376,7 +357,7 @@ HANDLE ClaimPort(const std::wstring& portName) {
 }  // namespace
 
 std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
-  const std::wstring wideName = Widen(name);
+  const std::wstring wideName = WideText(name);
   const HANDLE inUse = ClaimPort(wideName);
   if (inUse == nullptr) {
     error = LastError();
@@ -417,7 +398,7 @@ std::string OsErrorText(int error) {
       ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                        static_cast<DWORD>(error), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
   if (n == 0) return "Unknown error " + std::to_string(error);
-  return Narrow(buffer, static_cast<int>(n));
+  return NarrowText(std::wstring_view(buffer, n));
 }
 
 }  // namespace tarvik::commos

@@ -5,21 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "common/codepage_win32.h"
 #include "serial/portlist.h"
 
 namespace tarvik {
 namespace {
-
-constexpr UINT kCoreCodePage = 1251;
-
-std::string Narrow(const wchar_t* text, std::size_t length) {
-  if (length == 0) return {};
-  const int size = static_cast<int>(length);
-  const int n = ::WideCharToMultiByte(kCoreCodePage, 0, text, size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(kCoreCodePage, 0, text, size, narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
 
 std::vector<std::string> PortsUnder(HKEY root, const wchar_t* subKey) {
   std::vector<std::string> ports;
@@ -46,7 +36,7 @@ std::vector<std::string> PortsUnder(HKEY root, const wchar_t* subKey) {
       data[length] = L'\0';
       while (length > 0 && data[length - 1] == L'\0') --length;
       if (length == 0) continue;
-      ports.push_back(Narrow(data.data(), length));
+      ports.push_back(NarrowText(std::wstring_view(data.data(), length)));
     }
   }
   ::RegCloseKey(key);
@@ -60,12 +50,7 @@ std::vector<std::string> SystemSerialPorts() {
 }
 
 std::vector<std::string> SystemSerialPortsInUserKey(const std::string& subKey) {
-  const int size = static_cast<int>(subKey.size());
-  std::wstring wide(
-      static_cast<std::size_t>(::MultiByteToWideChar(kCoreCodePage, 0, subKey.data(), size, nullptr, 0)),
-      L'\0');
-  ::MultiByteToWideChar(kCoreCodePage, 0, subKey.data(), size, wide.data(), static_cast<int>(wide.size()));
-  return PortsUnder(HKEY_CURRENT_USER, wide.c_str());
+  return PortsUnder(HKEY_CURRENT_USER, WideText(subKey).c_str());
 }
 
 }  // namespace tarvik

@@ -34,7 +34,4 @@ bool InterruptRequested();
 // The folder of the program file.
 std::filesystem::path ProgramFolder();
 
-// A path as Windows-1251 text for messages.
-std::string PathText(const std::filesystem::path& path);
-
 }  // namespace tarvik::cli

@@ -60,6 +60,4 @@ std::filesystem::path ProgramFolder() {
   return self.parent_path();
 }
 
-std::string PathText(const std::filesystem::path& path) { return Utf8ToCp1251(path.string()); }
-
 }  // namespace tarvik::cli

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "common/codepage_win32.h"
 
 namespace tarvik::cli {
 namespace {
-
-constexpr UINT kCp1251 = 1251;
 
 std::atomic<bool> interrupted{false};
 
@@ -32,24 +31,6 @@ bool IsConsole(HANDLE handle) {
   return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-std::wstring Wide(std::string_view text, UINT codePage) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(std::wstring_view wide, UINT codePage) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  const int length = ::WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(codePage, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
-  return text;
-}
-
 }  // namespace
 
 ConsoleOutput::ConsoleOutput() : outIsTerminal_(IsConsole(HandleOf(Stream::Out))) {}
@@ -57,7 +38,7 @@ ConsoleOutput::ConsoleOutput() : outIsTerminal_(IsConsole(HandleOf(Stream::Out))
 void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   const HANDLE handle = HandleOf(stream);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
-  const std::wstring wide = Wide(cp1251, kCp1251);
+  const std::wstring wide = WideText(cp1251);
   if (IsConsole(handle)) {
     DWORD written = 0;
     ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
@@ -70,7 +51,7 @@ void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
     lines += c;
   }
   const UINT consolePage = ::GetConsoleOutputCP();
-  const std::string text = Narrow(lines, consolePage != 0 ? consolePage : ::GetACP());
+  const std::string text = NarrowText(lines, consolePage != 0 ? consolePage : ::GetACP());
   DWORD written = 0;
   ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
@@ -94,7 +75,5 @@ std::filesystem::path ProgramFolder() {
     name.resize(name.size() * 2);
   }
 }
-
-std::string PathText(const std::filesystem::path& path) { return Narrow(path.wstring(), kCp1251); }
 
 }  // namespace tarvik::cli
