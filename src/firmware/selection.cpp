@@ -13,15 +13,21 @@ const T* At(const std::vector<T>& items, int index) {
 
 }  // namespace
 
-bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
-  const FirmwareVersion v = ParseVersion(versionText);
-  for (const DeviceType& type : catalogue.DeviceTypes()) {
-    if (type.Version.Major == v.Major && type.Version.TypeNumber == v.TypeNumber) {
-      notRelease = !type.Version.Suffix.empty();
-      return true;
+int FindDeviceType(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
+  const std::vector<DeviceType>& types = catalogue.DeviceTypes();
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    if (types[i].Version.Major == version.Major && types[i].Version.TypeNumber == version.TypeNumber) {
+      return static_cast<int>(i);
     }
   }
-  return false;
+  return -1;
+}
+
+bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
+  const DeviceType* type = At(catalogue.DeviceTypes(), FindDeviceType(catalogue, ParseVersion(versionText)));
+  if (type == nullptr) return false;
+  notRelease = !type->Version.Suffix.empty();
+  return true;
 }
 
 std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex) {

@@ -43,20 +43,8 @@ std::string Padded(std::string text, std::size_t width, bool left) {
   return text;
 }
 
-// The device type a version belongs to, matched as IsVersionSupported
-// matches it: the first type of the same major and type number; -1 if none.
-int TypeIndexOf(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
-  const std::vector<DeviceType>& types = catalogue.DeviceTypes();
-  for (std::size_t i = 0; i < types.size(); ++i) {
-    if (types[i].Version.Major == version.Major && types[i].Version.TypeNumber == version.TypeNumber) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
 std::string TypeNameOf(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
-  const int type = TypeIndexOf(catalogue, version);
+  const int type = FindDeviceType(catalogue, version);
   return type < 0 ? std::string() : catalogue.DeviceTypes()[static_cast<std::size_t>(type)].DisplayName;
 }
 
@@ -69,7 +57,7 @@ class CliDecisionView final : public DecisionView {
 
   int ChooseDeviceType(const std::vector<std::string>&) override {
     if (!image_) return -1;
-    return TypeIndexOf(catalogue_, catalogue_.FirmwareImages()[static_cast<std::size_t>(*image_)]);
+    return FindDeviceType(catalogue_, catalogue_.FirmwareImages()[static_cast<std::size_t>(*image_)]);
   }
   int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>& images, bool) override {
     choices_ = images;
