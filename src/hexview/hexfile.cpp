@@ -220,6 +220,16 @@ std::string HexFaultText(HexFault fault) {
   return {};
 }
 
+std::string HexFileNotFoundText() { return Utf8ToCp1251("Файл не найден."); }
+
+std::string HexFileTooLargeText(std::uintmax_t bytes) {
+  return Utf8ToCp1251("Файл слишком велик для файла прошивки (" + std::to_string(bytes) + " байт).");
+}
+
+std::string BytesLeftOutText(std::size_t bytes) {
+  return Utf8ToCp1251("Данные выше 64 КБ не загружены, пропущено байт: " + std::to_string(bytes));
+}
+
 HexGrid EmptyHexGrid() {
   HexGrid grid;
   grid.Rows.resize(kHexGridMinRows);

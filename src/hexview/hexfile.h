@@ -13,6 +13,7 @@
 // that two records both fill is an error. Cells the file does not fill in
 // a reached row read "FF", as an erased flash does.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,16 @@ enum class HexFault {
 
 // What went wrong, in Russian (Windows-1251), without the line.
 std::string HexFaultText(HexFault fault);
+
+// A file larger than this is no firmware file; the viewer and the command
+// line refuse it unread.
+inline constexpr std::uintmax_t kMaxHexFileBytes = 64 * 1024 * 1024;
+
+// What the viewer and the command line say of a file they cannot take, and
+// of data they leave out (Windows-1251).
+std::string HexFileNotFoundText();
+std::string HexFileTooLargeText(std::uintmax_t bytes);
+std::string BytesLeftOutText(std::size_t bytes);
 
 struct HexLoad {
   HexFault Fault = HexFault::None;

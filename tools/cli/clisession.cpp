@@ -28,9 +28,6 @@
 namespace tarvik::cli {
 namespace {
 
-// The HEX file viewer's limit: no firmware file comes near it.
-constexpr std::uintmax_t kMaxHexFileSize = 64 * 1024 * 1024;
-
 // Handles of the window objects the core names in its queued elements; the
 // program has no windows and only tells them apart.
 char disconnectTag;
@@ -267,12 +264,12 @@ bool Session::LoadHexFile() {
   const std::string path = PathText(options_.hexFile);
   std::error_code error;
   if (!std::filesystem::is_regular_file(options_.hexFile, error)) {
-    Tell(HexNotLoadedText(path, FileNotFoundText()));
+    Tell(HexNotLoadedText(path, HexFileNotFoundText()));
     return false;
   }
   const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
-  if (!error && size > kMaxHexFileSize) {
-    Tell(HexNotLoadedText(path, FileTooLargeText(static_cast<std::size_t>(size))));
+  if (!error && size > kMaxHexFileBytes) {
+    Tell(HexNotLoadedText(path, HexFileTooLargeText(size)));
     return false;
   }
   const std::string bytes = ReadFileBytes(options_.hexFile);

@@ -16,14 +16,7 @@ std::string ClosingText() { return Utf8ToCp1251("Завершение обмен
 std::string HexNotLoadedText(const std::string& path, const std::string& reason) {
   return Utf8ToCp1251("Файл \"") + path + Utf8ToCp1251("\" не загружен.\n") + reason;
 }
-std::string FileNotFoundText() { return Utf8ToCp1251("Файл не найден."); }
-std::string FileTooLargeText(std::size_t bytes) {
-  return Utf8ToCp1251("Файл слишком велик для файла прошивки (" + std::to_string(bytes) + " байт).");
-}
 std::string FileUnreadableText() { return Utf8ToCp1251("Не удалось прочитать файл."); }
-std::string BytesLeftOutText(std::size_t bytes) {
-  return Utf8ToCp1251("Данные выше 64 КБ не загружены, пропущено байт: " + std::to_string(bytes));
-}
 
 std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
 std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }

@@ -15,10 +15,7 @@ std::string ElapsedLabel();       // "Времени прошло:"
 std::string RemainingLabel();  // "Времени осталось:"
 std::string ClosingText();     // "Завершение обмена с устройством..."
 std::string HexNotLoadedText(const std::string& path, const std::string& reason);
-std::string FileNotFoundText();
-std::string FileTooLargeText(std::size_t bytes);
 std::string FileUnreadableText();
-std::string BytesLeftOutText(std::size_t bytes);
 
 // The command line's own.
 std::string DeviceTypeLabel();  // "Устройство:"

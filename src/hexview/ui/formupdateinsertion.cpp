@@ -192,11 +192,11 @@ void TformUpdateInsertion::LoadHexFile() {
 void TformUpdateInsertion::LoadFile(const QString& path) {
   QFile file(path);
   if (!QFileInfo(path).isFile()) {
-    Fail(path, Ru("Файл не найден."));
+    Fail(path, FromCp(HexFileNotFoundText()));
     return;
   }
-  if (file.size() > kMaxFileSize) {
-    Fail(path, Ru("Файл слишком велик для файла прошивки (%1 байт).").arg(file.size()));
+  if (static_cast<std::uintmax_t>(file.size()) > kMaxHexFileBytes) {
+    Fail(path, FromCp(HexFileTooLargeText(static_cast<std::uintmax_t>(file.size()))));
     return;
   }
   if (!file.open(QIODevice::ReadOnly)) {
@@ -221,8 +221,7 @@ void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size
   model_->SetGrid(std::move(grid));
   ui_.sgHex->scrollToTop();
   bytesLeftOut_ = leftOut;
-  ui_.lbLeftOut->setText(
-      leftOut == 0 ? QString() : Ru("Данные выше 64 КБ не загружены, пропущено байт: %1").arg(leftOut));
+  ui_.lbLeftOut->setText(leftOut == 0 ? QString() : FromCp(BytesLeftOutText(leftOut)));
 }
 
 void TformUpdateInsertion::Fail(const QString& path, const QString& reason) {

@@ -53,9 +53,6 @@ class TformUpdateInsertion : public QDialog {
   using FileChooser = std::function<QString(QWidget* parent)>;
   using ErrorHook = std::function<void(const QString& text)>;
 
-  // A file larger than this is no firmware file; it is refused unread.
-  static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
-
   explicit TformUpdateInsertion(QWidget* parent = nullptr);
   ~TformUpdateInsertion() override;
 
