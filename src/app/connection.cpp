@@ -92,7 +92,7 @@ bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool repor
     connection_->Open(portName, highSpeed);
     return true;
   } catch (const std::exception& e) {
-    if (reportErrors) ShowError(Ru("Ошибка при открытии Com порта! ") + ErrorText(e));
+    if (reportErrors) ShowError(FromCp(OpenPortErrorText(e.what())));
     return false;
   }
 }
@@ -147,7 +147,7 @@ bool TformMain::TearDownConnection() {
   const bool longWait = connection_->TaskRunning();
   const QString notice = ui_.panels[2]->text();
   if (longWait) {
-    ui_.panels[2]->setText(Ru("Завершение обмена с устройством..."));
+    ui_.panels[2]->setText(FromCp(ClosingText()));
     QApplication::setOverrideCursor(Qt::WaitCursor);
   }
   const bool closed = connection_->Close(longWait);

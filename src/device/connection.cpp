@@ -23,6 +23,12 @@ const char* ConnectionStateName(ConnectionState state) {
 
 std::string LinkLostText() { return Utf8ToCp1251("Связь с устройством потеряна"); }
 
+std::string OpenPortErrorText(const std::string& message) {
+  return Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+}
+
+std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }
+
 TConnection::TConnection(ConnectionSetup setup) : setup_(setup) {}
 
 TConnection::~TConnection() {

@@ -112,5 +112,9 @@ class TConnection {
 
 // "Связь с устройством потеряна"
 std::string LinkLostText();
+// "Ошибка при открытии Com порта! " + message
+std::string OpenPortErrorText(const std::string& message);
+// "Завершение обмена с устройством..."
+std::string ClosingText();
 
 }  // namespace tarvik

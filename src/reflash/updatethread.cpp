@@ -57,6 +57,11 @@ std::string StageSwitchingText() { return Utf8ToCp1251("Идет переход 
 std::string StageErasingText() { return Utf8ToCp1251("Идет очистка памяти..."); }
 std::string StageLoadingText() { return Utf8ToCp1251("Идет загрузка новой версии прошивки..."); }
 std::string StageReflashingText() { return Utf8ToCp1251("Идет перепрошивка..."); }
+std::string OfferedVersionLabelText() { return Utf8ToCp1251("Доступна следующая версия для перепрошивки:"); }
+std::string ElapsedLabelText() { return Utf8ToCp1251("Времени прошло:"); }
+std::string RemainingLabelText() { return Utf8ToCp1251("Времени осталось:"); }
+std::string ReflashSucceededText() { return Utf8ToCp1251("Перепрошивка успешно завершена!"); }
+std::string ReflashFailedText() { return Utf8ToCp1251("В процессе перепрошивки возникли ошибки!"); }
 
 WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t firstLine) {
   if (firstLine == 0 || firstLine >= lines.size())

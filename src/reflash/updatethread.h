@@ -155,4 +155,11 @@ std::string StageErasingText();     // "Идет очистка памяти..."
 std::string StageLoadingText();     // "Идет загрузка новой версии прошивки..."
 std::string StageReflashingText();  // "Идет перепрошивка..."
 
+// The reflash window's other texts, which the command line shows too.
+std::string OfferedVersionLabelText();  // "Доступна следующая версия для перепрошивки:"
+std::string ElapsedLabelText();      // "Времени прошло:"
+std::string RemainingLabelText();    // "Времени осталось:"
+std::string ReflashSucceededText();  // "Перепрошивка успешно завершена!"
+std::string ReflashFailedText();  // "В процессе перепрошивки возникли ошибки!"
+
 }  // namespace tarvik

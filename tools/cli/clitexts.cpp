@@ -1,18 +1,10 @@
 #include "cli/clitexts.h"
 
 #include "common/text.h"
+#include "reflash/updatethread.h"
 
 namespace tarvik::cli {
 
-std::string OpenPortErrorText(const std::string& message) {
-  return Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
-}
-std::string OfferedVersionLabel() { return Utf8ToCp1251("Доступна следующая версия для перепрошивки:"); }
-std::string ReflashSucceededText() { return Utf8ToCp1251("Перепрошивка успешно завершена!"); }
-std::string ReflashFailedText() { return Utf8ToCp1251("В процессе перепрошивки возникли ошибки!"); }
-std::string ElapsedLabel() { return Utf8ToCp1251("Времени прошло:"); }
-std::string RemainingLabel() { return Utf8ToCp1251("Времени осталось:"); }
-std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }
 std::string HexNotLoadedText(const std::string& path, const std::string& reason) {
   return Utf8ToCp1251("Файл \"") + path + Utf8ToCp1251("\" не загружен.\n") + reason;
 }
@@ -21,7 +13,8 @@ std::string FileUnreadableText() { return Utf8ToCp1251("Не удалось пр
 std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
 std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }
 std::string OfferedText(int number, const std::string& version) {
-  return OfferedVersionLabel() + " " + version + Utf8ToCp1251(" (прошивка " + std::to_string(number) + ")");
+  return OfferedVersionLabelText() + " " + version +
+         Utf8ToCp1251(" (прошивка " + std::to_string(number) + ")");
 }
 std::string ImageNumberUnknownText(int number, std::size_t count) {
   return Utf8ToCp1251("Прошивки номер " + std::to_string(number) + " нет: в каталоге их " +

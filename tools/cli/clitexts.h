@@ -6,14 +6,9 @@
 
 namespace tarvik::cli {
 
-// The windows' texts.
-std::string OpenPortErrorText(const std::string& message);  // "Ошибка при открытии Com порта! " + message
-std::string OfferedVersionLabel();  // "Доступна следующая версия для перепрошивки:"
-std::string ReflashSucceededText();  // "Перепрошивка успешно завершена!"
-std::string ReflashFailedText();  // "В процессе перепрошивки возникли ошибки!"
-std::string ElapsedLabel();       // "Времени прошло:"
-std::string RemainingLabel();  // "Времени осталось:"
-std::string ClosingText();     // "Завершение обмена с устройством..."
+// As the HEX viewer words them. The texts the windows show as they are come
+// from the core with them (device/connection.h, reflash/updatethread.h,
+// hexview/hexfile.h).
 std::string HexNotLoadedText(const std::string& path, const std::string& reason);
 std::string FileUnreadableText();
 

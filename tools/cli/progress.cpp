@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cli/clitexts.h"
 #include "common/text.h"
+#include "reflash/updatethread.h"
 
 namespace tarvik::cli {
 namespace {
@@ -34,8 +34,8 @@ std::string ProgressPrinter::Line() const {
   if (terminal_) percent.insert(0, 3 - std::min<std::size_t>(3, percent.size()), ' ');
   line += percent + " %";
   // The windows' time texts end in a blank of their own.
-  if (!elapsed_.empty()) line += "  " + ElapsedLabel() + " " + elapsed_;
-  if (!remaining_.empty()) line += " " + RemainingLabel() + " " + remaining_;
+  if (!elapsed_.empty()) line += "  " + ElapsedLabelText() + " " + elapsed_;
+  if (!remaining_.empty()) line += " " + RemainingLabelText() + " " + remaining_;
   return WithoutTrailingBlanks(line);
 }
 

@@ -17,6 +17,7 @@
 #include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "reflash/ui/partsprogressbar.h"
+#include "reflash/updatethread.h"
 
 namespace tarvik {
 
@@ -69,13 +70,13 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   ui_.Label2 = NewLabel(Ru("Текущая версия прошивки панели:"), "Label2", versionsPane);
   ui_.lbOldName = NewLabel(QString(), "lbOldName", versionsPane);
   MakeBold(ui_.lbOldName, 5);
-  ui_.Label1 = NewLabel(Ru("Доступна следующая версия для перепрошивки:"), "Label1", versionsPane);
+  ui_.Label1 = NewLabel(FromCp(OfferedVersionLabelText()), "Label1", versionsPane);
   ui_.lbNewName = NewLabel(QString(), "lbNewName", versionsPane);
   MakeBold(ui_.lbNewName, 5);
 
-  ui_.lbTimeAfterHead = NewLabel(Ru("Времени прошло:"), "lbTimeAfterHead", this);
+  ui_.lbTimeAfterHead = NewLabel(FromCp(ElapsedLabelText()), "lbTimeAfterHead", this);
   ui_.lbTimeAfter = NewLabel(QString(), "lbTimeAfter", this);
-  ui_.lbTimeLostHead = NewLabel(Ru("Времени осталось:"), "lbTimeLostHead", this);
+  ui_.lbTimeLostHead = NewLabel(FromCp(RemainingLabelText()), "lbTimeLostHead", this);
   ui_.lbTimeLost = NewLabel(QString(), "lbTimeLost", this);
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost}) {
     KeepPlaceWhenHidden(label);
@@ -249,7 +250,7 @@ void TformUpdateIns::MarkRunning() { flashState_ = TFlashState::Running; }
 
 void TformUpdateIns::ShowFailure() {
   if (flashState_ != TFlashState::Running) return;
-  ShowStatus(Ru("В процессе перепрошивки возникли ошибки!"), QColor(255, 0, 0));
+  ShowStatus(FromCp(ReflashFailedText()), QColor(255, 0, 0));
   ui_.btnUpdateVer->setEnabled(false);
   ui_.btnExit->setEnabled(true);
 }
@@ -277,7 +278,7 @@ void TformUpdateIns::ShowSuccess() {
   ui_.lbNewName->hide();
   ui_.btnExit->setText(Ru("Завершить перепрошивку"));
   ui_.btnExit->setEnabled(true);
-  ShowStatus(Ru("Перепрошивка успешно завершена!"), QColor(0, 128, 0));
+  ShowStatus(FromCp(ReflashSucceededText()), QColor(0, 128, 0));
 }
 
 void TformUpdateIns::ListBox1Click() { ui_.Button1->setEnabled(!ui_.ListBox1->selectedItems().isEmpty()); }
