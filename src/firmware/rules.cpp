@@ -37,6 +37,37 @@ bool InRanges(const std::vector<BuildRange>& ranges, std::int32_t build) {
   return false;
 }
 
+// One rule as the grammar reads it, as far as it can: no "->" leaves no
+// builds, and a target that is no integer reads as 0.
+struct ParsedRule {
+  std::vector<BuildRange> builds;
+  std::int32_t target = 0;
+
+  bool Covers(std::int32_t build) const { return InRanges(builds, build); }
+};
+
+ParsedRule ParseRule(std::string_view rule) {
+  const std::size_t arrow = rule.find("->");
+  if (arrow == std::string_view::npos) return {};
+  return {ParseBuildList(rule.substr(0, arrow)), ParseInt32Or(rule.substr(arrow + 2), 0)};
+}
+
+// The last image of the version's major and type whose build is the
+// target; -1 when there is none or the rule does not cover the version.
+int ChosenImage(const FirmwareCatalogue& catalogue, const ParsedRule& rule, const FirmwareVersion& version) {
+  if (rule.target == 0 || !rule.Covers(version.Build)) return -1;
+  const std::vector<FirmwareVersion>& images = catalogue.FirmwareImages();
+  int found = -1;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const FirmwareVersion& image = images[i];
+    if (image.Major == version.Major && image.TypeNumber == version.TypeNumber &&
+        image.Build == rule.target) {
+      found = static_cast<int>(i);
+    }
+  }
+  return found;
+}
+
 // The rule follows the grammar to the letter: builds that are integers or
 // ranges of two, and a target that is a non-zero integer.
 bool WellFormed(std::string_view rule) {
@@ -101,15 +132,15 @@ RuleChoice EvaluateRules(const FirmwareCatalogue& catalogue, std::string_view ru
     // An empty rule between two others is a stray ";", not a fault.
     if (rule.empty()) continue;
     anyRule = true;
-    int image = -1;
-    if (ApplyRule(catalogue, rule, version, image)) return {RuleVerdict::Chosen, image};
+    const ParsedRule parsed = ParseRule(rule);
+    if (const int image = ChosenImage(catalogue, parsed, version); image >= 0) {
+      return {RuleVerdict::Chosen, image};
+    }
     if (!WellFormed(rule)) {
       malformed = true;
       continue;
     }
-    const std::size_t arrow = rule.find("->");
-    if (InRanges(ParseBuildList(std::string_view(rule).substr(0, arrow)), version.Build))
-      coveredWithoutImage = true;
+    if (parsed.Covers(version.Build)) coveredWithoutImage = true;
   }
   if (coveredWithoutImage) return {RuleVerdict::NoImage};
   if (malformed || !anyRule) return {RuleVerdict::Unreadable};
@@ -132,22 +163,7 @@ std::vector<std::string> SplitRules(std::string_view value) {
 
 bool ApplyRule(const FirmwareCatalogue& catalogue, std::string_view rule, const FirmwareVersion& version,
                int& imageIndex) {
-  const std::size_t arrow = rule.find("->");
-  if (arrow == std::string_view::npos) return false;
-  const std::vector<BuildRange> builds = ParseBuildList(rule.substr(0, arrow));
-  if (builds.empty()) return false;
-  const std::int32_t target = ParseInt32Or(rule.substr(arrow + 2), 0);
-  if (target == 0) return false;
-  if (!InRanges(builds, version.Build)) return false;
-
-  const std::vector<FirmwareVersion>& images = catalogue.FirmwareImages();
-  int found = -1;
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    const FirmwareVersion& image = images[i];
-    if (image.Major == version.Major && image.TypeNumber == version.TypeNumber && image.Build == target) {
-      found = static_cast<int>(i);
-    }
-  }
+  const int found = ChosenImage(catalogue, ParseRule(rule), version);
   if (found < 0) return false;
   imageIndex = found;
   return true;
