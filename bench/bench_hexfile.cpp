@@ -13,6 +13,7 @@
 #include <string>
 
 #include "hexview/hexfile.h"
+#include "simulator/hexrecord.h"
 
 namespace {
 
@@ -31,13 +32,9 @@ std::string Hex(unsigned value, int digits) {
 std::string FullSizeHexText() {
   std::string text;
   for (unsigned address = 0; address < 0x10000; address += 16) {
-    unsigned sum = 16 + (address >> 8) + (address & 0xFF);
-    text += ":10" + Hex(address, 4) + "00";
-    for (unsigned i = 0; i < 16; ++i) {
-      text += Hex(ByteAt(address + i), 2);
-      sum += ByteAt(address + i);
-    }
-    text += Hex((0x100 - (sum & 0xFF)) & 0xFF, 2) + "\r\n";
+    std::string data;
+    for (unsigned i = 0; i < 16; ++i) data += Hex(ByteAt(address + i), 2);
+    text += tarvik::sim::HexRecord(address, 0, data) + "\r\n";
   }
   return text + ":00000001FF\r\n";
 }

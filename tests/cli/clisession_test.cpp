@@ -348,7 +348,7 @@ TEST_F(CliSession, FlashHexWritesTheFileWithBlockZeroLast) {
   // Sixteen bytes above 64 KiB too, which the grid cannot hold: told, as the
   // viewer tells it, and the rest written.
   const test::HexFile hex = test::MakeHexFile(
-      20, test::HexRecord(0, 4, "0001") + "\r\n" + test::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n");
+      20, sim::HexRecord(0, 4, "0001") + "\r\n" + sim::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n");
   const std::filesystem::path file = WriteFile("panel.hex", hex.text);
   const Outcome run = Run(test::Detector(), {"flash-hex", "PORT", file.string()});
   ASSERT_EQ(run.code, ExitCode::Done) << run.err;

@@ -14,6 +14,7 @@
 #include "common/clock.h"
 #include "common/text.h"
 #include "simulator/devicesimulator.h"
+#include "simulator/hexrecord.h"
 #include "support/quickpauseclock.h"
 #include "tools/simwire.h"
 
@@ -79,24 +80,11 @@ struct HexFile {
   std::vector<std::string> imageLines;
 };
 
-// One Intel HEX record, its checksum worked out.
-inline std::string HexRecord(unsigned address, unsigned type, const std::string& data) {
-  unsigned sum = static_cast<unsigned>(data.size() / 2) + (address >> 8) + (address & 0xFF) + type;
-  for (std::size_t i = 0; i < data.size(); i += 2)
-    sum += static_cast<unsigned>(std::stoi(data.substr(i, 2), nullptr, 16));
-  char head[10];
-  char tail[3];
-  std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(data.size() / 2), address & 0xFFFF,
-                type);
-  std::snprintf(tail, sizeof tail, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-  return head + data + tail;
-}
-
 inline HexFile MakeHexFile(int records, const std::string& beforeEnd = "") {
   HexFile file;
   file.imageLines.push_back("VER 14.002.028");
   for (int r = 0; r < records; ++r) {
-    const std::string record = HexRecord(static_cast<unsigned>(r * 16), 0, simtest::RecordData(r));
+    const std::string record = sim::HexRecord(static_cast<unsigned>(r * 16), 0, simtest::RecordData(r));
     file.text += record + "\r\n";
     file.imageLines.push_back(record);
   }

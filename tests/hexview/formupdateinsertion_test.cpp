@@ -21,6 +21,7 @@
 
 #include "common/ui/qtext.h"
 #include "hexview/hexfile.h"
+#include "simulator/hexrecord.h"
 
 namespace tarvik {
 namespace {
@@ -30,15 +31,10 @@ namespace {
 QByteArray HexFile(int rows, const QByteArray& extra = {}) {
   QByteArray text;
   for (int row = 0; row < rows; ++row) {
-    const int address = row * 16;
-    int sum = 16 + (address >> 8) + (address & 0xFF);
-    QByteArray record = ":10" + QByteArray::number(address, 16).rightJustified(4, '0').toUpper() + "00";
-    for (int k = 0; k < 16; ++k) {
-      record += QByteArray::number(row & 0xFF, 16).rightJustified(2, '0').toUpper();
-      sum += row & 0xFF;
-    }
-    record += QByteArray::number((0x100 - (sum & 0xFF)) & 0xFF, 16).rightJustified(2, '0').toUpper();
-    text += record + "\r\n";
+    const QByteArray cell = QByteArray::number(row & 0xFF, 16).rightJustified(2, '0').toUpper();
+    const std::string record =
+        sim::HexRecord(static_cast<unsigned>(row * 16), 0, cell.repeated(16).toStdString());
+    text += QByteArray::fromStdString(record) + "\r\n";
   }
   return text + extra + ":00000001FF\r\n";
 }

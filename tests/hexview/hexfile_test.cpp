@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "simulator/hexrecord.h"
 
 namespace tarvik {
 namespace {
@@ -23,12 +24,7 @@ std::string Hex(unsigned value, int digits) {
 
 // One record with a correct byte count and checksum; data as hex text.
 std::string Rec(unsigned type, unsigned address, std::string_view data) {
-  const unsigned count = static_cast<unsigned>(data.size() / 2);
-  unsigned sum = count + (address >> 8) + (address & 0xFF) + type;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-    sum += static_cast<unsigned>(std::stoul(std::string(data.substr(i, 2)), nullptr, 16));
-  return ":" + Hex(count, 2) + Hex(address, 4) + Hex(type, 2) + std::string(data) +
-         Hex((0x100 - (sum & 0xFF)) & 0xFF, 2);
+  return sim::HexRecord(address, type, data);
 }
 std::string Data(unsigned address, std::string_view data) { return Rec(0x00, address, data); }
 std::string Linear(unsigned upper) { return Rec(0x04, 0, Hex(upper, 4)); }

@@ -41,6 +41,7 @@
 #include "device/connection.h"
 #include "hexview/ui/formupdateinsertion.h"
 #include "reflash/ui/partsprogressbar.h"
+#include "simulator/hexrecord.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ bool Disconnected(TformMain& main) { return main.Connection().State() == tarvik:
 // The connection dialog opens by itself at start; PORT is chosen in it.
 void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bool& dialogSeen,
                        const char* picture) {
-  main.SetConnectDialogRunner([&main, port, out, &dialogSeen, picture](tarvik::TdlgConnect& dialog) {
+  main.SetConnectDialogRunner([port, out, &dialogSeen, picture](tarvik::TdlgConnect& dialog) {
     dialogSeen = true;
     dialog.show();
     Settle(300);
@@ -85,7 +86,6 @@ void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bo
     std::printf("connection dialog lists %d port(s); choosing %s\n", ports->count(),
                 qPrintable(ports->currentText()));
     if (picture != nullptr) Save(dialog, out, picture);
-    (void)main;
     return row >= 0 ? QDialog::Accepted : QDialog::Rejected;
   });
 }
@@ -139,30 +139,17 @@ int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
 // gap, as a compiler leaves it, in 16-byte records with an end record.
 std::string ServiceHexFile() {
   std::string text;
-  auto record = [&text](unsigned address, const std::vector<unsigned>& bytes, unsigned type) {
-    unsigned sum = static_cast<unsigned>(bytes.size()) + (address >> 8) + (address & 0xFF) + type;
-    char head[16];
-    std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(bytes.size()), address, type);
-    text += head;
-    for (unsigned b : bytes) {
-      char cell[4];
-      std::snprintf(cell, sizeof cell, "%02X", b);
-      text += cell;
-      sum += b;
-    }
-    char check[4];
-    std::snprintf(check, sizeof check, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += check;
-    text += "\r\n";
-  };
   for (unsigned address = 0; address < 0x300; address += 16) {
     if (address >= 0x40 && address < 0x100) continue;  // the gap
-    std::vector<unsigned> bytes;
-    for (unsigned i = 0; i < 16; ++i) bytes.push_back((address * 7 + i * 13 + 5) & 0xFF);
-    record(address, bytes, 0);
+    std::string data;
+    for (unsigned i = 0; i < 16; ++i) {
+      char cell[3];
+      std::snprintf(cell, sizeof cell, "%02X", (address * 7 + i * 13 + 5) & 0xFF);
+      data += cell;
+    }
+    text += tarvik::sim::HexRecord(address, 0, data) + "\r\n";
   }
-  record(0, {}, 1);
-  return text;
+  return text + tarvik::sim::HexRecord(0, 1, "") + "\r\n";
 }
 
 // What the device holds after the service reflash of the grid: every row,
