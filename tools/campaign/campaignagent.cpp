@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "campaign/campaignclock.h"
 #include "cli/clisession.h"
@@ -33,6 +34,9 @@ std::string Untoken(std::string text) {
 // system, and the windows' and the command line's waits ask every few ms.
 constexpr auto kStopLookInterval = std::chrono::milliseconds(5);
 
+// A port name no system has.
+constexpr const char* kNoSuchPort = "tarvik-campaign-no-such-port";
+
 }  // namespace
 
 std::vector<std::string> AgentArguments(const AgentRequest& request) {
@@ -45,6 +49,7 @@ std::vector<std::string> AgentArguments(const AgentRequest& request) {
     args.insert(args.end(), {"--procedure", ProcedureName(*request.draw.procedure)});
   if (!request.hexPath.empty()) args.insert(args.end(), {"--hex", request.hexPath});
   if (!request.stopFile.empty()) args.insert(args.end(), {"--stop-file", request.stopFile});
+  if (!request.warmUpPort.empty()) args.insert(args.end(), {"--warm-up-port", request.warmUpPort});
   return args;
 }
 
@@ -70,6 +75,8 @@ bool ParseAgentArguments(const std::vector<std::string>& args, AgentRequest& req
       request.hexPath = value;
     } else if (flag == "--stop-file") {
       request.stopFile = value;
+    } else if (flag == "--warm-up-port") {
+      request.warmUpPort = value;
     } else if (flag == "--front") {
       request.draw.front = value == "cli" ? Front::Cli : Front::Window;
     } else if (flag == "--procedure") {
@@ -97,7 +104,7 @@ std::string AgentLine(const AgentReport& report) {
        << " descriptors=" << report.before.descriptors << "/" << report.after.descriptors
        << " threads=" << report.before.threads << "/" << report.after.threads
        << " outcome=" << Token(f.outcome) << " reopen=" << Token(report.reopenError)
-       << " error=" << Token(f.error);
+       << " warm-up=" << Token(report.warmUp) << " error=" << Token(f.error);
   return line.str();
 }
 
@@ -134,6 +141,7 @@ bool ParseAgentLine(const std::string& line, AgentReport& report) {
   pair(values["descriptors"], report.before.descriptors, report.after.descriptors);
   pair(values["threads"], report.before.threads, report.after.threads);
   report.reopenError = Untoken(values["reopen"]);
+  report.warmUp = Untoken(values["warm-up"]);
   return true;
 }
 
@@ -148,31 +156,48 @@ std::string ReopenError(const std::string& port) {
   }
 }
 
+void DumpHandles(const char* when);
 AgentReport RunAgent(const AgentRequest& request) {
   const Plan plan = DrawPlan(request.seed, request.draw);
-  // The device keeps real time: so do the waits for its answers.
-  CampaignClock clock(ClockPace{.answerWaitRealMs = 0});
   AgentReport report;
   auto lastLook = std::chrono::steady_clock::now();
-  const FrontRequest front{
-      .plan = plan,
-      .port = request.port,
-      .hexPath = request.hexPath,
-      .clock = clock,
-      .userWantsOut =
-          [&] {
-            const auto now = std::chrono::steady_clock::now();
-            if (request.stopFile.empty() || now - lastLook < kStopLookInterval) return false;
-            lastLook = now;
-            std::error_code error;
-            if (!std::filesystem::exists(request.stopFile, error)) return false;
-            std::ofstream(request.stopFile + ".done") << "done\n";
-            return true;
-          },
-      .mayStop = request.phase == 1,
+  const auto wantsOut = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (request.stopFile.empty() || now - lastLook < kStopLookInterval) return false;
+    lastLook = now;
+    std::error_code error;
+    if (!std::filesystem::exists(request.stopFile, error)) return false;
+    std::ofstream(request.stopFile + ".done") << "done\n";
+    return true;
   };
+  // What the system makes once per process on its first use is made here,
+  // before the count: a port that is not there (an error thrown and
+  // caught), the run's port, a thread, and a whole reflash of the warm-up
+  // device.
+  ReopenError(kNoSuchPort);
+  ReopenError(request.port);
+  std::thread([] {}).join();
+  if (!request.warmUpPort.empty()) {
+    CampaignClock clock(ClockPace{.answerWaitRealMs = 0});
+    const FrontResult warmUp = RunFront({.plan = plan,
+                                         .port = request.warmUpPort,
+                                         .hexPath = request.hexPath,
+                                         .clock = clock,
+                                         .mayStop = false});
+    report.warmUp = warmUp.successShown ? "succeeded" : warmUp.outcome + " " + warmUp.error;
+  }
   report.before = CountResources();
-  report.front = RunFront(front);
+  {
+    // The device keeps real time: so do the waits for its answers. The
+    // clock goes with the reflash, and with it what its lock made.
+    CampaignClock clock(ClockPace{.answerWaitRealMs = 0});
+    report.front = RunFront({.plan = plan,
+                             .port = request.port,
+                             .hexPath = request.hexPath,
+                             .clock = clock,
+                             .userWantsOut = wantsOut,
+                             .mayStop = request.phase == 1});
+  }
   report.reopenError = ReopenError(request.port);
   report.after = CountResourcesBackTo(report.before);
   return report;

@@ -25,6 +25,10 @@ struct AgentRequest {
   // The user wants out once this file is there; the agent answers with the
   // same name and ".done" once the stop took effect.
   std::string stopFile;
+  // A device of the same kind without faults, reflashed first: the system
+  // makes some things once per process on their first use (the port's, the
+  // threads', an exception's), which must not count as left behind.
+  std::string warmUpPort;
 };
 
 struct AgentReport {
@@ -33,6 +37,8 @@ struct AgentReport {
   Resources after;
   // Why the port could not be opened again afterwards; empty: it could.
   std::string reopenError;
+  // How the reflash of the warm-up device ended; empty without one.
+  std::string warmUp;
 };
 
 // The agent's arguments after "agent", and back.

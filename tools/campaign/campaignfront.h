@@ -23,7 +23,7 @@ struct FrontRequest {
   // Asked again and again on the thread that serves the windows or the
   // command line: true once the user wants out (the reflash window's exit
   // button; Ctrl+C). Asked no more once it has said so.
-  std::function<bool()> userWantsOut;
+  std::function<bool()> userWantsOut = {};
   // false: a reflash without faults that nobody stops.
   bool mayStop = true;
 };

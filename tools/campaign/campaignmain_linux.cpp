@@ -39,6 +39,9 @@ The front end in another process, for the Windows program under Wine:
                       real time and the draws leave out the long waits
   --agent-port NAME   the port the agent opens (e.g. COM10)
   --port-link PATH    where the device is published for it
+  --warm-up-port NAME a second port, for a device without faults that the
+  --warm-up-link PATH agent reflashes before it counts its handles and
+                      threads, and where that device is published
   --wine-paths        the agent reads files through Wine's Z: drive
 )";
 
@@ -102,6 +105,10 @@ int CampaignMain(const std::vector<std::string>& args) {
       replay << " --agent-port " << options.agentPort;
     } else if (flag == "--port-link" && value(options.portLink)) {
       replay << " --port-link " << options.portLink;
+    } else if (flag == "--warm-up-port" && value(options.warmUpPort)) {
+      replay << " --warm-up-port " << options.warmUpPort;
+    } else if (flag == "--warm-up-link" && value(options.warmUpLink)) {
+      replay << " --warm-up-link " << options.warmUpLink;
     } else if (flag == "--work-dir" && value(workDir)) {
     } else {
       std::fprintf(stderr, "tarvik-campaign: bad option %s (see --help)\n", flag.c_str());

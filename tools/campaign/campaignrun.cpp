@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -184,9 +185,15 @@ std::vector<std::string> CheckReflash(const Plan& plan, const ReflashFacts& fact
   if (stopped) {
     // Between two commands: the one under way is answered or times out,
     // and nothing follows it.
-    if (facts.commandsAtStop != ReflashFacts::kNoStop && report.commands.size() > facts.commandsAtStop + 1) {
-      broken.push_back("after the stop the device still got " +
-                       Joined(report.commands, facts.commandsAtStop));
+    if (facts.commandsAtStop != ReflashFacts::kNoStop && facts.commandsAtStop <= report.commands.size()) {
+      // Identification is not cut short; the reflash must be.
+      const auto after =
+          std::count_if(report.commands.begin() + static_cast<std::ptrdiff_t>(facts.commandsAtStop),
+                        report.commands.end(), [](const std::string& c) { return !IsIdentification(c); });
+      if (after > 1) {
+        broken.push_back("after the stop the device still got " +
+                         Joined(report.commands, facts.commandsAtStop));
+      }
     }
     if (front.verdictAfterStop && plan.front == Front::Window)
       broken.push_back("a verdict shown after the exit");
@@ -225,6 +232,9 @@ std::vector<std::string> CheckReflash(const Plan& plan, const ReflashFacts& fact
     }
   }
 
+  if (!facts.warmUp.empty() && facts.warmUp != "succeeded") {
+    broken.push_back("the agent's reflash of a device without faults did not succeed: " + facts.warmUp);
+  }
   // The port is free again, and nothing of the reflash is left behind.
   if (facts.reopenChecked && !facts.reopenError.empty()) {
     broken.push_back("the port could not be opened again: " + facts.reopenError);
@@ -545,8 +555,16 @@ class Runner {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
+    std::optional<sim::DeviceSimulator> warmUp;
+    if (!options_.warmUpLink.empty()) {
+      sim::SimOptions device = DeviceOptions(plan, false, plan.startInBootloader, plan.oldFlash);
+      device.linkPath = options_.warmUpLink;
+      warmUp.emplace(device);
+      if (!warmUp->Start()) facts.front.error = "the warm-up simulator did not start: " + warmUp->Error();
+    }
     AgentRequest request;
     request.seed = plan.seed;
+    request.warmUpPort = options_.warmUpPort;
     request.draw = options_.draw;
     request.phase = withFaults ? 1 : 2;
     request.port = options_.agentPort;
@@ -583,7 +601,9 @@ class Runner {
       facts.before = report.before;
       facts.after = report.after;
       facts.reopenError = report.reopenError;
+      facts.warmUp = report.warmUp;
     }
+    if (warmUp) warmUp->Stop();
   }
 
   void Print(const RunRecord& run) {
@@ -604,7 +624,9 @@ class Runner {
     }
     out_ << "  faults met: " << (faults.empty() ? "none" : faults) << "\n";
     out_ << "  first: " << run.first.front.outcome << ", stop " << run.first.front.stopMade << ", refused "
-         << run.first.front.stopRefused << "; again: " << run.second.front.outcome
+         << run.first.front.stopRefused << ", descriptors " << run.first.before.descriptors << " -> "
+         << run.first.after.descriptors << ", threads " << run.first.before.threads << " -> "
+         << run.first.after.threads << "; again: " << run.second.front.outcome
          << ", device got: " << Joined(run.second.report.commands) << "\n";
     if (!run.broken.empty()) {
       out_ << "  replay: tarvik-campaign --seed " << plan.seed << " --runs 1" << options_.replayFlags << "\n";

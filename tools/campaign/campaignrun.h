@@ -38,6 +38,10 @@ struct CampaignOptions {
   std::vector<std::string> agentCommand;
   std::string agentPort;
   std::string portLink;
+  // A second port for a device without faults that the agent reflashes
+  // first (see AgentRequest::warmUpPort), and where it is published.
+  std::string warmUpPort;
+  std::string warmUpLink;
   bool winePaths = false;
   // Files of the runs (the HEX files, the stop files).
   std::string workDir;
@@ -62,6 +66,8 @@ struct ReflashFacts {
   Resources after;
   bool reopenChecked = false;
   std::string reopenError;
+  // The agent's reflash of its warm-up device; empty without one.
+  std::string warmUp;
 
   static constexpr std::size_t kNoStop = static_cast<std::size_t>(-1);
 };
