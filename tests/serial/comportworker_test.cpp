@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -263,6 +264,36 @@ TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
   EXPECT_EQ(reply, "OK\r\n");
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{"$$$: late answer", "#com<-: " + kProbe, "@com->: OK\r\n"}));
+}
+
+// The line end of an answer that came after its exchange had taken the
+// answer belongs to that answer: a command the device leaves unanswered
+// gets no answer out of it.
+TEST_F(AnsweringDevice, LateLineEndOfAnAnswerIsNoAnswerToTheNextCommand) {
+  std::atomic<int> commands{0};
+  peer.Start([&](const std::string& pending) -> std::optional<PtyPeer::Action> {
+    if (pending.find('\r') == std::string::npos) return std::nullopt;
+    return PtyPeer::Action{++commands == 1 ? "OK" : "", false};
+  });
+  std::string reply;
+  ASSERT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  EXPECT_EQ(reply, "OK");
+  // The line end comes once the next command is out.
+  std::thread late([&] {
+    peer.WaitReceived(2 * kProbe.size());
+    peer.Write("\r\n");
+  });
+  EXPECT_FALSE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  late.join();
+  EXPECT_EQ(reply, "");
+  // Nothing more is owed: a line end in front of the next answer is its own.
+  std::thread other([&] {
+    peer.WaitReceived(3 * kProbe.size());
+    peer.Write("\r\nERR\r\n");
+  });
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  other.join();
+  EXPECT_EQ(reply, "\r\nERR\r\n");
 }
 
 TEST_F(AnsweringDevice, UnterminatedRepliesUseEveryAttempt) {
