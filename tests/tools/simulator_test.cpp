@@ -647,6 +647,24 @@ TEST_F(SimulatorTest, SplitAnswerComesInTwoPiecesWithAPauseBetween) {
   }
 }
 
+// Commands that wait behind a slow answer are handled, and in the report,
+// by the time the device is idle.
+TEST_F(SimulatorTest, IdleOnceEveryCommandSentIsHandled) {
+  SimOptions options = FastBootloader();
+  Fault slow;
+  std::string error;
+  ASSERT_TRUE(ParseFault("slow=400@BE", slow, error)) << error;
+  options.faults.push_back(slow);
+  Start(options);
+  EXPECT_TRUE(sim_->WaitIdle(1000)) << "nothing sent yet";
+  wire_->Send("+BE\r");
+  wire_->Send(WireWrite(4, GroupData(4, 4)));
+  ASSERT_TRUE(sim_->WaitUntil([](const SimReport& r) { return !r.commands.empty(); }, 2000));
+  EXPECT_FALSE(sim_->WaitIdle(50)) << "the erase's answer is still held back";
+  ASSERT_TRUE(sim_->WaitIdle(5000));
+  EXPECT_EQ(sim_->Report().commands, (std::vector<std::string>{"BE", "W0004"}));
+}
+
 TEST_F(SimulatorTest, SpoiltAnswersStillStoreTheData) {
   SimOptions options = FastBootloader();
   options.faults = {Fault{FaultKind::Silence, "W", 0, 0}};

@@ -22,6 +22,7 @@ constexpr std::uint32_t kJustOverPercent = 130;
 // A split answer's pause stays well inside the time-out.
 constexpr std::uint32_t kLongestSplitPercent = 40;
 constexpr std::uint32_t kShortestSplitMs = 10;
+constexpr std::uint32_t kLongestTailSplitMs = 200;
 // Under real time a split of the erase's or the commit's answer is kept short.
 constexpr std::uint32_t kLongestRealTimeSplitMs = 1000;
 // The settle waits after the last command, within which a stop may fall.
@@ -119,6 +120,16 @@ bool MayBeLost(const Plan& plan, const std::string& step, FaultKind kind) {
   const bool refused = kind == FaultKind::Silence || kind == FaultKind::Garbage ||
                        kind == FaultKind::WrongEcho || kind == FaultKind::NoCarrier;
   return refused || (plan.procedure == Procedure::Staged && kind == FaultKind::EchoNoCarrier);
+}
+
+// Whether a split's first piece holds the answer's whole "OK": the echo of a
+// write ("004" or "0004", CR LF) or nothing, then "OK", CR LF.
+bool SplitAfterOk(const Plan& plan, const std::string& step, std::int32_t splitAt) {
+  const std::int32_t size = !IsWrite(step) ? 4 : plan.procedure == Procedure::Staged ? 10 : 9;
+  std::int32_t cut = splitAt > 0 ? splitAt : size / 2;
+  if (splitAt < 0) cut = size + splitAt;
+  cut = std::clamp(cut, 1, size - 1);
+  return cut >= size - 2;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines) {
@@ -297,6 +308,12 @@ Plan DrawPlan(std::uint64_t seed, const DrawOptions& options) {
         // after the first byte.
         const std::int32_t cuts[] = {1, 2, 3, -1, -2, -3, -4, 0};
         fault.splitAt = cuts[draw.Below(8)];
+        // A first piece that holds the whole "OK" is taken at once, and the
+        // device, still busy with the rest, answers the next command that
+        // much later: kept short, so that only the line end is late.
+        if (SplitAfterOk(plan, fault.step, fault.splitAt)) {
+          fault.delayMs = kShortestSplitMs + draw.Below(kLongestTailSplitMs - kShortestSplitMs);
+        }
       }
       fault.lost = MayBeLost(plan, fault.step, fault.kind) && draw.Chance(50);
       if (taken) continue;

@@ -26,6 +26,8 @@ namespace {
 // with the run's seed rather than wait for ever.
 constexpr auto kLongestRun = std::chrono::minutes(5);
 constexpr int kLongestAgentMs = 240'000;
+// The longest a device holds an answer back is 130 % of 15 s.
+constexpr std::uint32_t kLongestDeviceMs = 30'000;
 
 bool IsIdentification(const std::string& command) { return command == "v" || command == "un"; }
 
@@ -530,8 +532,16 @@ class Runner {
     };
     facts.front = RunFront(request);
     user.End();
-    // Bytes still on their way reach the device.
-    sim.WaitUntil([](const sim::SimReport&) { return false; }, 50);
+    WaitForTheDevice(sim, facts);
+  }
+
+  // Commands still on the line, or waiting behind an answer the device holds
+  // back, reach its report.
+  static void WaitForTheDevice(sim::DeviceSimulator& sim, ReflashFacts& facts) {
+    if (!sim.WaitIdle(kLongestDeviceMs)) {
+      facts.front.error +=
+          "the device was still busy " + std::to_string(kLongestDeviceMs / 1000) + " s later";
+    }
   }
 
   void RunAgentProcess(const Plan& plan, bool withFaults, sim::DeviceSimulator& sim,
@@ -575,7 +585,6 @@ class Runner {
     for (const std::string& arg : AgentArguments(request)) argv.push_back(arg);
     const ProcessResult process = RunProcess(argv, kLongestAgentMs);
     user.End();
-    sim.WaitUntil([](const sim::SimReport&) { return false; }, 50);
     facts.commandsAtStop = atStop.load();
     std::filesystem::remove(stopFile, error);
     std::filesystem::remove(stopFile + ".done", error);
@@ -603,6 +612,7 @@ class Runner {
       facts.reopenError = report.reopenError;
       facts.warmUp = report.warmUp;
     }
+    WaitForTheDevice(sim, facts);
     if (warmUp) warmUp->Stop();
   }
 

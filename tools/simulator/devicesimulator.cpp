@@ -252,9 +252,15 @@ void DeviceSimulator::Stop() {
   CloseAll();
 }
 
-void DeviceSimulator::CloseAll() {
+void DeviceSimulator::CloseLine() {
+  // WaitIdle looks at the master from another thread.
+  std::lock_guard lock(mutex_);
   CloseFd(master_);
   CloseFd(slave_);
+}
+
+void DeviceSimulator::CloseAll() {
+  CloseLine();
   CloseFd(wakeRead_);
   CloseFd(wakeWrite_);
   if (linkMade_) {
@@ -290,6 +296,22 @@ bool DeviceSimulator::WaitFinished(std::uint32_t timeoutMs) const {
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_.load(); });
 }
 
+bool DeviceSimulator::WaitIdle(std::uint32_t timeoutMs) const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    bool quiet = true;
+    {
+      std::lock_guard lock(mutex_);
+      int pending = 0;
+      // A closed line has nothing more to bring.
+      quiet = master_ < 0 || ::ioctl(master_, FIONREAD, &pending) != 0 || pending == 0;
+    }
+    if (quiet && !busy_.load()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void DeviceSimulator::Record(const std::function<void(SimReport&)>& change) {
   {
     std::lock_guard lock(mutex_);
@@ -317,8 +339,12 @@ void DeviceSimulator::Run() {
       ::poll(&fds[1], 1, 20);
       continue;
     }
+    busy_ = true;
     const auto count = ::read(master_, buffer, sizeof buffer);
-    if (count <= 0) continue;
+    if (count <= 0) {
+      busy_ = false;
+      continue;
+    }
     const auto arrived = std::chrono::steady_clock::now();
     for (ssize_t i = 0; i < count && !stop_ && !finished_; ++i) {
       const char c = buffer[i];
@@ -338,7 +364,9 @@ void DeviceSimulator::Run() {
         line += c;
       }
     }
+    busy_ = false;
   }
+  busy_ = false;
 }
 
 void DeviceSimulator::HandleLine(const std::string& line) {
@@ -455,8 +483,7 @@ void DeviceSimulator::HandleLine(const std::string& line) {
     if (!text.empty()) {
       DrainThenClose();
     } else {
-      CloseFd(master_);
-      CloseFd(slave_);
+      CloseLine();
     }
     Record([this](SimReport& r) {
       r.hungUp = true;
@@ -683,8 +710,7 @@ void DeviceSimulator::DrainThenClose() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  CloseFd(master_);
-  CloseFd(slave_);
+  CloseLine();
 }
 
 std::string DeviceSimulator::Garbage() {

@@ -138,6 +138,10 @@ class DeviceSimulator {
   // command; false on time-out.
   bool WaitUntil(const std::function<bool(const SimReport&)>& done, std::uint32_t timeoutMs) const;
   bool WaitFinished(std::uint32_t timeoutMs) const;
+  // Waits in real time until every command the tool has sent so far has been
+  // handled (one that is still being answered, or still on the line behind
+  // it, included), so that the report is whole; false on time-out.
+  bool WaitIdle(std::uint32_t timeoutMs) const;
 
  private:
   struct Answer {
@@ -163,6 +167,7 @@ class DeviceSimulator {
   // Waits on the options' clock in short slices so Stop is not held up.
   void Wait(std::uint32_t ms);
   void DrainThenClose();
+  void CloseLine();
   void CloseAll();
   void Record(const std::function<void(SimReport&)>& change);
   std::string Garbage();
@@ -181,6 +186,8 @@ class DeviceSimulator {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+  // Taking or answering commands; set before the bytes leave the line.
+  std::atomic<bool> busy_{false};
   bool bootloader_ = false;
   std::vector<std::uint32_t> faultCounts_;
   std::mt19937 random_;
