@@ -96,6 +96,26 @@ void Drain(TOutArray& queue) {
   }
 }
 
+const char* ServiceOutcomeName(ServiceReflashOutcome outcome) {
+  switch (outcome) {
+    case ServiceReflashOutcome::NotStarted:
+      return "not started";
+    case ServiceReflashOutcome::NothingToSend:
+      return "nothing to send";
+    case ServiceReflashOutcome::Settled:
+      return "settled";
+    case ServiceReflashOutcome::EraseFailed:
+      return "erase failed";
+    case ServiceReflashOutcome::WriteFailed:
+      return "write failed";
+    case ServiceReflashOutcome::Error:
+      return "error";
+    case ServiceReflashOutcome::Stopped:
+      return "stopped";
+  }
+  return "?";
+}
+
 FrontResult RunWindow(const FrontRequest& request) {
   FrontResult result;
   UiStepQueue sync;
@@ -197,9 +217,7 @@ FrontResult RunWindow(const FrontRequest& request) {
                           outcome == ServiceReflashOutcome::WriteFailed ||
                           outcome == ServiceReflashOutcome::Error;
     result.verdictAfterStop = result.stopMade && (result.successShown || result.failureShown);
-    const char* names[] = {"not started",  "nothing to send", "settled", "erase failed",
-                           "write failed", "error",           "stopped"};
-    result.outcome = names[static_cast<int>(outcome)];
+    result.outcome = ServiceOutcomeName(outcome);
   }
   // Leaving the window, or the disconnect the service reflash asks for.
   connection.Close(true);
