@@ -439,6 +439,7 @@ class Runner {
       Print(run);
     }
     stats_.Print(out_, Seconds(start), options_.firstSeed);
+    if (agentRestarts_ > 0) out_ << "  agents started again: " << agentRestarts_ << "\n";
     out_.flush();
     return stats_.BrokenRuns() == 0 ? 0 : 1;
   }
@@ -544,8 +545,18 @@ class Runner {
     }
   }
 
-  void RunAgentProcess(const Plan& plan, bool withFaults, sim::DeviceSimulator& sim,
-                       const std::string& hexPath, ReflashFacts& facts) {
+  // One agent process for one reflash: its warm-up device, the user who may
+  // want out, and what it printed.
+  struct AgentAttempt {
+    ProcessResult process;
+    std::string line;
+    std::size_t commandsAtStop = ReflashFacts::kNoStop;
+    bool warmUpHeardAnything = false;
+  };
+
+  AgentAttempt RunAgentOnce(const Plan& plan, bool withFaults, sim::DeviceSimulator& sim,
+                            const std::string& hexPath, ReflashFacts& facts) {
+    AgentAttempt attempt;
     const std::string stopFile =
         (std::filesystem::path(options_.workDir) / ("stop-" + std::to_string(plan.seed))).string();
     std::error_code error;
@@ -583,26 +594,49 @@ class Runner {
     std::vector<std::string> argv = options_.agentCommand;
     argv.push_back("agent");
     for (const std::string& arg : AgentArguments(request)) argv.push_back(arg);
-    const ProcessResult process = RunProcess(argv, kLongestAgentMs);
+    attempt.process = RunProcess(argv, kLongestAgentMs);
     user.End();
-    facts.commandsAtStop = atStop.load();
+    attempt.commandsAtStop = atStop.load();
     std::filesystem::remove(stopFile, error);
     std::filesystem::remove(stopFile + ".done", error);
-
-    AgentReport report;
-    std::string line;
-    for (std::size_t at = 0; at < process.out.size();) {
-      const std::size_t end = process.out.find('\n', at);
-      const std::string one = process.out.substr(at, end == std::string::npos ? end : end - at);
-      if (one.rfind("RESULT ", 0) == 0) line = one;
-      at = end == std::string::npos ? process.out.size() : end + 1;
+    if (warmUp) {
+      attempt.warmUpHeardAnything = !warmUp->Report().commands.empty();
+      warmUp->Stop();
     }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    const std::string& out = attempt.process.out;
+    for (std::size_t at = 0; at < out.size();) {
+      const std::size_t end = out.find('\n', at);
+      const std::string one = out.substr(at, end == std::string::npos ? end : end - at);
+      if (one.rfind("RESULT ", 0) == 0) attempt.line = one;
+      at = end == std::string::npos ? out.size() : end + 1;
+    }
+    while (!attempt.line.empty() && (attempt.line.back() == '\r' || attempt.line.back() == '\n')) {
+      attempt.line.pop_back();
+    }
+    return attempt;
+  }
+
+  void RunAgentProcess(const Plan& plan, bool withFaults, sim::DeviceSimulator& sim,
+                       const std::string& hexPath, ReflashFacts& facts) {
+    AgentAttempt attempt = RunAgentOnce(plan, withFaults, sim, hexPath, facts);
+    AgentReport report;
+    // A Windows program under Wine now and then ends at its start, before it
+    // has said or sent anything; with both devices untouched it is started
+    // once more, and that is told.
+    if (attempt.process.started && !attempt.process.timedOut && !ParseAgentLine(attempt.line, report) &&
+        sim.Report().commands.empty() && !attempt.warmUpHeardAnything) {
+      ++agentRestarts_;
+      out_ << "note: in run " << plan.seed << " the agent ended with " << attempt.process.exitCode
+           << " before it did anything (" << attempt.process.err.substr(0, 200) << "); started again\n";
+      attempt = RunAgentOnce(plan, withFaults, sim, hexPath, facts);
+    }
+    const ProcessResult& process = attempt.process;
+    facts.commandsAtStop = attempt.commandsAtStop;
     if (!process.started) {
-      facts.front.error = "the agent did not start: " + argv.front();
+      facts.front.error = "the agent did not start";
     } else if (process.timedOut) {
       facts.front.error = "the agent did not end within " + std::to_string(kLongestAgentMs / 1000) + " s";
-    } else if (process.exitCode != 0 || !ParseAgentLine(line, report)) {
+    } else if (process.exitCode != 0 || !ParseAgentLine(attempt.line, report)) {
       facts.front.error = "the agent ended with " + std::to_string(process.exitCode) + ": " +
                           process.err.substr(process.err.size() > 2000 ? process.err.size() - 2000 : 0);
     } else {
@@ -613,7 +647,6 @@ class Runner {
       facts.warmUp = report.warmUp;
     }
     WaitForTheDevice(sim, facts);
-    if (warmUp) warmUp->Stop();
   }
 
   void Print(const RunRecord& run) {
@@ -647,6 +680,7 @@ class Runner {
   const CampaignOptions& options_;
   std::ostream& out_;
   Stats stats_;
+  int agentRestarts_ = 0;
 };
 
 }  // namespace
