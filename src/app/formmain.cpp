@@ -32,6 +32,7 @@
 #include "common/ui/comboboxpatch.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
+#include "common/ui/waitpainting.h"
 #include "device/connection.h"
 #include "outqueue/ui/statuspane.h"
 
@@ -120,9 +121,8 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
         this, [this] { uiSteps_->RunPending(); }, Qt::QueuedConnection);
   });
   // A long wait for a worker (a reflash ending its exchange) keeps the
-  // windows painting; input waits until it is over.
-  uiSteps_->SetPaintHook(
-      [](int maxMs) { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, maxMs); });
+  // windows painting; what the user does meanwhile is dropped.
+  uiSteps_->SetPaintHook([](int maxMs) { ProcessEventsDroppingInput(maxMs); });
 
   BuildUi();
   connection_ = std::make_unique<TConnection>(ConnectionSetup{

@@ -26,6 +26,7 @@
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
 #include "support/scaledclock.h"
+#include "support/systeminput.h"
 
 namespace tarvik {
 namespace {
@@ -174,6 +175,36 @@ TEST_F(ReflashWindowRoad, TheWaitForAnEraseUnderWayIsShownWhileTheWindowKeepsPai
   EXPECT_GT(paintsDuringWait, 0) << "the window kept painting while it waited";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back";
   EXPECT_TRUE(main_->Ui().panels[2]->text().isEmpty());
+}
+
+// What the user does while the teardown waits is dropped: replayed once it
+// is over, a click on the connect button would open the connection dialog
+// long after the user gave up on it, and a close from the title bar would
+// quit the program.
+TEST_F(ReflashWindowRoad, InputGivenWhileTheTeardownWaitsIsDropped) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) { o.eraseMs = 12000; });
+  int dialogs = 0;
+  main_->SetConnectDialogRunner([&](TdlgConnect&) {
+    ++dialogs;
+    return QDialog::Rejected;
+  });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(
+      DeviceSaw([](const sim::SimReport& r) { return !r.commands.empty() && r.commands.back() == "BE"; }));
+  bool given = false;
+  // The disconnect comes 100 ms after the exit button; this comes 300 ms in.
+  QTimer::singleShot(300, main_.get(), [&] {
+    given = main_->Connection().State() == ConnectionState::Closing;
+    test::PostSystemClick(main_->Ui().tbtnConnect);
+    test::PostSystemClose(main_.get());
+  });
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+  QTest::qWait(300);
+  EXPECT_TRUE(given) << "the input came while the teardown waited";
+  EXPECT_EQ(dialogs, 0);
+  EXPECT_TRUE(main_->isVisible());
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
 }
 
 TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {

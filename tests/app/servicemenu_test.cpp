@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 #include "reflash/servicereflash.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
+#include "support/systeminput.h"
 
 namespace tarvik {
 namespace {
@@ -44,7 +46,13 @@ HexGrid NineRows() {
 
 class ServiceMenuTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { MakeMain(); }
+  void TearDown() override {
+    main_->close();
+    main_.reset();
+    if (sim_) sim_->Stop();
+  }
+  void MakeMain() {
     main_ = std::make_unique<TformMain>(dir_.path(), false);
     main_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
     main_->SetHexViewer([this] {
@@ -53,15 +61,10 @@ class ServiceMenuTest : public ::testing::Test {
     });
     main_->show();
   }
-  void TearDown() override {
-    main_->close();
-    main_.reset();
-    if (sim_) sim_->Stop();
-  }
 
-  void Connect(sim::SimOptions options) {
+  void Connect(sim::SimOptions options, std::uint32_t eraseMs = 0) {
     options.unpaced = true;
-    options.eraseMs = 0;
+    options.eraseMs = eraseMs;
     sim_ = std::make_unique<sim::DeviceSimulator>(options);
     ASSERT_TRUE(sim_->Start()) << sim_->Error();
     ASSERT_TRUE(main_->OpenPort(test::PortName(sim_->SlavePath()), false, true));
@@ -157,6 +160,59 @@ TEST_F(ServiceMenuTest, GridThatCannotBeSentIsShownAndDisconnects) {
   EXPECT_TRUE(errors_[0].startsWith(Ru("ОШИБКА! Прошивка не обновлена! "))) << errors_[0].toStdString();
   EXPECT_TRUE(sim_->Report().commands.empty());
   ASSERT_TRUE(Disconnected());
+}
+
+// What the user does while the procedure runs is dropped, as a disabled
+// window drops it: held back and replayed once the procedure is over, a close
+// from the title bar would quit the program and a menu click would open the
+// viewer again.
+TEST_F(ServiceMenuTest, InputGivenWhileTheProcedureRunsIsDropped) {
+  const struct {
+    const char* name;
+    std::function<void(TformMain&)> give;
+  } cases[] = {
+      {"close from the title bar", [](TformMain& main) { test::PostSystemClose(&main); }},
+      {"the Панель menu clicked, its item chosen with the keys",
+       [](TformMain& main) {
+         QMenuBar* bar = main.menuBar();
+         test::PostSystemClick(bar, bar->actionGeometry(main.Ui().N4->menuAction()).center());
+         test::PostSystemKey(&main, Qt::Key_Down);
+         test::PostSystemKey(&main, Qt::Key_Return);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    main_->close();
+    main_.reset();
+    MakeMain();
+    main_->Ui().N4->menuAction()->setVisible(true);
+    main_->Ui().mnuUpdate->setVisible(true);
+    viewerShown_ = 0;
+    sim::SimOptions device;
+    device.faults = {sim::Fault{.kind = sim::FaultKind::WrongEcho, .command = "W"}};
+    Connect(device, 400);
+    Choose(true, "/tmp/fw.hex");
+    // The input comes while the device erases its flash.
+    bool given = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      const auto commands = sim_->Report().commands;
+      if (given || std::find(commands.begin(), commands.end(), "BE") == commands.end()) return;
+      given = true;
+      c.give(*main_);
+    });
+    watch.start();
+    ClickUpdate();
+    watch.stop();
+    ASSERT_TRUE(given);
+    ASSERT_TRUE(Disconnected());
+    QTest::qWait(300);
+    EXPECT_TRUE(main_->isVisible());
+    EXPECT_EQ(viewerShown_, 1);
+    sim_->Stop();
+    sim_.reset();
+  }
 }
 
 TEST_F(ServiceMenuTest, WithoutAConnectionNothingHappens) {
