@@ -139,6 +139,9 @@ void TformMain::tbtnDisconnectClick() {
   ui_.panels[0]->clear();
   ui_.panels[1]->clear();
   ui_.RzProgressBar1->hide();
+  // While the reflash window is open the main window takes no input, so a
+  // disconnect under it comes from the line, not from the user.
+  if (reflashForm_) reflashForm_->ConnectionClosed();
 }
 
 bool TformMain::TearDownConnection() {

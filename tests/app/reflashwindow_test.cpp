@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -136,6 +137,27 @@ TEST_F(ReflashWindowRoad, AFailureIsShownInRedAndBlockZeroIsNeverWritten) {
   EXPECT_NE(main_->Ui().panels[1]->text(), QStringLiteral("VER 14.002.028"));
   Window().btnExit->click();
   ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+}
+
+// The line lost while the window is open and nothing has started: the main
+// window drops the connection, and the window must not keep a "Перепрошить"
+// that does nothing.
+TEST_F(ReflashWindowRoad, ALineLostBeforeTheStartLeavesOnlyTheExitAndSaysWhy) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28);
+  ASSERT_TRUE(Window().btnUpdateVer->isEnabled());
+  sim_->Stop();  // the adapter is pulled out
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
+  EXPECT_TRUE(Window().btnExit->isEnabled());
+  EXPECT_EQ(Window().lbError->text(), Ru("Связь с устройством потеряна. Перепрошивка невозможна."));
+  EXPECT_EQ(TextColour(Window().lbError), QColor(255, 0, 0));
+  EXPECT_TRUE(reflash_->isVisible());
+  Window().btnExit->click();
+  EXPECT_FALSE(reflash_->isVisible());
+  EXPECT_TRUE(main_->isEnabled());
+  EXPECT_TRUE(PumpUntil([&] { return main_->Ui().tbtnConnect->isEnabled(); }, 2000));
+  EXPECT_TRUE(main_->Ui().mnuFile->menuAction()->isEnabled());
+  EXPECT_TRUE(errors_.empty());
 }
 
 // Leaving while the worker is inside an exchange it cannot cut: no failure

@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "common/ui/placement.h"
 #include "common/ui/qtext.h"
+#include "device/connection.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "reflash/updatethread.h"
 
@@ -239,6 +240,14 @@ void TformUpdateIns::btnExitClick() {
       // The worker is being created; the window stays until it runs.
       break;
   }
+}
+
+void TformUpdateIns::ConnectionClosed() {
+  if (flashState_ != TFlashState::Idle || !isVisible()) return;
+  ui_.btnUpdateVer->setEnabled(false);
+  ui_.btnExit->setEnabled(true);
+  ui_.btnExit->setFocus();
+  ShowStatus(FromCp(LinkLostText()) + Ru(". Перепрошивка невозможна."), QColor(255, 0, 0));
 }
 
 void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {

@@ -95,6 +95,10 @@ class TformUpdateIns : public QDialog, public ReflashView {
   void btnUpdateVerClick();
   void btnExitClick();
   void ListBox1Click();
+  // The connection ended under the open window before a reflash started (the
+  // line was lost): "Перепрошить" has nothing left to write to, the window
+  // says why, and only the exit remains.
+  void ConnectionClosed();
 
   // ReflashView: the reflash worker's steps, on the UI thread.
   void MarkRunning() override;
