@@ -24,6 +24,7 @@
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
 #include "support/lineslog.h"
+#include "support/quickpauseclock.h"
 #include "support/scaledclock.h"
 #include "tools/simwire.h"
 
@@ -443,14 +444,39 @@ TEST(UpdateThreadProcedure, WritesTheImageAsTheDeviceExpects) {
        type10,
        {"W0000", CommitFor(4)},
        false},
-      {"staged: a commit answered without OK is not taken",
+      // Sent again, the commit would reach a device that is reprogramming
+      // itself.
+      {"staged: a commit answered without OK is taken, and sent once",
        4,
        Staged({"garbage@EE"}),
        type10,
-       {"W0000", CommitFor(4), CommitFor(4), CommitFor(4)},
-       false},
+       {"W0000", CommitFor(4)},
+       true},
       {"staged: header only: nothing is sent", 0, Staged(), type10, {}, false},
   });
+}
+
+// Any answer to the commit on a live line passes; one without "OK" is noted
+// in the traffic log.
+TEST(UpdateThreadProcedure, ACommitAnsweredWithoutOkIsNotedInTheLog) {
+  const struct {
+    const char* name;
+    std::vector<std::string> faults;
+    bool noted;
+  } cases[] = {
+      {"the usual answer", {}, false},
+      {"other bytes", {"garbage@EE"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The settle waits pass at once; the answer waits take real time.
+    test::QuickPauseClock clock;
+    const Result r = Flash(Staged(c.faults), Image(4), {.version = "VER 14.010.001", .type = 10}, clock);
+    ExpectShown(r, true);
+    const std::string note =
+        Utf8ToCp1251("Ответ на команду ") + CommitFor(4) + Utf8ToCp1251(" не содержит \"OK\"");
+    EXPECT_EQ(std::count(r.logLines.begin(), r.logLines.end(), note), c.noted ? 1 : 0) << Joined(r.logLines);
+  }
 }
 
 // The accumulators spelled out for nine groups c1 ... c9: c1^c2^c9, c3^c4,
