@@ -273,13 +273,30 @@ INSTANTIATE_TEST_SUITE_P(
                      .outcome = DecisionOutcome::Offered,
                      .offered = 0,
                      .typeDialogs = 1},
+        // No rule covers the chosen type in its bootloader: told, and the
+        // connection stays.
         DecisionCase{.name = "boot_unknown_type_no_rule",
                      .version = test::kBootBanner,
                      .bootloader = true,
                      .unitName = "XYZ",
                      .typeAnswer = 4,
                      .outcome = DecisionOutcome::NoImageForType,
-                     .typeDialogs = 1},
+                     .typeDialogs = 1,
+                     .information = {Utf8ToCp1251("В файле update.ini нет правила обновления, применимого к "
+                                                  "устройству \"QFQ Радиобрелок\" в режиме перепрошивки")}},
+        DecisionCase{.name = "boot_unknown_type_rule_not_for_build0",
+                     .version = test::kBootBanner,
+                     .bootloader = true,
+                     .unitName = "XYZ",
+                     .rulesFile = RulesFileKind::Rule,
+                     .ruleKey = "14.001.000",
+                     .rule = "20->42",
+                     .typeAnswer = 0,
+                     .outcome = DecisionOutcome::NoImageForType,
+                     .typeDialogs = 1,
+                     .information = {Utf8ToCp1251("В файле update.ini нет правила обновления, применимого к "
+                                                  "устройству \"QTN Радиоканальный приемник\" в режиме "
+                                                  "перепрошивки")}},
         // The chosen type's rule names no image: told; the connection stays,
         // as it does for a bootloader device without a rule.
         DecisionCase{.name = "boot_unknown_type_rule_not_carried",
