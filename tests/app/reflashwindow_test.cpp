@@ -10,10 +10,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <fstream>
 
 #include "app/formmain.h"
 #include "common/text.h"
@@ -259,6 +261,70 @@ TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
     sim_->Stop();
     sim_.reset();
   }
+}
+
+// The door detector's rule of the packaged example, uncommented.
+std::string ExampleDoorRule() {
+  std::ifstream example(std::string(TARVIK_SOURCE_DIR) + "/packaging/update.ini.example");
+  std::string line;
+  while (std::getline(example, line)) {
+    if (line.rfind(";14.002.000=", 0) == 0) return line.substr(1);
+  }
+  return {};
+}
+
+// A reflash cut off half way leaves the device in its bootloader, without a
+// first block to start from. It names its model there and so comes back as
+// build 0 of its type; with the example's rule it is offered its image again,
+// and the second reflash puts the whole image in place.
+TEST_F(ReflashWindowRoad, ADeviceLeftInItsBootloaderIsFoundThereAndReflashedWhole) {
+  const std::string rule = ExampleDoorRule();
+  ASSERT_FALSE(rule.empty()) << "the example holds a rule for the door detector";
+  WriteRules("[UpdateRules]\r\n" + rule + "\r\n");
+  sim::SimOptions door;
+  door.version = "VER 14.002.020";
+  door.unitName = "QTT1";
+  StartDevice(door);
+  main_->Ui().tbtnConnect->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000)) << "no reflash window";
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(DeviceSaw([](const sim::SimReport& r) { return r.writes.size() >= 60; }));
+  Window().btnExit->click();  // the reflash is cut off half way
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+  ASSERT_FALSE(sim_->Report().writes.empty());
+  for (const std::string& block : sim_->Report().writes) ASSERT_NE(block, "0000");
+
+  // A box the decision shows instead of the offer is read and closed.
+  QString box;
+  QTimer boxes;
+  boxes.setInterval(50);
+  QObject::connect(&boxes, &QTimer::timeout, [&] {
+    if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box = shown->text();
+      shown->close();
+    }
+  });
+  boxes.start();
+  main_->Ui().tbtnConnect->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000))
+      << "the device in its bootloader is offered no reflash; the box said: " << box.toStdString();
+  boxes.stop();
+  EXPECT_TRUE(PumpUntil(
+      [&] { return main_->Ui().panels[1]->text().startsWith(QStringLiteral("BootLdr v1.0")); }, 2000))
+      << "found in its bootloader: " << main_->Ui().panels[1]->text().toStdString();
+  EXPECT_EQ(Window().lbOldName->text(), QStringLiteral("VER 14.002.000"));
+  EXPECT_EQ(Window().lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
+      << Window().lbError->text().toStdString();
+  EXPECT_EQ(Window().lbError->text(), Ru("Перепрошивка успешно завершена!"));
+  const sim::SimReport report = sim_->Report();
+  EXPECT_EQ(report.FlashRecords(), sim::ExpectedFlash(ImageLines(1)));
+  EXPECT_EQ(report.writes.back(), "0000");
+  EXPECT_TRUE(report.checkErrors.empty());
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_TRUE(errors_.empty());
 }
 
 }  // namespace

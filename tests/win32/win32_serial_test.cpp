@@ -275,11 +275,11 @@ class OfferOnlyView final : public DecisionView {
 };
 
 TEST_F(SimulatedPort, DemonstrationRoadFromThePortToTheOfferedImage) {
-  // update.ini beside the program holds 14.002.000=20->28, as scripts/run.sh
+  // update.ini beside the program holds 14.002.000=0,20->28, as scripts/run.sh
   // writes it; the door detector reports build 20.
   test::TempDir programDir("tarvik-win-road");
   const auto rules = UpdateRulesPath(programDir.Path());
-  std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->28\r\n";
+  std::ofstream(rules, std::ios::binary) << "[UpdateRules]\r\n14.002.000=0,20->28\r\n";
   FirmwareCatalogue catalogue;
   catalogue.LoadCatalogue();
 
