@@ -28,8 +28,8 @@
 
 #include "app/mainbridge.h"
 #include "app/pictures.h"
-#include "common/buildversion.h"
 #include "common/ui/comboboxpatch.h"
+#include "common/ui/programtitle.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
 #include "common/ui/waitpainting.h"
@@ -106,8 +106,7 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
   setObjectName(QStringLiteral("formMain"));
   errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
 
-  setWindowTitle(Ru("Программа перепрошивки радиоканальной системы Тарвик v. ") +
-                 QString::fromLatin1(TARVIK_FILE_VERSION));
+  setWindowTitle(ProgramTitle());
   settings_ = std::make_unique<IniFile>(settingsPlaces_.CurrentIni());
   placement_ = std::make_unique<IniFile>(settingsPlaces_.WindowsIni(), true);
   comboHint_ = new TComboBoxPatch(this);
