@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -79,19 +78,14 @@ QStringList MemoLines(const QPlainTextEdit& memo) {
 }
 
 bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* error) {
-  QByteArray bytes;
-  for (const QString& line : lines) {
-    const std::string cp = ToCp(line);
-    bytes.append(cp.data(), static_cast<qsizetype>(cp.size()));
-    bytes.append("\r\n", 2);
-  }
-  // Written beside the target and renamed over it, so a failed save leaves
-  // an existing file as it was.
-  QSaveFile file(fileName);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+  std::string bytes;
+  for (const QString& line : lines) bytes += ToCp(line) + "\r\n";
+  // A failed save leaves an existing file as it was.
+  const std::string problem = WriteFileReplacing(ToPath(fileName), bytes);
+  if (problem.empty()) return true;
   if (error) {
     *error =
-        Ru("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
+        Ru("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), FromCp(problem));
   }
   return false;
 }
