@@ -47,6 +47,7 @@
 #include <clocale>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/appwindows.h"
@@ -90,10 +91,12 @@ bool Save(QWidget& window, const QDir& out, const char* name) {
 bool Disconnected(TformMain& main) { return main.Connection().State() == tarvik::ConnectionState::Closed; }
 
 // The connection dialog opens by itself at start; PORT is chosen in it.
-void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bool& dialogSeen,
-                       const char* picture) {
-  main.SetConnectDialogRunner([port, out, &dialogSeen, picture](tarvik::TdlgConnect& dialog) {
-    dialogSeen = true;
+// The connection dialog of every later connect chooses PORT too; dialogSeen
+// tells whether it has opened.
+void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out,
+                       const std::shared_ptr<bool>& dialogSeen, const char* picture) {
+  main.SetConnectDialogRunner([port, out, dialogSeen, picture](tarvik::TdlgConnect& dialog) {
+    *dialogSeen = true;
     dialog.show();
     Settle(300);
     QComboBox* ports = dialog.Ui().ComPorts;
@@ -110,12 +113,12 @@ void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bo
 bool OfferedAtStart(tarvik::AppWindows& windows, const QString& port, const QDir& out,
                     const char* connectionPicture) {
   TformMain& main = windows.formMain;
-  bool dialogSeen = false;
+  const auto dialogSeen = std::make_shared<bool>(false);
   ChoosePortAtStart(main, port, out, dialogSeen, connectionPicture);
   main.show();
   if (WaitFor([&] { return windows.formUpdateIns.isVisible(); }, 15000)) return true;
   std::fprintf(stderr, "the decision did not open the reflash window%s\n",
-               dialogSeen ? "" : " (the connection dialog never opened)");
+               *dialogSeen ? "" : " (the connection dialog never opened)");
   Save(main, out, "error-main-window.png");
   return false;
 }
@@ -270,9 +273,10 @@ int LostLineRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
 
 int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out, bool failing) {
   TformMain& main = windows.formMain;
-  bool dialogSeen = false;
-  ChoosePortAtStart(main, port, out, dialogSeen, nullptr);
-  main.SetLogVisible(true);
+  ChoosePortAtStart(main, port, out, std::make_shared<bool>(false), nullptr);
+  // The failure is told where the technician looks with the log hidden, as
+  // it is by default.
+  main.SetLogVisible(!failing);
   main.show();
 
   // The type of this device has no update rule: the tool offers its
