@@ -569,11 +569,7 @@ void TformMain::ShowError(const QString& text) {
   if (errorHook_) errorHook_(text);
 }
 
-void TformMain::ShowNotice(const QString& text) {
-  ui_.panels[kNoticePanel]->setText(text);
-  // A long notice may not fit beside the other panels.
-  ui_.panels[kNoticePanel]->setToolTip(text);
-}
+void TformMain::ShowNotice(const QString& text) { ui_.panels[kNoticePanel]->setText(text); }
 
 void TformMain::HideDevicePictures() {
   for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) picture->hide();
