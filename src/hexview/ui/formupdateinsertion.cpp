@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringList>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
@@ -213,20 +214,23 @@ void TformUpdateInsertion::LoadFile(const QString& path) {
     Fail(path, FromCp(load.Error));
     return;
   }
-  ShowLoad(path, std::move(load.Grid), load.BytesLeftOut);
+  QStringList leftOut;
+  for (const std::string& line : LeftOutLines(load)) leftOut.append(FromCp(line));
+  ShowLoad(path, std::move(load.Grid), load.BytesLeftOut, leftOut.join(QLatin1Char('\n')));
 }
 
-void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut) {
+void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut,
+                                    const QString& leftOutText) {
   ui_.etPath->setText(QDir::toNativeSeparators(path));
   model_->SetGrid(std::move(grid));
   ui_.sgHex->scrollToTop();
   bytesLeftOut_ = leftOut;
-  ui_.lbLeftOut->setText(leftOut == 0 ? QString() : FromCp(BytesLeftOutText(leftOut)));
+  ui_.lbLeftOut->setText(leftOutText);
 }
 
 void TformUpdateInsertion::Fail(const QString& path, const QString& reason) {
   // Nothing of the file stays: OK must not hand a part of it to the device.
-  ShowLoad(QString(), EmptyHexGrid(), 0);
+  ShowLoad(QString(), EmptyHexGrid(), 0, QString());
   if (showError_) {
     showError_(Ru("Файл \"%1\" не загружен.\n%2").arg(QDir::toNativeSeparators(path), reason));
   }
