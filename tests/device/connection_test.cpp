@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -237,6 +238,27 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
     std::this_thread::sleep_for(Ms(5));
   }
   EXPECT_EQ(words, (std::vector<std::string>{"status: " + LinkLostText(), "Click"}));
+  EXPECT_TRUE(connection_.Close());
+}
+
+// The identification meets the lost line in its own exchange and ends the
+// connection itself: the watcher's notice would be a second disconnect, and
+// "link lost" where the user is told the device did not answer.
+TEST_F(ConnectionTest, ALineLostDuringIdentificationQueuesOneDisconnectAndNoNotice) {
+  sim::SimOptions unplugged = Door();
+  unplugged.faults.push_back({sim::FaultKind::Silence, "v", 0, 0});
+  unplugged.faults.push_back({sim::FaultKind::HangUp, "v", 0, 0});
+  StartDevice(unplugged);
+  Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
+  ASSERT_TRUE(sim_->Report().hungUp);
+  // The watcher has long seen the hang-up; a notice of it would be queued by now.
+  std::this_thread::sleep_for(Ms(300));
+  const auto words = QueuedControlWords();
+  EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
+  EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + LinkLostText()), 0);
+  EXPECT_EQ(steps_.noAnswer, 1);
   EXPECT_TRUE(connection_.Close());
 }
 
