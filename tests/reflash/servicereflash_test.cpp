@@ -16,6 +16,7 @@
 #include "simulator/devicesimulator.h"
 #include "support/fakeclock.h"
 #include "support/quickpauseclock.h"
+#include "support/recordingclock.h"
 
 namespace tarvik {
 namespace {
@@ -130,24 +131,28 @@ class ServiceReflashRun {
     sim_.Stop();
   }
 
-  // Starts the procedure on the connection's task thread.
-  TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine) {
+  // Starts the procedure on the connection's task thread; its own pauses on
+  // procedureClock, when one is given, apart from the port's.
+  TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine,
+                         Clock* procedureClock = nullptr) {
     connection_.Controller()->VersionLine = versionLine;
-    auto task =
-        std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *connection_.Controller(),
-                                                                 .Queue = queue_,
-                                                                 .Memo = kMemo,
-                                                                 .View = view_,
-                                                                 .Sync = steps_,
-                                                                 .Time = clock_},
-                                          grid);
+    auto task = std::make_unique<TServiceReflash>(
+        TServiceReflash::Setup{
+            .Controller = *connection_.Controller(),
+            .Queue = queue_,
+            .Memo = kMemo,
+            .View = view_,
+            .Sync = steps_,
+            .Time = procedureClock != nullptr ? *procedureClock : static_cast<Clock&>(clock_)},
+        grid);
     TServiceReflash& started = *task;
     if (!connection_.StartTask(std::move(task))) throw std::runtime_error("task refused");
     return started;
   }
   // Runs it to its end, serving its UI steps meanwhile.
-  ServiceReflashOutcome Run(const HexGrid* grid, const std::string& versionLine) {
-    TServiceReflash& task = Start(grid, versionLine);
+  ServiceReflashOutcome Run(const HexGrid* grid, const std::string& versionLine,
+                            Clock* procedureClock = nullptr) {
+    TServiceReflash& task = Start(grid, versionLine, procedureClock);
     task.Thread().WaitFor();
     return task.Outcome();
   }
@@ -419,6 +424,42 @@ INSTANTIATE_TEST_SUITE_P(
                   .failureLine = WriteFailedText(),
                   .partsAtEnd = 5}),
     [](const ::testing::TestParamInfo<FlashCase>& p) { return std::string(p.param.name); });
+
+// What a device needs between commands, pinned: 40 ms after every write
+// attempt, answered or not, block 0000 included; 15 s for the device to
+// settle after block 0000, in slices of 50 ms; 100 ms before the disconnect.
+TEST(ServiceReflash, PausesBetweenWritesAfterTheLastAndBeforeTheDisconnect) {
+  struct Case {
+    const char* name;
+    std::vector<Fault> faults;
+    ServiceReflashOutcome outcome;
+    std::vector<std::string> commands;
+    std::string pauses;
+  };
+  const Case cases[] = {
+      {"every group at once", {}, ServiceReflashOutcome::Settled, kAllCommands, "40 x3, 50 x300, 1, 100"},
+      {"a failed attempt too",
+       {Fault{.kind = FaultKind::WrongEcho, .command = "W", .nth = 1},
+        Fault{.kind = FaultKind::Silence, .command = "W", .nth = 2}},
+       ServiceReflashOutcome::Settled,
+       Join({"BL", "BE"}, Writes({"0004", "0004", "0004", "0008", "0000"})),
+       "40 x5, 50 x300, 1, 100"},
+      {"block 0000 not taken",
+       {Fault{.kind = FaultKind::Silence, .command = "W", .nth = 3}},
+       ServiceReflashOutcome::WriteFailed,
+       kAllCommands,
+       "40 x3, 100"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceReflashRun run(WithFaults(c.faults));
+    test::RecordingClock procedureClock;
+    const HexGrid grid = MakeGrid(9);
+    EXPECT_EQ(run.Run(&grid, kFirmware, &procedureClock), c.outcome);
+    EXPECT_EQ(run.Sim().Report().commands, c.commands);
+    EXPECT_EQ(procedureClock.Pauses(), c.pauses);
+  }
+}
 
 TEST(ServiceReflash, DeviceHoldsTheFileDataWithFfInTheGaps) {
   ServiceReflashRun run({});

@@ -24,6 +24,7 @@
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
 #include "support/lineslog.h"
+#include "support/recordingclock.h"
 #include "support/scaledclock.h"
 #include "tools/simwire.h"
 
@@ -135,6 +136,9 @@ struct Reflash {
   // The exit button: Stop once the device's report satisfies this.
   std::function<bool(const sim::SimReport&)> stopWhen = {};
   bool stopBeforeStart = false;
+  // The worker's own clock for its pauses, apart from the port's; none: the
+  // port's.
+  Clock* workerClock = nullptr;
 };
 
 struct Result {
@@ -158,11 +162,12 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   DeviceLine line(std::move(options), clock);
   line.Controller().TypeNumber = setup.type;
   Result result;
-  TUpdateThread task(sync, clock);
+  Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : clock;
+  TUpdateThread task(sync, workerClock);
   task.SetDeviceVersion(setup.version);
   task.SetImageLines(lines);
   if (setup.withController) task.SetController(&line.Controller());
-  task.SetStartTime(clock.WallNow());
+  task.SetStartTime(workerClock.WallNow());
   task.SetView(&result.view);
   if (setup.stopBeforeStart) task.Stop();
   task.Resume();
@@ -437,6 +442,20 @@ TEST(UpdateThreadProcedure, WritesTheImageAsTheDeviceExpects) {
        type10,
        {"W0000", "W0004"},
        false},
+      // The echo is right, but the line is lost: nothing of the upload that
+      // follows could reach the device.
+      {"staged: an echo with NO CARRIER ends it at once",
+       12,
+       Staged({"echo-no-carrier@W#2"}),
+       type10,
+       {"W0000", "W0004"},
+       false},
+      {"an echo with NO CARRIER is an echo in the bootloader",
+       8,
+       Device({"echo-no-carrier@W#1"}),
+       {},
+       {"BL", "BE", "W0004", "W0000"},
+       true},
       {"staged: NO CARRIER to the commit ends it at once",
        4,
        Staged({"no-carrier@EE"}),
@@ -512,6 +531,52 @@ TEST(UpdateThreadProcedure, ShowsStagesProgressAndTimes) {
   ASSERT_FALSE(r.view.remaining.empty());
   EXPECT_EQ(r.view.remaining.front(), r.view.elapsed.front());
   EXPECT_EQ(r.view.remaining.back(), Utf8ToCp1251("0 сек "));
+}
+
+// What a device needs between commands, pinned: 40 ms after every write
+// attempt of the bootloader procedure, answered or not, then the 1.5 s
+// settle in ticks of 150 ms; no pause after a staged write, then 45.3 s and
+// a further 15 s while the device reprograms itself.
+TEST(UpdateThreadProcedure, PausesBetweenWritesAndAfterTheLast) {
+  struct Case {
+    const char* name;
+    sim::SimOptions device;
+    Reflash setup;
+    std::vector<std::string> commands;
+    std::string pauses;
+    bool succeeds;
+  };
+  const Case cases[] = {
+      {"bootloader: after every attempt, the failed ones too",
+       Device({"wrong-echo#1", "silence@W#2"}),
+       {},
+       {"BL", "BE", "W0004", "W0004", "W0004", "W0000"},
+       "40 x4, 150 x10, 1",
+       true},
+      {"bootloader: a group that fails",
+       Device({"wrong-echo"}),
+       {},
+       {"BL", "BE", "W0004", "W0004", "W0004"},
+       "40 x3",
+       false},
+      {"staged: none after a write, a failed one neither",
+       Staged({"wrong-echo#1"}),
+       {.version = "VER 14.010.001", .type = 10},
+       {"W0000", "W0000", "W0004", CommitFor(8)},
+       "150 x302, 1, 50 x300",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PacedClock clock;
+    test::RecordingClock workerClock;
+    Reflash setup = c.setup;
+    setup.workerClock = &workerClock;
+    const Result r = Flash(c.device, Image(8), setup, clock);
+    EXPECT_EQ(Joined(r.report.commands), Joined(c.commands));
+    ExpectShown(r, c.succeeds);
+    EXPECT_EQ(workerClock.Pauses(), c.pauses);
+  }
 }
 
 TEST(UpdateThreadProcedure, StagedBarIsFullEarlyInTheLongWait) {

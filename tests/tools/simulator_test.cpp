@@ -488,6 +488,12 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
        {"no-carrier"},
        {{"+v\r", Expect::Exactly, "NO CARRIER\r\n"}, {"+BE\r", Expect::Exactly, "NO CARRIER\r\n"}},
        2},
+      {"no carrier after the echo of the second write",
+       {"echo-no-carrier@W#2"},
+       {{w4, Expect::Exactly, "004\r\nOK\r\n"},
+        {w8, Expect::Exactly, "008\r\nNO CARRIER\r\nOK\r\n"},
+        {w0, Expect::Exactly, "000\r\nOK\r\n"}},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
