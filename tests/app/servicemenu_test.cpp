@@ -21,6 +21,7 @@
 #include "reflash/servicereflash.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
@@ -119,7 +120,7 @@ TEST_F(ServiceMenuTest, FailedWriteEndsInTheLogWhileTheWindowKeepsServingAndThen
   EXPECT_EQ(LogCount(QStringLiteral("#com<-: +W0004:")), 3);
   EXPECT_EQ(LogCount(QStringLiteral("@com->: ")), 5);
   ASSERT_FALSE(Log().isEmpty());
-  EXPECT_EQ(Log().back(), FromCp(WriteFailedText()));
+  EXPECT_EQ(Log().back(), QString::fromUtf8(test::text::kWriteFailed));
 
   ASSERT_TRUE(Disconnected());
   EXPECT_TRUE(main_->Ui().mnuFile->menuAction()->isEnabled());

@@ -24,6 +24,7 @@
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
 #include "support/tempdir.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
@@ -255,12 +256,12 @@ TEST_F(CliSession, FlashRefusesWhereItMayNotDecideAndLeavesTheDeviceAlone) {
        .device = test::Detector(),
        .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
        .code = ExitCode::Refused,
-       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
+       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
       {.name = "a rule whose target the tool does not carry",
        .device = test::Detector(),
        .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
        .code = ExitCode::Refused,
-       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
+       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
       {.name = "an unsupported version",
        .device = test::Detector({}, "VER 14.010.001"),
        .extraArgs = {"--image", "2"},

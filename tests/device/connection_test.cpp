@@ -12,11 +12,13 @@
 
 #include "common/text.h"
 #include "devicefixture.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
 
 using Ms = std::chrono::milliseconds;
+namespace text = test::text;
 
 std::int64_t Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
@@ -237,7 +239,7 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
     for (const auto& w : QueuedControlWords()) words.push_back(w);
     std::this_thread::sleep_for(Ms(5));
   }
-  EXPECT_EQ(words, (std::vector<std::string>{"status: " + LinkLostText(), "Click"}));
+  EXPECT_EQ(words, (std::vector<std::string>{"status: " + text::Cp(text::kLinkLost), "Click"}));
   EXPECT_TRUE(connection_.Close());
 }
 
@@ -257,7 +259,7 @@ TEST_F(ConnectionTest, ALineLostDuringIdentificationQueuesOneDisconnectAndNoNoti
   std::this_thread::sleep_for(Ms(300));
   const auto words = QueuedControlWords();
   EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
-  EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + LinkLostText()), 0);
+  EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + text::Cp(text::kLinkLost)), 0);
   EXPECT_EQ(steps_.noAnswer, 1);
   EXPECT_TRUE(connection_.Close());
 }

@@ -294,6 +294,39 @@ struct FaultCase {
   int column = 0;
 };
 
+// What the user reads of each fault, after where it is.
+std::string FaultText(HexFault fault) {
+  switch (fault) {
+    case HexFault::NoRecordMark:
+      return "запись не начинается с двоеточия";
+    case HexFault::BadDigit:
+      return "недопустимый символ вместо шестнадцатеричной цифры";
+    case HexFault::OddLength:
+      return "нечётное число цифр в записи";
+    case HexFault::ShortRecord:
+      return "запись слишком короткая";
+    case HexFault::ByteCount:
+      return "число байтов записи не совпадает с её длиной";
+    case HexFault::Checksum:
+      return "неверная контрольная сумма";
+    case HexFault::UnknownType:
+      return "неизвестный тип записи";
+    case HexFault::BadRecordLength:
+      return "неверная длина служебной записи";
+    case HexFault::Overlap:
+      return "данные записи накладываются на уже загруженные";
+    case HexFault::NoEndRecord:
+      return "нет записи конца файла, файл оборван";
+    case HexFault::NoData:
+      return "в файле нет данных";
+    case HexFault::NoDataInRange:
+      return "все данные файла лежат за пределами первых 64 КБ";
+    case HexFault::None:
+      break;
+  }
+  return "";
+}
+
 std::string WithChecksum(std::string record, int delta) {
   const unsigned sum = static_cast<unsigned>(std::stoul(record.substr(record.size() - 2), nullptr, 16));
   record.replace(record.size() - 2, 2, Hex((sum + static_cast<unsigned>(delta)) & 0xFF, 2));
@@ -364,7 +397,8 @@ TEST(LoadHexText, FaultsNameTheLineAndLeaveNoGrid) {
     EXPECT_EQ(load.Grid.Rows, EmptyHexGrid().Rows);
     EXPECT_EQ(load.DataRows, 0);
     const std::string message = Cp1251ToUtf8(load.Error);
-    EXPECT_NE(message.find(Cp1251ToUtf8(HexFaultText(c.fault))), std::string::npos) << message;
+    EXPECT_EQ(Cp1251ToUtf8(HexFaultText(c.fault)), FaultText(c.fault));
+    EXPECT_NE(message.find(FaultText(c.fault)), std::string::npos) << message;
     if (c.line > 0) {
       const std::string where = c.fault == HexFault::NoEndRecord ? "после строки " : "Ошибка в строке ";
       EXPECT_NE(message.find(where + std::to_string(c.line) + " "), std::string::npos) << message;

@@ -17,11 +17,13 @@
 #include "support/fakeclock.h"
 #include "support/quickpauseclock.h"
 #include "support/recordingclock.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
 
 using sim::Fault;
+namespace text = test::text;
 using sim::FaultKind;
 
 std::string Hex(unsigned value, int digits) {
@@ -400,14 +402,14 @@ INSTANTIATE_TEST_SUITE_P(
                   .device = WithFaults({Fault{.kind = FaultKind::Silence, .command = "BE"}}),
                   .outcome = ServiceReflashOutcome::EraseFailed,
                   .commands = {"BL", "BE", "BE", "BE"},
-                  .failureLine = EraseFailedText(),
+                  .failureLine = text::Cp(text::kEraseFailed),
                   .partsAtEnd = 2},
         // Block 0000 never follows a failed group.
         FlashCase{.name = "group_fails_three_times",
                   .device = WithFaults({Fault{.kind = FaultKind::WrongEcho, .command = "W"}}),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = Join({"BL", "BE"}, Writes({"0004", "0004", "0004"})),
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 3},
         // Without "BL" the bar has one part less before the writes.
         FlashCase{.name = "bootloader_group_fails",
@@ -415,13 +417,13 @@ INSTANTIATE_TEST_SUITE_P(
                   .device = WithFaults({Fault{.kind = FaultKind::WrongEcho, .command = "W"}}, InBootloader()),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = Join({"BE"}, Writes({"0004", "0004", "0004"})),
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 2},
         FlashCase{.name = "first_group_has_one_attempt",
                   .device = WithFaults({Fault{.kind = FaultKind::Silence, .command = "W", .nth = 3}}),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = kAllCommands,
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 5}),
     [](const ::testing::TestParamInfo<FlashCase>& p) { return std::string(p.param.name); });
 

@@ -26,12 +26,14 @@
 #include "support/lineslog.h"
 #include "support/recordingclock.h"
 #include "support/scaledclock.h"
+#include "support/usertexts.h"
 #include "tools/simwire.h"
 
 namespace tarvik {
 namespace {
 
 using simtest::RecordData;
+namespace text = test::text;
 
 // ---------------------------------------------------------------------------
 // Images, commands and devices
@@ -510,8 +512,9 @@ TEST(UpdateThreadProcedure, ShowsStagesProgressAndTimes) {
   test::PacedClock clock;
   const Result r = Flash(Device(), Image(8), {}, clock);
   ExpectShown(r, true);
-  EXPECT_EQ(r.view.stages, (std::vector<std::string>{StageSwitchingText(), StageErasingText(),
-                                                     StageLoadingText(), StageLoadingText()}));
+  EXPECT_EQ(r.view.stages,
+            (std::vector<std::string>{text::Cp(text::kStageSwitching), text::Cp(text::kStageErasing),
+                                      text::Cp(text::kStageLoading), text::Cp(text::kStageLoading)}));
   const std::vector<std::string> milestones = r.view.Milestones();
   ASSERT_GE(milestones.size(), 2u);
   EXPECT_EQ(milestones[milestones.size() - 2], "disable exit");
@@ -593,7 +596,7 @@ TEST(UpdateThreadProcedure, StagedBarIsFullEarlyInTheLongWait) {
   // One part before the groups, nine groups, then a tick each 150 ms.
   EXPECT_LT(full - r.view.progress.begin(), 30);
   EXPECT_GT(r.view.progress.size(), 300u);
-  EXPECT_EQ(r.view.stages.back(), StageReflashingText());
+  EXPECT_EQ(r.view.stages.back(), text::Cp(text::kStageReflashing));
 }
 
 // ---------------------------------------------------------------------------
