@@ -17,6 +17,7 @@
 #include "support/fakeclock.h"
 #include "support/quickpauseclock.h"
 #include "support/recordingclock.h"
+#include "support/serveuntil.h"
 #include "support/usertexts.h"
 
 namespace tarvik {
@@ -159,8 +160,9 @@ class ServiceReflashRun {
     return task.Outcome();
   }
 
-  // Serves the task's UI steps until done() holds.
-  void Serve(const std::function<bool()>& done) { steps_.WaitServicing(done); }
+  // Serves the task's UI steps until done() holds; false when it did not
+  // within 20 s.
+  bool Serve(const std::function<bool()>& done) { return test::ServeUntil(steps_, done); }
 
   sim::DeviceSimulator& Sim() { return sim_; }
   TConnection& Connection() { return connection_; }
@@ -546,7 +548,8 @@ TEST(ServiceReflash, ClosingTheConnectionStopsAfterTheExchangeUnderWay) {
   const auto done = task.Done();
   // Serve the steps until a few groups are in, then close as the program's
   // exit does.
-  run.Serve([&] { return run.Sim().Report().writes.size() >= 3; });
+  ASSERT_TRUE(run.Serve([&] { return run.Sim().Report().writes.size() >= 3; }))
+      << "the device took " << run.Sim().Report().writes.size() << " writes";
   run.Connection().Close();
   EXPECT_TRUE(done->load());
   const sim::SimReport report = run.Sim().Report();

@@ -26,6 +26,7 @@
 #include "support/lineslog.h"
 #include "support/recordingclock.h"
 #include "support/scaledclock.h"
+#include "support/serveuntil.h"
 #include "support/usertexts.h"
 #include "tools/simwire.h"
 
@@ -812,7 +813,8 @@ TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
       ASSERT_TRUE(connection.StartTask(std::move(task)));
       EXPECT_EQ(connection.State(), ConnectionState::Flashing);
       if (closeMidway) {
-        sync.WaitServicing([&] { return DeviceSaw("W0008")(sim.Report()); });
+        ASSERT_TRUE(test::ServeUntil(sync, [&] { return DeviceSaw("W0008")(sim.Report()); }))
+            << "the device never saw W0008: " << Joined(sim.Report().commands);
         connection.Close();
         EXPECT_EQ(connection.State(), ConnectionState::Closed);
         EXPECT_EQ(Joined(sim.Report().commands), "BL BE W0004 W0008");
