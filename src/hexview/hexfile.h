@@ -79,8 +79,6 @@ struct HexLoad {
   HexGrid Grid;
 
   bool Ok() const { return Fault == HexFault::None; }
-  // Data of the file that the grid does not hold, from either cause.
-  bool LeftSomethingOut() const { return BytesLeftOut > 0 || BytesAfterEnd > 0; }
 };
 
 // What a load left out, one line a cause (BytesLeftOutText,
