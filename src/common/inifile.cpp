@@ -125,6 +125,7 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
     result.systemText = FileErrorReason(error);
     return result;
   }
+  result.type = status.type();
   if (status.type() != std::filesystem::file_type::regular) {
     result.status = FileReadStatus::NotAFile;
     return result;
@@ -169,7 +170,17 @@ std::string FileReadProblem(const FileRead& read) {
     case FileReadStatus::Missing:
       return {};
     case FileReadStatus::NotAFile:
-      return Utf8ToCp1251("это не обычный файл");
+      switch (read.type) {
+        case std::filesystem::file_type::directory:
+          return Utf8ToCp1251("это папка, а не файл");
+        case std::filesystem::file_type::fifo:
+          return Utf8ToCp1251("это именованный канал, а не файл");
+        case std::filesystem::file_type::character:
+        case std::filesystem::file_type::block:
+          return Utf8ToCp1251("это устройство, а не файл");
+        default:
+          return Utf8ToCp1251("это не обычный файл");
+      }
     case FileReadStatus::TooLarge:
       return Utf8ToCp1251("файл больше " + std::to_string(kMaxSettingsFileBytes >> 20) + " МБ");
     case FileReadStatus::Failed:

@@ -62,6 +62,8 @@ enum class FileReadStatus {
 
 struct FileRead {
   FileReadStatus status = FileReadStatus::Missing;
+  // What stands at the path, so that NotAFile can say what it is instead.
+  std::filesystem::file_type type = std::filesystem::file_type::not_found;
   std::string bytes{};
   std::string systemText{};  // why the system refused (FileErrorReason), for Failed
   // Read, or missing, which reads as empty settings.

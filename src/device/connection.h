@@ -102,6 +102,9 @@ class TConnection {
   std::atomic<ConnectionState> state_{ConnectionState::Closed};
   // A task has had the device on this connection.
   std::atomic<bool> taskStarted_{false};
+  // The device answered its identification; until then a lost line is the
+  // identification's to tell.
+  std::atomic<bool> identified_{false};
   // Created in this order and released in the reverse one.
   std::unique_ptr<TLogWriter> log_;
   std::unique_ptr<TComPortWorker> worker_;

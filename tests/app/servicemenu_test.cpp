@@ -25,6 +25,7 @@
 #include "support/qtpump.h"
 #include "support/quickpauseclock.h"
 #include "support/systeminput.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
@@ -123,7 +124,7 @@ TEST_F(ServiceMenuTest, FailedWriteEndsInTheLogWhileTheWindowKeepsServingAndThen
   EXPECT_EQ(LogCount(QStringLiteral("#com<-: +W0004:")), 3);
   EXPECT_EQ(LogCount(QStringLiteral("@com->: ")), 5);
   ASSERT_FALSE(Log().isEmpty());
-  EXPECT_EQ(Log().back(), Ru("ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки."));
+  EXPECT_EQ(Log().back(), QString::fromUtf8(test::text::kWriteFailed));
   EXPECT_EQ(errors_, std::vector<QString>{Log().back()}) << "the failure is shown in a box too";
 
   ASSERT_TRUE(Disconnected());

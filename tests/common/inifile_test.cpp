@@ -94,6 +94,8 @@ struct SettingsFileCase {
   const char* name;
   FileReadStatus status;
   std::string bytes;
+  // What the user is told, UTF-8; empty for a file that reads.
+  std::string problem = "";
 };
 
 TEST_F(IniFileTest, SettingsFilesAreReadOnlyWhenRegularAndWithinTheLimit) {
@@ -106,20 +108,23 @@ TEST_F(IniFileTest, SettingsFilesAreReadOnlyWhenRegularAndWithinTheLimit) {
       {"update.ini", FileReadStatus::Read, text},
       {"missing.ini", FileReadStatus::Missing, ""},
       {"limit.ini", FileReadStatus::Read, std::string(100, ';')},
-      {"over.ini", FileReadStatus::TooLarge, ""},
-      {"folder.ini", FileReadStatus::NotAFile, ""},
+      {"over.ini", FileReadStatus::TooLarge, "", "файл больше 64 МБ"},
+      {"folder.ini", FileReadStatus::NotAFile, "", "это папка, а не файл"},
   };
 #ifndef _WIN32
   std::filesystem::create_symlink(dir_ / "update.ini", dir_ / "link.ini");
   std::filesystem::create_symlink("/dev/zero", dir_ / "zero.ini");
   std::filesystem::create_symlink("/dev/null", dir_ / "null.ini");
   ASSERT_EQ(::mkfifo((dir_ / "fifo.ini").c_str(), 0600), 0);
-  cases.insert(cases.end(), {
-                                {"link.ini", FileReadStatus::Read, text},
-                                {"zero.ini", FileReadStatus::NotAFile, ""},  // would grow without end
-                                {"null.ini", FileReadStatus::NotAFile, ""},
-                                {"fifo.ini", FileReadStatus::NotAFile, ""},  // would wait for a writer
-                            });
+  cases.insert(cases.end(),
+               {
+                   {"link.ini", FileReadStatus::Read, text},
+                   // Would grow without end.
+                   {"zero.ini", FileReadStatus::NotAFile, "", "это устройство, а не файл"},
+                   {"null.ini", FileReadStatus::NotAFile, "", "это устройство, а не файл"},
+                   // Would wait for a writer.
+                   {"fifo.ini", FileReadStatus::NotAFile, "", "это именованный канал, а не файл"},
+               });
 #endif
   for (const auto& c : cases) {
     const auto path = dir_ / c.name;
@@ -128,9 +133,10 @@ TEST_F(IniFileTest, SettingsFilesAreReadOnlyWhenRegularAndWithinTheLimit) {
     EXPECT_EQ(read.bytes, c.bytes) << c.name;
     EXPECT_EQ(read.Usable(), c.status == FileReadStatus::Read || c.status == FileReadStatus::Missing)
         << c.name;
-    EXPECT_EQ(FileReadProblem(read).empty(), read.Usable()) << c.name;
+    EXPECT_EQ(Cp1251ToUtf8(FileReadProblem(read)), c.problem) << c.name;
   }
-  EXPECT_EQ(FileReadProblem({.status = FileReadStatus::NotAFile}), Utf8ToCp1251("это не обычный файл"));
+  EXPECT_EQ(FileReadProblem({.status = FileReadStatus::NotAFile, .type = std::filesystem::file_type::socket}),
+            Utf8ToCp1251("это не обычный файл"));
   EXPECT_EQ(FileReadProblem({.status = FileReadStatus::TooLarge}), Utf8ToCp1251("файл больше 64 МБ"));
   EXPECT_EQ(FileReadProblem({.status = FileReadStatus::Failed, .systemText = "x"}), "x");
 }

@@ -5,17 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "common/text.h"
 #include "devicefixture.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
 
 using Ms = std::chrono::milliseconds;
+namespace text = test::text;
 
 std::int64_t Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start).count();
@@ -236,7 +239,28 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
     for (const auto& w : QueuedControlWords()) words.push_back(w);
     std::this_thread::sleep_for(Ms(5));
   }
-  EXPECT_EQ(words, (std::vector<std::string>{"status: " + LinkLostText(), "Click"}));
+  EXPECT_EQ(words, (std::vector<std::string>{"status: " + text::Cp(text::kLinkLost), "Click"}));
+  EXPECT_TRUE(connection_.Close());
+}
+
+// The identification meets the lost line in its own exchange and ends the
+// connection itself: the watcher's notice would be a second disconnect, and
+// "link lost" where the user is told the device did not answer.
+TEST_F(ConnectionTest, ALineLostDuringIdentificationQueuesOneDisconnectAndNoNotice) {
+  sim::SimOptions unplugged = Door();
+  unplugged.faults.push_back({sim::FaultKind::Silence, "v", 0, 0});
+  unplugged.faults.push_back({sim::FaultKind::HangUp, "v", 0, 0});
+  StartDevice(unplugged);
+  Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
+  ASSERT_TRUE(sim_->Report().hungUp);
+  // The watcher has long seen the hang-up; a notice of it would be queued by now.
+  std::this_thread::sleep_for(Ms(300));
+  const auto words = QueuedControlWords();
+  EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
+  EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + text::Cp(text::kLinkLost)), 0);
+  EXPECT_EQ(steps_.noAnswer, 1);
   EXPECT_TRUE(connection_.Close());
 }
 

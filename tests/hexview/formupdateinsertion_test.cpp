@@ -128,6 +128,19 @@ TEST_F(HexViewerTest, LoadsTheChosenFileIntoTheGrid) {
       << window_.Ui().lbLeftOut->text().toStdString();
 }
 
+// The viewer loads what it can and tells what it left out; the reflash
+// then writes the grid.
+TEST_F(HexViewerTest, TellsDataAboveTheGridAndAfterTheEndRecord) {
+  const QByteArray after = QByteArray::fromStdString(sim::HexRecord(0x200, 0, "0102030405")) + "\r\n";
+  Choose(Write(QStringLiteral("both.hex"), HexFile(12, kConfiguration) + after));
+  EXPECT_TRUE(errors_.empty());
+  ASSERT_EQ(window_.Grid().Rows.size(), 13u);
+  EXPECT_EQ(window_.BytesLeftOut(), 6u);
+  EXPECT_EQ(window_.Ui().lbLeftOut->text(),
+            QStringLiteral("Данные выше 64 КБ не загружены, пропущено байт: 6\n"
+                           "Данные после записи конца файла не загружены, пропущено байт: 5"));
+}
+
 TEST_F(HexViewerTest, ASecondShorterFileLeavesNothingOfTheFirst) {
   Choose(Write(QStringLiteral("long.hex"), HexFile(20, kConfiguration)));
   ASSERT_EQ(Model().rowCount(), 20);

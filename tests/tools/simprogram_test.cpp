@@ -33,11 +33,16 @@ TEST(SimFaultSpec, Parses) {
     std::uint32_t delayMs;
   };
   const Case cases[] = {
-      {"silence", FaultKind::Silence, "", 0, 0},        {"silence@un", FaultKind::Silence, "un", 0, 0},
-      {"garbage@v#2", FaultKind::Garbage, "v", 2, 0},   {"no-ok@W", FaultKind::NoOk, "W", 0, 0},
-      {"wrong-echo#3", FaultKind::WrongEcho, "", 3, 0}, {"slow=300@v", FaultKind::Slow, "v", 0, 300},
-      {"slow#4=25", FaultKind::Slow, "", 4, 25},        {"no-carrier@W#2", FaultKind::NoCarrier, "W", 2, 0},
+      {"silence", FaultKind::Silence, "", 0, 0},
+      {"silence@un", FaultKind::Silence, "un", 0, 0},
+      {"garbage@v#2", FaultKind::Garbage, "v", 2, 0},
+      {"no-ok@W", FaultKind::NoOk, "W", 0, 0},
+      {"wrong-echo#3", FaultKind::WrongEcho, "", 3, 0},
+      {"slow=300@v", FaultKind::Slow, "v", 0, 300},
+      {"slow#4=25", FaultKind::Slow, "", 4, 25},
+      {"no-carrier@W#2", FaultKind::NoCarrier, "W", 2, 0},
       {"hangup#5", FaultKind::HangUp, "", 5, 0},
+      {"echo-no-carrier@W#2", FaultKind::EchoNoCarrier, "W", 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faultText);

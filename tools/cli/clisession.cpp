@@ -262,28 +262,39 @@ bool Session::LoadCatalogue() {
 
 bool Session::LoadHexFile() {
   const std::string path = PathText(options_.hexFile);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(options_.hexFile, error)) {
-    Tell(HexNotLoadedText(path, HexFileNotFoundText()));
-    return false;
+  const FileRead read = ReadSettingsFile(options_.hexFile, kMaxHexFileBytes);
+  switch (read.status) {
+    case FileReadStatus::Read:
+      break;
+    case FileReadStatus::Missing:
+      Tell(HexNotLoadedText(path, HexFileNotFoundText()));
+      return false;
+    case FileReadStatus::TooLarge: {
+      std::error_code error;
+      const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
+      Tell(HexNotLoadedText(path, HexFileTooLargeText(error ? kMaxHexFileBytes + 1 : size)));
+      return false;
+    }
+    case FileReadStatus::NotAFile:
+    case FileReadStatus::Failed:
+      Tell(HexNotLoadedText(path, FileUnreadableText(FileReadProblem(read))));
+      return false;
   }
-  const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
-  if (!error && size > kMaxHexFileBytes) {
-    Tell(HexNotLoadedText(path, HexFileTooLargeText(size)));
-    return false;
-  }
-  const std::string bytes = ReadFileBytes(options_.hexFile);
-  if (error || bytes.size() != size) {
-    Tell(HexNotLoadedText(path, FileUnreadableText()));
-    return false;
-  }
-  HexLoad load = LoadHexText(bytes);
+  HexLoad load = LoadHexText(read.bytes);
   if (!load.Ok()) {
     Tell(HexNotLoadedText(path, load.Error));
     return false;
   }
-  // As in the viewer: the rest of the file is written, and the user told.
-  if (load.BytesLeftOut > 0) Tell(BytesLeftOutText(load.BytesLeftOut));
+  // The device would take the rest for the whole file: written only when the
+  // user asks for it, and the count told either way.
+  const std::vector<std::string> leftOut = LeftOutLines(load);
+  if (!leftOut.empty() && !options_.allowDroppedData) {
+    Tell(HexNotLoadedText(path, leftOut.front()));
+    for (std::size_t i = 1; i < leftOut.size(); ++i) Tell(leftOut[i]);
+    Tell(AllowDroppedDataText());
+    return false;
+  }
+  for (const std::string& line : leftOut) Tell(line);
   grid_ = std::move(load.Grid);
   return true;
 }
@@ -302,10 +313,15 @@ ExitCode Session::DeviceCommand() {
     }
   }
   if (options_.rules) {
-    std::error_code error;
-    // Named on purpose: a missing file must not pass for a file without rules.
-    if (!std::filesystem::is_regular_file(*options_.rules, error)) {
+    // Named on purpose: a file that is missing or cannot be read must not
+    // pass for a file without rules.
+    const FileRead read = ReadSettingsFile(*options_.rules);
+    if (read.status == FileReadStatus::Missing) {
       Tell(RulesFileMissingText(PathText(*options_.rules)));
+      return ExitCode::FileError;
+    }
+    if (read.status != FileReadStatus::Read) {
+      Tell(RulesFileNotReadText(PathText(*options_.rules), FileReadProblem(read)));
       return ExitCode::FileError;
     }
     rulesFile_ = *options_.rules;

@@ -56,10 +56,15 @@ struct FaultKindText {
 };
 
 constexpr FaultKindText kFaultKinds[] = {
-    {FaultKind::Silence, "silence"}, {FaultKind::Garbage, "garbage"},
-    {FaultKind::NoOk, "no-ok"},      {FaultKind::WrongEcho, "wrong-echo"},
-    {FaultKind::Slow, "slow"},       {FaultKind::NoCarrier, "no-carrier"},
-    {FaultKind::HangUp, "hangup"},   {FaultKind::LowerEcho, "lower-echo"},
+    {FaultKind::Silence, "silence"},
+    {FaultKind::Garbage, "garbage"},
+    {FaultKind::NoOk, "no-ok"},
+    {FaultKind::WrongEcho, "wrong-echo"},
+    {FaultKind::Slow, "slow"},
+    {FaultKind::NoCarrier, "no-carrier"},
+    {FaultKind::HangUp, "hangup"},
+    {FaultKind::LowerEcho, "lower-echo"},
+    {FaultKind::EchoNoCarrier, "echo-no-carrier"},
 };
 
 }  // namespace
@@ -303,7 +308,7 @@ void DeviceSimulator::HandleLine(const std::string& line) {
   if (stop_) return;
 
   bool silence = false, garbage = false, noOk = false, wrongEcho = false, lowerEcho = false,
-       noCarrier = false, hangUp = false;
+       noCarrier = false, echoNoCarrier = false, hangUp = false;
   std::uint32_t delay = 0;
   std::uint32_t applied = 0;
   for (std::size_t i = 0; i < options_.faults.size(); ++i) {
@@ -336,6 +341,9 @@ void DeviceSimulator::HandleLine(const std::string& line) {
       case FaultKind::NoCarrier:
         noCarrier = true;
         break;
+      case FaultKind::EchoNoCarrier:
+        echoNoCarrier = true;
+        break;
       case FaultKind::HangUp:
         hangUp = true;
         break;
@@ -357,6 +365,10 @@ void DeviceSimulator::HandleLine(const std::string& line) {
       for (auto at = text.find(word); at != std::string::npos; at = text.find(word))
         text.erase(at, word.size());
     }
+  }
+  if (echoNoCarrier) {
+    const auto ok = text.rfind("OK");
+    text.insert(ok == std::string::npos ? text.size() : ok, "NO CARRIER\r\n");
   }
   if (garbage) text = Garbage();
   if (noCarrier) text = "NO CARRIER\r\n";

@@ -26,6 +26,9 @@ enum class FaultKind {
   NoCarrier,  // "NO CARRIER" instead of the answer
   HangUp,     // the pseudo-terminal is closed once the command was handled
   LowerEcho,  // a write echoed with its hex letters in lower case
+  // The usual answer with a "NO CARRIER" line before its "OK": a line that
+  // drops while the device answers.
+  EchoNoCarrier,
 };
 
 struct Fault {
@@ -42,7 +45,8 @@ struct Fault {
 
 // Reads KIND[@CMD][#N][=MS], for example "silence@un", "wrong-echo#3",
 // "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
-// no-carrier, hangup, lower-echo. The parts after KIND may come in any order.
+// no-carrier, echo-no-carrier, hangup, lower-echo. The parts after KIND may
+// come in any order.
 bool ParseFault(const std::string& faultText, Fault& fault, std::string& error);
 // A count or a time of up to nine decimal digits, nothing else.
 bool ParseDecimal(const std::string& text, std::uint32_t& value);

@@ -43,11 +43,12 @@ Publishing and results:
 Faults (repeatable):
   --fault KIND[@CMD][#N][=MS]
       KIND  silence | garbage | no-ok | wrong-echo | lower-echo | slow |
-            no-carrier | hangup
+            no-carrier | echo-no-carrier | hangup
       @CMD  only this command: v, un, BL, BE, W (writes), EE; default all
             (wrong-echo and lower-echo: the writes)
       #N    only the N-th matching command; default every one
       =MS   delay of slow
+      echo-no-carrier puts a "NO CARRIER" line before the answer's OK.
       hangup closes the terminal after answering; with silence on the same
       command it closes without answering.
   Examples: --fault silence@un  --fault wrong-echo#3  --fault slow=300@v

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringList>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
@@ -209,8 +210,10 @@ HexFileRead ReadHexFile(const std::filesystem::path& file) {
   FileRead read = ReadSettingsFile(file, kMaxHexFileBytes);
   switch (read.status) {
     case FileReadStatus::Missing:
-    case FileReadStatus::NotAFile:
       result.Error = HexFileNotFoundText();
+      return result;
+    case FileReadStatus::NotAFile:
+      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + FileReadProblem(read);
       return result;
     case FileReadStatus::TooLarge: {
       std::error_code error;
@@ -249,20 +252,23 @@ void TformUpdateInsertion::LoadFile(const QString& path) {
     Fail(path, FromCp(read.Error));
     return;
   }
-  ShowLoad(path, std::move(read.Load.Grid), read.Load.BytesLeftOut);
+  QStringList leftOut;
+  for (const std::string& line : LeftOutLines(read.Load)) leftOut.append(FromCp(line));
+  ShowLoad(path, std::move(read.Load.Grid), read.Load.BytesLeftOut, leftOut.join(QLatin1Char('\n')));
 }
 
-void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut) {
+void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut,
+                                    const QString& leftOutText) {
   ui_.etPath->setText(QDir::toNativeSeparators(path));
   model_->SetGrid(std::move(grid));
   ui_.sgHex->scrollToTop();
   bytesLeftOut_ = leftOut;
-  ui_.lbLeftOut->setText(leftOut == 0 ? QString() : FromCp(BytesLeftOutText(leftOut)));
+  ui_.lbLeftOut->setText(leftOutText);
 }
 
 void TformUpdateInsertion::Fail(const QString& path, const QString& reason) {
   // Nothing of the file stays: OK must not hand a part of it to the device.
-  ShowLoad(QString(), EmptyHexGrid(), 0);
+  ShowLoad(QString(), EmptyHexGrid(), 0, QString());
   if (showError_) {
     showError_(Ru("Файл \"%1\" не загружен.\n%2").arg(QDir::toNativeSeparators(path), reason));
   }
