@@ -580,8 +580,8 @@ TOpenFailure CauseOf(int code) {
 
 // The open proper, once the port has been found free; before is the node
 // as it was looked at.
-std::unique_ptr<TCommDevice> OpenUnlocked(const std::string& path, const struct stat& before,
-                                          const std::string& lockFile, Clock& clock, TOpenError& error) {
+std::unique_ptr<TCommDevice> OpenLine(const std::string& path, const struct stat& before,
+                                      const std::string& lockFile, Clock& clock, TOpenError& error) {
   const int fd = KeepAboveStandardStreams(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd < 0) {
     error.Cause = CauseOf(errno);
@@ -665,7 +665,7 @@ std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, T
   if (error.Holder.empty()) {
     const std::string lockFile = TakeLockFile(options, lockNames.front(), error.Holder);
     if (error.Holder.empty()) {
-      auto device = OpenUnlocked(path, before, lockFile, clock, error);
+      auto device = OpenLine(path, before, lockFile, clock, error);
       if (!device) RemoveLockFile(lockFile);
       return device;
     }
