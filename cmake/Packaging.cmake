@@ -35,6 +35,11 @@ endforeach()
 install(FILES packaging/update.ini.example DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvikflash)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# Everything the rules above install, so that one target builds what
+# cmake --install and cpack need, without the tests.
+add_custom_target(tarvik_installable)
+add_dependencies(tarvik_installable tarvikflash tarvik-cli tarvik_icons)
+
 set(TARVIK_PACKAGE_MAINTAINER "Tarvik service tool maintainers <service@tarvik.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -54,7 +59,8 @@ A technician plugs one device of the Tarvik system (receiver, door, motion
 and smoke detectors, call points, glass-break sensors, key fobs, keypads)
 into a serial port. The tool identifies its firmware, decides from its
 built-in catalogue of firmware images and optional update rules which image
-to write, and reflashes the device through its bootloader.
+to write, and reflashes the device through its bootloader. The command
+tarvik-cli does the same from a shell, for benches and scripts.
 .
 Settings are kept in ~/.config/tarvikflash; update rules for every user of
 the machine go to /etc/tarvikflash/update.ini. The user needs access to the

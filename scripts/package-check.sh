@@ -66,7 +66,7 @@ trap cleanup EXIT
 echo "== the package (Release)"
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_BENCH=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-ninja -C build/package -j"$(nproc)" tarvikflash tarvik_icons
+ninja -C build/package -j"$(nproc)" tarvik_installable
 rm -f build/package/tarvikflash_*.deb
 (cd build/package && cpack -G DEB >/dev/null)
 deb=$(ls build/package/tarvikflash_*.deb)
@@ -121,10 +121,34 @@ set -e
 grep -E "newly installed|^Setting up tarvikflash" "$work/apt-install.log" || true
 check "apt installs the package with its declared dependencies" test "$apt_rc" -eq 0
 ((apt_rc == 0)) || { tail -30 "$work/apt-install.log"; echo "package-check: $passed passed, $failed failed"; exit 1; }
-for f in /usr/bin/tarvikflash /usr/share/applications/tarvikflash.desktop \
+for f in /usr/bin/tarvikflash /usr/bin/tarvik-cli /usr/share/applications/tarvikflash.desktop \
   /usr/share/icons/hicolor/48x48/apps/tarvikflash.png /usr/share/tarvikflash/update.ini.example; do
   check "installed $f" test -f "$target$f"
 done
+
+echo "== the installed tarvik-cli"
+# As an ordinary user would run it on a bench: the catalogue is embedded, so
+# it lists all 26 images without any file beside it; --help ends in the exit
+# codes; a port that is not there is exit code 3.
+in_target useradd --create-home --shell /bin/bash technician
+as_technician() { chroot --userspec="$(in_target id -u technician):$(in_target id -g technician)" "$target" \
+  /usr/bin/env -i HOME=/home/technician PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
+set +e
+cli_images=$(as_technician tarvik-cli images 2>&1)
+cli_images_rc=$?
+cli_help=$(as_technician tarvik-cli --help 2>&1)
+cli_help_rc=$?
+cli_missing=$(as_technician tarvik-cli identify /dev/ttyTarvikMissing 2>&1)
+cli_missing_rc=$?
+set -e
+echo "$cli_images" | head -3
+check "tarvik-cli images: exit code 0" test "$cli_images_rc" -eq 0
+check "tarvik-cli images: 26 images, the first VER 14.001.042" \
+  bash -c '[ "$(echo "$1" | wc -l)" -eq 26 ] && echo "$1" | head -1 | grep -q "^  1  VER 14.001.042"' _ "$cli_images"
+check "tarvik-cli --help: exit code 0, ends with the exit codes" \
+  bash -c '[ "$1" -eq 0 ] && echo "$2" | grep -q "^Коды завершения:"' _ "$cli_help_rc" "$cli_help"
+echo "$cli_missing"
+check "tarvik-cli identify on a missing port: exit code 3" test "$cli_missing_rc" -eq 3
 
 echo "== running the installed program under Xvfb"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -133,7 +157,6 @@ for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$display_number" ] && break; sleep 
 [ -S "/tmp/.X11-unix/X$display_number" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
 # The chroot reaches the server by its abstract socket, which belongs to the
 # network, not to the file system, so nothing of the host is mounted in.
-in_target useradd --create-home --shell /bin/bash technician
 
 window_with_title() {  # title-pattern: prints the id of the visible window
   local id

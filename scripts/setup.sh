@@ -3,7 +3,7 @@
 # skipping what is already there.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
-          libbenchmark-dev xvfb xauth fonts-dejavu-core python3-intelhex dpkg-dev
+          qt6-base-private-dev libbenchmark-dev xvfb xauth openbox fonts-dejavu-core python3-intelhex dpkg-dev
           g++-mingw-w64-x86-64-posix googletest wine64)
 missing=()
 for p in "${packages[@]}"; do

@@ -58,9 +58,11 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
   hooks.UnlockUi = [this] {
     if (Controller() != nullptr) Controller()->UnlockUi();
   };
-  hooks.StartReflash = [this](const std::vector<std::string>& imageLines, ReflashView& view) {
-    return StartReflash(imageLines, view);
+  hooks.StartReflash = [this](const std::vector<std::string>& imageLines, ReflashView& view,
+                              std::chrono::system_clock::time_point start) {
+    return StartReflash(imageLines, view, start);
   };
+  hooks.WallNow = [this] { return clock_.WallNow(); };
   hooks.ReflashRunning = [this] { return connection_->TaskRunning(); };
   hooks.StopReflash = [this] {
     if (ConnectionTask* task = connection_->Task()) task->Thread().Stop();
@@ -73,15 +75,15 @@ TComPortWorker* TformMain::PortWorker() const { return connection_->PortWorker()
 TController* TformMain::Controller() const { return connection_->Controller(); }
 TMainThread* TformMain::WorkerThread() const { return connection_->MainThread(); }
 
-bool TformMain::StartReflash(const std::vector<std::string>& imageLines, ReflashView& view) {
+bool TformMain::StartReflash(const std::vector<std::string>& imageLines, ReflashView& view,
+                             std::chrono::system_clock::time_point start) {
   TController* controller = Controller();
   if (controller == nullptr) return false;
-  Clock& clock = clock_;
-  auto task = std::make_unique<TUpdateThread>(*uiSteps_, clock);
+  auto task = std::make_unique<TUpdateThread>(*uiSteps_, clock_);
   task->SetDeviceVersion(controller->VersionLine);
   task->SetImageLines(imageLines);
   task->SetController(controller);
-  task->SetStartTime(clock.WallNow());
+  task->SetStartTime(start);
   task->SetView(&view);
   // The main worker thread is asked to stop; it only idles by now.
   return connection_->StartTask(std::move(task));
@@ -92,7 +94,7 @@ bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool repor
     connection_->Open(portName, highSpeed);
     return true;
   } catch (const std::exception& e) {
-    if (reportErrors) ShowError(FromCp(OpenPortErrorText(e.what())));
+    if (reportErrors) ShowError(FromCp(OpenPortErrorText(e)));
     return false;
   }
 }
@@ -139,6 +141,9 @@ void TformMain::tbtnDisconnectClick() {
   ui_.panels[0]->clear();
   ui_.panels[1]->clear();
   ui_.RzProgressBar1->hide();
+  // While the reflash window is open the main window takes no input, so a
+  // disconnect under it comes from the line, not from the user.
+  if (reflashForm_) reflashForm_->ConnectionClosed();
 }
 
 bool TformMain::TearDownConnection() {

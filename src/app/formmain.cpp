@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -28,10 +27,11 @@
 
 #include "app/mainbridge.h"
 #include "app/pictures.h"
-#include "common/buildversion.h"
 #include "common/ui/comboboxpatch.h"
+#include "common/ui/programtitle.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject.h"
+#include "common/ui/waitpainting.h"
 #include "device/connection.h"
 #include "outqueue/ui/statuspane.h"
 
@@ -78,19 +78,14 @@ QStringList MemoLines(const QPlainTextEdit& memo) {
 }
 
 bool WriteLogFile(const QString& fileName, const QStringList& lines, QString* error) {
-  QByteArray bytes;
-  for (const QString& line : lines) {
-    const std::string cp = ToCp(line);
-    bytes.append(cp.data(), static_cast<qsizetype>(cp.size()));
-    bytes.append("\r\n", 2);
-  }
-  // Written beside the target and renamed over it, so a failed save leaves
-  // an existing file as it was.
-  QSaveFile file(fileName);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+  std::string bytes;
+  for (const QString& line : lines) bytes += ToCp(line) + "\r\n";
+  // A failed save leaves an existing file as it was.
+  const std::string problem = WriteFileReplacing(ToPath(fileName), bytes);
+  if (problem.empty()) return true;
   if (error) {
     *error =
-        Ru("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), file.errorString());
+        Ru("Не удалось записать файл \"%1\": %2").arg(QDir::toNativeSeparators(fileName), FromCp(problem));
   }
   return false;
 }
@@ -105,8 +100,7 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
   setObjectName(QStringLiteral("formMain"));
   errorHook_ = [this](const QString& text) { QMessageBox::critical(this, Ru("Ошибка"), text); };
 
-  setWindowTitle(Ru("Программа перепрошивки радиоканальной системы Тарвик v. ") +
-                 QString::fromLatin1(TARVIK_FILE_VERSION));
+  setWindowTitle(ProgramTitle());
   settings_ = std::make_unique<IniFile>(settingsPlaces_.CurrentIni());
   placement_ = std::make_unique<IniFile>(settingsPlaces_.WindowsIni(), true);
   comboHint_ = new TComboBoxPatch(this);
@@ -120,9 +114,8 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
         this, [this] { uiSteps_->RunPending(); }, Qt::QueuedConnection);
   });
   // A long wait for a worker (a reflash ending its exchange) keeps the
-  // windows painting; input waits until it is over.
-  uiSteps_->SetPaintHook(
-      [](int maxMs) { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, maxMs); });
+  // windows painting; what the user does meanwhile is dropped.
+  uiSteps_->SetPaintHook([](int maxMs) { ProcessEventsDroppingInput(maxMs); });
 
   BuildUi();
   connection_ = std::make_unique<TConnection>(ConnectionSetup{

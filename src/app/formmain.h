@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -145,8 +146,10 @@ class TformMain : public QMainWindow {
   DecisionView& Decisions();
 
   // Hands the connection to a reflash of the image's lines that reports to
-  // the view; false when it could not start.
-  bool StartReflash(const std::vector<std::string>& imageLines, ReflashView& view);
+  // the view and measures its times from start (on this window's clock);
+  // false when it could not start.
+  bool StartReflash(const std::vector<std::string>& imageLines, ReflashView& view,
+                    std::chrono::system_clock::time_point start);
 
   // Opens the named port with its log writer; on failure both are released
   // and, when asked, the error is shown.

@@ -1,7 +1,9 @@
 // The service menu's reflash: the HEX file viewer, then the procedure on the
 // connection's task thread. This thread waits for it: the windows keep
 // painting and the status-bar bar moving, but the program takes no input
-// until it is over, and the connection is dropped at its end.
+// until it is over, and the connection is dropped at its end. The outcome is
+// told where the technician looks, the log being hidden by default: a failure
+// in a message box and the status bar, a success in the status bar.
 #include "app/servicemenu.h"
 
 #include <QProgressBar>
@@ -15,14 +17,14 @@
 #include "outqueue/ui/drainoutput.h"
 #include "reflash/progressmodel.h"
 #include "reflash/servicereflash.h"
+#include "reflash/updatethread.h"
 
 namespace tarvik {
 namespace {
 
 class ServiceMenuView final : public ServiceReflashView {
  public:
-  ServiceMenuView(QProgressBar& bar, std::function<void(const QString&)> showError)
-      : bar_(bar), showError_(std::move(showError)) {}
+  explicit ServiceMenuView(QProgressBar& bar) : bar_(bar) {}
 
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override {
     TProgressModel model;
@@ -30,11 +32,29 @@ class ServiceMenuView final : public ServiceReflashView {
     model.SetPartsComplete(partsComplete);
     bar_.setValue(model.Percent());
   }
-  void ShowError(const std::string& text) override { showError_(FromCp(text)); }
+  // Kept for the end: a box shown now would hold the procedure up.
+  void ShowError(const std::string& text) override { error_ = text; }
+  void ShowOutcome(ServiceReflashOutcome outcome) override { outcome_ = outcome; }
+
+  // The failure line to show, empty after a success or when nothing was told.
+  std::string FailureText() const {
+    switch (outcome_) {
+      case ServiceReflashOutcome::EraseFailed:
+        return EraseFailedText();
+      case ServiceReflashOutcome::WriteFailed:
+        return WriteFailedText();
+      case ServiceReflashOutcome::Error:
+        return error_;
+      default:
+        return {};
+    }
+  }
+  bool Succeeded() const { return outcome_ == ServiceReflashOutcome::Settled; }
 
  private:
   QProgressBar& bar_;
-  std::function<void(const QString&)> showError_;
+  std::string error_;
+  ServiceReflashOutcome outcome_ = ServiceReflashOutcome::NotStarted;
 };
 
 }  // namespace
@@ -46,12 +66,24 @@ void TformMain::mnuUpdateClick() {
   ui_.RzProgressBar1->setValue(0);
   TController* controller = Controller();
   if (controller == nullptr) return;
+  // A viewer left without a file (one it refused) has nothing to write; the
+  // technician has a device still connected and should hear why nothing
+  // happened.
+  if (choice.Path.empty()) {
+    const QString text = Ru("Файл прошивки не выбран, перепрошивка не начата.");
+    ShowNotice(text);
+    ShowError(text);
+    return;
+  }
 
-  ServiceMenuView view(*ui_.RzProgressBar1, [this](const QString& text) { ShowError(text); });
-  auto task = std::make_unique<TServiceReflash>(
-      TServiceReflash::Setup{
-          .Controller = *controller, .Queue = *outQueue_, .Memo = Memo1(), .View = view, .Sync = *uiSteps_},
-      choice.Path.empty() ? nullptr : &choice.Grid);
+  ServiceMenuView view(*ui_.RzProgressBar1);
+  auto task = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *controller,
+                                                                       .Queue = *outQueue_,
+                                                                       .Memo = Memo1(),
+                                                                       .View = view,
+                                                                       .Sync = *uiSteps_,
+                                                                       .Time = clock_},
+                                                &choice.Grid);
   const auto done = task->Done();
   // Only an idle connection hands its device over: not while it is still
   // being identified.
@@ -69,8 +101,16 @@ void TformMain::mnuUpdateClick() {
       [this] {
         if (outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
       });
-  // The disconnect request, queued last, is applied by the next drain.
+  // The disconnect request, queued last, is applied by the next drain,
+  // which the box below lets run.
   ui_.Timer1->start();
+  const std::string failure = view.FailureText();
+  if (!failure.empty()) {
+    ShowNotice(FromCp(failure));
+    ShowError(FromCp(failure));
+  } else if (view.Succeeded()) {
+    ShowNotice(FromCp(ReflashSucceededText()));
+  }
 }
 
 }  // namespace tarvik

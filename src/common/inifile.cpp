@@ -122,9 +122,10 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
   if (status.type() == std::filesystem::file_type::not_found) return result;
   if (error) {
     result.status = FileReadStatus::Failed;
-    result.systemText = LocaleToCp1251(error.message());
+    result.systemText = FileErrorReason(error);
     return result;
   }
+  result.type = status.type();
   if (status.type() != std::filesystem::file_type::regular) {
     result.status = FileReadStatus::NotAFile;
     return result;
@@ -138,7 +139,7 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     result.status = FileReadStatus::Failed;
-    result.systemText = LocaleToCp1251(std::generic_category().message(errno != 0 ? errno : EIO));
+    result.systemText = FileErrorReason(std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
     return result;
   }
   // A file that grows while it is read (or a system file whose size says
@@ -155,7 +156,7 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
   }
   if (in.bad()) {
     result.status = FileReadStatus::Failed;
-    result.systemText = LocaleToCp1251(std::generic_category().message(EIO));
+    result.systemText = FileErrorReason(std::make_error_code(std::errc::io_error));
     return result;
   }
   result.status = FileReadStatus::Read;
@@ -169,13 +170,76 @@ std::string FileReadProblem(const FileRead& read) {
     case FileReadStatus::Missing:
       return {};
     case FileReadStatus::NotAFile:
-      return Utf8ToCp1251("это не обычный файл");
+      switch (read.type) {
+        case std::filesystem::file_type::directory:
+          return Utf8ToCp1251("это папка, а не файл");
+        case std::filesystem::file_type::fifo:
+          return Utf8ToCp1251("это именованный канал, а не файл");
+        case std::filesystem::file_type::character:
+        case std::filesystem::file_type::block:
+          return Utf8ToCp1251("это устройство, а не файл");
+        default:
+          return Utf8ToCp1251("это не обычный файл");
+      }
     case FileReadStatus::TooLarge:
       return Utf8ToCp1251("файл больше " + std::to_string(kMaxSettingsFileBytes >> 20) + " МБ");
     case FileReadStatus::Failed:
       return read.systemText;
   }
   return {};
+}
+
+std::string FileErrorReason(std::error_code error) {
+  struct Reason {
+    std::errc cause;
+    const char* text;
+  };
+  static constexpr Reason kReasons[] = {
+      {std::errc::permission_denied, "нет доступа"},
+      {std::errc::operation_not_permitted, "нет доступа"},
+      {std::errc::no_such_file_or_directory, "нет такого файла или папки"},
+      {std::errc::not_a_directory, "часть пути не является папкой"},
+      {std::errc::is_a_directory, "это папка"},
+      {std::errc::read_only_file_system, "диск доступен только для чтения"},
+      {std::errc::no_space_on_device, "на диске нет места"},
+      {std::errc::too_many_files_open, "открыто слишком много файлов"},
+      {std::errc::too_many_files_open_in_system, "открыто слишком много файлов"},
+      {std::errc::io_error, "ошибка ввода-вывода"},
+      {std::errc::device_or_resource_busy, "файл занят другой программой"},
+      {std::errc::text_file_busy, "файл занят другой программой"},
+      {std::errc::filename_too_long, "слишком длинное имя файла"},
+      {std::errc::too_many_symbolic_link_levels, "слишком много символических ссылок"},
+      {std::errc::file_too_large, "файл слишком большой"},
+      {std::errc::not_enough_memory, "недостаточно памяти"},
+      {std::errc::invalid_argument, "недопустимое имя файла"},
+  };
+  for (const Reason& reason : kReasons) {
+    if (error == reason.cause) return Utf8ToCp1251(reason.text);
+  }
+  return Utf8ToCp1251("системная ошибка ") + std::to_string(error.value());
+}
+
+std::string WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::path beside = path;
+  beside += ".new";
+  errno = 0;
+  {
+    std::ofstream out(beside, std::ios::binary | std::ios::trunc);
+    if (out && out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) && out.flush()) {
+      out.close();
+      if (out) {
+        std::error_code error;
+        std::filesystem::rename(beside, path, error);
+        if (!error) return {};
+        std::filesystem::remove(beside, error);
+        return FileErrorReason(error);
+      }
+    }
+  }
+  const int cause = errno != 0 ? errno : EIO;
+  std::error_code ignored;
+  std::filesystem::remove(beside, ignored);
+  return FileErrorReason(std::error_code(cause, std::generic_category()));
 }
 
 std::string PathText(const std::filesystem::path& path) {
@@ -215,21 +279,23 @@ void IniFile::WriteInteger(std::string_view section, std::string_view key, std::
 }
 
 void IniFile::Save() const {
+  const std::string cannot = Utf8ToCp1251("Не удалось записать файл ") + PathText(path_) + ": ";
   // What could not be read is not replaced by the empty settings that stood
   // in for it; and opening a FIFO to write would wait for a reader.
   if (!readProblem_.empty()) {
-    throw IniError("Unable to write file " + PathText(path_) +
-                   ": it could not be read, so it is kept as it is");
+    throw IniError(cannot + Utf8ToCp1251("его не удалось прочитать, и он оставлен как есть"));
   }
   std::error_code error;
   const std::filesystem::file_type type = std::filesystem::status(path_, error).type();
   if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular) {
-    throw IniError("Unable to write file " + PathText(path_) + ": it is not a regular file");
+    throw IniError(cannot + Utf8ToCp1251("это не обычный файл"));
   }
+  errno = 0;
   std::ofstream out(path_, std::ios::binary | std::ios::trunc);
   const std::string text = doc_.Serialize();
   if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())) || !out.flush()) {
-    throw IniError("Unable to write file " + PathText(path_));
+    const int cause = errno != 0 ? errno : EIO;
+    throw IniError(cannot + FileErrorReason(std::error_code(cause, std::generic_category())));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace tarvik {
@@ -61,8 +62,10 @@ enum class FileReadStatus {
 
 struct FileRead {
   FileReadStatus status = FileReadStatus::Missing;
+  // What stands at the path, so that NotAFile can say what it is instead.
+  std::filesystem::file_type type = std::filesystem::file_type::not_found;
   std::string bytes{};
-  std::string systemText{};  // why the system refused (Windows-1251), for Failed
+  std::string systemText{};  // why the system refused (FileErrorReason), for Failed
   // Read, or missing, which reads as empty settings.
   bool Usable() const { return status == FileReadStatus::Read || status == FileReadStatus::Missing; }
 };
@@ -75,6 +78,16 @@ FileRead ReadSettingsFile(const std::filesystem::path& path, std::uintmax_t maxB
 // Why a settings file could not be read, in Russian (Windows-1251) for the
 // user; empty when it was read or is missing.
 std::string FileReadProblem(const FileRead& read);
+
+// Why the system refused a file, in Russian (Windows-1251): the common causes
+// by name, any other by its number. The system's own text would be in the
+// language of the system's locale, often English.
+std::string FileErrorReason(std::error_code error);
+
+// Replaces the file with the bytes: they are written beside it and renamed
+// over it, so a failed write leaves the file there as it was. Empty when
+// written; otherwise why not (FileErrorReason).
+std::string WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes);
 
 // A path as Windows-1251 text, for messages; a name is taken as UTF-8.
 std::string PathText(const std::filesystem::path& path);

@@ -9,8 +9,9 @@
 namespace tarvik {
 namespace {
 
-enum class ProbeResult { NotOpened, Silent, Answered };
+enum class ProbeResult { NotOpened, Silent, Answered, Failed };
 
+// reply: the answer, or why the probe failed.
 ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::string& reply) {
   // A probe names no window object: should its line drop, nothing of the
   // main window (its disconnect button above all) may react.
@@ -23,17 +24,29 @@ ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::st
   } catch (const EDeviceError&) {
     return ProbeResult::NotOpened;
   }
-  const bool answered = connection.PortWorker()->Exchange(kProbeCommand, reply,
-                                                          {.Terminator = "OK",
-                                                           .Attempts = 1,
-                                                           .TimeoutMs = kProbeTimeoutMs,
-                                                           .TerminatorRequired = false,
-                                                           .LogTraffic = true});
+  bool answered = false;
+  try {
+    answered = connection.PortWorker()->Exchange(kProbeCommand, reply,
+                                                 {.Terminator = "OK",
+                                                  .Attempts = 1,
+                                                  .TimeoutMs = kProbeTimeoutMs,
+                                                  .TerminatorRequired = false,
+                                                  .LogTraffic = true});
+  } catch (const EDeviceError& e) {
+    reply = e.what();
+    connection.WriteLog(ProbeFailedText(port, reply));
+    connection.Close();
+    return ProbeResult::Failed;
+  }
   connection.Close();
   return answered ? ProbeResult::Answered : ProbeResult::Silent;
 }
 
 }  // namespace
+
+std::string ProbeFailedText(const std::string& port, const std::string& reason) {
+  return Utf8ToCp1251("Порт ") + port + Utf8ToCp1251(" не удалось опросить: ") + reason;
+}
 
 bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& reply) {
   bool notRelease = false;
@@ -50,6 +63,8 @@ std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, co
     if (result == ProbeResult::Answered) {
       if (events.Answered) events.Answered(i);
       if (AcceptsProbeReply(setup.Catalogue, reply)) return i;
+    } else if (result == ProbeResult::Failed && events.Failed) {
+      events.Failed(i, reply);
     }
     if (events.Progress) events.Progress(i + 1);
   }

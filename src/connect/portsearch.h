@@ -4,7 +4,9 @@
 // as a bootloader. Each probe is a short-lived connection on the main log, so
 // its traffic shows there. A port that cannot be opened (missing, or held by
 // another program, which the serial layer's exclusive open refuses) is
-// skipped without a word; no port stays open when the search ends.
+// skipped without a word; one that fails during its probe (an adapter pulled
+// out) is skipped with a line in the log, so a device on a later port is
+// still found. No port stays open when the search ends.
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -38,7 +40,13 @@ struct PortSearchEvents {
   std::function<void(std::size_t index)> Answered;
   // How many ports have been probed so far.
   std::function<void(std::size_t probed)> Progress;
+  // The port at this index failed during its probe, for this reason (the
+  // serial layer's message); the search goes on with the next.
+  std::function<void(std::size_t index, const std::string& reason)> Failed;
 };
+
+// "Порт " + port + " не удалось опросить: " + reason
+std::string ProbeFailedText(const std::string& port, const std::string& reason);
 
 // The version query of a probe: "+v" with CR LF, "OK", one attempt of
 // 1000 ms, logged.
@@ -52,7 +60,8 @@ bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& re
 
 // The index of the first port that is accepted, or none. A stop ends the
 // search before the next port. An error of the serial layer during a probe
-// ends the search too and reaches the caller, with that port closed.
+// closes that port, is logged and told through Failed, and the search goes
+// on.
 std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,
                                        const PortSearchEvents& events, const std::atomic<bool>& stop);
 

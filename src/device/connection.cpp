@@ -23,8 +23,19 @@ const char* ConnectionStateName(ConnectionState state) {
 
 std::string LinkLostText() { return Utf8ToCp1251("Связь с устройством потеряна"); }
 
-std::string OpenPortErrorText(const std::string& message) {
-  return Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+std::string OpenPortErrorText(const std::string& message, TOpenFailure cause) {
+  std::string text = Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+  // Serial ports belong to the group dialout; a user outside it is refused
+  // whatever the port's state.
+  if (cause == TOpenFailure::NoPermission) {
+    text += Utf8ToCp1251(" Для доступа к порту пользователь должен входить в группу dialout.");
+  }
+  return text;
+}
+
+std::string OpenPortErrorText(const std::exception& error) {
+  const auto* device = dynamic_cast<const EDeviceError*>(&error);
+  return OpenPortErrorText(error.what(), device != nullptr ? device->OpenFailure : TOpenFailure::None);
 }
 
 std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }
@@ -52,9 +63,15 @@ void TConnection::Open(const std::string& portName, bool highSpeed) {
 void TConnection::StartIdentification(MainThreadSteps& steps) {
   if (state_.load() != ConnectionState::Idle || mainThread_) return;
   controller_->VersionLine.clear();
+  identified_.store(false);
   mainThread_ = std::make_unique<TMainThread>(*controller_, setup_.Sync, steps, setup_.Time);
   mainThread_->Thread().SetErrorSink([this](const std::string& what) { WriteLog(what); });
-  mainThread_->SetOnIdentified([this] { ToIdleFrom(ConnectionState::Identifying); });
+  mainThread_->SetOnIdentified([this](bool identified) {
+    // Before the state leaves Identifying, so that the watcher never sees an
+    // idle connection whose identification failed.
+    identified_.store(identified);
+    ToIdleFrom(ConnectionState::Identifying);
+  });
   state_.store(ConnectionState::Identifying);
   mainThread_->Resume();
 }
@@ -102,6 +119,7 @@ bool TConnection::Close(bool keepPainting) {
   worker_.reset();
   log_.reset();
   taskStarted_.store(false);
+  identified_.store(false);
   state_.store(ConnectionState::Closed);
   return true;
 }
@@ -121,7 +139,9 @@ void TConnection::OnLineLost(const std::string& reason) {
   // and once a task has had the device, the task and whoever started it
   // (the reflash window, the service menu) tell the outcome and end the
   // connection; a lost line seen after such a task ended is theirs to tell.
-  if (state_.load() != ConnectionState::Idle || taskStarted_.load()) return;
+  // A failed identification (the lost line among its causes) has asked for
+  // the disconnect and told the user already.
+  if (state_.load() != ConnectionState::Idle || taskStarted_.load() || !identified_.load()) return;
   WriteLog(LinkLostText() + " (" + reason + ")");
   setup_.Queue.PushStatus(LinkLostText(), setup_.Ui.NoticePane());
   setup_.Queue.PushControl(setup_.Ui.DisconnectButton(), "Click");

@@ -33,6 +33,11 @@ std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view rul
          Utf8ToCp1251(" в файле update.ini не указывает ни одной прошивки, имеющейся в программе");
 }
 
+std::string NoRuleForBootloaderText(std::string_view typeName) {
+  return Utf8ToCp1251("В файле update.ini нет правила обновления, применимого к устройству \"") +
+         std::string(typeName) + Utf8ToCp1251("\" в режиме перепрошивки");
+}
+
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem) {
   return Utf8ToCp1251("Не удалось прочитать файл правил обновления ") + PathText(rulesFile) + " (" + problem +
          Utf8ToCp1251("). Прошивка выбирается без правил обновления.");
@@ -44,7 +49,8 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
   // A bootloader device that did not name a known model still carries its
   // banner; identification looks for "BootLdr" exactly, this test for any case.
   if (Contains(AsciiUpper(versionLine), "BOOTLDR")) {
-    const int type = view.ChooseDeviceType(DeviceTypeNames(catalogue));
+    const std::vector<std::string> names = DeviceTypeNames(catalogue);
+    const int type = view.ChooseDeviceType(names);
     if (type < 0) return DecisionOutcome::DeviceTypeCancelled;
     const FirmwareVersion version = ParseVersion(TypeVersionText(catalogue, type));
     const std::string value = ReadRules(rulesFile, view).Value(version.TypeCode);
@@ -60,6 +66,10 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
       case RuleVerdict::NotCovered:
         break;
     }
+    // The user chose a type and waits for a reflash; silence would look as if
+    // the choice had been lost. The device stays connected for another try.
+    const auto index = static_cast<std::size_t>(type);
+    view.ShowInformation(NoRuleForBootloaderText(index < names.size() ? names[index] : std::string()));
     return DecisionOutcome::NoImageForType;
   }
 

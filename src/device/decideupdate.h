@@ -39,7 +39,7 @@ class DecisionView {
 
 enum class DecisionOutcome {
   DeviceTypeCancelled,  // bootloader device, no type chosen
-  NoImageForType,       // bootloader device, the chosen type's rules give no image
+  NoImageForType,       // bootloader device, no rule covers the chosen type: told
   Unsupported,          // the "не поддерживается" message queued
   FirmwareCancelled,    // no rule, the preferred-firmware dialog gave no image
   NoUpdateNeeded,       // a rule exists and does not cover the build: told, then disconnect queued
@@ -55,6 +55,9 @@ std::string UnsupportedVersionText(const std::string& versionLine);
 // The rule key=value of update.ini names no image the tool carries; a long
 // value is cut.
 std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue);
+// No rule of update.ini covers a device of the chosen type (its display name)
+// that sits in its bootloader.
+std::string NoRuleForBootloaderText(std::string_view typeName);
 // The rules file could not be read (why: FileReadProblem), so the firmware is
 // chosen as if it were not there.
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem);

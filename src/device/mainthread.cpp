@@ -20,7 +20,7 @@ void TMainThread::Resume() {
 
 void TMainThread::Execute() {
   const bool identified = controller_.Identify();
-  if (onIdentified_) onIdentified_();
+  if (onIdentified_) onIdentified_(identified);
   // Each step checks the stop request on the UI thread, where a disconnect
   // or a close is ordered before it: no step opens a dialog over a
   // connection that is being torn down, and no queued click outlives it.

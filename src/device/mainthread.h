@@ -39,8 +39,9 @@ class TMainThread {
   // other.
   void WaitFor(bool keepPainting = false) { thread_.WaitFor(keepPainting); }
   bool Finished() const { return thread_.Finished(); }
-  // Called on the thread once Identify has returned. Set it before Resume.
-  void SetOnIdentified(std::function<void()> hook) { onIdentified_ = std::move(hook); }
+  // Called on the thread once Identify has returned, with its result. Set it
+  // before Resume.
+  void SetOnIdentified(std::function<void(bool identified)> hook) { onIdentified_ = std::move(hook); }
   TWorkerThread& Thread() { return thread_; }
 
  private:
@@ -49,7 +50,7 @@ class TMainThread {
   TController& controller_;
   MainThreadSteps& steps_;
   Clock& clock_;
-  std::function<void()> onIdentified_;
+  std::function<void(bool)> onIdentified_;
   // Last: ends the thread before the members it reads go.
   TWorkerThread thread_;
 };

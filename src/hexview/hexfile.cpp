@@ -88,6 +88,16 @@ class LineReader {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The line without its leading and trailing blanks; start is where it begins
+// in the line (the line's size for a blank line).
+std::string_view Unblanked(std::string_view line, std::size_t& start) {
+  start = static_cast<std::size_t>(std::find_if_not(line.begin(), line.end(), IsBlank) - line.begin());
+  if (start == line.size()) return {};
+  std::size_t end = line.size();
+  while (IsBlank(line[end - 1])) --end;
+  return line.substr(start, end - start);
+}
+
 // The first 64 KiB of program memory as the file fills it.
 struct Memory {
   std::array<std::uint8_t, kMemorySize> bytes{};
@@ -230,6 +240,18 @@ std::string BytesLeftOutText(std::size_t bytes) {
   return Utf8ToCp1251("Данные выше 64 КБ не загружены, пропущено байт: " + std::to_string(bytes));
 }
 
+std::string BytesAfterEndText(std::size_t bytes) {
+  return Utf8ToCp1251("Данные после записи конца файла не загружены, пропущено байт: " +
+                      std::to_string(bytes));
+}
+
+std::vector<std::string> LeftOutLines(const HexLoad& load) {
+  std::vector<std::string> lines;
+  if (load.BytesLeftOut > 0) lines.push_back(BytesLeftOutText(load.BytesLeftOut));
+  if (load.BytesAfterEnd > 0) lines.push_back(BytesAfterEndText(load.BytesAfterEnd));
+  return lines;
+}
+
 HexGrid EmptyHexGrid() {
   HexGrid grid;
   grid.Rows.resize(kHexGridMinRows);
@@ -256,13 +278,12 @@ HexLoad LoadHexText(std::string_view text) {
   std::string_view line;
   while (!sawEnd && lines.Next(line)) {
     const int number = lines.Number();
-    const std::size_t start = std::find_if_not(line.begin(), line.end(), IsBlank) - line.begin();
-    if (start == line.size()) continue;
-    std::size_t end = line.size();
-    while (IsBlank(line[end - 1])) --end;
+    std::size_t start = 0;
+    const std::string_view trimmed = Unblanked(line, start);
+    if (trimmed.empty()) continue;
     sawRecord = true;
 
-    Fault fault = DecodeRecord(line.substr(start, end - start), static_cast<int>(start) + 1, record);
+    Fault fault = DecodeRecord(trimmed, static_cast<int>(start) + 1, record);
     if (fault.kind == HexFault::None) {
       const std::size_t count = record.Count();
       switch (record.Type()) {
@@ -328,8 +349,21 @@ HexLoad LoadHexText(std::string_view text) {
     return Failure(HexFault::NoDataInRange, 0, 0, inFile + HexFaultText(HexFault::NoDataInRange));
   }
 
+  // A second image appended to the first, or data records after the end of
+  // the file by mistake: counted so that nobody takes the grid for all of it.
+  std::size_t afterEnd = 0;
+  while (lines.Next(line)) {
+    std::size_t start = 0;
+    const std::string_view trimmed = Unblanked(line, start);
+    if (!trimmed.empty() && DecodeRecord(trimmed, 1, record).kind == HexFault::None &&
+        record.Type() == kData) {
+      afterEnd += record.Count();
+    }
+  }
+
   HexLoad load;
   load.BytesLeftOut = leftOut;
+  load.BytesAfterEnd = afterEnd;
   load.DataRows = static_cast<int>(memory->highest / kRowBytes) + 1;
   load.Grid = BuildGrid(*memory, load.DataRows);
   return load;

@@ -8,7 +8,8 @@
 // The grid covers the first 64 KiB of program memory: block numbers have
 // four hex digits. Data at or above 64 KiB (configuration or data memory
 // reached through a segment or upper-address record) is not loaded; the
-// result says how many bytes of the file were left out that way. Records
+// result says how many bytes of the file were left out that way, and how
+// many stand in data records after the end-of-file record. Records
 // may come in any order and may run past the end of a 16-byte row; a byte
 // that two records both fill is an error. Cells the file does not fill in
 // a reached row read "FF", as an erased flash does.
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hexview/hexgrid.h"
 
@@ -54,6 +56,7 @@ inline constexpr std::uintmax_t kMaxHexFileBytes = 64 * 1024 * 1024;
 std::string HexFileNotFoundText();
 std::string HexFileTooLargeText(std::uintmax_t bytes);
 std::string BytesLeftOutText(std::size_t bytes);
+std::string BytesAfterEndText(std::size_t bytes);
 
 struct HexLoad {
   HexFault Fault = HexFault::None;
@@ -66,6 +69,9 @@ struct HexLoad {
   std::string Error;
   // Data bytes of the file at or above 64 KiB, which the grid cannot hold.
   std::size_t BytesLeftOut = 0;
+  // Data bytes of data records after the end-of-file record, which are not
+  // part of the file's image.
+  std::size_t BytesAfterEnd = 0;
   // Data rows the file reaches (rows 1 to this one are filled); 0 on error.
   int DataRows = 0;
   // On success the loaded grid; on error the empty grid, so nothing of a
@@ -75,6 +81,10 @@ struct HexLoad {
   bool Ok() const { return Fault == HexFault::None; }
 };
 
+// What a load left out, one line a cause (BytesLeftOutText,
+// BytesAfterEndText); empty when it left out nothing.
+std::vector<std::string> LeftOutLines(const HexLoad& load);
+
 // The headings row ("" then "00" to "0F") and eight empty rows: the grid of
 // a viewer with no file chosen.
 HexGrid EmptyHexGrid();
@@ -82,7 +92,9 @@ HexGrid EmptyHexGrid();
 // Parses a whole HEX file given as its text. Accepts CR LF, LF or CR line
 // ends, a missing final line end, blank lines, upper- or lower-case digits
 // (cells are kept in upper case, as the embedded images write them) and
-// records of any length. Lines after the end-of-file record are not read.
+// records of any length. Lines after the end-of-file record are only
+// counted: the data bytes of the data records among them (other lines there
+// are not looked at further).
 HexLoad LoadHexText(std::string_view text);
 
 }  // namespace tarvik

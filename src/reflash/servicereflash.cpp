@@ -169,6 +169,7 @@ void TServiceReflash::Body() {
   }
   if (Stopped() && outcome != ServiceReflashOutcome::NothingToSend) outcome = ServiceReflashOutcome::Stopped;
   outcome_.store(outcome);
+  if (!Stopped()) thread_.RunStep([&] { setup_.View.ShowOutcome(outcome); });
   EndSteps();
   done_->store(true);
 }

@@ -24,6 +24,16 @@
 
 namespace tarvik {
 
+enum class ServiceReflashOutcome {
+  NotStarted,
+  NothingToSend,  // the viewer was confirmed without a file
+  Settled,        // every group written and the settle wait over
+  EraseFailed,
+  WriteFailed,
+  Error,    // the port failed or the grid cannot be sent
+  Stopped,  // the connection is closing
+};
+
 // What the main window shows of a service reflash. Each step runs on the UI
 // thread while the worker waits for it. Texts are Windows-1251.
 class ServiceReflashView {
@@ -34,6 +44,9 @@ class ServiceReflashView {
   // What ended the procedure before its end (a port that failed, a grid that
   // cannot be sent); the window shows it in a message box.
   virtual void ShowError(const std::string& text) = 0;
+  // How the procedure ended, told once before the connection is handed back
+  // (not when the connection is closing anyway).
+  virtual void ShowOutcome(ServiceReflashOutcome /*outcome*/) {}
 };
 
 // A grid that cannot be turned into write commands.
@@ -71,16 +84,6 @@ void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
 std::string EraseFailedText();
 // "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки."
 std::string WriteFailedText();
-
-enum class ServiceReflashOutcome {
-  NotStarted,
-  NothingToSend,  // the viewer was confirmed without a file
-  Settled,        // every group written and the settle wait over
-  EraseFailed,
-  WriteFailed,
-  Error,    // the port failed or the grid cannot be sent
-  Stopped,  // the connection is closing
-};
 
 class TServiceReflash final : public ConnectionTask {
  public:

@@ -62,6 +62,9 @@ std::string ElapsedLabelText() { return Utf8ToCp1251("Времени прошл�
 std::string RemainingLabelText() { return Utf8ToCp1251("Времени осталось:"); }
 std::string ReflashSucceededText() { return Utf8ToCp1251("Перепрошивка успешно завершена!"); }
 std::string ReflashFailedText() { return Utf8ToCp1251("В процессе перепрошивки возникли ошибки!"); }
+std::string CommitWithoutOkText(const std::string& commit) {
+  return Utf8ToCp1251("Ответ на команду ") + commit + Utf8ToCp1251(" не содержит \"OK\"");
+}
 
 WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t firstLine) {
   if (firstLine == 0 || firstLine >= lines.size())
@@ -242,10 +245,14 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
     ShowStage(StageReflashingText());
     const bool answered = Send(Operation::SlowCommand, commit, reply, true);
     const bool alive = LinkAlive(reply);
-    // A device that refuses the upload answers without "OK", and the
-    // exchange still passes such an answer once its time is up: only an
-    // "OK" is taken for the commit.
-    committed = answered && alive && !reply.empty() && Contains(AsciiUpper(reply), "OK");
+    // Any answer on a live line is taken: a device may answer the commit
+    // otherwise and set about reprogramming itself, and a second commit
+    // would reach it in the middle of that. An answer without "OK" is worth
+    // a line in the log all the same.
+    committed = answered && alive && !reply.empty();
+    if (committed && !Contains(AsciiUpper(reply), "OK")) {
+      controller_->WriteLog(CommitWithoutOkText(commit));
+    }
     ShowElapsed();
     if (!alive) break;
   }

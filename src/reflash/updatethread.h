@@ -161,5 +161,8 @@ std::string ElapsedLabelText();      // "Времени прошло:"
 std::string RemainingLabelText();    // "Времени осталось:"
 std::string ReflashSucceededText();  // "Перепрошивка успешно завершена!"
 std::string ReflashFailedText();  // "В процессе перепрошивки возникли ошибки!"
+// The traffic log's note on a commit answered without "OK":
+// "Ответ на команду " + commit + " не содержит \"OK\""
+std::string CommitWithoutOkText(const std::string& commit);
 
 }  // namespace tarvik

@@ -9,10 +9,13 @@
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <fstream>
 
 #include "app/formmain.h"
 #include "common/text.h"
@@ -26,6 +29,7 @@
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
 #include "support/scaledclock.h"
+#include "support/systeminput.h"
 
 namespace tarvik {
 namespace {
@@ -137,6 +141,27 @@ TEST_F(ReflashWindowRoad, AFailureIsShownInRedAndBlockZeroIsNeverWritten) {
   ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
 }
 
+// The line lost while the window is open and nothing has started: the main
+// window drops the connection, and the window must not keep a "Перепрошить"
+// that does nothing.
+TEST_F(ReflashWindowRoad, ALineLostBeforeTheStartLeavesOnlyTheExitAndSaysWhy) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28);
+  ASSERT_TRUE(Window().btnUpdateVer->isEnabled());
+  sim_->Stop();  // the adapter is pulled out
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
+  EXPECT_TRUE(Window().btnExit->isEnabled());
+  EXPECT_EQ(Window().lbError->text(), Ru("Связь с устройством потеряна. Перепрошивка невозможна."));
+  EXPECT_EQ(TextColour(Window().lbError), QColor(255, 0, 0));
+  EXPECT_TRUE(reflash_->isVisible());
+  Window().btnExit->click();
+  EXPECT_FALSE(reflash_->isVisible());
+  EXPECT_TRUE(main_->isEnabled());
+  EXPECT_TRUE(PumpUntil([&] { return main_->Ui().tbtnConnect->isEnabled(); }, 2000));
+  EXPECT_TRUE(main_->Ui().mnuFile->menuAction()->isEnabled());
+  EXPECT_TRUE(errors_.empty());
+}
+
 // Leaving while the worker is inside an exchange it cannot cut: no failure
 // is shown, nothing more is sent, and the port goes only after the worker.
 // The erase cannot be cut: the disconnect after the exit button waits for it,
@@ -176,6 +201,36 @@ TEST_F(ReflashWindowRoad, TheWaitForAnEraseUnderWayIsShownWhileTheWindowKeepsPai
   EXPECT_TRUE(main_->Ui().panels[2]->text().isEmpty());
 }
 
+// What the user does while the teardown waits is dropped: replayed once it
+// is over, a click on the connect button would open the connection dialog
+// long after the user gave up on it, and a close from the title bar would
+// quit the program.
+TEST_F(ReflashWindowRoad, InputGivenWhileTheTeardownWaitsIsDropped) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) { o.eraseMs = 12000; });
+  int dialogs = 0;
+  main_->SetConnectDialogRunner([&](TdlgConnect&) {
+    ++dialogs;
+    return QDialog::Rejected;
+  });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(
+      DeviceSaw([](const sim::SimReport& r) { return !r.commands.empty() && r.commands.back() == "BE"; }));
+  bool given = false;
+  // The disconnect comes 100 ms after the exit button; this comes 300 ms in.
+  QTimer::singleShot(300, main_.get(), [&] {
+    given = main_->Connection().State() == ConnectionState::Closing;
+    test::PostSystemClick(main_->Ui().tbtnConnect);
+    test::PostSystemClose(main_.get());
+  });
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+  QTest::qWait(300);
+  EXPECT_TRUE(given) << "the input came while the teardown waited";
+  EXPECT_EQ(dialogs, 0);
+  EXPECT_TRUE(main_->isVisible());
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+}
+
 TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
   const struct {
     const char* name;
@@ -206,6 +261,70 @@ TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
     sim_->Stop();
     sim_.reset();
   }
+}
+
+// The door detector's rule of the packaged example, uncommented.
+std::string ExampleDoorRule() {
+  std::ifstream example(std::string(TARVIK_SOURCE_DIR) + "/packaging/update.ini.example");
+  std::string line;
+  while (std::getline(example, line)) {
+    if (line.rfind(";14.002.000=", 0) == 0) return line.substr(1);
+  }
+  return {};
+}
+
+// A reflash cut off half way leaves the device in its bootloader, without a
+// first block to start from. It names its model there and so comes back as
+// build 0 of its type; with the example's rule it is offered its image again,
+// and the second reflash puts the whole image in place.
+TEST_F(ReflashWindowRoad, ADeviceLeftInItsBootloaderIsFoundThereAndReflashedWhole) {
+  const std::string rule = ExampleDoorRule();
+  ASSERT_FALSE(rule.empty()) << "the example holds a rule for the door detector";
+  WriteRules("[UpdateRules]\r\n" + rule + "\r\n");
+  sim::SimOptions door;
+  door.version = "VER 14.002.020";
+  door.unitName = "QTT1";
+  StartDevice(door);
+  main_->Ui().tbtnConnect->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000)) << "no reflash window";
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(DeviceSaw([](const sim::SimReport& r) { return r.writes.size() >= 60; }));
+  Window().btnExit->click();  // the reflash is cut off half way
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 20000));
+  ASSERT_FALSE(sim_->Report().writes.empty());
+  for (const std::string& block : sim_->Report().writes) ASSERT_NE(block, "0000");
+
+  // A box the decision shows instead of the offer is read and closed.
+  QString box;
+  QTimer boxes;
+  boxes.setInterval(50);
+  QObject::connect(&boxes, &QTimer::timeout, [&] {
+    if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box = shown->text();
+      shown->close();
+    }
+  });
+  boxes.start();
+  main_->Ui().tbtnConnect->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 10000))
+      << "the device in its bootloader is offered no reflash; the box said: " << box.toStdString();
+  boxes.stop();
+  EXPECT_TRUE(PumpUntil(
+      [&] { return main_->Ui().panels[1]->text().startsWith(QStringLiteral("BootLdr v1.0")); }, 2000))
+      << "found in its bootloader: " << main_->Ui().panels[1]->text().toStdString();
+  EXPECT_EQ(Window().lbOldName->text(), QStringLiteral("VER 14.002.000"));
+  EXPECT_EQ(Window().lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
+      << Window().lbError->text().toStdString();
+  EXPECT_EQ(Window().lbError->text(), Ru("Перепрошивка успешно завершена!"));
+  const sim::SimReport report = sim_->Report();
+  EXPECT_EQ(report.FlashRecords(), sim::ExpectedFlash(ImageLines(1)));
+  EXPECT_EQ(report.writes.back(), "0000");
+  EXPECT_TRUE(report.checkErrors.empty());
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_TRUE(errors_.empty());
 }
 
 }  // namespace

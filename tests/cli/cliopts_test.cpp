@@ -49,6 +49,49 @@ TEST(CliArguments, BadUsageIsToldNotGuessed) {
   }
 }
 
+// Help where a command or an option stands; anywhere else the word is what
+// the position makes it: an option's value, a port, a file.
+TEST(CliArguments, HelpOnlyWhereACommandOrAnOptionStands) {
+  struct Case {
+    std::vector<std::string> args;
+    bool help;
+    std::string port = "";
+    std::string hexFile = "";
+    std::string log = "";
+    std::string rules = "";
+  };
+  const Case cases[] = {
+      {{"help"}, true},
+      {{"-h"}, true},
+      {{"--help"}, true},
+      {{"flash", "COM3", "--help"}, true},
+      {{"flash", "-h", "COM3"}, true},
+      {{"flash", "COM3", "--image", "2", "-h"}, true},
+      {{"flash", "COM3", "--log", "bench.log", "--help"}, true},
+      {{"flash", "COM3", "--image", "2", "--log", "help"}, false, "COM3", "", "help"},
+      {{"flash", "COM3", "--log", "-h"}, false, "COM3", "", "-h"},
+      {{"flash", "COM3", "--log", "--help"}, false, "COM3", "", "--help"},
+      {{"flash", "COM3", "--log=help"}, false, "COM3", "", "help"},
+      {{"identify", "COM3", "--rules", "help"}, false, "COM3", "", "", "help"},
+      {{"identify", "help"}, false, "help"},
+      {{"flash-hex", "COM3", "help"}, false, "COM3", "help"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const ParsedArguments parsed = ParseArguments(c.args);
+    ASSERT_TRUE(parsed.Ok()) << Cp1251ToUtf8(parsed.error);
+    const CliOptions& o = parsed.options;
+    EXPECT_EQ(o.command == Command::Help, c.help);
+    if (c.help) continue;
+    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.hexFile, std::filesystem::path(c.hexFile));
+    EXPECT_EQ(o.log.value_or(""), std::filesystem::path(c.log));
+    EXPECT_EQ(o.rules.value_or(""), std::filesystem::path(c.rules));
+  }
+}
+
 TEST(CliArguments, OptionsMayStandAnywhere) {
   const ParsedArguments parsed =
       ParseArguments({"flash", "--image", "12", "COM3", "--rules=bench.ini", "--log", "run.log", "--quiet"});

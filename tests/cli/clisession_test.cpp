@@ -4,6 +4,7 @@
 #include "cli/clisession.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,7 +23,9 @@
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
+#include "serial/otherprogram.h"
 #include "support/tempdir.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
@@ -49,6 +52,12 @@ struct Bench {
 
 const std::vector<std::string>& ImageLines(int number) {
   return test::ShippedCatalogue().ImageLines()[static_cast<std::size_t>(number - 1)];
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : " ") + item;
+  return out;
 }
 
 std::size_t CountOf(const std::vector<std::string>& items, const std::string& item) {
@@ -248,12 +257,12 @@ TEST_F(CliSession, FlashRefusesWhereItMayNotDecideAndLeavesTheDeviceAlone) {
        .device = test::Detector(),
        .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
        .code = ExitCode::Refused,
-       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
+       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
       {.name = "a rule whose target the tool does not carry",
        .device = test::Detector(),
        .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
        .code = ExitCode::Refused,
-       .firstErrorLine = Cp1251ToUtf8(RuleNamesNoImageText("14.002.000", "20->99"))},
+       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
       {.name = "an unsupported version",
        .device = test::Detector({}, "VER 14.010.001"),
        .extraArgs = {"--image", "2"},
@@ -295,14 +304,39 @@ TEST_F(CliSession, RulesFileNamedOnTheCommandLine) {
   const Outcome used = Run(test::Detector(), {"identify", "PORT", "--rules", rules.string()});
   EXPECT_EQ(used.code, ExitCode::Done);
   EXPECT_TRUE(Contains(used.out, "VER 14.002.028 (прошивка 2)")) << used.out;
+}
 
-  // A file that is not there would read as no rules at all: refused before
-  // the port is opened.
-  const Outcome missing =
-      Run(test::Detector(), {"flash", "PORT", "--rules", (dir_.Path() / "nothing.ini").string()});
-  EXPECT_EQ(missing.code, ExitCode::FileError);
-  EXPECT_TRUE(Contains(missing.err, "nothing.ini\" не найден.")) << missing.err;
-  EXPECT_TRUE(missing.report.commands.empty());
+// A rules file the user named that is not there, or cannot be read, would
+// read as no rules at all, and --image would then decide alone: refused
+// before the port is opened. (Root reads a file of any mode, so the files
+// here cannot be read whoever runs the tests.)
+TEST_F(CliSession, RulesFileNamedButNotThereOrUnreadableIsAFileError) {
+  const std::filesystem::path folder = dir_.Path() / "rules-folder.ini";
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path huge = WriteFile("huge.ini", kDoorRule);
+  std::filesystem::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
+  const std::filesystem::path fifo = dir_.Path() / "fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::filesystem::path missing = dir_.Path() / "nothing.ini";
+  struct Case {
+    std::filesystem::path rules;
+    std::string error;
+  };
+  const Case cases[] = {
+      {missing, "Файл правил \"" + missing.string() + "\" не найден.\n"},
+      {folder, "Не удалось прочитать файл правил \"" + folder.string() + "\": это папка, а не файл.\n"},
+      {huge, "Не удалось прочитать файл правил \"" + huge.string() + "\": файл больше 64 МБ.\n"},
+      {fifo,
+       "Не удалось прочитать файл правил \"" + fifo.string() + "\": это именованный канал, а не файл.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules.string());
+    const Outcome run = Run(test::Detector(), {"flash", "PORT", "--rules", c.rules.string(), "--image", "2"});
+    EXPECT_EQ(cli::ToInt(run.code), 1);
+    EXPECT_EQ(run.err, c.error);
+    EXPECT_TRUE(run.report.commands.empty()) << Joined(run.report.commands);
+    EXPECT_TRUE(run.report.writes.empty());
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -313,10 +347,39 @@ TEST_F(CliSession, NoDevice) {
   EXPECT_EQ(silent.code, ExitCode::NoDevice);
   EXPECT_EQ(silent.err, "Устройство не отвечает\n");
   EXPECT_EQ(CountOf(silent.report.commands, "v"), 4u);
+}
 
-  const Outcome missing = RunArgs({"identify", "/dev/tarvik-no-such-port"});
-  EXPECT_EQ(missing.code, ExitCode::NoDevice);
-  EXPECT_EQ(missing.err, "Ошибка при открытии Com порта! Cannot open device tarvik-no-such-port\n");
+// A port that cannot be opened says why, and names the port as the user
+// typed it where it lies outside /dev.
+TEST_F(CliSession, PortThatCannotBeOpenedSaysWhy) {
+  const std::string plain = WriteFile("plain", "not a port").string();
+  const std::string missing = (dir_.Path() / "missing").string();
+  sim::DeviceSimulator held(test::Detector());
+  ASSERT_TRUE(held.Start()) << held.Error();
+  const test::OtherProgram terminal({"cat"}, held.SlavePath());
+  const std::string heldName = held.SlavePath().substr(std::string("/dev/").size());
+  struct Case {
+    const char* name;
+    std::string port;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"missing under /dev", "/dev/tarvik-no-such-port",
+       "Cannot open device tarvik-no-such-port: no such port (error 2: No such file or directory)"},
+      {"missing elsewhere", missing,
+       "Cannot open device " + missing + ": no such port (error 2: No such file or directory)"},
+      {"a plain file", plain, "Cannot open device " + plain + ": not a serial line"},
+      {"held by a terminal program", held.SlavePath(),
+       "Cannot open device " + heldName + ": the port is busy (held by cat, pid " +
+           std::to_string(terminal.Pid()) + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = RunArgs({"identify", c.port});
+    EXPECT_EQ(run.code, ExitCode::NoDevice);
+    EXPECT_EQ(run.err, "Ошибка при открытии Com порта! " + c.err + "\n");
+  }
+  EXPECT_TRUE(held.Report().commands.empty()) << "nothing reached the held port";
 }
 
 struct FailureCase {
@@ -345,39 +408,127 @@ TEST_F(CliSession, FailedReflashSaysSoAndNeverWritesBlockZeroAfterAFailure) {
 // flash-hex: the service menu's procedure from a file
 
 TEST_F(CliSession, FlashHexWritesTheFileWithBlockZeroLast) {
-  // Sixteen bytes above 64 KiB too, which the grid cannot hold: told, as the
-  // viewer tells it, and the rest written.
-  const test::HexFile hex = test::MakeHexFile(
-      20, sim::HexRecord(0, 4, "0001") + "\r\n" + sim::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n");
+  const test::HexFile hex = test::MakeHexFile(20);
   const std::filesystem::path file = WriteFile("panel.hex", hex.text);
   const Outcome run = Run(test::Detector(), {"flash-hex", "PORT", file.string()});
   ASSERT_EQ(run.code, ExitCode::Done) << run.err;
   EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(hex.imageLines));
   EXPECT_EQ(run.report.writes, (std::vector<std::string>{"0004", "0008", "000C", "0010", "0000"}));
-  EXPECT_EQ(run.err, "Данные выше 64 КБ не загружены, пропущено байт: 16\n");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(test::Lines(run.out).back(), "Перепрошивка успешно завершена!");
 }
 
-TEST_F(CliSession, FlashHexFailures) {
+// Data the device cannot take (above 64 KiB, after the end-of-file record)
+// would leave it with a part of the file taken for the whole: the file is
+// refused unless the user asks for the rest alone, and the count is told
+// either way.
+TEST_F(CliSession, FlashHexRefusesDataTheDeviceCannotTakeUnlessAsked) {
+  const std::string above = sim::HexRecord(0, 4, "0001") + "\r\n" +
+                            sim::HexRecord(0, 0, simtest::RecordData(99)) + "\r\n" +
+                            sim::HexRecord(0, 4, "0000") + "\r\n";
+  const std::string after = sim::HexRecord(0x400, 0, simtest::RecordData(98)) + "\r\n" +
+                            sim::HexRecord(0x410, 0, "0102030405") + "\r\n" + ":00000001FF\r\n";
+  const std::string aboveLine = "Данные выше 64 КБ не загружены, пропущено байт: 16\n";
+  const std::string afterLine = "Данные после записи конца файла не загружены, пропущено байт: 21\n";
+  const std::string askLine =
+      "Устройство не может принять эти данные. Чтобы записать файл без них, укажите ключ "
+      "--allow-dropped-data.\n";
+  struct Case {
+    const char* name;
+    std::string beforeEnd;
+    std::string afterEnd;
+    bool allow;
+    std::string err;  // after "Файл "..." не загружен." when refused
+  };
+  const Case cases[] = {
+      {"above 64 KiB", above, "", false, aboveLine + askLine},
+      {"above 64 KiB, asked for", above, "", true, aboveLine},
+      {"after the end record", "", after, false, afterLine + askLine},
+      {"after the end record, asked for", "", after, true, afterLine},
+      {"both", above, after, false, aboveLine + afterLine + askLine},
+      {"both, asked for", above, after, true, aboveLine + afterLine},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::HexFile hex = test::MakeHexFile(20, c.beforeEnd);
+    const std::filesystem::path file = WriteFile("dropped.hex", hex.text + c.afterEnd);
+    std::vector<std::string> args = {"flash-hex", "PORT", file.string()};
+    if (c.allow) args.push_back("--allow-dropped-data");
+    const Outcome run = Run(test::Detector(), args);
+    if (c.allow) {
+      EXPECT_EQ(cli::ToInt(run.code), 0) << run.err;
+      EXPECT_EQ(run.err, c.err);
+      EXPECT_EQ(run.report.FlashRecords(), sim::ExpectedFlash(hex.imageLines));
+    } else {
+      EXPECT_EQ(cli::ToInt(run.code), 1);
+      EXPECT_EQ(run.err, "Файл \"" + file.string() + "\" не загружен.\n" + c.err);
+      EXPECT_TRUE(run.report.commands.empty()) << Joined(run.report.commands);
+    }
+  }
+}
+
+TEST_F(CliSession, FlashHexFileThatCannotBeUsedSaysWhatItIs) {
   const test::HexFile hex = test::MakeHexFile(20);
   std::string damaged = hex.text;
   damaged[damaged.find("\r\n") - 1] ^= 1;  // the first record's checksum
-  const std::filesystem::path good = WriteFile("good.hex", hex.text);
   const std::filesystem::path bad = WriteFile("bad.hex", damaged);
+  const std::filesystem::path folder = dir_.Path() / "folder.hex";
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path fifo = dir_.Path() / "fifo.hex";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::filesystem::path huge = WriteFile("huge.hex", hex.text);
+  std::filesystem::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
+  struct Case {
+    std::filesystem::path file;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {dir_.Path() / "none.hex", "Файл не найден."},
+      {folder, "Не удалось прочитать файл: это папка, а не файл."},
+      {fifo, "Не удалось прочитать файл: это именованный канал, а не файл."},
+      {"/dev/zero", "Не удалось прочитать файл: это устройство, а не файл."},
+      {huge, "Файл слишком велик для файла прошивки (67108865 байт)."},
+      {bad, "Ошибка в строке 1 файла: неверная контрольная сумма"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.string());
+    const Outcome run = Run(test::Detector(), {"flash-hex", "PORT", c.file.string()});
+    EXPECT_EQ(cli::ToInt(run.code), 1);
+    EXPECT_EQ(run.err, "Файл \"" + c.file.string() + "\" не загружен.\n" + c.reason + "\n");
+    EXPECT_TRUE(run.report.commands.empty()) << Joined(run.report.commands);
+  }
+}
 
-  const Outcome refused = Run(test::Detector(), {"flash-hex", "PORT", bad.string()});
-  EXPECT_EQ(refused.code, ExitCode::FileError);
-  EXPECT_TRUE(refused.err.starts_with("Файл \"" + bad.string() + "\" не загружен.\n")) << refused.err;
-  EXPECT_TRUE(refused.report.commands.empty());
-
-  const Outcome missing = Run(test::Detector(), {"flash-hex", "PORT", (dir_.Path() / "none.hex").string()});
-  EXPECT_EQ(missing.code, ExitCode::FileError);
-  EXPECT_TRUE(Contains(missing.err, "Файл не найден.")) << missing.err;
-
-  const Outcome failing = Run(test::Detector({"wrong-echo"}), {"flash-hex", "PORT", good.string()});
-  EXPECT_EQ(failing.code, ExitCode::Failed);
-  EXPECT_EQ(failing.err, "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки.\n");
-  EXPECT_EQ(CountOf(failing.report.writes, "0000"), 0u);
+// What a script branches on: a device that did not take the reflash (5) is
+// not a device that is not there (3).
+TEST_F(CliSession, FlashHexExitCodes) {
+  const std::filesystem::path good = WriteFile("good.hex", test::MakeHexFile(20).text);
+  struct Case {
+    const char* name;
+    std::optional<sim::SimOptions> device;  // none: a port that is not there
+    int code;
+    std::string firstErrorLine;
+  };
+  const Case cases[] = {
+      {"the erase not answered", test::Detector({"silence@BE"}), 5,
+       "ОШИБКА! Прошивка не обновлена! Не удалось стереть содержимое флэш."},
+      {"a write echoed wrongly", test::Detector({"wrong-echo"}), 5,
+       "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки."},
+      // Followed by the port's own text.
+      {"the line hung up during the writes", test::Detector({"hangup@W#2"}), 5,
+       "ОШИБКА! Прошивка не обновлена! "},
+      {"no such port", std::nullopt, 3, "Ошибка при открытии Com порта!"},
+      {"a silent device", test::Detector({"silence@v"}), 3, "Устройство не отвечает"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = c.device ? Run(*c.device, {"flash-hex", "PORT", good.string()})
+                                 : RunArgs({"flash-hex", "/dev/tarvik-no-such-port", good.string()});
+    EXPECT_EQ(cli::ToInt(run.code), c.code) << run.err;
+    ASSERT_FALSE(test::Lines(run.err).empty());
+    EXPECT_TRUE(test::Lines(run.err).front().starts_with(c.firstErrorLine)) << run.err;
+    EXPECT_EQ(CountOf(run.report.writes, "0000"), 0u);
+  }
 }
 
 // ---------------------------------------------------------------------------

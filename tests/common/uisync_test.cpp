@@ -61,14 +61,18 @@ TEST(UiStepQueue, WaitingUiThreadServesStepsOfSeveralWorkers) {
 TEST(UiStepQueue, ErrorOfAStepReachesTheWorker) {
   UiStepQueue ui;
   std::atomic<bool> caught{false};
+  std::atomic<bool> ended{false};
   std::thread worker([&] {
     try {
       ui.RunSync([] { throw std::runtime_error("step failed"); });
     } catch (const std::runtime_error& e) {
       caught = std::string(e.what()) == "step failed";
     }
+    ended = true;
+    ui.Notify();
   });
-  ui.WaitServicing([&] { return caught.load(); });
+  // Until the worker is past the step, whatever became of its error.
+  ui.WaitServicing([&] { return ended.load(); });
   worker.join();
   EXPECT_TRUE(caught.load());
 }

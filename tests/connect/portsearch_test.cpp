@@ -11,6 +11,7 @@
 #include "firmware/shippedcatalogue.h"
 #include "outqueue/outelement.h"
 #include "serial/deviceerror.h"
+#include "serial/otherprogram.h"
 #include "serial/xcomdrv.h"
 #include "simulator/devicesimulator.h"
 
@@ -72,7 +73,8 @@ class PortSearchTest : public ::testing::Test {
     for (const std::string& port : ports) before.push_back(OpenDescriptorsTo("/dev/" + port));
     const auto found = SearchPorts(ports, setup_,
                                    {.Answered = [this](std::size_t i) { answered_.push_back(i); },
-                                    .Progress = [this](std::size_t n) { progress_.push_back(n); }},
+                                    .Progress = [this](std::size_t n) { progress_.push_back(n); },
+                                    .Failed = {}},
                                    stop_);
     for (std::size_t i = 0; i < ports.size(); ++i) {
       EXPECT_EQ(OpenDescriptorsTo("/dev/" + ports[i]), before[i]) << ports[i] << " left open";
@@ -157,6 +159,29 @@ TEST_F(PortSearchTest, PortHeldByAnotherProgramIsSkippedAndKeptByIt) {
   EXPECT_EQ(progress_, (std::vector<std::size_t>{1}));
 }
 
+// A terminal program left on a port would take the device's answer to the
+// probe; the search passes that port by without opening it.
+TEST_F(PortSearchTest, PortThatATerminalProgramHoldsIsPassedBy) {
+  const std::string held = AddDevice(Answering("VER 14.002.020"));
+  const std::string free = AddDevice(Answering("VER 14.002.020"));
+  const test::OtherProgram terminal({"cat"}, "/dev/" + held);
+  EXPECT_EQ(Search({held, free}), std::optional<std::size_t>(1));
+  EXPECT_TRUE(Device(0).Report().commands.empty()) << "nothing reached the held port";
+  EXPECT_EQ(answered_, (std::vector<std::size_t>{1}));
+  EXPECT_EQ(Count(Log(), held), 0u) << "a port in use leaves no trace, as a missing one";
+}
+
+// The protocol lets a device answer without "OK": its version alone is
+// an answer, and the device is found.
+TEST_F(PortSearchTest, AnAnswerWithoutOkIsAnAnswer) {
+  sim::SimOptions noOk = Answering("VER 14.002.020");
+  noOk.faults = {Fault{.kind = FaultKind::NoOk, .command = "v"}};
+  const std::string port = AddDevice(noOk);
+  EXPECT_EQ(Search({port}), std::optional<std::size_t>(0));
+  EXPECT_EQ(answered_, (std::vector<std::size_t>{0}));
+  EXPECT_EQ(Device(0).Report().faultsApplied, 1u) << "the answer had no OK";
+}
+
 TEST_F(PortSearchTest, NoPortsFindsNothing) {
   EXPECT_EQ(Search({}), std::nullopt);
   EXPECT_TRUE(answered_.empty());
@@ -166,14 +191,16 @@ TEST_F(PortSearchTest, NoPortsFindsNothing) {
 TEST_F(PortSearchTest, StopEndsTheSearchBeforeTheNextPort) {
   const std::string silent = AddDevice(Silent());
   const std::string device = AddDevice(Answering("VER 14.002.020"));
-  const auto found =
-      SearchPorts({silent, device}, setup_,
-                  {.Answered = {}, .Progress = [this](std::size_t) { stop_.store(true); }}, stop_);
+  const auto found = SearchPorts(
+      {silent, device}, setup_,
+      {.Answered = {}, .Progress = [this](std::size_t) { stop_.store(true); }, .Failed = {}}, stop_);
   EXPECT_EQ(found, std::nullopt);
   EXPECT_TRUE(Device(1).Report().commands.empty());
 }
 
-TEST_F(PortSearchTest, PortErrorDuringAProbeReachesTheCallerWithThePortClosed) {
+// An adapter pulled out during its probe must not end the search: a device
+// on a later port is still found, and the log says which port failed.
+TEST_F(PortSearchTest, APortThatFailsDuringItsProbeIsClosedLoggedAndSkipped) {
   // The adapter goes while the answer is awaited, not while the query is
   // written.
   sim::SimOptions gone = Answering("VER 14.002.020");
@@ -182,17 +209,25 @@ TEST_F(PortSearchTest, PortErrorDuringAProbeReachesTheCallerWithThePortClosed) {
                  Fault{.kind = FaultKind::HangUp, .command = "v"}};
   const std::string port = AddDevice(gone);
   const std::string after = AddDevice(Answering("VER 14.002.020"));
-  const std::string path = "/dev/" + port;
-  try {
-    SearchPorts({port, after}, setup_, {}, stop_);
-    ADD_FAILURE() << "no error";
-  } catch (const EDeviceError& e) {
-    EXPECT_EQ(e.ErrorCode, ecRead);
-    // The device has let go of its side too once it reports the hang-up.
-    ASSERT_TRUE(Device(0).WaitFinished(5000));
-    EXPECT_EQ(OpenDescriptorsTo(path), 0) << "closed before the error is reported";
-  }
-  EXPECT_TRUE(Device(1).Report().commands.empty());
+  std::vector<std::pair<std::size_t, std::string>> failed;
+  const auto found = SearchPorts(
+      {port, after}, setup_,
+      {.Answered = {},
+       .Progress = {},
+       .Failed = [&](std::size_t i, const std::string& reason) { failed.emplace_back(i, reason); }},
+      stop_);
+  EXPECT_EQ(found, std::optional<std::size_t>(1));
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].first, 0u);
+  EXPECT_TRUE(Contains(failed[0].second, "Unable to read from port.")) << failed[0].second;
+  EXPECT_EQ(Device(1).Report().commands, (std::vector<std::string>{"v"}));
+  // The device has let go of its side too once it reports the hang-up.
+  ASSERT_TRUE(Device(0).WaitFinished(5000));
+  EXPECT_EQ(OpenDescriptorsTo("/dev/" + port), 0) << "the failed port was closed";
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(Count(log, Utf8ToCp1251("Порт ") + port +
+                           Utf8ToCp1251(" не удалось опросить: Unable to read from port.")),
+            1u);
 }
 
 TEST(ProbeReply, KnownVersionOrBootloader) {

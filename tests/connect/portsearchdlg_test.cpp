@@ -26,7 +26,7 @@ using Names = std::vector<std::string>;
 TEST(DialogSearchSetup, WithoutOneTheButtonDoesNothing) {
   TdlgConnect dlg([] { return Names{"COM1"}; });
   int notFound = 0;
-  dlg.SetNotFoundHook([&] { ++notFound; });
+  dlg.SetNotFoundHook([&](const QString&) { ++notFound; });
   dlg.show();
   QTest::mouseClick(dlg.Ui().SpeedButton1, Qt::LeftButton);
   EXPECT_TRUE(dlg.isVisible());
@@ -48,10 +48,14 @@ class DialogSearch : public testing::Test {
     return test::PortName(devices_.back()->SlavePath());
   }
   void Open(Names ports) {
-    dlg_ = std::make_unique<TdlgConnect>([ports] { return ports; });
+    systemPorts_ = std::move(ports);
+    dlg_ = std::make_unique<TdlgConnect>([this] { return systemPorts_; });
     dlg_->SetPortSearch(
         {.Queue = queue_, .Memo = nullptr, .Sync = steps_, .Catalogue = &test::ShippedCatalogue()});
-    dlg_->SetNotFoundHook([this] { ++notFound_; });
+    dlg_->SetNotFoundHook([this](const QString& text) {
+      ++notFound_;
+      notFoundText_ = text;
+    });
     dlg_->SetErrorHook([this](const QString& text) { errors_.push_back(text); });
     dlg_->show();
   }
@@ -60,7 +64,10 @@ class DialogSearch : public testing::Test {
   TOutArray queue_;
   UiStepQueue steps_;
   std::unique_ptr<TdlgConnect> dlg_;
+  // What the system registers now.
+  Names systemPorts_;
   int notFound_ = 0;
+  QString notFoundText_;
   std::vector<QString> errors_;
 };
 
@@ -110,7 +117,25 @@ TEST_F(DialogSearch, NothingFoundShowsTheBoxAndKeepsTheDialogOpen) {
   EXPECT_FALSE(dlg_->Searching());
 }
 
-TEST_F(DialogSearch, PortErrorIsShownAndTheDialogStays) {
+// The dialog opens by itself at start, often before the adapter is plugged
+// in: the search asks the system for its ports when it starts, and the list
+// shows them.
+TEST_F(DialogSearch, TheSearchTakesThePortsTheSystemHasWhenItStarts) {
+  Open({});
+  ASSERT_EQ(dlg_->Ui().ComPorts->count(), 0);
+  const std::string plugged = AddDevice("VER 14.002.020");
+  systemPorts_ = {plugged};
+  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
+  EXPECT_EQ(dlg_->Ui().ComPorts->count(), 1);
+  EXPECT_EQ(notFound_, 0);
+  EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+  EXPECT_EQ(dlg_->ChosenPortText(), plugged);
+  EXPECT_EQ(devices_[0]->Report().commands, Names{"v"});
+}
+
+// A port that fails during its probe (an adapter pulled out) is skipped; when
+// no device is found, the box says which port failed and why.
+TEST_F(DialogSearch, APortThatFailsIsNamedWhenNothingIsFound) {
   sim::SimOptions gone;
   gone.unpaced = true;
   // Gone while the answer is awaited, not while the query is written.
@@ -119,11 +144,17 @@ TEST_F(DialogSearch, PortErrorIsShownAndTheDialogStays) {
                  sim::Fault{.kind = sim::FaultKind::HangUp, .command = "v"}};
   devices_.push_back(std::make_unique<sim::DeviceSimulator>(gone));
   ASSERT_TRUE(devices_.back()->Start());
-  Open({test::PortName(devices_.back()->SlavePath())});
+  const std::string port = test::PortName(devices_.back()->SlavePath());
+  const std::string silent = AddDevice("VER 14.002.020", true);
+  Open({port, silent});
   QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
-  ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_TRUE(errors_[0].contains(QStringLiteral("Unable to read from port."))) << errors_[0].toStdString();
-  EXPECT_EQ(notFound_, 0);
+  EXPECT_TRUE(errors_.empty());
+  ASSERT_EQ(notFound_, 1);
+  EXPECT_TRUE(notFoundText_.startsWith(Ru("Устройство не найдено\nПорт ") + FromCp(port) +
+                                       Ru(" не удалось опросить: Unable to read from port.")))
+      << notFoundText_.toStdString();
+  EXPECT_EQ(notFoundText_.count(u'\n'), 1) << "only the failed port is named";
+  EXPECT_EQ(devices_[1]->Report().commands, Names{"v"}) << "the port after it was still probed";
   EXPECT_TRUE(dlg_->isVisible());
   EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
 }

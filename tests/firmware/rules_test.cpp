@@ -161,7 +161,7 @@ TEST_F(RulesFile, NoFileMeansNoRules) {
 TEST_F(RulesFile, FileThatCannotBeReadGivesNoRulesAndSaysWhy) {
   // A FIFO would block the reader until someone writes; /dev/zero never ends.
   ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
-  EXPECT_EQ(UpdateRules::Read(path_).Problem(), Utf8ToCp1251("это не обычный файл"));
+  EXPECT_EQ(UpdateRules::Read(path_).Problem(), Utf8ToCp1251("это именованный канал, а не файл"));
   EXPECT_FALSE(HasUpdateRule(path_, "VER 14.003.001"));
   std::filesystem::remove(path_);
   std::filesystem::create_symlink("/dev/zero", path_);

@@ -1,8 +1,10 @@
 #include "hexview/ui/formupdateinsertion.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -126,6 +128,19 @@ TEST_F(HexViewerTest, LoadsTheChosenFileIntoTheGrid) {
       << window_.Ui().lbLeftOut->text().toStdString();
 }
 
+// The viewer loads what it can and tells what it left out; the reflash
+// then writes the grid.
+TEST_F(HexViewerTest, TellsDataAboveTheGridAndAfterTheEndRecord) {
+  const QByteArray after = QByteArray::fromStdString(sim::HexRecord(0x200, 0, "0102030405")) + "\r\n";
+  Choose(Write(QStringLiteral("both.hex"), HexFile(12, kConfiguration) + after));
+  EXPECT_TRUE(errors_.empty());
+  ASSERT_EQ(window_.Grid().Rows.size(), 13u);
+  EXPECT_EQ(window_.BytesLeftOut(), 6u);
+  EXPECT_EQ(window_.Ui().lbLeftOut->text(),
+            QStringLiteral("Данные выше 64 КБ не загружены, пропущено байт: 6\n"
+                           "Данные после записи конца файла не загружены, пропущено байт: 5"));
+}
+
 TEST_F(HexViewerTest, ASecondShorterFileLeavesNothingOfTheFirst) {
   Choose(Write(QStringLiteral("long.hex"), HexFile(20, kConfiguration)));
   ASSERT_EQ(Model().rowCount(), 20);
@@ -187,6 +202,64 @@ TEST_F(HexViewerTest, AFileThatDoesNotLoadLeavesNoFileChosen) {
     EXPECT_TRUE(errors_[0].contains(QString::fromUtf8(c.reason))) << errors_[0].toStdString();
     ExpectNoFileChosen();
   }
+}
+
+// The system's reason for refusing a file is given in Russian, whatever the
+// language the system speaks.
+TEST_F(HexViewerTest, AFileTheSystemRefusesIsReportedWithARussianReason) {
+  std::vector<std::pair<QString, const char*>> cases = {
+      // Readable by name, but reading it fails.
+      {QStringLiteral("/proc/self/mem"), "Не удалось прочитать файл: ошибка ввода-вывода"},
+  };
+  // The system lets root read anything.
+  const QString locked = Write(QStringLiteral("locked.hex"), HexFile(2));
+  QFile::setPermissions(locked, QFileDevice::WriteOwner);
+  if (::geteuid() != 0) cases.emplace_back(locked, "Не удалось прочитать файл: нет доступа");
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path.toStdString());
+    errors_.clear();
+    Choose(path);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_TRUE(errors_[0].endsWith(QString::fromUtf8(reason))) << errors_[0].toStdString();
+    ExpectNoFileChosen();
+  }
+}
+
+// A file of tens of megabytes takes seconds to read: the window keeps
+// painting meanwhile and shows the busy cursor, which goes once the file is
+// there.
+TEST_F(HexViewerTest, ALargeFileLoadsUnderTheBusyCursorWhileTheWindowKeepsRunning) {
+  // 64 KiB of data and then megabytes of it above, which the grid leaves out.
+  std::string text;
+  const std::string data(32, 'A');
+  for (unsigned segment = 0; segment < 40; ++segment) {
+    char upper[5];
+    std::snprintf(upper, sizeof upper, "%04X", segment);
+    text += sim::HexRecord(0, 4, upper) + "\r\n";
+    for (unsigned address = 0; address < 0x10000; address += 16)
+      text += sim::HexRecord(address, 0, data) + "\r\n";
+  }
+  text += ":00000001FF\r\n";
+  const QString path = Write(QStringLiteral("large.hex"), QByteArray::fromStdString(text));
+  window_.show();
+  int ticks = 0;
+  bool busy = false;
+  QTimer watch;
+  watch.setInterval(5);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    ++ticks;
+    busy = busy || (QApplication::overrideCursor() != nullptr &&
+                    QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+  });
+  watch.start();
+  Choose(path);
+  watch.stop();
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(window_.Grid().Rows.size(), 4097u);
+  EXPECT_GT(window_.BytesLeftOut(), 0u);
+  EXPECT_GT(ticks, 0) << "the window ran its timers during the load";
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back";
 }
 
 TEST_F(HexViewerTest, AFolderIsNoFile) {

@@ -105,6 +105,7 @@ struct LoadCase {
   // Rows to check, by index, as RowText writes them.
   std::vector<std::pair<std::size_t, std::string>> rows;
   std::size_t leftOut = 0;
+  std::size_t afterEnd = 0;
 };
 
 // A small program as a compiler for an 8-bit controller writes it (written
@@ -195,6 +196,16 @@ std::vector<LoadCase> LoadCases() {
                    File({Data(0, Bytes(0, 4)), kEnd, "garbage", ":zz"}),
                    1,
                    {{1, "00000 " + Bytes(0, 4) + Ff(12)}}});
+  // Another image appended, say: its data is not loaded, not even where it
+  // would overlap, but it is counted; its other records and lines that are
+  // no record are not data.
+  cases.push_back({"data records after the end record are counted, not loaded",
+                   File({Data(0, Bytes(0, 4)), kEnd, Data(0x10, Bytes(0, 16)), "garbage", Linear(1),
+                         Data(0, Bytes(0, 3)), ":zz", " " + Data(0x20, "AABB") + "\t", kEnd}),
+                   1,
+                   {{1, "00000 " + Bytes(0, 4) + Ff(12)}},
+                   0,
+                   21});
   cases.push_back({"address records at zero change nothing",
                    File({Linear(0), Data(0, Bytes(0, 4)), Segment(0), Data(4, Bytes(4, 4)), kEnd}),
                    1,
@@ -254,6 +265,7 @@ TEST(LoadHexText, Layouts) {
     EXPECT_EQ(load.Error, "");
     EXPECT_EQ(load.DataRows, c.dataRows);
     EXPECT_EQ(load.BytesLeftOut, c.leftOut);
+    EXPECT_EQ(load.BytesAfterEnd, c.afterEnd);
     ExpectWellFormed(load);
     for (const auto& [index, text] : c.rows) {
       ASSERT_LT(index, load.Grid.Rows.size());
@@ -281,6 +293,39 @@ struct FaultCase {
   int line;
   int column = 0;
 };
+
+// What the user reads of each fault, after where it is.
+std::string FaultText(HexFault fault) {
+  switch (fault) {
+    case HexFault::NoRecordMark:
+      return "запись не начинается с двоеточия";
+    case HexFault::BadDigit:
+      return "недопустимый символ вместо шестнадцатеричной цифры";
+    case HexFault::OddLength:
+      return "нечётное число цифр в записи";
+    case HexFault::ShortRecord:
+      return "запись слишком короткая";
+    case HexFault::ByteCount:
+      return "число байтов записи не совпадает с её длиной";
+    case HexFault::Checksum:
+      return "неверная контрольная сумма";
+    case HexFault::UnknownType:
+      return "неизвестный тип записи";
+    case HexFault::BadRecordLength:
+      return "неверная длина служебной записи";
+    case HexFault::Overlap:
+      return "данные записи накладываются на уже загруженные";
+    case HexFault::NoEndRecord:
+      return "нет записи конца файла, файл оборван";
+    case HexFault::NoData:
+      return "в файле нет данных";
+    case HexFault::NoDataInRange:
+      return "все данные файла лежат за пределами первых 64 КБ";
+    case HexFault::None:
+      break;
+  }
+  return "";
+}
 
 std::string WithChecksum(std::string record, int delta) {
   const unsigned sum = static_cast<unsigned>(std::stoul(record.substr(record.size() - 2), nullptr, 16));
@@ -352,7 +397,8 @@ TEST(LoadHexText, FaultsNameTheLineAndLeaveNoGrid) {
     EXPECT_EQ(load.Grid.Rows, EmptyHexGrid().Rows);
     EXPECT_EQ(load.DataRows, 0);
     const std::string message = Cp1251ToUtf8(load.Error);
-    EXPECT_NE(message.find(Cp1251ToUtf8(HexFaultText(c.fault))), std::string::npos) << message;
+    EXPECT_EQ(Cp1251ToUtf8(HexFaultText(c.fault)), FaultText(c.fault));
+    EXPECT_NE(message.find(FaultText(c.fault)), std::string::npos) << message;
     if (c.line > 0) {
       const std::string where = c.fault == HexFault::NoEndRecord ? "после строки " : "Ошибка в строке ";
       EXPECT_NE(message.find(where + std::to_string(c.line) + " "), std::string::npos) << message;
@@ -386,6 +432,37 @@ TEST(LoadHexText, DataBeyondTheGridIsCountedNotStored) {
   EXPECT_EQ(load.DataRows, 1);
   EXPECT_EQ(load.Grid.Rows.size(), 9u);
   EXPECT_EQ(load.BytesLeftOut, 1'600'000u);
+}
+
+TEST(LoadHexText, WhatWasLeftOutIsToldOneLineACause) {
+  const std::string above = Linear(1) + "\r\n" + Data(0, Bytes(0, 5)) + "\r\n" + Linear(0) + "\r\n";
+  const std::string after = Data(0x40, Bytes(0, 7)) + "\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"nothing", File({Data(0, "AA"), kEnd}), {}},
+      {"above 64 KiB",
+       above + File({Data(0, "AA"), kEnd}),
+       {"Данные выше 64 КБ не загружены, пропущено байт: 5"}},
+      {"after the end record",
+       File({Data(0, "AA"), kEnd}) + after,
+       {"Данные после записи конца файла не загружены, пропущено байт: 7"}},
+      {"both",
+       above + File({Data(0, "AA"), kEnd}) + after,
+       {"Данные выше 64 КБ не загружены, пропущено байт: 5",
+        "Данные после записи конца файла не загружены, пропущено байт: 7"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const HexLoad load = LoadHexText(c.text);
+    ASSERT_TRUE(load.Ok()) << Cp1251ToUtf8(load.Error);
+    std::vector<std::string> lines;
+    for (const std::string& line : LeftOutLines(load)) lines.push_back(Cp1251ToUtf8(line));
+    EXPECT_EQ(lines, c.lines);
+  }
 }
 
 TEST(LoadHexText, LongestRecordsAreRead) {

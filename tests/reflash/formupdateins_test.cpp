@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "common/text.h"
 #include "reflash/ui/partsprogressbar.h"
+#include "support/qtpump.h"
 
 namespace tarvik {
 namespace {
@@ -33,11 +35,14 @@ class ReflashWindowTest : public testing::Test {
     hooks.StartTimer2 = record("StartTimer2");
     hooks.UnlockUi = record("UnlockUi");
     hooks.VersionLine = [this] { return versionLine_; };
-    hooks.StartReflash = [this](const std::vector<std::string>& lines, ReflashView&) {
+    hooks.StartReflash = [this](const std::vector<std::string>& lines, ReflashView&,
+                                std::chrono::system_clock::time_point start) {
       calls_.push_back({"StartReflash", true});
       startedLines_ = lines.size();
+      startedAt_ = start;
       return startSucceeds_;
     };
+    hooks.WallNow = [this] { return now_; };
     hooks.ReflashRunning = [this] { return workerRunning_; };
     hooks.StopReflash = record("StopReflash");
     hooks.SetVersionPane = [this](const QString& text) { versionPane_.push_back(text); };
@@ -54,6 +59,9 @@ class ReflashWindowTest : public testing::Test {
   bool startSucceeds_ = true;
   bool workerRunning_ = false;
   std::size_t startedLines_ = 0;
+  // The wall time of the reflash's clock, moved by hand.
+  std::chrono::system_clock::time_point now_{std::chrono::sys_days{std::chrono::year{2015} / 12 / 8}};
+  std::chrono::system_clock::time_point startedAt_{};
   std::vector<QString> versionPane_;
   std::vector<std::pair<std::string, bool>> calls_;
   TformUpdateIns* window_ = nullptr;
@@ -284,6 +292,68 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Перепрошивка успешно завершена!"));
 }
 
+// The worker tells the elapsed time only between its commands, and the erase
+// alone may take 45 s: the window keeps the time moving meanwhile, and after
+// a failure it shows no estimate of a time to go.
+TEST_F(ReflashWindowTest, ElapsedTimeMovesOnDuringACommandAndNoEstimateStandsAfterAFailure) {
+  TformUpdateIns window(Hooks());
+  window_ = &window;
+  window.ApplySelection(SelectImage(window.Catalogue(), 1, versionLine_, true));
+  window.show();
+  window.Ui().btnUpdateVer->click();
+  EXPECT_EQ(startedAt_, now_) << "the reflash measures from the moment of the start";
+  ReflashView& view = window;
+  view.MarkRunning();
+  view.ShowStage(Utf8ToCp1251("Идет очистка памяти..."));
+  view.ShowElapsed(Utf8ToCp1251("0 сек "));
+  view.ShowRemaining(Utf8ToCp1251("1 ч 33 мин 22 сек "));
+  now_ += std::chrono::seconds(7);
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return window.Ui().lbTimeAfter->text() == QStringLiteral("7 сек "); }, 2000))
+      << window.Ui().lbTimeAfter->text().toStdString();
+  now_ += std::chrono::seconds(60);
+  EXPECT_TRUE(test::PumpUntil(
+      [&] { return window.Ui().lbTimeAfter->text() == QStringLiteral("1 мин 7 сек "); }, 2000));
+
+  view.ShowFailure();
+  EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("В процессе перепрошивки возникли ошибки!"));
+  EXPECT_FALSE(window.Ui().lbTimeLost->isVisible());
+  EXPECT_FALSE(window.Ui().lbTimeLostHead->isVisible());
+  EXPECT_TRUE(window.Ui().lbTimeLost->text().isEmpty());
+  EXPECT_TRUE(window.Ui().lbTimeAfter->isVisible()) << "the time it took stays";
+  // The time stops with the reflash.
+  now_ += std::chrono::seconds(30);
+  QTest::qWait(600);
+  EXPECT_EQ(window.Ui().lbTimeAfter->text(), QStringLiteral("1 мин 7 сек "));
+}
+
+// A technician on Windows presses Enter on the focused button.
+TEST_F(ReflashWindowTest, EnterPressesTheFocusedButton) {
+  const struct {
+    const char* name;
+    QPushButton* TformUpdateInsUi::*button;
+    int key;
+    const char* firstCall;
+  } cases[] = {
+      {"Return on Перепрошить", &TformUpdateInsUi::btnUpdateVer, Qt::Key_Return, "StartReflash"},
+      {"Enter on Перепрошить", &TformUpdateInsUi::btnUpdateVer, Qt::Key_Enter, "StartReflash"},
+      {"Return on the exit", &TformUpdateInsUi::btnExit, Qt::Key_Return, "StartTimer2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TformUpdateIns window(Hooks());
+    window_ = &window;
+    window.ApplySelection(SelectImage(window.Catalogue(), 1, versionLine_, true));
+    window.show();
+    QPushButton* button = window.Ui().*c.button;
+    button->setFocus();
+    calls_.clear();
+    QTest::keyClick(button, static_cast<Qt::Key>(c.key));
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_EQ(calls_.front().first, c.firstCall);
+  }
+}
+
 struct SelectionCase {
   const char* name;
   bool versionChoiceHidden;
@@ -343,12 +413,16 @@ TEST(ReflashWindow, CentredOnMainWindowAndNotDisabledWithIt) {
   EXPECT_TRUE(window.Ui().btnExit->isEnabled());
 }
 
-TEST(ReflashWindow, EmptyCaptionIsAllowed) {
+// Most images have no type name: the window is then captioned with the
+// program's title rather than left for the system to show the file's name.
+TEST(ReflashWindow, AnImageWithoutATypeNameGetsTheProgramsTitle) {
   TformUpdateIns window(TformUpdateInsHooks{});
   ReflashSelection view;
   view.SelectedImage = 2;
   window.ApplySelection(view);
-  EXPECT_TRUE(window.windowTitle().isEmpty());
+  EXPECT_TRUE(window.windowTitle().startsWith(
+      QStringLiteral("Программа перепрошивки радиоканальной системы Тарвик v. ")))
+      << window.windowTitle().toStdString();
   EXPECT_EQ(window.SelectedImage(), 2);
 }
 

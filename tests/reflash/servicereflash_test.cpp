@@ -16,11 +16,15 @@
 #include "simulator/devicesimulator.h"
 #include "support/fakeclock.h"
 #include "support/quickpauseclock.h"
+#include "support/recordingclock.h"
+#include "support/serveuntil.h"
+#include "support/usertexts.h"
 
 namespace tarvik {
 namespace {
 
 using sim::Fault;
+namespace text = test::text;
 using sim::FaultKind;
 
 std::string Hex(unsigned value, int digits) {
@@ -130,30 +134,35 @@ class ServiceReflashRun {
     sim_.Stop();
   }
 
-  // Starts the procedure on the connection's task thread.
-  TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine) {
+  // Starts the procedure on the connection's task thread; its own pauses on
+  // procedureClock, when one is given, apart from the port's.
+  TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine,
+                         Clock* procedureClock = nullptr) {
     connection_.Controller()->VersionLine = versionLine;
-    auto task =
-        std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *connection_.Controller(),
-                                                                 .Queue = queue_,
-                                                                 .Memo = kMemo,
-                                                                 .View = view_,
-                                                                 .Sync = steps_,
-                                                                 .Time = clock_},
-                                          grid);
+    auto task = std::make_unique<TServiceReflash>(
+        TServiceReflash::Setup{
+            .Controller = *connection_.Controller(),
+            .Queue = queue_,
+            .Memo = kMemo,
+            .View = view_,
+            .Sync = steps_,
+            .Time = procedureClock != nullptr ? *procedureClock : static_cast<Clock&>(clock_)},
+        grid);
     TServiceReflash& started = *task;
     if (!connection_.StartTask(std::move(task))) throw std::runtime_error("task refused");
     return started;
   }
   // Runs it to its end, serving its UI steps meanwhile.
-  ServiceReflashOutcome Run(const HexGrid* grid, const std::string& versionLine) {
-    TServiceReflash& task = Start(grid, versionLine);
+  ServiceReflashOutcome Run(const HexGrid* grid, const std::string& versionLine,
+                            Clock* procedureClock = nullptr) {
+    TServiceReflash& task = Start(grid, versionLine, procedureClock);
     task.Thread().WaitFor();
     return task.Outcome();
   }
 
-  // Serves the task's UI steps until done() holds.
-  void Serve(const std::function<bool()>& done) { steps_.WaitServicing(done); }
+  // Serves the task's UI steps until done() holds; false when it did not
+  // within 20 s.
+  bool Serve(const std::function<bool()>& done) { return test::ServeUntil(steps_, done); }
 
   sim::DeviceSimulator& Sim() { return sim_; }
   TConnection& Connection() { return connection_; }
@@ -395,14 +404,14 @@ INSTANTIATE_TEST_SUITE_P(
                   .device = WithFaults({Fault{.kind = FaultKind::Silence, .command = "BE"}}),
                   .outcome = ServiceReflashOutcome::EraseFailed,
                   .commands = {"BL", "BE", "BE", "BE"},
-                  .failureLine = EraseFailedText(),
+                  .failureLine = text::Cp(text::kEraseFailed),
                   .partsAtEnd = 2},
         // Block 0000 never follows a failed group.
         FlashCase{.name = "group_fails_three_times",
                   .device = WithFaults({Fault{.kind = FaultKind::WrongEcho, .command = "W"}}),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = Join({"BL", "BE"}, Writes({"0004", "0004", "0004"})),
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 3},
         // Without "BL" the bar has one part less before the writes.
         FlashCase{.name = "bootloader_group_fails",
@@ -410,13 +419,13 @@ INSTANTIATE_TEST_SUITE_P(
                   .device = WithFaults({Fault{.kind = FaultKind::WrongEcho, .command = "W"}}, InBootloader()),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = Join({"BE"}, Writes({"0004", "0004", "0004"})),
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 2},
         FlashCase{.name = "first_group_has_one_attempt",
                   .device = WithFaults({Fault{.kind = FaultKind::Silence, .command = "W", .nth = 3}}),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = kAllCommands,
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 5},
         // The line end of the answer before it comes 300 ms late, while the
         // device leaves block 0000 unwritten and unanswered: that line end
@@ -427,9 +436,45 @@ INSTANTIATE_TEST_SUITE_P(
                        Fault{.kind = FaultKind::Silence, .command = "W0000", .lost = true}}),
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = kAllCommands,
-                  .failureLine = WriteFailedText(),
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 5}),
     [](const ::testing::TestParamInfo<FlashCase>& p) { return std::string(p.param.name); });
+
+// What a device needs between commands, pinned: 40 ms after every write
+// attempt, answered or not, block 0000 included; 15 s for the device to
+// settle after block 0000, in slices of 50 ms; 100 ms before the disconnect.
+TEST(ServiceReflash, PausesBetweenWritesAfterTheLastAndBeforeTheDisconnect) {
+  struct Case {
+    const char* name;
+    std::vector<Fault> faults;
+    ServiceReflashOutcome outcome;
+    std::vector<std::string> commands;
+    std::string pauses;
+  };
+  const Case cases[] = {
+      {"every group at once", {}, ServiceReflashOutcome::Settled, kAllCommands, "40 x3, 50 x300, 1, 100"},
+      {"a failed attempt too",
+       {Fault{.kind = FaultKind::WrongEcho, .command = "W", .nth = 1},
+        Fault{.kind = FaultKind::Silence, .command = "W", .nth = 2}},
+       ServiceReflashOutcome::Settled,
+       Join({"BL", "BE"}, Writes({"0004", "0004", "0004", "0008", "0000"})),
+       "40 x5, 50 x300, 1, 100"},
+      {"block 0000 not taken",
+       {Fault{.kind = FaultKind::Silence, .command = "W", .nth = 3}},
+       ServiceReflashOutcome::WriteFailed,
+       kAllCommands,
+       "40 x3, 100"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceReflashRun run(WithFaults(c.faults));
+    test::RecordingClock procedureClock;
+    const HexGrid grid = MakeGrid(9);
+    EXPECT_EQ(run.Run(&grid, kFirmware, &procedureClock), c.outcome);
+    EXPECT_EQ(run.Sim().Report().commands, c.commands);
+    EXPECT_EQ(procedureClock.Pauses(), c.pauses);
+  }
+}
 
 TEST(ServiceReflash, DeviceHoldsTheFileDataWithFfInTheGaps) {
   ServiceReflashRun run({});
@@ -514,7 +559,8 @@ TEST(ServiceReflash, ClosingTheConnectionStopsAfterTheExchangeUnderWay) {
   const auto done = task.Done();
   // Serve the steps until a few groups are in, then close as the program's
   // exit does.
-  run.Serve([&] { return run.Sim().Report().writes.size() >= 3; });
+  ASSERT_TRUE(run.Serve([&] { return run.Sim().Report().writes.size() >= 3; }))
+      << "the device took " << run.Sim().Report().writes.size() << " writes";
   run.Connection().Close();
   EXPECT_TRUE(done->load());
   const sim::SimReport report = run.Sim().Report();

@@ -24,13 +24,18 @@
 #include "serial/pacedclock.h"
 #include "simulator/devicesimulator.h"
 #include "support/lineslog.h"
+#include "support/quickpauseclock.h"
+#include "support/recordingclock.h"
 #include "support/scaledclock.h"
+#include "support/serveuntil.h"
+#include "support/usertexts.h"
 #include "tools/simwire.h"
 
 namespace tarvik {
 namespace {
 
 using simtest::RecordData;
+namespace text = test::text;
 
 // ---------------------------------------------------------------------------
 // Images, commands and devices
@@ -142,6 +147,9 @@ struct Reflash {
   // The exit button: Stop once the device's report satisfies this.
   std::function<bool(const sim::SimReport&)> stopWhen = {};
   bool stopBeforeStart = false;
+  // The worker's own clock for its pauses, apart from the port's; none: the
+  // port's.
+  Clock* workerClock = nullptr;
 };
 
 struct Result {
@@ -165,11 +173,12 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   DeviceLine line(std::move(options), clock);
   line.Controller().TypeNumber = setup.type;
   Result result;
-  TUpdateThread task(sync, clock);
+  Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : clock;
+  TUpdateThread task(sync, workerClock);
   task.SetDeviceVersion(setup.version);
   task.SetImageLines(lines);
   if (setup.withController) task.SetController(&line.Controller());
-  task.SetStartTime(clock.WallNow());
+  task.SetStartTime(workerClock.WallNow());
   task.SetView(&result.view);
   if (setup.stopBeforeStart) task.Stop();
   task.Resume();
@@ -444,20 +453,59 @@ TEST(UpdateThreadProcedure, WritesTheImageAsTheDeviceExpects) {
        type10,
        {"W0000", "W0004"},
        false},
+      // The echo is right, but the line is lost: nothing of the upload that
+      // follows could reach the device.
+      {"staged: an echo with NO CARRIER ends it at once",
+       12,
+       Staged({"echo-no-carrier@W#2"}),
+       type10,
+       {"W0000", "W0004"},
+       false},
+      {"an echo with NO CARRIER is an echo in the bootloader",
+       8,
+       Device({"echo-no-carrier@W#1"}),
+       {},
+       {"BL", "BE", "W0004", "W0000"},
+       true},
       {"staged: NO CARRIER to the commit ends it at once",
        4,
        Staged({"no-carrier@EE"}),
        type10,
        {"W0000", CommitFor(4)},
        false},
-      {"staged: a commit answered without OK is not taken",
+      // Sent again, the commit would reach a device that is reprogramming
+      // itself.
+      {"staged: a commit answered without OK is taken, and sent once",
        4,
        Staged({"garbage@EE"}),
        type10,
-       {"W0000", CommitFor(4), CommitFor(4), CommitFor(4)},
-       false},
+       {"W0000", CommitFor(4)},
+       true},
       {"staged: header only: nothing is sent", 0, Staged(), type10, {}, false},
   });
+}
+
+// Any answer to the commit on a live line passes; one without "OK" is noted
+// in the traffic log.
+TEST(UpdateThreadProcedure, ACommitAnsweredWithoutOkIsNotedInTheLog) {
+  const struct {
+    const char* name;
+    std::vector<std::string> faults;
+    bool noted;
+  } cases[] = {
+      {"the usual answer", {}, false},
+      {"other bytes", {"garbage@EE"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The settle waits pass at once; the answer waits take real time.
+    test::QuickPauseClock clock;
+    const Result r = Flash(Staged(c.faults), Image(4), {.version = "VER 14.010.001", .type = 10}, clock);
+    ExpectShown(r, true);
+    const std::string note =
+        Utf8ToCp1251("Ответ на команду ") + CommitFor(4) + Utf8ToCp1251(" не содержит \"OK\"");
+    EXPECT_EQ(std::count(r.logLines.begin(), r.logLines.end(), note), c.noted ? 1 : 0) << Joined(r.logLines);
+  }
 }
 
 // The accumulators spelled out for nine groups c1 ... c9: c1^c2^c9, c3^c4,
@@ -498,8 +546,9 @@ TEST(UpdateThreadProcedure, ShowsStagesProgressAndTimes) {
   test::PacedClock clock;
   const Result r = Flash(Device(), Image(8), {}, clock);
   ExpectShown(r, true);
-  EXPECT_EQ(r.view.stages, (std::vector<std::string>{StageSwitchingText(), StageErasingText(),
-                                                     StageLoadingText(), StageLoadingText()}));
+  EXPECT_EQ(r.view.stages,
+            (std::vector<std::string>{text::Cp(text::kStageSwitching), text::Cp(text::kStageErasing),
+                                      text::Cp(text::kStageLoading), text::Cp(text::kStageLoading)}));
   const std::vector<std::string> milestones = r.view.Milestones();
   ASSERT_GE(milestones.size(), 2u);
   EXPECT_EQ(milestones[milestones.size() - 2], "disable exit");
@@ -521,6 +570,52 @@ TEST(UpdateThreadProcedure, ShowsStagesProgressAndTimes) {
   EXPECT_EQ(r.view.remaining.back(), Utf8ToCp1251("0 сек "));
 }
 
+// What a device needs between commands, pinned: 40 ms after every write
+// attempt of the bootloader procedure, answered or not, then the 1.5 s
+// settle in ticks of 150 ms; no pause after a staged write, then 45.3 s and
+// a further 15 s while the device reprograms itself.
+TEST(UpdateThreadProcedure, PausesBetweenWritesAndAfterTheLast) {
+  struct Case {
+    const char* name;
+    sim::SimOptions device;
+    Reflash setup;
+    std::vector<std::string> commands;
+    std::string pauses;
+    bool succeeds;
+  };
+  const Case cases[] = {
+      {"bootloader: after every attempt, the failed ones too",
+       Device({"wrong-echo#1", "silence@W#2"}),
+       {},
+       {"BL", "BE", "W0004", "W0004", "W0004", "W0000"},
+       "40 x4, 150 x10, 1",
+       true},
+      {"bootloader: a group that fails",
+       Device({"wrong-echo"}),
+       {},
+       {"BL", "BE", "W0004", "W0004", "W0004"},
+       "40 x3",
+       false},
+      {"staged: none after a write, a failed one neither",
+       Staged({"wrong-echo#1"}),
+       {.version = "VER 14.010.001", .type = 10},
+       {"W0000", "W0000", "W0004", CommitFor(8)},
+       "150 x302, 1, 50 x300",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PacedClock clock;
+    test::RecordingClock workerClock;
+    Reflash setup = c.setup;
+    setup.workerClock = &workerClock;
+    const Result r = Flash(c.device, Image(8), setup, clock);
+    EXPECT_EQ(Joined(r.report.commands), Joined(c.commands));
+    ExpectShown(r, c.succeeds);
+    EXPECT_EQ(workerClock.Pauses(), c.pauses);
+  }
+}
+
 TEST(UpdateThreadProcedure, StagedBarIsFullEarlyInTheLongWait) {
   test::PacedClock clock;
   const std::uint64_t start = clock.NowMs();
@@ -535,7 +630,7 @@ TEST(UpdateThreadProcedure, StagedBarIsFullEarlyInTheLongWait) {
   // One part before the groups, nine groups, then a tick each 150 ms.
   EXPECT_LT(full - r.view.progress.begin(), 30);
   EXPECT_GT(r.view.progress.size(), 300u);
-  EXPECT_EQ(r.view.stages.back(), StageReflashingText());
+  EXPECT_EQ(r.view.stages.back(), text::Cp(text::kStageReflashing));
 }
 
 // ---------------------------------------------------------------------------
@@ -759,7 +854,8 @@ TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
       ASSERT_TRUE(connection.StartTask(std::move(task)));
       EXPECT_EQ(connection.State(), ConnectionState::Flashing);
       if (closeMidway) {
-        sync.WaitServicing([&] { return DeviceSaw("W0008")(sim.Report()); });
+        ASSERT_TRUE(test::ServeUntil(sync, [&] { return DeviceSaw("W0008")(sim.Report()); }))
+            << "the device never saw W0008: " << Joined(sim.Report().commands);
         connection.Close();
         EXPECT_EQ(connection.State(), ConnectionState::Closed);
         EXPECT_EQ(Joined(sim.Report().commands), "BL BE W0004 W0008");

@@ -62,7 +62,8 @@ TEST(PortWorker, OpenReachesTheLineAndReopens) {
     ADD_FAILURE() << "opened a missing port";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-    EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
+    EXPECT_STREQ(e.what(),
+                 "Cannot open device ttyNoSuchPort: no such port (error 2: No such file or directory)");
   }
 }
 
@@ -139,7 +140,7 @@ TEST(PortWorker, RtsGoesUpBeforeEachCommandAndDownAfterIt) {
   peer.Start();
   TComPortWorker worker(peer.DeviceName(), false, nullptr, true, clock);
   RtsRecorder* recorder = nullptr;
-  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, int& error) {
+  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, commos::TOpenError& error) {
     auto device = commos::OpenDevice(name, portClock, error);
     if (!device) return device;
     auto wrapped = std::make_unique<RtsRecorder>(std::move(device), portClock);
@@ -318,8 +319,7 @@ TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
     ADD_FAILURE() << "no error";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, ecRead);
-    EXPECT_EQ(std::string(e.what()), std::string("Unable to read from port. (Win32 error ") +
-                                         std::to_string(EIO) + ": " + std::strerror(EIO) + ")");
+    EXPECT_EQ(std::string(e.what()), "Unable to read from port. (error 5: Input/output error)");
   }
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"$$$: ", "#com<-: " + kProbe}));
 }

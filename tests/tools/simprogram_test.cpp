@@ -49,6 +49,7 @@ TEST(SimFaultSpec, Parses) {
       {"split=400/-2@EE#1", FaultKind::Split, "EE", 1, 400, -2},
       {"split=7/3", FaultKind::Split, "", 0, 7, 3},
       {"echo-no-carrier@W0004", FaultKind::EchoNoCarrier, "W0004", 0, 0},
+      {"echo-no-carrier@W#2", FaultKind::EchoNoCarrier, "W", 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faultText);

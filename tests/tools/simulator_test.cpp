@@ -504,6 +504,12 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
         {w8, Expect::Exactly, "008\r\nOK\r\n"}},
        1},
       {"a split answer arrives whole", {"split=30/-1@W"}, {{w4, Expect::Exactly, "004\r\nOK\r\n"}}, 1},
+      {"no carrier after the echo of the second write",
+       {"echo-no-carrier@W#2"},
+       {{w4, Expect::Exactly, "004\r\nOK\r\n"},
+        {w8, Expect::Exactly, "008\r\nNO CARRIER\r\nOK\r\n"},
+        {w0, Expect::Exactly, "000\r\nOK\r\n"}},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -770,42 +776,48 @@ TEST_F(SimulatorTest, ReportAsJson) {
   EXPECT_EQ(json.substr(json.size() - 2), "}\n");
 }
 
+// Long enough that "at once" and "at the wire rate" stay apart by far more
+// than a busy machine's delays: an unpaced answer is allowed half the time
+// the line would take.
 TEST_F(SimulatorTest, PacesAnswersAtTheWireRate) {
-  // A 100-byte answer: 94 characters of version line, CR LF, "OK", CR LF.
-  const std::string version = "VER 14.002.020 " + std::string(79, 'x');
+  // A 1000-byte answer, 520 ms at 19200 bit/s: 994 characters of version
+  // line, CR LF, "OK", CR LF.
+  const std::string version = "VER 14.002.020 " + std::string(979, 'x');
   struct Case {
     bool unpaced;
     long long minMs;
     long long maxMs;
   };
-  for (const Case c : {Case{false, 50, 250}, Case{true, 0, 45}}) {
+  for (const Case c : {Case{false, 520, 2600}, Case{true, 0, 260}}) {
     SCOPED_TRACE(c.unpaced ? "unpaced" : "paced");
     SimOptions options = Fast();
     options.unpaced = c.unpaced;
     options.version = version;
     Start(options);
     const Reply reply = Ask("+v\r");
-    ASSERT_EQ(reply.text.size(), 100u);
+    ASSERT_EQ(reply.text.size(), 1000u);
     EXPECT_GE(reply.ms, c.minMs);
     EXPECT_LE(reply.ms, c.maxMs);
   }
 }
 
 // A device sees the end of a command only once all of it has crossed the
-// line: 139 bytes take 72 ms at 19200 bit/s before any answer can start.
+// line: 1000 bytes take 520 ms at 19200 bit/s before any answer can start.
+// Unpaced, it is allowed half of that.
 TEST_F(SimulatorTest, TakesCommandsAtTheWireRate) {
-  const std::string command = "+" + std::string(137, 'Z') + "\r";
+  const std::string command = "+" + std::string(998, 'Z') + "\r";
   struct Case {
     bool unpaced;
     long long minMs;
     long long maxMs;
   };
-  for (const Case c : {Case{false, 72, 300}, Case{true, 0, 45}}) {
+  for (const Case c : {Case{false, 520, 2600}, Case{true, 0, 260}}) {
     SCOPED_TRACE(c.unpaced ? "unpaced" : "paced");
     SimOptions options = Fast();
     options.unpaced = c.unpaced;
     Start(options);
-    const Reply reply = Ask(command);
+    // Silent while the command crosses the line.
+    const Reply reply = Ask(command, 3000);
     EXPECT_EQ(reply.text, "ERROR\r\n");
     EXPECT_GE(reply.ms, c.minMs);
     EXPECT_LE(reply.ms, c.maxMs);

@@ -29,6 +29,11 @@ bool TalksToDevice(Command command) {
   return command == Command::Identify || command == Command::Flash || command == Command::FlashHex;
 }
 
+bool IsHelpOption(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+// An option whose value is the next argument (--log FILE, not --log=FILE).
+bool TakesValue(std::string_view flag) { return flag == "--image" || flag == "--rules" || flag == "--log"; }
+
 bool Decides(Command command) { return command == Command::Identify || command == Command::Flash; }
 
 std::optional<int> ImageNumber(std::string_view text) {
@@ -69,11 +74,14 @@ ParsedArguments Fail(const std::string& utf8) { return {.options = {}, .error = 
 }  // namespace
 
 ParsedArguments ParseArguments(const std::vector<std::string>& args) {
-  if (std::any_of(args.begin(), args.end(),
-                  [](const std::string& a) { return a == "--help" || a == "-h" || a == "help"; })) {
-    return {};
-  }
   if (args.empty()) return Fail("не указана команда");
+  // Asked for where a command or an option stands; the value of an option
+  // (--log help) is a value, and a word after the command is an operand.
+  if (args.front() == "help" || IsHelpOption(args.front())) return {};
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (IsHelpOption(args[i])) return {};
+    if (TakesValue(args[i])) ++i;
+  }
 
   const auto row = std::find_if(kCommands.begin(), kCommands.end(),
                                 [&](const CommandRow& r) { return r.name == args.front(); });
@@ -91,7 +99,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
         flag.resize(equals);
       }
     }
-    const bool takesValue = flag == "--image" || flag == "--rules" || flag == "--log";
+    const bool takesValue = TakesValue(flag);
     if (inlineValue && !takesValue) return Fail("ключ " + flag + " не принимает значения");
     std::string value;
     if (takesValue) {
@@ -112,6 +120,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
       options.rules = std::filesystem::path(value);
     } else if (flag == "--no-rules") {
       options.noRules = true;
+    } else if (flag == "--allow-dropped-data") {
+      options.allowDroppedData = true;
     } else if (flag == "--log") {
       options.log = std::filesystem::path(value);
     } else if (flag == "--quiet" || flag == "-q") {
@@ -139,6 +149,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     return Fail("--image, --rules и --no-rules нужны только командам identify и flash");
   }
   if (options.rules && options.noRules) return Fail("--rules и --no-rules исключают друг друга");
+  if (options.allowDroppedData && options.command != Command::FlashHex) {
+    return Fail("--allow-dropped-data нужен только команде flash-hex");
+  }
   if ((options.log || options.quiet || options.verbose) && !TalksToDevice(options.command)) {
     return Fail("--log, --quiet и --verbose нужны только командам, которые обращаются к устройству");
   }
@@ -166,6 +179,10 @@ std::string UsageText() {
                  правила выбирают другую прошивку, flash отказывается.
   --rules ФАЙЛ   правила обновления из этого файла вместо update.ini
   --no-rules     без правил: прошивку называет --image
+  --allow-dropped-data
+                 flash-hex: записать файл, часть данных которого устройство
+                 принять не может (выше 64 КБ или после записи конца файла),
+                 без этих данных; без ключа такой файл не записывается
   --log ФАЙЛ     дописывать в файл журнал обмена в виде журнала сообщений
                  программы: дата, время, текст; Windows-1251, CR LF
   -q, --quiet    без хода перепрошивки: только итог и ошибки

@@ -20,6 +20,9 @@ struct CliOptions {
   std::optional<int> image;
   std::optional<std::filesystem::path> rules;
   bool noRules = false;
+  // flash-hex: write a file whose data the device cannot all take (above
+  // 64 KiB, after the end-of-file record) without that data.
+  bool allowDroppedData = false;
   std::optional<std::filesystem::path> log;
   bool quiet = false;
   bool verbose = false;

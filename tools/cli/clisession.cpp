@@ -23,6 +23,7 @@
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
+#include "serial/deviceerror.h"
 #include "serial/portlist.h"
 
 namespace tarvik::cli {
@@ -262,28 +263,39 @@ bool Session::LoadCatalogue() {
 
 bool Session::LoadHexFile() {
   const std::string path = PathText(options_.hexFile);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(options_.hexFile, error)) {
-    Tell(HexNotLoadedText(path, HexFileNotFoundText()));
-    return false;
+  const FileRead read = ReadSettingsFile(options_.hexFile, kMaxHexFileBytes);
+  switch (read.status) {
+    case FileReadStatus::Read:
+      break;
+    case FileReadStatus::Missing:
+      Tell(HexNotLoadedText(path, HexFileNotFoundText()));
+      return false;
+    case FileReadStatus::TooLarge: {
+      std::error_code error;
+      const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
+      Tell(HexNotLoadedText(path, HexFileTooLargeText(error ? kMaxHexFileBytes + 1 : size)));
+      return false;
+    }
+    case FileReadStatus::NotAFile:
+    case FileReadStatus::Failed:
+      Tell(HexNotLoadedText(path, FileUnreadableText(FileReadProblem(read))));
+      return false;
   }
-  const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
-  if (!error && size > kMaxHexFileBytes) {
-    Tell(HexNotLoadedText(path, HexFileTooLargeText(size)));
-    return false;
-  }
-  const std::string bytes = ReadFileBytes(options_.hexFile);
-  if (error || bytes.size() != size) {
-    Tell(HexNotLoadedText(path, FileUnreadableText()));
-    return false;
-  }
-  HexLoad load = LoadHexText(bytes);
+  HexLoad load = LoadHexText(read.bytes);
   if (!load.Ok()) {
     Tell(HexNotLoadedText(path, load.Error));
     return false;
   }
-  // As in the viewer: the rest of the file is written, and the user told.
-  if (load.BytesLeftOut > 0) Tell(BytesLeftOutText(load.BytesLeftOut));
+  // The device would take the rest for the whole file: written only when the
+  // user asks for it, and the count told either way.
+  const std::vector<std::string> leftOut = LeftOutLines(load);
+  if (!leftOut.empty() && !options_.allowDroppedData) {
+    Tell(HexNotLoadedText(path, leftOut.front()));
+    for (std::size_t i = 1; i < leftOut.size(); ++i) Tell(leftOut[i]);
+    Tell(AllowDroppedDataText());
+    return false;
+  }
+  for (const std::string& line : leftOut) Tell(line);
   grid_ = std::move(load.Grid);
   return true;
 }
@@ -302,10 +314,15 @@ ExitCode Session::DeviceCommand() {
     }
   }
   if (options_.rules) {
-    std::error_code error;
-    // Named on purpose: a missing file must not pass for a file without rules.
-    if (!std::filesystem::is_regular_file(*options_.rules, error)) {
+    // Named on purpose: a file that is missing or cannot be read must not
+    // pass for a file without rules.
+    const FileRead read = ReadSettingsFile(*options_.rules);
+    if (read.status == FileReadStatus::Missing) {
       Tell(RulesFileMissingText(PathText(*options_.rules)));
+      return ExitCode::FileError;
+    }
+    if (read.status != FileReadStatus::Read) {
+      Tell(RulesFileNotReadText(PathText(*options_.rules), FileReadProblem(read)));
       return ExitCode::FileError;
     }
     rulesFile_ = *options_.rules;
@@ -316,12 +333,24 @@ ExitCode Session::DeviceCommand() {
   return OnDevice();
 }
 
+// An open error names the port as the worker reached it; a path outside
+// /dev it reaches as "../path", which the user never typed.
+std::string NamedAsTyped(const std::string& message, const std::string& opened, const std::string& typed) {
+  const std::string named = CannotOpenText(opened);
+  if (!opened.starts_with("../") || !message.starts_with(named)) return message;
+  return CannotOpenText(typed) + message.substr(named.size());
+}
+
 ExitCode Session::OnDevice() {
   TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = env_.Time});
+  const std::string port = PortNameOf(options_.port);
   try {
-    connection.Open(PortNameOf(options_.port));
+    connection.Open(port);
+  } catch (const EDeviceError& e) {
+    Tell(OpenPortErrorText(NamedAsTyped(e.what(), port, options_.port), e.OpenFailure));
+    return ExitCode::NoDevice;
   } catch (const std::exception& e) {
-    Tell(OpenPortErrorText(e.what()));
+    Tell(OpenPortErrorText(e));
     return ExitCode::NoDevice;
   }
   connection.StartIdentification(*this);

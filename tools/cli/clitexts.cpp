@@ -8,7 +8,9 @@ namespace tarvik::cli {
 std::string HexNotLoadedText(const std::string& path, const std::string& reason) {
   return Utf8ToCp1251("Файл \"") + path + Utf8ToCp1251("\" не загружен.\n") + reason;
 }
-std::string FileUnreadableText() { return Utf8ToCp1251("Не удалось прочитать файл."); }
+std::string FileUnreadableText(const std::string& problem) {
+  return Utf8ToCp1251("Не удалось прочитать файл: ") + problem + ".";
+}
 
 std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
 std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }
@@ -55,6 +57,14 @@ std::string ReflashInterruptedText() {
 }
 std::string RulesFileMissingText(const std::string& path) {
   return Utf8ToCp1251("Файл правил \"") + path + Utf8ToCp1251("\" не найден.");
+}
+std::string RulesFileNotReadText(const std::string& path, const std::string& problem) {
+  return Utf8ToCp1251("Не удалось прочитать файл правил \"") + path + "\": " + problem + ".";
+}
+std::string AllowDroppedDataText() {
+  return Utf8ToCp1251(
+      "Устройство не может принять эти данные. Чтобы записать файл без них, укажите ключ "
+      "--allow-dropped-data.");
 }
 std::string LogFileErrorText(const std::string& path) {
   return Utf8ToCp1251("Не удалось записать журнал в файл \"") + path + "\".";

@@ -10,7 +10,8 @@ namespace tarvik::cli {
 // from the core with them (device/connection.h, reflash/updatethread.h,
 // hexview/hexfile.h).
 std::string HexNotLoadedText(const std::string& path, const std::string& reason);
-std::string FileUnreadableText();
+// problem: why (FileReadProblem).
+std::string FileUnreadableText(const std::string& problem);
 
 // The command line's own.
 std::string DeviceTypeLabel();  // "Устройство:"
@@ -30,6 +31,8 @@ std::string ImageListHead();
 std::string InterruptedText();
 std::string ReflashInterruptedText();
 std::string RulesFileMissingText(const std::string& path);
+std::string RulesFileNotReadText(const std::string& path, const std::string& problem);
+std::string AllowDroppedDataText();
 std::string LogFileErrorText(const std::string& path);
 std::string CatalogueErrorText(const std::string& what);
 std::string NoPortsText();

@@ -1,5 +1,8 @@
 // tarvik-road reflash PROGRAM_DIR PORT OUT_DIR
 // tarvik-road service PROGRAM_DIR PORT OUT_DIR
+// tarvik-road recovery PROGRAM_DIR PORT OUT_DIR
+// tarvik-road lostline PROGRAM_DIR PORT OUT_DIR
+// tarvik-road servicefailure PROGRAM_DIR PORT OUT_DIR
 //
 // Runs one of the tool's roads the way a technician would, on the real
 // windows, and saves a picture of each window it passes in OUT_DIR.
@@ -15,6 +18,17 @@
 //   reflashes the device from it, and the tool disconnects at the end. The
 //   flash the device should then hold is written to
 //   OUT_DIR/service-expected-flash.txt, in the simulator's --flash-out form.
+// recovery: as reflash, but the reflash is left a fifth of the way through,
+//   which leaves the device in its bootloader without its first block; the
+//   device is connected again, found in its bootloader (as build 0 of its
+//   type, which the rules must cover), offered its image again and
+//   reflashed to the end.
+// lostline: the decision opens the reflash window; the road then writes
+//   OUT_DIR/lostline-ready and waits for the line to go (the caller takes
+//   the device away), and shows what the window says about it.
+// servicefailure: as service, against a device that does not take the
+//   writes; the road shows the box that tells the failure and the main
+//   window after it.
 //
 // Exit status 0 when the road was whole.
 #include <QAction>
@@ -25,6 +39,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -32,6 +47,7 @@
 #include <clocale>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/appwindows.h"
@@ -40,6 +56,7 @@
 #include "connect/ui/connectdlg.h"
 #include "device/connection.h"
 #include "hexview/ui/formupdateinsertion.h"
+#include "outqueue/ui/statuspane.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "simulator/hexrecord.h"
 
@@ -74,10 +91,12 @@ bool Save(QWidget& window, const QDir& out, const char* name) {
 bool Disconnected(TformMain& main) { return main.Connection().State() == tarvik::ConnectionState::Closed; }
 
 // The connection dialog opens by itself at start; PORT is chosen in it.
-void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bool& dialogSeen,
-                       const char* picture) {
-  main.SetConnectDialogRunner([port, out, &dialogSeen, picture](tarvik::TdlgConnect& dialog) {
-    dialogSeen = true;
+// The connection dialog of every later connect chooses PORT too; dialogSeen
+// tells whether it has opened.
+void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out,
+                       const std::shared_ptr<bool>& dialogSeen, const char* picture) {
+  main.SetConnectDialogRunner([port, out, dialogSeen, picture](tarvik::TdlgConnect& dialog) {
+    *dialogSeen = true;
     dialog.show();
     Settle(300);
     QComboBox* ports = dialog.Ui().ComPorts;
@@ -90,41 +109,100 @@ void ChoosePortAtStart(TformMain& main, const QString& port, const QDir& out, bo
   });
 }
 
-int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+// Connects at start and waits for the decision to open the reflash window.
+bool OfferedAtStart(tarvik::AppWindows& windows, const QString& port, const QDir& out,
+                    const char* connectionPicture) {
   TformMain& main = windows.formMain;
-  bool dialogSeen = false;
-  ChoosePortAtStart(main, port, out, dialogSeen, "01-connection-dialog.png");
+  const auto dialogSeen = std::make_shared<bool>(false);
+  ChoosePortAtStart(main, port, out, dialogSeen, connectionPicture);
   main.show();
+  if (WaitFor([&] { return windows.formUpdateIns.isVisible(); }, 15000)) return true;
+  std::fprintf(stderr, "the decision did not open the reflash window%s\n",
+               *dialogSeen ? "" : " (the connection dialog never opened)");
+  Save(main, out, "error-main-window.png");
+  return false;
+}
 
-  tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
-  if (!WaitFor([&] { return reflash.isVisible(); }, 15000)) {
-    std::fprintf(stderr, "the decision did not open the reflash window%s\n",
-                 dialogSeen ? "" : " (the connection dialog never opened)");
-    Save(main, out, "error-main-window.png");
-    return 1;
-  }
-  Settle(300);  // let the queued status texts reach the status bar
+// Starts the reflash and waits for its verdict; true on success.
+bool ReflashToTheEnd(tarvik::TformUpdateIns& reflash, const QDir& out, const char* runningPicture,
+                     const char* finishedPicture) {
   const tarvik::TformUpdateInsUi& ui = reflash.Ui();
-  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
-              qPrintable(ui.lbNewName->text()));
-  Save(main, out, "02-main-window-connected.png");
-  Save(reflash, out, "03-reflash-window.png");
-
   std::printf("reflashing...\n");
   std::fflush(stdout);
   ui.btnUpdateVer->click();
   tarvik::TPartsProgressBar* bar = ui.RzProgressBar1;
   const bool halfWay = WaitFor(
       [&] { return bar->value() >= 40 || reflash.FlashState() == tarvik::TFlashState::Done; }, 300000);
-  if (halfWay) Save(reflash, out, "04-reflash-running.png");
+  if (halfWay && runningPicture != nullptr) Save(reflash, out, runningPicture);
   const QString success = QString::fromUtf8("Перепрошивка успешно завершена!");
   const QString failure = QString::fromUtf8("В процессе перепрошивки возникли ошибки!");
   const bool ended =
       WaitFor([&] { return ui.lbError->text() == success || ui.lbError->text() == failure; }, 300000);
-  Save(reflash, out, "05-reflash-finished.png");
+  Save(reflash, out, finishedPicture);
   std::printf("reflash window says: %s (elapsed %s)\n", qPrintable(ui.lbError->text()),
               qPrintable(ui.lbTimeAfter->text()));
-  if (!ended || ui.lbError->text() != success) return 1;
+  return ended && ui.lbError->text() == success;
+}
+
+int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+  TformMain& main = windows.formMain;
+  tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
+  const tarvik::TformUpdateInsUi& ui = reflash.Ui();
+  if (!OfferedAtStart(windows, port, out, nullptr)) return 1;
+  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
+              qPrintable(ui.lbNewName->text()));
+
+  // The technician leaves a fifth of the way through (a cable pulled or
+  // the power gone would leave the device the same way).
+  std::printf("reflashing, to be cut off...\n");
+  std::fflush(stdout);
+  ui.btnUpdateVer->click();
+  tarvik::TPartsProgressBar* bar = ui.RzProgressBar1;
+  if (!WaitFor([&] { return bar->value() >= 20; }, 300000)) {
+    std::fprintf(stderr, "the reflash did not get a fifth of the way\n");
+    return 1;
+  }
+  Save(reflash, out, "10-recovery-cut-off.png");
+  ui.btnExit->click();
+  if (!WaitFor([&] { return Disconnected(main); }, 30000)) {
+    std::fprintf(stderr, "still connected after the reflash was left\n");
+    return 1;
+  }
+  std::printf("left the reflash at %d%%; disconnected\n", bar->value());
+
+  // Connected again: the device answers from its bootloader.
+  main.Ui().tbtnConnect->click();
+  if (!WaitFor([&] { return reflash.isVisible(); }, 15000)) {
+    std::fprintf(stderr, "the device in its bootloader was offered no reflash\n");
+    Settle(300);
+    Save(main, out, "error-main-window.png");
+    return 1;
+  }
+  Settle(300);  // let the queued status texts reach the status bar
+  std::printf("connected again: the device answers \"%s\"; current: %s; offered: %s\n",
+              qPrintable(main.Ui().panels[1]->text().trimmed()), qPrintable(ui.lbOldName->text()),
+              qPrintable(ui.lbNewName->text()));
+  Save(main, out, "11-recovery-main-window.png");
+  Save(reflash, out, "12-recovery-offer.png");
+  if (!ReflashToTheEnd(reflash, out, nullptr, "13-recovery-finished.png")) return 1;
+  ui.btnExit->click();
+  const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
+  std::printf("%s\n", disconnected ? "left the reflash window; disconnected" : "still connected");
+  main.close();
+  return disconnected ? 0 : 1;
+}
+
+int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+  TformMain& main = windows.formMain;
+  tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
+  if (!OfferedAtStart(windows, port, out, "01-connection-dialog.png")) return 1;
+  Settle(300);  // let the queued status texts reach the status bar
+  const tarvik::TformUpdateInsUi& ui = reflash.Ui();
+  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
+              qPrintable(ui.lbNewName->text()));
+  Save(main, out, "02-main-window-connected.png");
+  Save(reflash, out, "03-reflash-window.png");
+  if (!ReflashToTheEnd(reflash, out, "04-reflash-running.png", "05-reflash-finished.png")) return 1;
 
   ui.btnExit->click();
   const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
@@ -171,11 +249,34 @@ std::string ExpectedServiceFlash(const tarvik::HexGrid& grid) {
   return out;
 }
 
-int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+int LostLineRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
   TformMain& main = windows.formMain;
-  bool dialogSeen = false;
-  ChoosePortAtStart(main, port, out, dialogSeen, nullptr);
-  main.SetLogVisible(true);
+  tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
+  const tarvik::TformUpdateInsUi& ui = reflash.Ui();
+  if (!OfferedAtStart(windows, port, out, nullptr)) return 1;
+  Settle(300);
+  QFile ready(out.filePath(QStringLiteral("lostline-ready")));
+  if (!ready.open(QIODevice::WriteOnly)) return 1;
+  ready.close();
+  std::printf("the reflash window is open; waiting for the line to go...\n");
+  std::fflush(stdout);
+  const bool told = WaitFor([&] { return Disconnected(main) && !ui.btnUpdateVer->isEnabled(); }, 30000);
+  Settle(300);
+  Save(reflash, out, "14-reflash-window-line-lost.png");
+  std::printf("reflash window says: %s\n", qPrintable(ui.lbError->text()));
+  if (!told) return 1;
+  ui.btnExit->click();
+  Settle(300);
+  main.close();
+  return reflash.isVisible() ? 1 : 0;
+}
+
+int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out, bool failing) {
+  TformMain& main = windows.formMain;
+  ChoosePortAtStart(main, port, out, std::make_shared<bool>(false), nullptr);
+  // The failure is told where the technician looks with the log hidden, as
+  // it is by default.
+  main.SetLogVisible(!failing);
   main.show();
 
   // The type of this device has no update rule: the tool offers its
@@ -221,21 +322,42 @@ int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
     viewerSeen = true;
     viewer.Ui().RzBitBtn1->click();
     Settle(300);
-    Save(viewer, out, "07-hex-viewer.png");
+    if (!failing) Save(viewer, out, "07-hex-viewer.png");
     viewer.Ui().btnOK->click();
   });
   // A look at the main window while the device is written.
-  QTimer::singleShot(4000, &main, [&] { Save(main, out, "08-service-reflash-running.png"); });
+  if (!failing) QTimer::singleShot(4000, &main, [&] { Save(main, out, "08-service-reflash-running.png"); });
+  // A failure is told in a box, which waits for its OK.
+  QString boxText;
+  QTimer boxes;
+  boxes.setInterval(200);
+  QObject::connect(&boxes, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !boxText.isEmpty()) return;
+    boxText = box->text();
+    Settle(300);
+    Save(*box, out, "15-service-failure-box.png");
+    box->accept();
+  });
+  boxes.start();
   std::printf("service menu: firmware update from %s\n", qPrintable(hexPath));
   std::fflush(stdout);
   main.Ui().mnuUpdate->trigger();  // returns when the procedure is over
+  boxes.stop();
   if (!viewerSeen) {
     std::fprintf(stderr, "the HEX viewer did not open\n");
     return 1;
   }
   const bool disconnected = WaitFor([&] { return Disconnected(main); }, 10000);
   Settle(300);
-  Save(main, out, "09-main-window-after-service-reflash.png");
+  Save(main, out,
+       failing ? "16-main-window-after-service-failure.png" : "09-main-window-after-service-reflash.png");
+  std::printf("status bar: %s\n", qPrintable(main.Ui().panels[2]->text()));
+  if (failing) {
+    std::printf("the box said: %s\n", qPrintable(boxText));
+    main.close();
+    return disconnected && !boxText.isEmpty() ? 0 : 1;
+  }
 
   QFile expected(out.filePath(QStringLiteral("service-expected-flash.txt")));
   const std::string flash = ExpectedServiceFlash(viewer.Grid());
@@ -255,8 +377,11 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("tarvikflash"));
   const std::string road = argc == 5 ? argv[1] : "";
-  if (road != "reflash" && road != "service") {
-    std::fprintf(stderr, "usage: tarvik-road reflash|service PROGRAM_DIR PORT OUT_DIR\n");
+  const bool service = road == "service" || road == "servicefailure";
+  if (road != "reflash" && road != "recovery" && road != "lostline" && !service) {
+    std::fprintf(
+        stderr,
+        "usage: tarvik-road reflash|service|recovery|lostline|servicefailure PROGRAM_DIR PORT OUT_DIR\n");
     return 2;
   }
   const QString programDir = QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + QLatin1Char('/');
@@ -264,7 +389,7 @@ int main(int argc, char** argv) {
   QDir out(QString::fromLocal8Bit(argv[4]));
   out.mkpath(QStringLiteral("."));
 
-  if (road == "service") {
+  if (service) {
     // The service menu shows only for its access word.
     const auto places = tarvik::ResolveSettingsLocations(std::filesystem::path(programDir.toStdU16String()));
     tarvik::IniFile settings(places.CurrentIni());
@@ -274,5 +399,8 @@ int main(int argc, char** argv) {
   tarvik::AppWindows windows(programDir);
   // The demonstration shows the serial traffic as it goes.
   windows.formMain.SetLogVisible(true);
-  return road == "reflash" ? ReflashRoad(windows, port, out) : ServiceRoad(windows, port, out);
+  if (road == "recovery") return RecoveryRoad(windows, port, out);
+  if (road == "lostline") return LostLineRoad(windows, port, out);
+  if (service) return ServiceRoad(windows, port, out, road == "servicefailure");
+  return ReflashRoad(windows, port, out);
 }

@@ -60,10 +60,9 @@ std::vector<std::string> ItemTexts(const QComboBox& box) {
 
 TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), systemPorts_(std::move(systemPorts)) {
-  notFoundHook_ = [] {
+  notFoundHook_ = [](const QString& text) {
     // Without an owner, as the search has always shown it.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ошибка"), QStringLiteral("Устройство не найдено"),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ошибка"), text, QMessageBox::Ok);
     box.exec();
   };
   errorHook_ = [this](const QString& text) { QMessageBox::critical(this, QStringLiteral("Ошибка"), text); };
@@ -168,7 +167,10 @@ void TdlgConnect::FormShow() {
 
 void TdlgConnect::SpeedButton1MouseUp() {
   if (!search_ || searching_) return;
-  // The ports as the list shows them, in its order.
+  // The system's ports as they are now, not as they were when the dialog
+  // opened (it opens by itself at start, often before the adapter is
+  // plugged in); the list shows them, and the search goes in its order.
+  SpeedButton2Click();
   const std::vector<std::string> ports = ItemTexts(*ui_.ComPorts);
   searching_ = true;
   SetInputEnabled(false);
@@ -181,6 +183,8 @@ void TdlgConnect::SpeedButton1MouseUp() {
   // second.
   std::optional<std::size_t> found;
   std::string error;
+  // Written by the worker, read once it has finished.
+  std::vector<std::string> failures;
   std::atomic<bool> stop{false};
   {
     TWorkerThread worker(search_->Sync);
@@ -193,6 +197,8 @@ void TdlgConnect::SpeedButton1MouseUp() {
             [&](std::size_t probed) {
               worker.RunStep([&] { ui_.ProgressBar1->setValue(static_cast<int>(probed)); });
             },
+        .Failed = [&](std::size_t i,
+                      const std::string& reason) { failures.push_back(ProbeFailedText(ports[i], reason)); },
     };
     worker.Start([&] {
       try {
@@ -213,7 +219,9 @@ void TdlgConnect::SpeedButton1MouseUp() {
     ui_.ComPorts->setCurrentIndex(static_cast<int>(*found));
     ui_.OKBtn->click();
   } else if (notFoundHook_) {
-    notFoundHook_();
+    QString text = QStringLiteral("Устройство не найдено");
+    for (const std::string& failure : failures) text += u'\n' + FromCp(failure);
+    notFoundHook_(text);
   }
 }
 

@@ -61,9 +61,10 @@ class TdlgConnect : public QDialog {
   // window: the queue and log its probes write to, where worker steps run,
   // the catalogue. Without it the button does nothing.
   void SetPortSearch(const PortSearchSetup& setup) { search_.emplace(setup); }
-  // The box "Устройство не найдено" and the box of an error during the
-  // search; tests replace them so nothing blocks.
-  void SetNotFoundHook(std::function<void()> hook) { notFoundHook_ = std::move(hook); }
+  // The box "Устройство не найдено" (the text names the ports whose probe
+  // failed, if any) and the box of an error during the search; tests replace
+  // them so nothing blocks.
+  void SetNotFoundHook(std::function<void(const QString& text)> hook) { notFoundHook_ = std::move(hook); }
   void SetErrorHook(std::function<void(const QString& text)> hook) { errorHook_ = std::move(hook); }
   // A search is under way: the dialog takes no input and cannot be closed.
   bool Searching() const { return searching_; }
@@ -85,7 +86,7 @@ class TdlgConnect : public QDialog {
   TdlgConnectUi ui_;
   PortListFn systemPorts_;
   std::optional<PortSearchSetup> search_;
-  std::function<void()> notFoundHook_;
+  std::function<void(const QString&)> notFoundHook_;
   std::function<void(const QString&)> errorHook_;
   bool searching_ = false;
 };

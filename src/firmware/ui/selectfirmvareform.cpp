@@ -1,5 +1,7 @@
 #include "firmware/ui/selectfirmvareform.h"
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -7,6 +9,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/ui/placement.h"
 #include "common/ui/qtext.h"
@@ -16,7 +19,19 @@ namespace tarvik {
 
 namespace {
 constexpr int kImageIndexRole = Qt::UserRole;
+constexpr QSize kDesignedSize(306, 337);
+// What a title bar takes beside its caption: the window's icon, up to three
+// buttons and the margins between them.
+constexpr int kTitleBarReserve = 130;
+
+// Wide enough for the system to show the whole caption, which it draws in
+// its own font (bold on many desktops) and cuts where it does not fit.
+int WidthForCaption(const QString& caption) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(caption) + kTitleBarReserve;
 }
+}  // namespace
 
 TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SelectFirmvareForm"));
@@ -59,7 +74,7 @@ TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(ui_.ListBox1, 1);
   layout->addLayout(buttons);
 
-  resize(306, 337);
+  resize(std::max(kDesignedSize.width(), WidthForCaption(windowTitle())), kDesignedSize.height());
 
   connect(ui_.Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(ui_.Button1, &QPushButton::clicked, this, &QDialog::reject);

@@ -1,10 +1,9 @@
 #include "hexview/ui/formupdateinsertion.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,13 +13,20 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStringList>
 #include <QStyle>
 #include <QTableView>
 #include <QToolButton>
+#include <filesystem>
 #include <string_view>
 
+#include "common/inifile.h"
+#include "common/text.h"
 #include "common/ui/placement.h"
 #include "common/ui/qtext.h"
+#include "common/ui/waitpainting.h"
+#include "common/uisync.h"
+#include "common/workerthread.h"
 #include "hexview/hexfile.h"
 
 namespace tarvik {
@@ -189,44 +195,80 @@ void TformUpdateInsertion::LoadHexFile() {
   LoadFile(path);
 }
 
-void TformUpdateInsertion::LoadFile(const QString& path) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile()) {
-    Fail(path, FromCp(HexFileNotFoundText()));
-    return;
+namespace {
+
+// What reading and parsing a file gives the window: the parsed file, or why
+// it cannot be used (Windows-1251).
+struct HexFileRead {
+  std::string Error;
+  HexLoad Load;
+};
+
+HexFileRead ReadHexFile(const std::filesystem::path& file) {
+  HexFileRead result;
+  // Bounded and never blocking: a FIFO or a device is no file here.
+  FileRead read = ReadSettingsFile(file, kMaxHexFileBytes);
+  switch (read.status) {
+    case FileReadStatus::Missing:
+      result.Error = HexFileNotFoundText();
+      return result;
+    case FileReadStatus::NotAFile:
+      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + FileReadProblem(read);
+      return result;
+    case FileReadStatus::TooLarge: {
+      std::error_code error;
+      result.Error = HexFileTooLargeText(std::filesystem::file_size(file, error));
+      return result;
+    }
+    case FileReadStatus::Failed:
+      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + read.systemText;
+      return result;
+    case FileReadStatus::Read:
+      break;
   }
-  if (static_cast<std::uintmax_t>(file.size()) > kMaxHexFileBytes) {
-    Fail(path, FromCp(HexFileTooLargeText(static_cast<std::uintmax_t>(file.size()))));
-    return;
-  }
-  if (!file.open(QIODevice::ReadOnly)) {
-    Fail(path, Ru("Не удалось открыть файл: %1").arg(file.errorString()));
-    return;
-  }
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    Fail(path, Ru("Не удалось прочитать файл: %1").arg(file.errorString()));
-    return;
-  }
-  HexLoad load = LoadHexText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  if (!load.Ok()) {
-    Fail(path, FromCp(load.Error));
-    return;
-  }
-  ShowLoad(path, std::move(load.Grid), load.BytesLeftOut);
+  result.Load = LoadHexText(read.bytes);
+  if (!result.Load.Ok()) result.Error = result.Load.Error;
+  return result;
 }
 
-void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut) {
+}  // namespace
+
+void TformUpdateInsertion::LoadFile(const QString& path) {
+  // A file of tens of megabytes takes seconds to read and lay out: that
+  // happens on a worker, under the busy cursor, while the windows keep
+  // painting and what the user does meanwhile is dropped.
+  HexFileRead read;
+  UiStepQueue sync;
+  {
+    TWorkerThread worker(sync);
+    worker.SetErrorSink([&read](const std::string& what) { read.Error = what; });
+    const std::filesystem::path file(path.toStdU16String());
+    worker.Start([&read, file] { read = ReadHexFile(file); });
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    WaitPainting(sync, [&worker] { return worker.Finished(); });
+    QApplication::restoreOverrideCursor();
+  }
+  if (!read.Error.empty()) {
+    Fail(path, FromCp(read.Error));
+    return;
+  }
+  QStringList leftOut;
+  for (const std::string& line : LeftOutLines(read.Load)) leftOut.append(FromCp(line));
+  ShowLoad(path, std::move(read.Load.Grid), read.Load.BytesLeftOut, leftOut.join(QLatin1Char('\n')));
+}
+
+void TformUpdateInsertion::ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut,
+                                    const QString& leftOutText) {
   ui_.etPath->setText(QDir::toNativeSeparators(path));
   model_->SetGrid(std::move(grid));
   ui_.sgHex->scrollToTop();
   bytesLeftOut_ = leftOut;
-  ui_.lbLeftOut->setText(leftOut == 0 ? QString() : FromCp(BytesLeftOutText(leftOut)));
+  ui_.lbLeftOut->setText(leftOutText);
 }
 
 void TformUpdateInsertion::Fail(const QString& path, const QString& reason) {
   // Nothing of the file stays: OK must not hand a part of it to the device.
-  ShowLoad(QString(), EmptyHexGrid(), 0);
+  ShowLoad(QString(), EmptyHexGrid(), 0, QString());
   if (showError_) {
     showError_(Ru("Файл \"%1\" не загружен.\n%2").arg(QDir::toNativeSeparators(path), reason));
   }

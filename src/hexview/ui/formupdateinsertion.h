@@ -81,7 +81,8 @@ class TformUpdateInsertion : public QDialog {
  private:
   void BuildUi();
   void LoadFile(const QString& path);
-  void ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut);
+  // leftOutText: what the load left out, for the user (LeftOutLines).
+  void ShowLoad(const QString& path, HexGrid grid, std::size_t leftOut, const QString& leftOutText);
   void Fail(const QString& path, const QString& reason);
 
   TformUpdateInsertionUi ui_;

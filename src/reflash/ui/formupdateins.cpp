@@ -10,12 +10,16 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "common/text.h"
 #include "common/ui/placement.h"
+#include "common/ui/programtitle.h"
 #include "common/ui/qtext.h"
+#include "device/connection.h"
+#include "reflash/durations.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "reflash/updatethread.h"
 
@@ -25,6 +29,8 @@ namespace {
 
 constexpr int kClientWidth = 687;
 constexpr int kClientHeight = 178;
+// How often the elapsed time is brought up to date while a command runs.
+constexpr int kElapsedTickMs = 250;
 
 QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -94,10 +100,14 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   ui_.btnUpdateVer->setObjectName(QStringLiteral("btnUpdateVer"));
   ui_.btnExit = new QPushButton(Ru("Выйти без перепрошивки"), this);
   ui_.btnExit->setObjectName(QStringLiteral("btnExit"));
+  // Enter on the focused button presses it, as on Windows.
   for (QPushButton* button : {ui_.btnUpdateVer, ui_.btnExit}) {
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);
     button->setMinimumWidth(button->sizeHint().width() + 24);
   }
+  elapsedTicker_ = new QTimer(this);
+  elapsedTicker_->setInterval(kElapsedTickMs);
+  connect(elapsedTicker_, &QTimer::timeout, this, [this] { ShowElapsedNow(); });
 
   // The two version rows and the version choice share one place; the
   // choice, when shown, lies over the rows.
@@ -168,7 +178,9 @@ void TformUpdateIns::ApplySelection(const ReflashSelection& view) {
   ui_.lbNewName->setVisible(namesVisible);
   if (view.OldName) ui_.lbOldName->setText(FromCp(*view.OldName));
   selectedImage_ = view.SelectedImage;
-  setWindowTitle(FromCp(view.Caption));
+  // Most images have no type name; an empty caption would leave the system
+  // to show the program file's name.
+  setWindowTitle(view.Caption.empty() ? ProgramTitle() : FromCp(view.Caption));
   ui_.Label2->setText(FromCp(view.CurrentVersionLabel));
   ui_.lbNewName->setText(FromCp(view.NewName));
   ui_.RzProgressBar1->SetPartsComplete(0);
@@ -195,14 +207,23 @@ void TformUpdateIns::btnUpdateVerClick() {
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
     label->show();
   const auto& images = catalogue_.ImageLines();
-  const bool started = selectedImage_ >= 0 && static_cast<std::size_t>(selectedImage_) < images.size() &&
-                       hooks_.StartReflash &&
-                       hooks_.StartReflash(images[static_cast<std::size_t>(selectedImage_)], *this);
+  reflashStart_ = hooks_.WallNow ? hooks_.WallNow() : std::chrono::system_clock::now();
+  const bool started =
+      selectedImage_ >= 0 && static_cast<std::size_t>(selectedImage_) < images.size() &&
+      hooks_.StartReflash &&
+      hooks_.StartReflash(images[static_cast<std::size_t>(selectedImage_)], *this, reflashStart_);
   if (!started) {
     ui_.btnUpdateVer->setEnabled(false);
     ui_.btnExit->setEnabled(true);
     flashState_ = TFlashState::Done;
+    return;
   }
+  elapsedTicker_->start();
+}
+
+void TformUpdateIns::ShowElapsedNow() {
+  if (!hooks_.WallNow) return;
+  ui_.lbTimeAfter->setText(FromCp(FormatDuration(ElapsedSeconds(hooks_.WallNow(), reflashStart_))));
 }
 
 void TformUpdateIns::btnExitClick() {
@@ -241,6 +262,14 @@ void TformUpdateIns::btnExitClick() {
   }
 }
 
+void TformUpdateIns::ConnectionClosed() {
+  if (flashState_ != TFlashState::Idle || !isVisible()) return;
+  ui_.btnUpdateVer->setEnabled(false);
+  ui_.btnExit->setEnabled(true);
+  ui_.btnExit->setFocus();
+  ShowStatus(FromCp(LinkLostText()) + Ru(". Перепрошивка невозможна."), QColor(255, 0, 0));
+}
+
 void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {
   ui_.lbError->setText(text);
   SetTextColour(ui_.lbError, colour);
@@ -250,7 +279,13 @@ void TformUpdateIns::MarkRunning() { flashState_ = TFlashState::Running; }
 
 void TformUpdateIns::ShowFailure() {
   if (flashState_ != TFlashState::Running) return;
+  elapsedTicker_->stop();
   ShowStatus(FromCp(ReflashFailedText()), QColor(255, 0, 0));
+  // The time it took stays; an estimate of the time to go would promise an
+  // end that will not come.
+  ui_.lbTimeLostHead->hide();
+  ui_.lbTimeLost->hide();
+  ui_.lbTimeLost->clear();
   ui_.btnUpdateVer->setEnabled(false);
   ui_.btnExit->setEnabled(true);
 }
@@ -269,6 +304,7 @@ void TformUpdateIns::ShowRemaining(const std::string& text) { ui_.lbTimeLost->se
 void TformUpdateIns::DisableExit() { ui_.btnExit->setEnabled(false); }
 
 void TformUpdateIns::ShowSuccess() {
+  elapsedTicker_->stop();
   flashState_ = TFlashState::Done;
   ui_.btnUpdateVer->setEnabled(false);
   const QString version = ui_.lbNewName->text();
@@ -301,6 +337,7 @@ void TformUpdateIns::showEvent(QShowEvent* event) {
 }
 
 void TformUpdateIns::FormShow() {
+  elapsedTicker_->stop();
   flashState_ = TFlashState::Idle;
   ListBox1Click();
   if (hooks_.LockMain) hooks_.LockMain();
@@ -322,6 +359,9 @@ void TformUpdateIns::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
-void TformUpdateIns::CloseFromExit() { done(QDialog::Accepted); }
+void TformUpdateIns::CloseFromExit() {
+  elapsedTicker_->stop();
+  done(QDialog::Accepted);
+}
 
 }  // namespace tarvik

@@ -4,6 +4,7 @@
 // the main window takes no input; leaving it always drops the connection.
 #include <QDialog>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QTimer;
 
 namespace tarvik {
 
@@ -38,9 +40,13 @@ struct TformUpdateInsHooks {
   // The controller's UnlockUi.
   std::function<void()> UnlockUi;
   // Starts a reflash of the image's lines on the connection, reporting to
-  // the view; false when it could not start (no connection, or one that is
-  // not idle).
-  std::function<bool(const std::vector<std::string>& imageLines, ReflashView& view)> StartReflash;
+  // the view and measuring its times from start; false when it could not
+  // start (no connection, or one that is not idle).
+  std::function<bool(const std::vector<std::string>& imageLines, ReflashView& view,
+                     std::chrono::system_clock::time_point start)>
+      StartReflash;
+  // The wall time of the clock the reflash runs on.
+  std::function<std::chrono::system_clock::time_point()> WallNow;
   // The reflash worker is still running.
   std::function<bool()> ReflashRunning;
   // Asks the reflash worker to stop; does not wait.
@@ -95,6 +101,10 @@ class TformUpdateIns : public QDialog, public ReflashView {
   void btnUpdateVerClick();
   void btnExitClick();
   void ListBox1Click();
+  // The connection ended under the open window before a reflash started (the
+  // line was lost): "Перепрошить" has nothing left to write to, the window
+  // says why, and only the exit remains.
+  void ConnectionClosed();
 
   // ReflashView: the reflash worker's steps, on the UI thread.
   void MarkRunning() override;
@@ -120,6 +130,7 @@ class TformUpdateIns : public QDialog, public ReflashView {
   void CloseFromExit();
   void ShowStatus(const QString& text, const QColor& colour);
   bool VersionIsBootloader() const;
+  void ShowElapsedNow();
 
   TformUpdateInsHooks hooks_;
   TformUpdateInsUi ui_;
@@ -127,6 +138,10 @@ class TformUpdateIns : public QDialog, public ReflashView {
   QPointer<QWidget> centreOn_;
   TFlashState flashState_ = TFlashState::Idle;
   int selectedImage_ = 0;
+  // While a reflash runs the elapsed time moves on by itself: the worker
+  // reports it only between its commands, and the erase alone may take 45 s.
+  QTimer* elapsedTicker_ = nullptr;
+  std::chrono::system_clock::time_point reflashStart_{};
 };
 
 }  // namespace tarvik
