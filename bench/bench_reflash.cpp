@@ -203,12 +203,13 @@ void BM_ReflashImage1(benchmark::State& state) {
     TComPortWorker worker(sim.PortName(), false, nullptr, true);
     worker.Open();
     TController controller(&worker, queue, ui);
-    controller.TypeNumber = 1;
     UiStepQueue sync;
     UiLoop loop(sync);
     QuietView view;
     TUpdateThread task(sync);
-    task.SetDeviceVersion("VER 14.001.040");
+    DeviceIdentity device = DeviceIdentity::FromVersionLine("VER 14.001.040");
+    device.TypeNumber = 1;
+    task.SetDevice(device);
     task.SetImageLines(lines);
     task.SetController(&controller);
     if (state.range(1) != 0) task.SetView(&view);

@@ -37,11 +37,6 @@ const FirmwareCatalogue* TformMain::Catalogue() const {
   return reflashForm_ ? &reflashForm_->Catalogue() : nullptr;
 }
 
-DecisionView& TformMain::Decisions() {
-  if (decisionView_ != nullptr) return *decisionView_;
-  return *bridge_;
-}
-
 TformUpdateInsHooks TformMain::ReflashHooks() {
   TformUpdateInsHooks hooks;
   hooks.LockMain = [this] {
@@ -51,9 +46,9 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
   hooks.EnableMain = [this] { setEnabled(true); };
   hooks.UnlockMainControls = [this] { UnlockMainControls(); };
   hooks.StartTimer2 = [this] { ui_.Timer2->start(); };
-  hooks.VersionLine = [this]() -> std::optional<std::string> {
+  hooks.Device = [this]() -> std::optional<DeviceIdentity> {
     if (Controller() == nullptr) return std::nullopt;
-    return Controller()->VersionLine;
+    return Controller()->Identity;
   };
   hooks.UnlockUi = [this] {
     if (Controller() != nullptr) Controller()->UnlockUi();
@@ -80,7 +75,7 @@ bool TformMain::StartReflash(const std::vector<std::string>& imageLines, Reflash
   TController* controller = Controller();
   if (controller == nullptr) return false;
   auto task = std::make_unique<TUpdateThread>(*uiSteps_, clock_);
-  task->SetDeviceVersion(controller->VersionLine);
+  task->SetDevice(controller->Identity);
   task->SetImageLines(imageLines);
   task->SetController(controller);
   task->SetStartTime(start);

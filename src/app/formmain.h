@@ -45,7 +45,7 @@ class TdlgConnect;
 class TformUpdateIns;
 struct TformUpdateInsHooks;
 class FirmwareCatalogue;
-class DecisionView;
+class DecisionDialogs;
 class TMainBridge;
 class ReflashView;
 
@@ -139,11 +139,12 @@ class TformMain : public QMainWindow {
   using PortListFn = std::function<std::vector<std::string>()>;
   void SetConnectDialogRunner(ConnectDialogRunner runner) { connectDialogRunner_ = std::move(runner); }
   void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
-  void SetDecisionView(DecisionView* view) { decisionView_ = view; }
+  void SetDecisionDialogs(DecisionDialogs* dialogs) { decisionDialogs_ = dialogs; }
   // The HEX file viewer of the service menu's reflash; without one the menu
   // item does nothing.
   void SetHexViewer(HexViewerRunner viewer) { hexViewer_ = std::move(viewer); }
-  DecisionView& Decisions();
+  // The dialogs set in place of the real ones; null: the real ones.
+  DecisionDialogs* ScriptedDecisionDialogs() const { return decisionDialogs_; }
 
   // Hands the connection to a reflash of the image's lines that reports to
   // the view and measures its times from start (on this window's clock);
@@ -253,7 +254,7 @@ class TformMain : public QMainWindow {
   QPointer<TformUpdateIns> reflashForm_;
   ConnectDialogRunner connectDialogRunner_;
   PortListFn portList_;
-  DecisionView* decisionView_ = nullptr;
+  DecisionDialogs* decisionDialogs_ = nullptr;
   HexViewerRunner hexViewer_;
 };
 

@@ -52,9 +52,9 @@ void TMainBridge::HideVersionChoice() {
 }
 
 void TMainBridge::PublishIdentity(TController& controller) {
-  main_.TypeNumber = static_cast<std::uint16_t>(controller.TypeNumber);
-  main_.Build = static_cast<std::uint16_t>(controller.Build);
-  main_.UnitName = controller.UnitName;
+  main_.TypeNumber = static_cast<std::uint16_t>(controller.Identity.TypeNumber);
+  main_.Build = static_cast<std::uint16_t>(controller.Identity.Build);
+  main_.UnitName = controller.Identity.UnitName;
   if (!controller.Identified) return;
   const auto& ui = main_.Ui();
   ui.tbtnConnect->setEnabled(false);
@@ -72,11 +72,11 @@ void TMainBridge::ResetFlashState() {
 void TMainBridge::DecideUpdate(TController& controller) {
   const FirmwareCatalogue* catalogue = main_.Catalogue();
   if (catalogue == nullptr) return;
-  tarvik::DecideUpdate(controller.VersionLine, *catalogue, main_.SettingsPlaces().UpdateIni(),
-                       main_.Decisions(), main_.OutQueue(), main_.tbtnDisconnect());
+  tarvik::DecideUpdate(controller.Identity, *catalogue, main_.SettingsPlaces().UpdateIni(), *this);
 }
 
 int TMainBridge::ChooseDeviceType(const std::vector<std::string>& names) {
+  if (DecisionDialogs* scripted = main_.ScriptedDecisionDialogs()) return scripted->ChooseDeviceType(names);
   TSelectDeviceTypeForm form;
   if (form.ShowModalWithNames(names) != QDialog::Accepted) return -1;
   return form.SelectedIndex();
@@ -84,6 +84,9 @@ int TMainBridge::ChooseDeviceType(const std::vector<std::string>& names) {
 
 int TMainBridge::ChoosePreferredFirmware(const std::string& versionLine,
                                          const std::vector<ImageChoice>& images, bool notRelease) {
+  if (DecisionDialogs* scripted = main_.ScriptedDecisionDialogs()) {
+    return scripted->ChoosePreferredFirmware(versionLine, images, notRelease);
+  }
   TSelectFirmvareForm form;
   form.SetVersion(versionLine, images);
   form.SetNotRelease(notRelease);
@@ -92,24 +95,31 @@ int TMainBridge::ChoosePreferredFirmware(const std::string& versionLine,
 }
 
 void TMainBridge::ShowInformation(const std::string& text) {
+  if (DecisionDialogs* scripted = main_.ScriptedDecisionDialogs()) return scripted->ShowInformation(text);
   QMessageBox::information(&main_, QApplication::applicationDisplayName(), FromCp(text));
 }
 
 void TMainBridge::ShowError(const std::string& text) {
+  if (DecisionDialogs* scripted = main_.ScriptedDecisionDialogs()) return scripted->ShowError(text);
   QMessageBox::warning(&main_, QApplication::applicationDisplayName(), FromCp(text));
 }
 
 void TMainBridge::OfferImage(int imageIndex) {
+  if (DecisionDialogs* scripted = main_.ScriptedDecisionDialogs()) return scripted->OfferImage(imageIndex);
   TformUpdateIns* form = main_.ReflashForm();
   const FirmwareCatalogue* catalogue = main_.Catalogue();
   if (form == nullptr || catalogue == nullptr) return;
   std::optional<std::string> versionLine;
-  if (const TController* controller = main_.Controller()) versionLine = controller->VersionLine;
+  if (const TController* controller = main_.Controller()) versionLine = controller->Identity.VersionLine;
   const ReflashSelection selection =
       SelectImage(*catalogue, imageIndex, versionLine, form->Ui().RzGroupBox1->isHidden());
   form->ApplySelection(selection);
   if (selection.HideDevicePictures) main_.HideDevicePictures();
   form->show();
 }
+
+void TMainBridge::ReportUnsupported(const std::string& text) { main_.OutQueue().PushMessage(text); }
+
+void TMainBridge::RequestDisconnect() { main_.OutQueue().PushControl(main_.tbtnDisconnect(), "CLICK"); }
 
 }  // namespace tarvik

@@ -29,13 +29,17 @@ class TMainBridge final : public ControllerUi, public MainThreadSteps, public De
   void DecideUpdate(TController& controller) override;
   void ReportNoAnswer() override;
 
-  // DecisionView: the real dialogs.
+  // DecisionView: the real dialogs, unless the main window was given
+  // scripted ones; the message and the disconnect go through the output
+  // queue, behind what the connection has queued.
   int ChooseDeviceType(const std::vector<std::string>& names) override;
   int ChoosePreferredFirmware(const std::string& versionLine, const std::vector<ImageChoice>& images,
                               bool notRelease) override;
   void ShowInformation(const std::string& text) override;
   void ShowError(const std::string& text) override;
   void OfferImage(int imageIndex) override;
+  void ReportUnsupported(const std::string& text) override;
+  void RequestDisconnect() override;
 
  private:
   TformMain& main_;

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers of the core. Every string of the system is Windows-1251 bytes;
 // conversion to Unicode happens only where text meets the windows.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,33 @@ inline bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0
 
 // Removes blanks and control characters (bytes up to 0x20) from both ends.
 std::string Trim(std::string_view text);
+
+namespace detail {
+constexpr std::array<std::int8_t, 256> MakeHexDigitTable() {
+  std::array<std::int8_t, 256> table{};
+  for (auto& value : table) value = -1;
+  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<std::int8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    table['A' + i] = static_cast<std::int8_t>(10 + i);
+    table['a' + i] = static_cast<std::int8_t>(10 + i);
+  }
+  return table;
+}
+inline constexpr std::array<std::int8_t, 256> kHexDigitValue = MakeHexDigitTable();
+}  // namespace detail
+
+// The value of a hexadecimal digit of either letter case; -1 for any other
+// byte.
+inline int HexDigitValue(char c) { return detail::kHexDigitValue[static_cast<unsigned char>(c)]; }
+
+// The lowest `digits` hexadecimal digits of value, upper case, with leading
+// zeros: what the device's commands and the HEX grid write.
+inline std::string HexDigits(std::uint32_t value, int digits) {
+  constexpr char kUpper[] = "0123456789ABCDEF";
+  std::string text;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += kUpper[(value >> shift) & 0xF];
+  return text;
+}
 
 inline bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "device/connection.h"
+#include "firmware/firmwareversion.h"
 #include "firmware/selection.h"
 #include "serial/comportworker.h"
 #include "serial/deviceerror.h"
@@ -51,7 +52,7 @@ std::string ProbeFailedText(const std::string& port, const std::string& reason) 
 bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& reply) {
   bool notRelease = false;
   if (catalogue != nullptr && IsVersionSupported(*catalogue, reply, notRelease)) return true;
-  return Contains(Cp1251Upper(reply), "BOOT");
+  return LooksLikeBootloaderAnswer(reply);
 }
 
 std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,

@@ -62,7 +62,7 @@ void TConnection::Open(const std::string& portName, bool highSpeed) {
 
 void TConnection::StartIdentification(MainThreadSteps& steps) {
   if (state_.load() != ConnectionState::Idle || mainThread_) return;
-  controller_->VersionLine.clear();
+  controller_->Identity = {};
   identified_.store(false);
   mainThread_ = std::make_unique<TMainThread>(*controller_, setup_.Sync, steps, setup_.Time);
   mainThread_->Thread().SetErrorSink([this](const std::string& what) { WriteLog(what); });

@@ -25,8 +25,8 @@ TController::TController(TComPortWorker* worker, TOutArray& queue, ControllerUi&
     : Device(std::make_unique<TDevTarvik6>(worker)), queue_(queue), ui_(ui) {}
 
 void TController::FailIdentification() {
-  Build = 0;
-  TypeNumber = 0;
+  Identity.Build = 0;
+  Identity.TypeNumber = 0;
   queue_.PushStatus("", ui_.VersionPane());
 }
 
@@ -57,37 +57,39 @@ bool TController::IdentifyInner() {
   }
   queue_.PushStatus(reply, ui_.VersionPane());
   Identified = true;
-  VersionLine = Trim(reply);
+  Identity = DeviceIdentity::FromVersionLine(Trim(reply));
 
-  if (Contains(VersionLine, "BootLdr")) {
+  if (Identity.AnsweredFromBootloader) {
     std::string unit;
     const bool named = Device->ReadUnitName(unit);
-    Identified = true;
-    UnitName = unit;
+    Identity.UnitName = unit;
     for (const auto& d : BootloaderDefaults) {
-      if (Contains(UnitName, d.token)) {
-        VersionLine = std::string(d.versionLine);
+      if (Contains(Identity.UnitName, d.token)) {
+        Identity.VersionLine = std::string(d.versionLine);
+        Identity.Version = ParseVersion(Identity.VersionLine);
+        Identity.ModelNamed = true;
         break;
       }
     }
     return named;
   }
 
+  const std::string& line = Identity.VersionLine;
   if (Device->FamilyFlag == 0) {
-    const auto type = IntegerAt(VersionLine, 8, 3);
-    const auto build = IntegerAt(VersionLine, 12, 3);
+    const auto type = IntegerAt(line, 8, 3);
+    const auto build = IntegerAt(line, 12, 3);
     if (!type || !build) {
       FailIdentification();
       return false;
     }
-    TypeNumber = *type;
-    Build = *build;
+    Identity.TypeNumber = *type;
+    Identity.Build = *build;
     return true;
   }
 
-  FamilyMajor = ThreeDigitGroup(VersionLine, 1);
-  FamilyMinor = ThreeDigitGroup(VersionLine, 2);
-  if (FamilyMajor < 0 || FamilyMinor < 0) {
+  Identity.FamilyMajor = ThreeDigitGroup(line, 1);
+  Identity.FamilyMinor = ThreeDigitGroup(line, 2);
+  if (Identity.FamilyMajor < 0 || Identity.FamilyMinor < 0) {
     FailIdentification();
     return false;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/deviceidentity.h"
 #include "device/devtarvik6.h"
 #include "outqueue/outarray.h"
 
@@ -85,12 +86,9 @@ class TController {
   void RequestDisconnect();
 
   bool Identified = false;
-  std::int32_t FamilyMajor = 0;
-  std::int32_t FamilyMinor = 0;
-  std::int32_t Build = 0;
-  std::int32_t TypeNumber = 0;
-  std::string VersionLine;
-  std::string UnitName;
+  // What the last identification found; a failed one sets the type number
+  // and build back to 0.
+  DeviceIdentity Identity;
   std::unique_ptr<TDevTarvik6> Device;
 
  private:

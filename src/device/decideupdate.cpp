@@ -43,12 +43,11 @@ std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, cons
          Utf8ToCp1251("). Прошивка выбирается без правил обновления.");
 }
 
-DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatalogue& catalogue,
-                             const std::filesystem::path& rulesFile, DecisionView& view, TOutArray& queue,
-                             UiObject* disconnectButton) {
-  // A bootloader device that did not name a known model still carries its
-  // banner; identification looks for "BootLdr" exactly, this test for any case.
-  if (Contains(AsciiUpper(versionLine), "BOOTLDR")) {
+DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalogue& catalogue,
+                             const std::filesystem::path& rulesFile, DecisionView& view) {
+  // A bootloader device that did not name a known model: only the user can
+  // tell what it is.
+  if (device.InBootloader()) {
     const std::vector<std::string> names = DeviceTypeNames(catalogue);
     const int type = view.ChooseDeviceType(names);
     if (type < 0) return DecisionOutcome::DeviceTypeCancelled;
@@ -73,17 +72,18 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
     return DecisionOutcome::NoImageForType;
   }
 
+  const std::string& versionLine = device.VersionLine;
+  const FirmwareVersion& version = device.Version;
   bool notRelease = false;
-  if (!IsVersionSupported(catalogue, versionLine, notRelease)) {
-    queue.PushMessage(UnsupportedVersionText(versionLine));
+  if (!IsVersionSupported(catalogue, version, notRelease)) {
+    view.ReportUnsupported(UnsupportedVersionText(versionLine));
     return DecisionOutcome::Unsupported;
   }
 
-  const FirmwareVersion version = ParseVersion(versionLine);
   const std::string value = ReadRules(rulesFile, view).Value(version.TypeCode);
   if (value == kNoRule) {
     const int chosen =
-        view.ChoosePreferredFirmware(versionLine, ListImagesForVersion(catalogue, versionLine), notRelease);
+        view.ChoosePreferredFirmware(versionLine, ListImagesForVersion(catalogue, version), notRelease);
     if (chosen == -1) return DecisionOutcome::FirmwareCancelled;
     view.OfferImage(chosen);
     return DecisionOutcome::Offered;
@@ -96,14 +96,14 @@ DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatal
       return DecisionOutcome::Offered;
     case RuleVerdict::NotCovered:
       view.ShowInformation(NoUpdateNeededText());
-      queue.PushControl(disconnectButton, "CLICK");
+      view.RequestDisconnect();
       return DecisionOutcome::NoUpdateNeeded;
     case RuleVerdict::NoImage:
     case RuleVerdict::Unreadable:
       break;
   }
   view.ShowError(RuleNamesNoImageText(version.TypeCode, value));
-  queue.PushControl(disconnectButton, "CLICK");
+  view.RequestDisconnect();
   return DecisionOutcome::RuleNamesNoImage;
 }
 

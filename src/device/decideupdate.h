@@ -1,9 +1,9 @@
 #pragma once
-// The update decision: from the identified device's version line, the
-// catalogue and the update rules, whether new firmware is due and which
-// image, asking the user where the rules are silent. It runs on the UI
-// thread; what it shows goes through DecisionView, so every branch can be
-// exercised without windows. A rules file that cannot be read is reported
+// The update decision: from the identified device, the catalogue and the
+// update rules, whether new firmware is due and which image, asking the user
+// where the rules are silent. It runs on the UI thread; what it shows and
+// asks for goes through DecisionView, so every branch can be exercised
+// without windows and each front end answers in its own way. A rules file that cannot be read is reported
 // and then treated as missing: the user still picks the firmware, knowing
 // the rules were not applied.
 #include <filesystem>
@@ -11,15 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "device/deviceidentity.h"
 #include "firmware/catalogue.h"
 #include "firmware/selection.h"
-#include "outqueue/outarray.h"
 
 namespace tarvik {
 
-class DecisionView {
+// What the decision asks and shows the user: the windows' modal dialogs.
+class DecisionDialogs {
  public:
-  virtual ~DecisionView() = default;
+  virtual ~DecisionDialogs() = default;
   // The device-type dialog over the display names: the confirmed index, or
   // -1 when cancelled or confirmed without a selection.
   virtual int ChooseDeviceType(const std::vector<std::string>& names) = 0;
@@ -37,14 +38,25 @@ class DecisionView {
   virtual void OfferImage(int imageIndex) = 0;
 };
 
+// The dialogs, and what the decision asks of the connection.
+class DecisionView : public DecisionDialogs {
+ public:
+  // The device's version is not one the tool carries firmware for
+  // (UnsupportedVersionText); the connection stays.
+  virtual void ReportUnsupported(const std::string& text) = 0;
+  // The connection is of no further use: ended as the disconnect button
+  // ends it.
+  virtual void RequestDisconnect() = 0;
+};
+
 enum class DecisionOutcome {
   DeviceTypeCancelled,  // bootloader device, no type chosen
   NoImageForType,       // bootloader device, no rule covers the chosen type: told
-  Unsupported,          // the "не поддерживается" message queued
+  Unsupported,          // the "не поддерживается" message reported
   FirmwareCancelled,    // no rule, the preferred-firmware dialog gave no image
-  NoUpdateNeeded,       // a rule exists and does not cover the build: told, then disconnect queued
+  NoUpdateNeeded,       // a rule exists and does not cover the build: told, then disconnect asked
   RuleNamesNoImage,     // the rule for the type names no image the tool carries, or cannot be read: told
-                        // (then disconnect queued, unless the device sits in its bootloader)
+                        // (then disconnect asked, unless the device sits in its bootloader)
   Offered,              // the reflash window shows an image
 };
 
@@ -62,8 +74,7 @@ std::string NoRuleForBootloaderText(std::string_view typeName);
 // chosen as if it were not there.
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem);
 
-DecisionOutcome DecideUpdate(const std::string& versionLine, const FirmwareCatalogue& catalogue,
-                             const std::filesystem::path& rulesFile, DecisionView& view, TOutArray& queue,
-                             UiObject* disconnectButton);
+DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalogue& catalogue,
+                             const std::filesystem::path& rulesFile, DecisionView& view);
 
 }  // namespace tarvik

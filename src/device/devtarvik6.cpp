@@ -3,6 +3,7 @@
 #include "common/regex.h"
 #include "common/text.h"
 #include "firmware/familycodes.h"
+#include "firmware/firmwareversion.h"
 #include "serial/comportworker.h"
 
 namespace tarvik {
@@ -31,7 +32,7 @@ VersionReplyClass ClassifyVersionReply(std::string_view reply) {
     result.kind = VersionReplyKind::Family;
     result.familyIndex = family;
     result.line = RegexFirstMatch("[^\\n\\r]+", reply);
-  } else if (Contains(reply, "BootLdr")) {
+  } else if (IsBootloaderBanner(reply)) {
     result.kind = VersionReplyKind::Bootloader;
     result.line = std::string(reply);
   }

@@ -102,6 +102,10 @@ std::string KeepVersionChars(std::string_view text) {
   return out;
 }
 
+bool IsBootloaderBanner(std::string_view line) { return Contains(line, "BootLdr"); }
+
+bool LooksLikeBootloaderAnswer(std::string_view text) { return Contains(Cp1251Upper(text), "BOOT"); }
+
 FirmwareVersion ParseVersion(std::string_view text) {
   FirmwareVersion v;
   std::string_view numeric;

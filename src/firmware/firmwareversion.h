@@ -36,6 +36,14 @@ FirmwareVersion ParseVersion(std::string_view text);
 // "VER " + family code + the two family numbers of at least three digits.
 std::string FamilyVersionText(const FirmwareVersion& version);
 
+// Identification's test for a bootloader's banner: "BootLdr", exactly as the
+// bootloader writes it.
+bool IsBootloaderBanner(std::string_view line);
+// The looser test of what only may come from a bootloader ("BOOT" in any
+// letter case): a probe's answer that is worth connecting to, and a version
+// line shown as the image's type instead.
+bool LooksLikeBootloaderAnswer(std::string_view text);
+
 // One of FamilyCodes occurs in the text (case-sensitive).
 bool HasFamilyCode(std::string_view text);
 // Keeps only the digits and dots.

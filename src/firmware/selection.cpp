@@ -24,7 +24,12 @@ int FindDeviceType(const FirmwareCatalogue& catalogue, const FirmwareVersion& ve
 }
 
 bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
-  const DeviceType* type = At(catalogue.DeviceTypes(), FindDeviceType(catalogue, ParseVersion(versionText)));
+  return IsVersionSupported(catalogue, ParseVersion(versionText), notRelease);
+}
+
+bool IsVersionSupported(const FirmwareCatalogue& catalogue, const FirmwareVersion& version,
+                        bool& notRelease) {
+  const DeviceType* type = At(catalogue.DeviceTypes(), FindDeviceType(catalogue, version));
   if (type == nullptr) return false;
   notRelease = !type->Version.Suffix.empty();
   return true;
@@ -37,7 +42,10 @@ std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex) {
 
 std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,
                                               std::string_view versionText) {
-  const FirmwareVersion v = ParseVersion(versionText);
+  return ListImagesForVersion(catalogue, ParseVersion(versionText));
+}
+
+std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue, const FirmwareVersion& v) {
   std::vector<ImageChoice> choices;
   const std::vector<FirmwareVersion>& images = catalogue.FirmwareImages();
   for (std::size_t i = 0; i < images.size(); ++i) {
@@ -86,7 +94,7 @@ ReflashSelection SelectImage(const FirmwareCatalogue& catalogue, int imageIndex,
   s.CurrentVersionLabel = CurrentVersionLabelText();
   s.HideDevicePictures = true;
   if (image != nullptr) s.NewName = image->VersionText;
-  if (versionLine && Contains(AsciiUpper(*versionLine), "BOOT")) {
+  if (versionLine && LooksLikeBootloaderAnswer(*versionLine)) {
     s.OldName = "VER " + (image != nullptr ? image->TypeCode : std::string());
   }
   s.ProgressComplete = 0;

@@ -20,6 +20,7 @@ int FindDeviceType(const FirmwareCatalogue& catalogue, const FirmwareVersion& ve
 // notRelease then tells whether that type carries a suffix. Without a match
 // notRelease is left as it was.
 bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease);
+bool IsVersionSupported(const FirmwareCatalogue& catalogue, const FirmwareVersion& version, bool& notRelease);
 
 // The VersionText of the device type; empty for an index outside the list.
 std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex);
@@ -35,6 +36,8 @@ struct ImageChoice {
 // together, in catalogue order: the lines of the preferred-firmware list.
 std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,
                                               std::string_view versionText);
+std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,
+                                              const FirmwareVersion& version);
 
 // The version text of every image in catalogue order.
 std::vector<std::string> ListImageVersions(const FirmwareCatalogue& catalogue);

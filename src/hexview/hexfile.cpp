@@ -26,32 +26,10 @@ enum RecordType : std::uint8_t {
   kLinearStart = 0x05,
 };
 
-constexpr std::array<std::int8_t, 256> MakeDigitTable() {
-  std::array<std::int8_t, 256> table{};
-  for (auto& value : table) value = -1;
-  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<std::int8_t>(i);
-  for (int i = 0; i < 6; ++i) {
-    table['A' + i] = static_cast<std::int8_t>(10 + i);
-    table['a' + i] = static_cast<std::int8_t>(10 + i);
-  }
-  return table;
-}
-constexpr std::array<std::int8_t, 256> kDigitValue = MakeDigitTable();
-
-int DigitValue(char c) { return kDigitValue[static_cast<unsigned char>(c)]; }
-
-constexpr char kUpperDigits[] = "0123456789ABCDEF";
-
-std::string HexText(std::uint32_t value, int digits) {
-  std::string text;
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += kUpperDigits[(value >> shift) & 0xF];
-  return text;
-}
-
 const HexGridRow& HeadingRow() {
   static const HexGridRow headings = [] {
     HexGridRow row;
-    for (int k = 1; k < kHexGridColumns; ++k) row[static_cast<std::size_t>(k)] = HexText(k - 1u, 2);
+    for (int k = 1; k < kHexGridColumns; ++k) row[static_cast<std::size_t>(k)] = HexDigits(k - 1u, 2);
     return row;
   }();
   return headings;
@@ -130,18 +108,18 @@ Fault DecodeRecord(std::string_view line, int column0, Record& record) {
   if (line.front() != ':') return {HexFault::NoRecordMark, column0, {}};
   const std::string_view digits = line.substr(1);
   for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (DigitValue(digits[i]) < 0) return {HexFault::BadDigit, column0 + 1 + static_cast<int>(i), {}};
+    if (HexDigitValue(digits[i]) < 0) return {HexFault::BadDigit, column0 + 1 + static_cast<int>(i), {}};
   }
   if (digits.size() % 2 != 0) return {HexFault::OddLength, 0, {}};
   const std::size_t size = digits.size() / 2;
   if (size < kRecordFrameBytes) return {HexFault::ShortRecord, 0, {}};
-  const int count = DigitValue(digits[0]) * 16 + DigitValue(digits[1]);
+  const int count = HexDigitValue(digits[0]) * 16 + HexDigitValue(digits[1]);
   if (size != kRecordFrameBytes + static_cast<std::size_t>(count)) return {HexFault::ByteCount, 0, {}};
 
   unsigned sum = 0;
   for (std::size_t i = 0; i < size; ++i) {
     const auto byte =
-        static_cast<std::uint8_t>(DigitValue(digits[2 * i]) * 16 + DigitValue(digits[2 * i + 1]));
+        static_cast<std::uint8_t>(HexDigitValue(digits[2 * i]) * 16 + HexDigitValue(digits[2 * i + 1]));
     record.bytes[i] = byte;
     sum += byte;
   }
@@ -170,7 +148,7 @@ HexLoad Failure(HexFault kind, int line, int column, std::string message) {
 const std::array<std::string, 256>& CellTexts() {
   static const std::array<std::string, 256> texts = [] {
     std::array<std::string, 256> t;
-    for (std::uint32_t b = 0; b < 256; ++b) t[b] = HexText(b, 2);
+    for (std::uint32_t b = 0; b < 256; ++b) t[b] = HexDigits(b, 2);
     return t;
   }();
   return texts;
@@ -184,8 +162,7 @@ HexGrid BuildGrid(const Memory& memory, int dataRows) {
   std::string address = "00000";
   for (int block = 0; block < dataRows; ++block) {
     HexGridRow& row = grid.Rows[static_cast<std::size_t>(block) + 1];
-    for (int i = 0; i < 4; ++i)
-      address[static_cast<std::size_t>(i)] = kUpperDigits[(block >> (12 - 4 * i)) & 0xF];
+    address.replace(0, 4, HexDigits(static_cast<std::uint32_t>(block), 4));
     row[0] = address;
     const auto first = static_cast<std::uint32_t>(block) * kRowBytes;
     for (std::uint32_t k = 0; k < kRowBytes; ++k) {
@@ -299,7 +276,7 @@ HexLoad LoadHexText(std::string_view text) {
             if (memory->filled[at]) {
               // The byte's own place in the line: mark, frame of four bytes, then the data.
               fault = {HexFault::Overlap, static_cast<int>(start + 1 + 2 * (4 + i)) + 1,
-                       Utf8ToCp1251(" (адрес ") + HexText(at, 4) + ")"};
+                       Utf8ToCp1251(" (адрес ") + HexDigits(at, 4) + ")"};
               break;
             }
             memory->filled[at] = true;

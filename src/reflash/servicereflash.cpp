@@ -1,35 +1,21 @@
 #include "reflash/servicereflash.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 
 #include "common/text.h"
+#include "reflash/bootloaderflash.h"
 
 namespace tarvik {
 namespace {
 
 constexpr std::size_t kRowsPerGroup = 4;
-constexpr std::uint32_t kWaitSliceMs = 50;
 constexpr std::size_t kByteColumns = 16;
 const std::string kFillRow = [] {
   std::string fill;
   for (std::size_t i = 0; i < kByteColumns; ++i) fill += "FF";
   return fill;
 }();
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string Hex2(unsigned value) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-  return text;
-}
 
 ServiceGridError GridError(const std::string& utf8) { return ServiceGridError(Utf8ToCp1251(utf8)); }
 
@@ -57,8 +43,8 @@ std::string RowData(const HexGrid& grid, std::size_t r, unsigned& check) {
   data.reserve(2 * kByteColumns);
   for (std::size_t c = 1; c <= kByteColumns; ++c) {
     const std::string& cell = grid.Rows[r][c];
-    const int high = cell.size() == 2 ? HexDigit(cell[0]) : -1;
-    const int low = cell.size() == 2 ? HexDigit(cell[1]) : -1;
+    const int high = cell.size() == 2 ? HexDigitValue(cell[0]) : -1;
+    const int low = cell.size() == 2 ? HexDigitValue(cell[1]) : -1;
     if (high < 0 || low < 0) {
       throw GridError("Ячейка таблицы прошивки в строке " + std::to_string(r) + ", столбце " +
                       std::to_string(c) + " не является шестнадцатеричным байтом");
@@ -75,7 +61,7 @@ std::string BuildCommand(const HexGrid& grid, std::size_t firstRow, std::size_t 
   }
   const std::string& address = grid.Rows[firstRow][0];
   if (address.size() < 4 ||
-      !std::all_of(address.begin(), address.begin() + 4, [](char c) { return HexDigit(c) >= 0; })) {
+      !std::all_of(address.begin(), address.begin() + 4, [](char c) { return HexDigitValue(c) >= 0; })) {
     throw GridError("Адрес в строке " + std::to_string(firstRow) +
                     " таблицы прошивки не является шестнадцатеричным");
   }
@@ -88,7 +74,7 @@ std::string BuildCommand(const HexGrid& grid, std::size_t firstRow, std::size_t 
       command += kFillRow;  // sixteen FF bytes XOR to zero: the check byte stays
     }
   }
-  return command + ":" + Hex2(check);
+  return command + ":" + HexDigits(check, 2);
 }
 
 }  // namespace
@@ -112,32 +98,6 @@ std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid) {
 std::int32_t ServiceProgressTotal(std::size_t gridRows) {
   const auto rows = static_cast<std::int64_t>(gridRows);
   return static_cast<std::int32_t>((rows - 1) / 4 + 103);
-}
-
-bool EchoesBlock(const std::string& command, const std::string& reply) {
-  if (command.size() < 5) return false;
-  return Trim(reply).starts_with(std::string_view(command).substr(2, 3));
-}
-
-void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
-                      const std::function<void()>& tick, const std::function<bool()>& stop) {
-  const std::uint32_t start = clock.TickMs();
-  std::uint32_t lastTick = start;
-  for (;;) {
-    if (stop && stop()) return;
-    const std::uint32_t now = clock.TickMs();
-    const std::uint32_t elapsed = TickDiff(now, start);
-    if (elapsed > totalMs) return;
-    if (stepMs > 0 && TickDiff(now, lastTick) >= stepMs) {
-      lastTick = now;
-      if (tick) tick();
-    }
-    // Up to whichever comes first, the next tick or the end, in short slices
-    // so a stop is noticed.
-    std::uint32_t sleep = totalMs - elapsed + 1;
-    if (stepMs > 0) sleep = std::min(sleep, stepMs - std::min(stepMs, TickDiff(now, lastTick)));
-    clock.SleepMs(std::clamp<std::uint32_t>(sleep, 1, kWaitSliceMs));
-  }
 }
 
 std::string EraseFailedText() {
@@ -183,6 +143,21 @@ void TServiceReflash::EndSteps() {
   setup_.Controller.RequestDisconnect();
 }
 
+// The main window's progress bar, a part for each step of the sequence.
+class TServiceReflash::Steps final : public BootloaderSteps {
+ public:
+  explicit Steps(TServiceReflash& task) : task_(task) {}
+  bool StopRequested() override { return task_.Stopped(); }
+  void Switched() override { task_.Step(); }
+  void Erasing() override { task_.Step(); }
+  void Erased() override { task_.Step(); }
+  void Written() override { task_.Step(); }
+  void SettleTick() override { task_.Step(); }
+
+ private:
+  TServiceReflash& task_;
+};
+
 ServiceReflashOutcome TServiceReflash::Flash() {
   TController& controller = setup_.Controller;
   controller.LockUi();
@@ -193,58 +168,33 @@ ServiceReflashOutcome TServiceReflash::Flash() {
   // that cannot be sent never leaves the device erased.
   const std::vector<std::string> commands = BuildServiceWriteCommands(grid_);
 
-  if (!Contains(controller.VersionLine, "BootLdr")) {
-    if (Stopped()) return ServiceReflashOutcome::Stopped;
-    std::string reply;
-    controller.Command("BL", reply, true);  // the erase that follows decides
-    Step();
-  }
-  Step();
-  if (!Erase()) {
-    if (Stopped()) return ServiceReflashOutcome::Stopped;
-    LogLine(EraseFailedText());
-    return ServiceReflashOutcome::EraseFailed;
-  }
-  Step();
-
-  // Block 0000 goes last and only after every other group: a device whose
-  // first group is written believes its firmware complete.
-  for (std::size_t i = 0; i < commands.size(); ++i) {
-    const bool first = i + 1 == commands.size();
-    if (!WriteGroup(commands[i], first ? 1 : kAttempts, !first)) {
-      if (Stopped()) return ServiceReflashOutcome::Stopped;
+  // Block 0000 is tried once and taken with any answer; every exchange goes
+  // to the log; the device gets 15 s to settle, which a closing connection
+  // cuts short.
+  Steps steps(*this);
+  const BootloaderResult result =
+      FlashThroughBootloader(controller, setup_.Time, commands, controller.Identity.InBootloader(),
+                             {.firstBlockAttempts = 1,
+                              .firstBlockEchoChecked = false,
+                              .logTraffic = true,
+                              .settleMs = kSettleMs,
+                              .settleStoppable = true},
+                             steps);
+  switch (result) {
+    case BootloaderResult::Written:
+      break;
+    case BootloaderResult::Stopped:
+      return ServiceReflashOutcome::Stopped;
+    case BootloaderResult::EraseFailed:
+      LogLine(EraseFailedText());
+      return ServiceReflashOutcome::EraseFailed;
+    case BootloaderResult::WriteFailed:
       LogLine(WriteFailedText());
       return ServiceReflashOutcome::WriteFailed;
-    }
-    Step();
   }
-
-  WaitWithProgress(
-      setup_.Time, kSettleMs, kSettleStepMs, [this] { Step(); }, [this] { return Stopped(); });
-  if (Stopped()) return ServiceReflashOutcome::Stopped;
   progress_.SetPartsComplete(progress_.Total());
   ShowProgress();
   return ServiceReflashOutcome::Settled;
-}
-
-bool TServiceReflash::Erase() {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (Stopped()) return false;
-    std::string reply;
-    if (setup_.Controller.SlowCommand("BE", reply, true)) return true;
-  }
-  return false;
-}
-
-bool TServiceReflash::WriteGroup(const std::string& command, int attempts, bool checkEcho) {
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (Stopped()) return false;
-    std::string reply;
-    const bool sent = setup_.Controller.WriteCommand(command, reply, true);
-    setup_.Time.SleepMs(kWritePauseMs);
-    if (sent && (!checkEcho || EchoesBlock(command, reply))) return true;
-  }
-  return false;
 }
 
 void TServiceReflash::Step() {

@@ -20,6 +20,7 @@
 #include "device/controller.h"
 #include "hexview/hexgrid.h"
 #include "outqueue/outarray.h"
+#include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"
 
 namespace tarvik {
@@ -70,16 +71,6 @@ std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid);
 // (rows − 1) div 4 + 103.
 std::int32_t ServiceProgressTotal(std::size_t gridRows);
 
-// The reply to a write names the block: trimmed, it begins with characters 3
-// to 5 of the command (case-sensitive).
-bool EchoesBlock(const std::string& command, const std::string& reply);
-
-// Waits until more than totalMs have passed on the clock, calling tick each
-// time another stepMs have gone by since the last tick (100 ticks for 15000
-// and 150). Ends early once stop() holds.
-void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
-                      const std::function<void()>& tick, const std::function<bool()>& stop = {});
-
 // "ОШИБКА! Прошивка не обновлена! Не удалось стереть содержимое флэш."
 std::string EraseFailedText();
 // "ОШИБКА! Прошивка не обновлена! Не удалось записать строку из файла прошивки."
@@ -98,10 +89,7 @@ class TServiceReflash final : public ConnectionTask {
   };
 
   static constexpr std::uint32_t kSettleMs = 15000;
-  static constexpr std::uint32_t kSettleStepMs = 150;
-  static constexpr std::uint32_t kWritePauseMs = 40;
   static constexpr std::uint32_t kEndPauseMs = 100;
-  static constexpr int kAttempts = 3;
 
   // Without a grid (the viewer confirmed with no file chosen) nothing is sent
   // to the device and only the end steps run.
@@ -116,9 +104,9 @@ class TServiceReflash final : public ConnectionTask {
   ServiceReflashOutcome Outcome() const { return outcome_.load(); }
 
  private:
+  class Steps;
+
   ServiceReflashOutcome Flash();
-  bool Erase();
-  bool WriteGroup(const std::string& command, int attempts, bool checkEcho);
   void Step();
   void ShowProgress();
   void LogLine(const std::string& text);

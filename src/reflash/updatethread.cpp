@@ -12,14 +12,9 @@ namespace tarvik {
 namespace {
 
 constexpr int kAttempts = 3;
-// After every write attempt of the bootloader procedure, answered or not.
-constexpr std::uint32_t kWritePauseMs = 40;
-constexpr std::uint32_t kBootloaderSettleMs = 1500;
 // While a type-10 device reprograms itself after the commit, and after that.
 constexpr std::uint32_t kStagedSettleMs = 45300;
 constexpr std::uint32_t kStagedPauseMs = 15000;
-// How often a settle wait moves the bar and the times.
-constexpr std::uint32_t kSettleTickMs = 150;
 // How often the pause after the staged settle wait looks for a stop.
 constexpr std::uint32_t kPauseSliceMs = 50;
 constexpr std::int32_t kStagedType = 10;
@@ -32,19 +27,6 @@ constexpr std::size_t kRecordDataChars = 32;
 constexpr std::size_t kRecordChars = kRecordHeadChars + kRecordDataChars + 2;
 constexpr std::size_t kLastBlock = 0xFFFF;
 constexpr std::int32_t kProgressExtraParts = 13;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string HexDigits(unsigned value, int width) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%0*X", width, value);
-  return text;
-}
 
 std::string LineError(std::size_t index, const std::string& what) {
   // Counted from 1 with the header as line 1, as an editor shows the file.
@@ -78,13 +60,13 @@ WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t 
     const bool shaped =
         record.size() == kRecordChars &&
         std::all_of(record.begin() + kRecordHeadChars, record.begin() + kRecordHeadChars + kRecordDataChars,
-                    [](char c) { return HexValue(c) >= 0; });
+                    [](char c) { return HexDigitValue(c) >= 0; });
     if (!shaped) throw EImageData(LineError(index, "the data field is not 32 hexadecimal digits"));
     data.append(record, kRecordHeadChars, kRecordDataChars);
   }
   unsigned check = 0;
   for (std::size_t i = 0; i < data.size(); i += 2) {
-    check ^= static_cast<unsigned>(HexValue(data[i]) * 16 + HexValue(data[i + 1]));
+    check ^= static_cast<unsigned>(HexDigitValue(data[i]) * 16 + HexDigitValue(data[i + 1]));
   }
   WriteGroup group;
   group.checkByte = static_cast<std::uint8_t>(check);
@@ -108,8 +90,6 @@ std::vector<WriteGroup> BuildWriteCommands(const std::vector<std::string>& lines
 bool LinkAlive(std::string_view reply) {
   return !Contains(reply, "NO CARRIER") && !Contains(reply, "DISCONNECT") && !Contains(reply, "BUSY");
 }
-
-bool EchoMatches(std::string_view reply, std::string_view echo) { return Trim(reply).rfind(echo, 0) == 0; }
 
 std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators) {
   std::string command = "EE";
@@ -178,45 +158,64 @@ bool TUpdateThread::Run() {
   ShowInitialRemaining();
   // The whole image is checked before the first command.
   const std::vector<WriteGroup> groups = BuildWriteCommands(*lines_);
-  return controller_->TypeNumber == kStagedType ? StagedFlash(groups) : BootloaderFlash(groups);
+  return device_.TypeNumber == kStagedType ? StagedFlash(groups) : BootloaderFlash(groups);
 }
 
+// The reflash window's steps between the bootloader's commands.
+class TUpdateThread::BootloaderView final : public BootloaderSteps {
+ public:
+  explicit BootloaderView(TUpdateThread& thread) : t_(thread) {}
+  bool StopRequested() override { return t_.thread_.StopRequested(); }
+  void Switching() override { t_.ShowStage(StageSwitchingText()); }
+  void Switched() override {
+    t_.StepProgress();
+    t_.ShowElapsed();
+    t_.ShowRemaining();
+  }
+  void Erasing() override {
+    t_.ShowStage(StageErasingText());
+    t_.StepProgress();
+  }
+  void EraseAttempted() override { t_.ShowElapsed(); }
+  void EraseEnded() override { t_.ShowRemaining(); }
+  void Erased() override {
+    t_.StepProgress();
+    t_.ShowRemaining();
+  }
+  void Writing(bool firstBlock) override {
+    if (firstBlock) {
+      t_.StepProgress();
+      t_.ShowRemaining();
+    }
+    t_.ShowGroupStage();
+  }
+  void WriteAttempted() override { t_.ShowElapsed(); }
+  void Written() override {
+    t_.StepProgress();
+    t_.ShowRemaining();
+  }
+  void FirstBlockWritten() override { t_.Step(&ReflashView::DisableExit); }
+  void SettleTick() override {
+    t_.StepProgress();
+    t_.ShowElapsed();
+    t_.ShowRemaining();
+  }
+
+ private:
+  TUpdateThread& t_;
+};
+
 bool TUpdateThread::BootloaderFlash(const std::vector<WriteGroup>& groups) {
-  std::string reply;
+  std::vector<std::string> commands;
+  commands.reserve(groups.size());
+  for (std::size_t group = 1; group < groups.size(); ++group) commands.push_back(groups[group].command);
+  commands.push_back(groups.front().command);
+  BootloaderView steps(*this);
   // A device found in its bootloader is there already; one that named a
-  // known model carries a default "VER" line and is told again.
-  if (!Contains(deviceVersion_, "BootLdr")) {
-    ShowStage(StageSwitchingText());
-    // Whatever it answers, the erase that follows decides.
-    Send(Operation::Command, "BL", reply, true);
-    StepProgress();
-    ShowElapsed();
-    ShowRemaining();
-  }
-  ShowStage(StageErasingText());
-  StepProgress();
-  bool erased = false;
-  for (int attempt = 0; attempt < kAttempts && !erased && !thread_.StopRequested(); ++attempt) {
-    erased = Send(Operation::SlowCommand, "BE", reply, false);
-    ShowElapsed();
-  }
-  ShowRemaining();
-  if (!erased) return false;
-  StepProgress();
-  ShowRemaining();
-  // Block 0000 goes last: a device whose upload broke off keeps no valid
-  // start and stays in its bootloader for the next try.
-  for (std::size_t group = 1; group < groups.size(); ++group) {
-    ShowGroupStage();
-    if (!WriteGroupAttempts(groups[group], Procedure::Bootloader)) return false;
-  }
-  StepProgress();
-  ShowRemaining();
-  ShowGroupStage();
-  if (!WriteGroupAttempts(groups.front(), Procedure::Bootloader)) return false;
-  Step(&ReflashView::DisableExit);
-  // After the first group the device is not addressed again.
-  SettleWait(kBootloaderSettleMs);
+  // known model is told again.
+  const BootloaderResult result =
+      FlashThroughBootloader(*controller_, clock_, commands, device_.InBootloader(), {}, steps);
+  if (result != BootloaderResult::Written) return false;
   FillProgress();
   ShowElapsed();
   ShowRemaining();
@@ -235,7 +234,7 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
     ShowGroupStage();
     accumulators[counter / 2] ^= group.checkByte;
     counter = (counter + 1) % 8;
-    if (!WriteGroupAttempts(group, Procedure::Staged)) return false;
+    if (!WriteStagedGroup(group)) return false;
   }
   Step(&ReflashView::DisableExit);
   const std::string commit = CommitCommand(accumulators);
@@ -243,7 +242,9 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   bool committed = false;
   for (int attempt = 0; attempt < kAttempts && !committed && !thread_.StopRequested(); ++attempt) {
     ShowStage(StageReflashingText());
-    const bool answered = Send(Operation::SlowCommand, commit, reply, true);
+    reply.clear();
+    if (thread_.StopRequested()) break;
+    const bool answered = controller_->SlowCommand(commit, reply, true);
     const bool alive = LinkAlive(reply);
     // Any answer on a live line is taken: a device may answer the commit
     // otherwise and set about reprogramming itself, and a second commit
@@ -270,23 +271,20 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   return true;
 }
 
-bool TUpdateThread::WriteGroupAttempts(const WriteGroup& group, Procedure procedure) {
-  const bool staged = procedure == Procedure::Staged;
-  // The echo: characters 3 to 5 of the command (the last three digits of the
-  // block number), or 2 to 5 (all four) on a staged device.
-  const std::string_view echo = std::string_view(group.command).substr(staged ? 1 : 2, staged ? 4 : 3);
-  std::string reply;
+bool TUpdateThread::WriteStagedGroup(const WriteGroup& group) {
+  // The echo: characters 2 to 5 of the command, the whole block number.
+  const std::string_view echo = std::string_view(group.command).substr(1, 4);
   bool written = false;
   for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
     // No command goes out once a stop was asked; the group then fails.
     if (thread_.StopRequested()) break;
-    const bool answered = Send(Operation::WriteCommand, group.command, reply, staged);
+    std::string reply;
+    const bool answered = controller_->WriteCommand(group.command, reply, true);
     const bool alive = LinkAlive(reply);
-    written = answered && EchoMatches(reply, echo) && (!staged || alive);
+    written = answered && EchoMatches(reply, echo) && alive;
     ShowElapsed();
-    if (!staged) clock_.SleepMs(kWritePauseMs);
     // A lost line is not tried again.
-    if (staged && !alive) break;
+    if (!alive) break;
   }
   if (written) {
     StepProgress();
@@ -298,36 +296,11 @@ bool TUpdateThread::WriteGroupAttempts(const WriteGroup& group, Procedure proced
 void TUpdateThread::SettleWait(std::uint32_t limitMs) {
   // The device is not addressed; a stop does not shorten the wait, it only
   // keeps the window as it is.
-  const std::uint64_t start = clock_.NowMs();
-  std::uint64_t lastTick = start;
-  for (;;) {
-    const std::uint64_t now = clock_.NowMs();
-    if (now - start > limitMs) return;
-    if (now - lastTick >= kSettleTickMs) {
-      lastTick = now;
-      StepProgress();
-      ShowElapsed();
-      ShowRemaining();
-    }
-    // Sleeps to the next tick or just past the limit, whichever comes first.
-    const std::uint64_t next = std::min(lastTick + kSettleTickMs, start + limitMs + 1);
-    clock_.SleepMs(static_cast<std::uint32_t>(next - now));
-  }
-}
-
-bool TUpdateThread::Send(Operation operation, const std::string& command, std::string& reply,
-                         bool logTraffic) {
-  reply.clear();
-  if (thread_.StopRequested()) return false;
-  switch (operation) {
-    case Operation::Command:
-      return controller_->Command(command, reply, logTraffic);
-    case Operation::SlowCommand:
-      return controller_->SlowCommand(command, reply, logTraffic);
-    case Operation::WriteCommand:
-      return controller_->WriteCommand(command, reply, logTraffic);
-  }
-  return false;
+  WaitWithProgress(clock_, limitMs, kBootloaderSettleTickMs, [this] {
+    StepProgress();
+    ShowElapsed();
+    ShowRemaining();
+  });
 }
 
 void TUpdateThread::Step(void (ReflashView::*step)()) {

@@ -17,6 +17,8 @@
 #include "common/clock.h"
 #include "common/workerthread.h"
 #include "device/connection.h"
+#include "device/deviceidentity.h"
+#include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"
 #include "reflash/reflashview.h"
 
@@ -58,10 +60,6 @@ std::vector<WriteGroup> BuildWriteCommands(const std::vector<std::string>& lines
 // ("NO CARRIER", "DISCONNECT" or "BUSY", case-sensitive).
 bool LinkAlive(std::string_view reply);
 
-// The reply, trimmed of blanks and control characters, begins with echo
-// (case-sensitive).
-bool EchoMatches(std::string_view reply, std::string_view echo);
-
 // "EE" and the four accumulators as two upper-case hex digits each.
 std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators);
 
@@ -88,7 +86,9 @@ class TUpdateThread final : public ConnectionTask {
 
   // The inputs, set before the thread starts. The image lines and the
   // controller are not owned and must outlive the thread; so must the view.
-  void SetDeviceVersion(std::string version) { deviceVersion_ = std::move(version); }
+  // What identification found: whether the device sits in its bootloader,
+  // and its type, which picks the procedure.
+  void SetDevice(DeviceIdentity device) { device_ = std::move(device); }
   void SetImageLines(const std::vector<std::string>& lines) { lines_ = &lines; }
   void SetController(TController* controller) { controller_ = controller; }
   // The moment the user started the reflash; elapsed and remaining times are
@@ -109,17 +109,16 @@ class TUpdateThread final : public ConnectionTask {
   void Body() override;
 
  private:
-  enum class Operation { Command, SlowCommand, WriteCommand };
-  enum class Procedure { Bootloader, Staged };
+  class BootloaderView;
 
   bool Run();
   bool BootloaderFlash(const std::vector<WriteGroup>& groups);
   bool StagedFlash(const std::vector<WriteGroup>& groups);
-  // Up to three attempts, ending at the first answer that passes the
-  // procedure's check.
-  bool WriteGroupAttempts(const WriteGroup& group, Procedure procedure);
+  // Up to three attempts, ending at the first answer on a live line that
+  // echoes the whole block number.
+  bool WriteStagedGroup(const WriteGroup& group);
+  // A settle wait no stop shortens, moving the bar and the times.
   void SettleWait(std::uint32_t limitMs);
-  bool Send(Operation operation, const std::string& command, std::string& reply, bool logTraffic);
 
   // View steps; each is skipped once a stop was asked, but the stage notice
   // before a group.
@@ -137,7 +136,7 @@ class TUpdateThread final : public ConnectionTask {
   void LogError(const std::string& what);
 
   Clock& clock_;
-  std::string deviceVersion_;
+  DeviceIdentity device_;
   const std::vector<std::string>* lines_ = nullptr;
   TController* controller_ = nullptr;
   std::chrono::system_clock::time_point start_{};

@@ -39,7 +39,7 @@ sim::SimOptions Device(const std::string& version) {
   return o;
 }
 
-class ScriptedDecisions : public DecisionView {
+class ScriptedDecisions : public DecisionDialogs {
  public:
   int ChooseDeviceType(const std::vector<std::string>&) override { return -1; }
   int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>&, bool) override {
@@ -126,7 +126,7 @@ TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItselfAndSaysW
 
 TEST_F(ConnectionTest, UnpluggedWhileConnectedDisconnectsAndSaysTheLinkWasLost) {
   ScriptedDecisions decisions;
-  main_->SetDecisionView(&decisions);
+  main_->SetDecisionDialogs(&decisions);
   StartDevice(Device("VER 14.002.020"));
   Connect();
   ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
@@ -144,7 +144,7 @@ TEST_F(ConnectionTest, DisconnectClickedInsideTheFirmwareChoiceWaitsForTheDialog
     main_->Ui().tbtnDisconnect->click();
     EXPECT_NE(main_->PortWorker(), nullptr) << "torn down under the open dialog";
   };
-  main_->SetDecisionView(&decisions);
+  main_->SetDecisionDialogs(&decisions);
   StartDevice(Device("VER 14.002.020"));
   Connect();
   ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
@@ -176,7 +176,7 @@ TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
 
 TEST_F(ConnectionTest, DisconnectWhileTheWorkerIdlesIsQuick) {
   ScriptedDecisions decisions;
-  main_->SetDecisionView(&decisions);
+  main_->SetDecisionDialogs(&decisions);
   StartDevice(Device("VER 14.002.020"));
   Connect();
   ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
@@ -195,7 +195,7 @@ TEST_F(ConnectionTest, SecondConnectWhileIdentifyingIsIgnored) {
   sim::SimOptions slow = Device("VER 14.002.020");
   slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 300});
   ScriptedDecisions decisions;
-  main_->SetDecisionView(&decisions);
+  main_->SetDecisionDialogs(&decisions);
   StartDevice(slow);
   Connect();
   ASSERT_NE(main_->WorkerThread(), nullptr);
@@ -219,7 +219,7 @@ TEST_F(ConnectionTest, UnsupportedVersionIsReportedAndTheConnectionStays) {
 
 TEST_F(ConnectionTest, ClosingWhileConnectedWritesSettingsThenDisconnects) {
   ScriptedDecisions decisions;
-  main_->SetDecisionView(&decisions);
+  main_->SetDecisionDialogs(&decisions);
   StartDevice(Device("VER 14.002.020"));
   Connect();
   ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));

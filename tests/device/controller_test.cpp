@@ -35,11 +35,17 @@ TEST_P(IdentifyTest, AgainstTheSimulator) {
   test::DeviceFixture dev(test::DeviceAnswering(c.version, c.bootloader, c.unitName));
   TController& ctl = dev.Controller();
   EXPECT_EQ(ctl.Identify(), c.identified);
-  EXPECT_EQ(ctl.VersionLine, c.versionLine);
-  EXPECT_EQ(ctl.TypeNumber, c.type);
-  EXPECT_EQ(ctl.Build, c.build);
-  EXPECT_EQ(ctl.FamilyMajor, c.familyMajor);
-  EXPECT_EQ(ctl.FamilyMinor, c.familyMinor);
+  EXPECT_EQ(ctl.Identity.VersionLine, c.versionLine);
+  EXPECT_EQ(ctl.Identity.TypeNumber, c.type);
+  EXPECT_EQ(ctl.Identity.Build, c.build);
+  EXPECT_EQ(ctl.Identity.FamilyMajor, c.familyMajor);
+  EXPECT_EQ(ctl.Identity.FamilyMinor, c.familyMinor);
+  EXPECT_EQ(ctl.Identity.AnsweredFromBootloader, c.bootloader);
+  // A bootloader that named its model is flashed as that model's build 0;
+  // only one known by its banner alone is still taken as a bootloader.
+  EXPECT_EQ(ctl.Identity.InBootloader(), c.bootloader && !ctl.Identity.VersionLine.starts_with("VER "));
+  // The parsed version is the line's, the model's default line included.
+  EXPECT_EQ(ctl.Identity.Version, ParseVersion(ctl.Identity.VersionLine));
   EXPECT_EQ(dev.Ui().versionChoiceHidden, 1);
   const auto status = dev.StatusTexts();
   ASSERT_FALSE(status.empty());
@@ -147,8 +153,8 @@ TEST_P(BootloaderModel, StandsForBuildZeroOfItsType) {
   const BootloaderModelCase& c = GetParam();
   test::DeviceFixture dev(test::DeviceAnswering(test::kBootBanner, true, c.unitName));
   EXPECT_TRUE(dev.Controller().Identify());
-  EXPECT_EQ(dev.Controller().UnitName, c.unitName);
-  EXPECT_EQ(dev.Controller().VersionLine, c.versionLine);
+  EXPECT_EQ(dev.Controller().Identity.UnitName, c.unitName);
+  EXPECT_EQ(dev.Controller().Identity.VersionLine, c.versionLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,7 +183,7 @@ TEST(Identify, BootloaderThatDoesNotNameItsModelFails) {
   EXPECT_FALSE(dev.Controller().Identify());
   EXPECT_TRUE(dev.Controller().Identified);
   // The banner stays as the device sent it, trimmed at the ends only.
-  EXPECT_EQ(dev.Controller().VersionLine, "BootLdr v1.0\r\nOK");
+  EXPECT_EQ(dev.Controller().Identity.VersionLine, "BootLdr v1.0\r\nOK");
 }
 
 TEST(Identify, SilentDeviceEmptiesThePaneAndCostsFourWaits) {

@@ -48,6 +48,9 @@ class FakeDecisionView : public DecisionView {
   void ShowInformation(const std::string& text) override { information.push_back(text); }
   void ShowError(const std::string& text) override { errors.push_back(text); }
   void OfferImage(int imageIndex) override { offered = imageIndex; }
+  // As the windows queue them: the message, then the disconnect click.
+  void ReportUnsupported(const std::string& text) override { asked.push_back(text); }
+  void RequestDisconnect() override { asked.push_back("CLICK"); }
 
   int typeAnswer = -1;
   int firmwareAnswer = -1;
@@ -60,15 +63,16 @@ class FakeDecisionView : public DecisionView {
   std::vector<std::string> information;
   std::vector<std::string> errors;
   std::optional<int> offered;
+  std::vector<std::string> asked;
 };
 
 struct Steps : MainThreadSteps {
   Steps(FakeDecisionView& v, TOutArray& q, std::filesystem::path r)
       : view(v), queue(q), rules(std::move(r)) {}
-  void PublishIdentity(TController& c) override { published.push_back(c.VersionLine); }
+  void PublishIdentity(TController& c) override { published.push_back(c.Identity.VersionLine); }
   void ResetFlashState() override { ++resets; }
   void DecideUpdate(TController& c) override {
-    outcome = tarvik::DecideUpdate(c.VersionLine, Catalogue(), rules, view, queue, test::FakeHandle(1));
+    outcome = tarvik::DecideUpdate(c.Identity, Catalogue(), rules, view);
   }
   FakeDecisionView& view;
   TOutArray& queue;
@@ -170,11 +174,12 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
     if (e->Kind == kOutMessage) words.push_back(static_cast<TMsgOut*>(e)->Text);
     if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
   }
+  words.insert(words.end(), view.asked.begin(), view.asked.end());
   EXPECT_EQ(words, c.queuedWords);
   EXPECT_EQ(view.information, c.information);
   EXPECT_EQ(view.errors, c.errors);
   if (c.firmwareDialogs > 0) {
-    EXPECT_EQ(view.firmwareLine, dev.Controller().VersionLine);
+    EXPECT_EQ(view.firmwareLine, dev.Controller().Identity.VersionLine);
     EXPECT_FALSE(view.firmwareNotRelease);
     // A reed-switch door detector is offered its numeric image, then the two family images.
     const std::vector<ImageChoice> typeTwo = {
@@ -332,14 +337,16 @@ TEST(DecideUpdate, ViewWithoutAWarningBoxShowsTheFaultAsInformation) {
     }
     void ShowInformation(const std::string& text) override { shown.push_back(text); }
     void OfferImage(int) override {}
+    void ReportUnsupported(const std::string&) override {}
+    void RequestDisconnect() override {}
     std::vector<std::string> shown;
   } view;
   const auto dir = RulesPathOf("information_only").parent_path();
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "update.ini", std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->99\r\n";
-  TOutArray queue;
-  EXPECT_EQ(DecideUpdate("VER 14.002.020", Catalogue(), dir / "update.ini", view, queue, test::FakeHandle(1)),
-            DecisionOutcome::RuleNamesNoImage);
+  EXPECT_EQ(
+      DecideUpdate(DeviceIdentity::FromVersionLine("VER 14.002.020"), Catalogue(), dir / "update.ini", view),
+      DecisionOutcome::RuleNamesNoImage);
   EXPECT_EQ(view.shown, std::vector<std::string>{text::Cp(text::RuleNamesNoImage("14.002.000", "20->99"))});
   std::filesystem::remove_all(dir);
 }

@@ -34,7 +34,10 @@ class ReflashWindowTest : public testing::Test {
     hooks.UnlockMainControls = record("UnlockMainControls");
     hooks.StartTimer2 = record("StartTimer2");
     hooks.UnlockUi = record("UnlockUi");
-    hooks.VersionLine = [this] { return versionLine_; };
+    hooks.Device = [this]() -> std::optional<DeviceIdentity> {
+      if (!versionLine_) return std::nullopt;
+      return DeviceIdentity::FromVersionLine(*versionLine_);
+    };
     hooks.StartReflash = [this](const std::vector<std::string>& lines, ReflashView&,
                                 std::chrono::system_clock::time_point start) {
       calls_.push_back({"StartReflash", true});

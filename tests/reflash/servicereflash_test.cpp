@@ -138,7 +138,7 @@ class ServiceReflashRun {
   // procedureClock, when one is given, apart from the port's.
   TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine,
                          Clock* procedureClock = nullptr) {
-    connection_.Controller()->VersionLine = versionLine;
+    connection_.Controller()->Identity = DeviceIdentity::FromVersionLine(versionLine);
     auto task = std::make_unique<TServiceReflash>(
         TServiceReflash::Setup{
             .Controller = *connection_.Controller(),

@@ -171,11 +171,12 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   if (options.clock == nullptr) options.clock = &deviceClock;
   UiStepQueue sync;
   DeviceLine line(std::move(options), clock);
-  line.Controller().TypeNumber = setup.type;
   Result result;
   Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : clock;
   TUpdateThread task(sync, workerClock);
-  task.SetDeviceVersion(setup.version);
+  DeviceIdentity device = DeviceIdentity::FromVersionLine(setup.version);
+  device.TypeNumber = setup.type;
+  task.SetDevice(device);
   task.SetImageLines(lines);
   if (setup.withController) task.SetController(&line.Controller());
   task.SetStartTime(workerClock.WallNow());
@@ -846,7 +847,7 @@ TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
       connection.Open(test::PortName(sim.SlavePath()));
       auto task = std::make_unique<TUpdateThread>(sync, clock);
       TUpdateThread& flash = *task;
-      flash.SetDeviceVersion("VER 14.002.020");
+      flash.SetDevice(DeviceIdentity::FromVersionLine("VER 14.002.020"));
       flash.SetImageLines(lines);
       flash.SetController(connection.Controller());
       flash.SetStartTime(clock.WallNow());

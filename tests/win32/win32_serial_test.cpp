@@ -276,9 +276,9 @@ TEST_F(SimulatedPort, IdentifiesTheSimulatedDoorDetector) {
   TController controller(&worker, queue, window);
   EXPECT_TRUE(controller.Identify());
   EXPECT_TRUE(controller.Identified);
-  EXPECT_EQ(controller.VersionLine, "VER 14.002.020");
-  EXPECT_EQ(controller.TypeNumber, 2);
-  EXPECT_EQ(controller.Build, 20);
+  EXPECT_EQ(controller.Identity.VersionLine, "VER 14.002.020");
+  EXPECT_EQ(controller.Identity.TypeNumber, 2);
+  EXPECT_EQ(controller.Identity.Build, 20);
 }
 
 // The decision dialogs, answered by nobody: only an offered image is expected.
@@ -290,6 +290,8 @@ class OfferOnlyView final : public DecisionView {
   }
   void ShowInformation(const std::string& text) override { information.push_back(text); }
   void OfferImage(int imageIndex) override { offered = imageIndex; }
+  void ReportUnsupported(const std::string& text) override { information.push_back(text); }
+  void RequestDisconnect() override {}
   std::optional<int> offered;
   std::vector<std::string> information;
 };
@@ -312,14 +314,12 @@ TEST_F(SimulatedPort, DemonstrationRoadFromThePortToTheOfferedImage) {
   struct Steps final : MainThreadSteps {
     std::function<void(TController&)> decide;
     std::vector<std::string> published;
-    void PublishIdentity(TController& c) override { published.push_back(c.VersionLine); }
+    void PublishIdentity(TController& c) override { published.push_back(c.Identity.VersionLine); }
     void ResetFlashState() override {}
     void DecideUpdate(TController& c) override { decide(c); }
   } steps;
   std::optional<DecisionOutcome> outcome;
-  steps.decide = [&](TController& c) {
-    outcome = DecideUpdate(c.VersionLine, catalogue, rules, view, queue, nullptr);
-  };
+  steps.decide = [&](TController& c) { outcome = DecideUpdate(c.Identity, catalogue, rules, view); };
   UiStepQueue ui;
   TMainThread thread(controller, ui, steps);
   thread.Resume();

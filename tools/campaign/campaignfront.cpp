@@ -175,9 +175,9 @@ FrontResult RunWindow(const FrontRequest& request) {
   } else {
     // As the reflash window starts it; a device in its bootloader may not
     // be left half way, so the exit button stays disabled.
-    view.exitEnabled = !Contains(controller.VersionLine, "BootLdr");
+    view.exitEnabled = !controller.Identity.InBootloader();
     auto flash = std::make_unique<TUpdateThread>(sync, request.clock);
-    flash->SetDeviceVersion(controller.VersionLine);
+    flash->SetDevice(controller.Identity);
     flash->SetImageLines(request.plan.imageLines);
     flash->SetController(&controller);
     flash->SetStartTime(request.clock.WallNow());

@@ -29,12 +29,11 @@
 namespace tarvik::cli {
 namespace {
 
-// Handles of the window objects the core names in its queued elements; the
-// program has no windows and only tells them apart.
-char disconnectTag;
-char versionPaneTag;
+// The one window object whose queued text the program shows: the status
+// pane where the connection tells that the line was lost. The program has no
+// windows and only tells it apart from the others, which it leaves null.
 char noticePaneTag;
-UiObject* Handle(char& tag) { return reinterpret_cast<UiObject*>(&tag); }
+UiObject* NoticePaneHandle() { return reinterpret_cast<UiObject*>(&noticePaneTag); }
 
 std::string Padded(std::string text, std::size_t width, bool left) {
   if (text.size() < width) text.insert(left ? text.size() : 0, width - text.size(), ' ');
@@ -68,8 +67,12 @@ class CliDecisionView final : public DecisionView {
   // this one), in order.
   void ShowInformation(const std::string& text) override { notices_.push_back(text); }
   void OfferImage(int imageIndex) override { offered_ = imageIndex; }
+  void ReportUnsupported(const std::string& text) override { reports_.push_back(text); }
+  // The command ends the connection itself once the decision is in.
+  void RequestDisconnect() override {}
 
   const std::vector<ImageChoice>& Choices() const { return choices_; }
+  const std::vector<std::string>& Reports() const { return reports_; }
   const std::vector<std::string>& Notices() const { return notices_; }
   int Offered() const { return offered_; }
 
@@ -79,6 +82,7 @@ class CliDecisionView final : public DecisionView {
   std::optional<int> image_;
   std::vector<ImageChoice> choices_;
   std::vector<std::string> notices_;
+  std::vector<std::string> reports_;
   int offered_ = -1;
 };
 
@@ -140,13 +144,13 @@ class Session final : public ControllerUi, public MainThreadSteps {
 
   ExitCode Run();
 
-  // ControllerUi: only the handles matter.
-  UiObject* DisconnectButton() override { return Handle(disconnectTag); }
+  // ControllerUi: only the notice pane is read.
+  UiObject* DisconnectButton() override { return nullptr; }
   std::array<UiObject*, 5> LockableMenus() override { return {}; }
-  UiObject* VersionPane() override { return Handle(versionPaneTag); }
+  UiObject* VersionPane() override { return nullptr; }
   void SetBusyCursor(bool) override {}
   void HideVersionChoice() override {}
-  UiObject* NoticePane() override { return Handle(noticePaneTag); }
+  UiObject* NoticePane() override { return NoticePaneHandle(); }
 
   // MainThreadSteps, run on this thread.
   void PublishIdentity(TController& controller) override;
@@ -198,10 +202,9 @@ class Session final : public ControllerUi, public MainThreadSteps {
   bool decided_ = false;
   std::string versionLine_;
   std::string unitName_;
+  FirmwareVersion version_;
   std::optional<CliDecisionView> view_;
   DecisionOutcome decision_ = DecisionOutcome::FirmwareCancelled;
-  // Messages the decision queued.
-  std::vector<std::string> messages_;
 };
 
 ExitCode Session::Run() {
@@ -376,15 +379,15 @@ ExitCode Session::OnDevice() {
 }
 
 void Session::PublishIdentity(TController& controller) {
-  versionLine_ = controller.VersionLine;
-  unitName_ = controller.UnitName;
+  versionLine_ = controller.Identity.VersionLine;
+  unitName_ = controller.Identity.UnitName;
+  version_ = controller.Identity.Version;
 }
 
 void Session::DecideUpdate(TController& controller) {
   if (options_.command != Command::FlashHex) {
     view_.emplace(catalogue_, options_.image ? std::optional<int>(*options_.image - 1) : std::nullopt);
-    decision_ = tarvik::DecideUpdate(controller.VersionLine, catalogue_, rulesFile_, *view_, queue_,
-                                     DisconnectButton());
+    decision_ = tarvik::DecideUpdate(controller.Identity, catalogue_, rulesFile_, *view_);
   }
   decided_ = true;
 }
@@ -392,7 +395,7 @@ void Session::DecideUpdate(TController& controller) {
 void Session::PrintIdentity() {
   Inform(CurrentVersionLabelText() + " " + versionLine_);
   if (!unitName_.empty()) Inform(UnitNameLabel() + " " + unitName_);
-  const std::string type = TypeNameOf(catalogue_, ParseVersion(versionLine_));
+  const std::string type = TypeNameOf(catalogue_, version_);
   if (!type.empty()) Inform(DeviceTypeLabel() + " " + type);
 }
 
@@ -429,7 +432,7 @@ Plan Session::MakePlan() const {
       plan.image = wanted;
       break;
     case DecisionOutcome::Unsupported:
-      plan.lines = messages_;
+      plan.lines = view_->Reports();
       break;
     case DecisionOutcome::NoUpdateNeeded:
       // What the box said is the whole answer.
@@ -478,7 +481,7 @@ ExitCode Session::Flash(TConnection& connection) {
   CliReflashView view(progress_);
   auto task = std::make_unique<TUpdateThread>(sync_, env_.Time);
   TUpdateThread& reflash = *task;
-  task->SetDeviceVersion(controller->VersionLine);
+  task->SetDevice(controller->Identity);
   task->SetImageLines(catalogue_.ImageLines()[static_cast<std::size_t>(*plan.image)]);
   task->SetController(controller);
   task->SetStartTime(env_.Time.WallNow());
@@ -593,9 +596,6 @@ void Session::Drain() {
         }
         break;
       }
-      case kOutMessage:
-        messages_.push_back(static_cast<const TMsgOut&>(*element).Text);
-        break;
       case kOutStatus: {
         // What the status bar would tell about the connection (the link lost).
         const auto& status = static_cast<const TStatusOut&>(*element);

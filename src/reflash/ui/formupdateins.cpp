@@ -189,19 +189,19 @@ void TformUpdateIns::ApplySelection(const ReflashSelection& view) {
 void TformUpdateIns::HideVersionChoice() { ui_.RzGroupBox1->hide(); }
 
 bool TformUpdateIns::VersionIsBootloader() const {
-  const std::optional<std::string> line = hooks_.VersionLine ? hooks_.VersionLine() : std::nullopt;
-  return line && Contains(*line, "BootLdr");
+  const std::optional<DeviceIdentity> device = hooks_.Device ? hooks_.Device() : std::nullopt;
+  return device && device->InBootloader();
 }
 
 void TformUpdateIns::btnUpdateVerClick() {
-  const std::optional<std::string> line = hooks_.VersionLine ? hooks_.VersionLine() : std::nullopt;
-  if (!line) return;  // no connection
+  const std::optional<DeviceIdentity> device = hooks_.Device ? hooks_.Device() : std::nullopt;
+  if (!device) return;  // no connection
   flashState_ = TFlashState::Starting;
   ui_.RzProgressBar1->show();
   ui_.btnUpdateVer->setEnabled(false);
   // A device that sits in its bootloader has nothing to go back to: the
   // reflash may not be left half way.
-  ui_.btnExit->setEnabled(!Contains(*line, "BootLdr"));
+  ui_.btnExit->setEnabled(!device->InBootloader());
   ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
   ShowStatus(QString(), Qt::black);
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
@@ -235,7 +235,7 @@ void TformUpdateIns::btnExitClick() {
   switch (flashState_) {
     case TFlashState::Idle: {
       const bool bootloader = VersionIsBootloader();
-      const bool connected = hooks_.VersionLine && hooks_.VersionLine().has_value();
+      const bool connected = hooks_.Device && hooks_.Device().has_value();
       if (hooks_.EnableMain) hooks_.EnableMain();
       CloseFromExit();
       // Without a controller there is no UnlockUi to ask: unlock directly, or

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/deviceidentity.h"
 #include "firmware/selection.h"
 #include "reflash/flashstate.h"
 #include "reflash/reflashview.h"
@@ -34,9 +35,9 @@ struct TformUpdateInsHooks {
   std::function<void()> UnlockMainControls;
   // Starts the main window's one-shot disconnect timer (Timer2).
   std::function<void()> StartTimer2;
-  // The controller's VersionLine (Windows-1251); empty optional while there
-  // is no controller.
-  std::function<std::optional<std::string>()> VersionLine;
+  // What the controller identified; empty optional while there is no
+  // controller.
+  std::function<std::optional<DeviceIdentity>()> Device;
   // The controller's UnlockUi.
   std::function<void()> UnlockUi;
   // Starts a reflash of the image's lines on the connection, reporting to

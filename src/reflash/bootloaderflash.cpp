@@ -1,0 +1,118 @@
+#include "reflash/bootloaderflash.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+#include "device/controller.h"
+
+namespace tarvik {
+namespace {
+
+constexpr int kAttempts = 3;
+// How soon a stoppable wait notices a stop.
+constexpr std::uint32_t kWaitSliceMs = 50;
+
+bool Erase(TController& controller, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (steps.StopRequested()) return false;
+    std::string reply;
+    const bool erased = controller.SlowCommand("BE", reply, policy.logTraffic);
+    steps.EraseAttempted();
+    if (erased) return true;
+  }
+  return false;
+}
+
+bool WriteGroup(TController& controller, Clock& clock, const std::string& command, int attempts,
+                bool echoChecked, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (steps.StopRequested()) return false;
+    std::string reply;
+    const bool answered = controller.WriteCommand(command, reply, policy.logTraffic);
+    const bool written = answered && (!echoChecked || EchoesBlock(command, reply));
+    steps.WriteAttempted();
+    clock.SleepMs(kBootloaderWritePauseMs);
+    if (written) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool EchoMatches(std::string_view reply, std::string_view echo) { return Trim(reply).starts_with(echo); }
+
+bool EchoesBlock(const std::string& command, const std::string& reply) {
+  if (command.size() < 5) return false;
+  return EchoMatches(reply, std::string_view(command).substr(2, 3));
+}
+
+void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
+                      const std::function<void()>& tick, const std::function<bool()>& stop) {
+  const std::uint32_t start = clock.TickMs();
+  std::uint32_t lastTick = start;
+  for (;;) {
+    if (stop && stop()) return;
+    const std::uint32_t now = clock.TickMs();
+    const std::uint32_t elapsed = TickDiff(now, start);
+    if (elapsed > totalMs) return;
+    if (stepMs > 0 && TickDiff(now, lastTick) >= stepMs) {
+      lastTick = now;
+      if (tick) tick();
+    }
+    // Up to whichever comes first, the next tick or just past the end; in
+    // short slices when a stop is to be noticed.
+    std::uint32_t sleep = totalMs - elapsed + 1;
+    if (stepMs > 0) sleep = std::min(sleep, stepMs - std::min(stepMs, TickDiff(now, lastTick)));
+    sleep = std::max<std::uint32_t>(sleep, 1);
+    if (stop) sleep = std::min(sleep, kWaitSliceMs);
+    clock.SleepMs(sleep);
+  }
+}
+
+BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
+                                        const std::vector<std::string>& commands, bool inBootloader,
+                                        const BootloaderPolicy& policy, BootloaderSteps& steps) {
+  const auto failed = [&](BootloaderResult result) {
+    return steps.StopRequested() ? BootloaderResult::Stopped : result;
+  };
+  if (!inBootloader) {
+    if (steps.StopRequested()) return BootloaderResult::Stopped;
+    steps.Switching();
+    std::string reply;
+    // Whatever it answers, the erase that follows decides.
+    controller.Command("BL", reply, true);
+    steps.Switched();
+  }
+  steps.Erasing();
+  const bool erased = Erase(controller, policy, steps);
+  steps.EraseEnded();
+  if (!erased) return failed(BootloaderResult::EraseFailed);
+  steps.Erased();
+
+  // Block 0000 goes last and only after every other group: a device whose
+  // upload broke off keeps no valid start and stays in its bootloader for
+  // the next try.
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    const bool first = i + 1 == commands.size();
+    steps.Writing(first);
+    const bool written = first ? WriteGroup(controller, clock, commands[i], policy.firstBlockAttempts,
+                                            policy.firstBlockEchoChecked, policy, steps)
+                               : WriteGroup(controller, clock, commands[i], kAttempts, true, policy, steps);
+    if (!written) return failed(BootloaderResult::WriteFailed);
+    steps.Written();
+  }
+  steps.FirstBlockWritten();
+
+  // The device is not addressed again.
+  if (policy.settleStoppable) {
+    WaitWithProgress(
+        clock, policy.settleMs, kBootloaderSettleTickMs, [&] { steps.SettleTick(); },
+        [&] { return steps.StopRequested(); });
+    if (steps.StopRequested()) return BootloaderResult::Stopped;
+  } else {
+    WaitWithProgress(clock, policy.settleMs, kBootloaderSettleTickMs, [&] { steps.SettleTick(); });
+  }
+  return BootloaderResult::Written;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,96 @@
+#pragma once
+// The bootloader's reflash sequence, written once for every way a device is
+// written through its bootloader (the catalogue reflash and the service
+// reflash): "BL" unless the device sits in its bootloader already, "BE" up to
+// three times, every group but block 0000, block 0000 last, 40 ms after every
+// write attempt, then a settle wait in which the device is not addressed.
+// What differs between the two is data (BootloaderPolicy); what each shows
+// on the way are its own steps (BootloaderSteps).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+
+namespace tarvik {
+
+class TController;
+
+// The reply, trimmed of blanks and control characters, begins with echo
+// (case-sensitive).
+bool EchoMatches(std::string_view reply, std::string_view echo);
+
+// The reply to a bootloader write names the block: trimmed, it begins with
+// characters 3 to 5 of the command (case-sensitive).
+bool EchoesBlock(const std::string& command, const std::string& reply);
+
+// Waits until more than totalMs have passed on the clock, calling tick each
+// time another stepMs have gone by since the last tick (100 ticks for 15000
+// and 150). With a stop, it sleeps in slices of at most 50 ms and ends early
+// once stop() holds; without one it sleeps from tick to tick.
+void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
+                      const std::function<void()>& tick, const std::function<bool()>& stop = {});
+
+// What differs between the procedures; each names only what differs.
+struct BootloaderPolicy {
+  // Attempts at block 0000, and whether its reply must echo the block.
+  int firstBlockAttempts = 3;
+  bool firstBlockEchoChecked = true;
+  // "BE" and the writes in the traffic log ("BL" always goes there).
+  bool logTraffic = false;
+  // After block 0000, while the device starts its new firmware.
+  std::uint32_t settleMs = 1500;
+  // A stop ends the settle wait early, and the procedure as stopped; without
+  // it the wait runs out and the image counts as written.
+  bool settleStoppable = false;
+};
+
+// What a procedure shows between the sequence's commands, and whether it was
+// asked to stop. Every step but StopRequested does nothing unless
+// overridden.
+class BootloaderSteps {
+ public:
+  virtual ~BootloaderSteps() = default;
+  virtual bool StopRequested() = 0;
+  // Before and after "BL" (only when it is sent).
+  virtual void Switching() {}
+  virtual void Switched() {}
+  // Before the first "BE", after each attempt, after the last whatever it
+  // gave, and once the device took one.
+  virtual void Erasing() {}
+  virtual void EraseAttempted() {}
+  virtual void EraseEnded() {}
+  virtual void Erased() {}
+  // Before a group's attempts (block 0000 last, firstBlock set).
+  virtual void Writing(bool /*firstBlock*/) {}
+  // After each write attempt, before the pause that follows it.
+  virtual void WriteAttempted() {}
+  // A group the device took.
+  virtual void Written() {}
+  // Block 0000 was taken; the settle wait follows.
+  virtual void FirstBlockWritten() {}
+  // Every 150 ms of the settle wait.
+  virtual void SettleTick() {}
+};
+
+enum class BootloaderResult {
+  Written,  // every group taken and the settle wait over
+  EraseFailed,
+  WriteFailed,
+  Stopped,  // a stop was asked before the end
+};
+
+// 40 ms after every write attempt, answered or not; ticks of the settle wait.
+inline constexpr std::uint32_t kBootloaderWritePauseMs = 40;
+inline constexpr std::uint32_t kBootloaderSettleTickMs = 150;
+
+// Runs the sequence on the controller's device. commands are the W commands
+// in the order they are written, block 0000 last; inBootloader: the device
+// needs no "BL". No command goes out once a stop was asked.
+BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
+                                        const std::vector<std::string>& commands, bool inBootloader,
+                                        const BootloaderPolicy& policy, BootloaderSteps& steps);
+
+}  // namespace tarvik
