@@ -9,7 +9,7 @@
 #include "app/formmain.h"
 #include "app/infoform.h"
 #include "hexview/ui/formupdateinsertion.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 
 namespace tarvik {
 

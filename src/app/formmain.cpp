@@ -30,7 +30,7 @@
 #include "common/ui/comboboxpatch.h"
 #include "common/ui/programtitle.h"
 #include "common/ui/qtext.h"
-#include "common/ui/uiobject.h"
+#include "common/ui/uiobject_qt.h"
 #include "common/ui/waitpainting.h"
 #include "device/connection.h"
 #include "outqueue/ui/statuspane.h"

@@ -13,7 +13,7 @@
 #include "firmware/rules.h"
 #include "firmware/ui/selectdevicetypeform.h"
 #include "firmware/ui/selectfirmvareform.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 
 namespace tarvik {
 UiObject* TMainBridge::DisconnectButton() { return main_.tbtnDisconnect(); }

@@ -33,7 +33,7 @@
 #include "common/inifile.h"
 #include "common/text.h"
 #include "common/ui/qtext.h"
-#include "common/ui/uiobject.h"
+#include "common/ui/uiobject_qt.h"
 #include "outqueue/ui/statuspane.h"
 #include "support/serveuntil.h"
 

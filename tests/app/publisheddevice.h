@@ -15,7 +15,7 @@
 
 #include "app/formmain.h"
 #include "common/clock.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 #include "simulator/devicesimulator.h"
 
 namespace tarvik::test {

@@ -24,7 +24,7 @@
 #include "firmware/selection.h"
 #include "firmware/ui/selectdevicetypeform.h"
 #include "firmware/ui/selectfirmvareform.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 
 #include "common/text.h"
 #include "common/ui/qtext.h"
-#include "common/ui/uiobject.h"
+#include "common/ui/uiobject_qt.h"
 #include "outqueue/outarray.h"
 #include "outqueue/ui/statuspane.h"
 #include "outqueue/words.h"

@@ -31,7 +31,7 @@
 
 #include "common/text.h"
 #include "common/ui/qtext.h"
-#include "common/ui/uiobject.h"
+#include "common/ui/uiobject_qt.h"
 #include "outqueue/logmemowriter.h"
 #include "outqueue/outarray.h"
 #include "outqueue/ui/statuspane.h"

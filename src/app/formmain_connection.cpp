@@ -17,7 +17,7 @@
 #include "connect/ui/connectdlg.h"
 #include "outqueue/ui/drainoutput.h"
 #include "outqueue/ui/statuspane.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 #include "reflash/updatethread.h"
 #include "serial/comportworker.h"
 #include "serial/portlist.h"

@@ -1,4 +1,4 @@
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

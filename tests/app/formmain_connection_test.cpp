@@ -23,7 +23,7 @@
 #include "device/mainthread.h"
 #include "outqueue/ui/statuspane.h"
 #include "publisheddevice.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 #include "serial/comportworker.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"

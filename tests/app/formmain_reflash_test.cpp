@@ -24,7 +24,7 @@
 #include "device/connection.h"
 #include "outqueue/ui/statuspane.h"
 #include "publisheddevice.h"
-#include "reflash/ui/formupdateins.h"
+#include "reflash/ui/reflashwindow.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
