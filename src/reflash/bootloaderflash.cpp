@@ -8,12 +8,12 @@
 namespace tarvik {
 namespace {
 
-constexpr int kAttempts = 3;
+constexpr int kCommandAttempts = 3;
 // How soon a stoppable wait notices a stop.
-constexpr std::uint32_t kWaitSliceMs = 50;
+constexpr std::uint32_t kStopSliceMs = 50;
 
-bool Erase(TController& controller, const BootloaderPolicy& policy, BootloaderSteps& steps) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+bool EraseAttempts(TController& controller, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+  for (int attempt = 0; attempt < kCommandAttempts; ++attempt) {
     if (steps.StopRequested()) return false;
     std::string reply;
     const bool erased = controller.SlowCommand("BE", reply, policy.logTraffic);
@@ -23,8 +23,8 @@ bool Erase(TController& controller, const BootloaderPolicy& policy, BootloaderSt
   return false;
 }
 
-bool WriteGroup(TController& controller, Clock& clock, const std::string& command, int attempts,
-                bool echoChecked, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+bool WriteAttempts(TController& controller, Clock& clock, const std::string& command, int attempts,
+                   bool echoChecked, const BootloaderPolicy& policy, BootloaderSteps& steps) {
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (steps.StopRequested()) return false;
     std::string reply;
@@ -64,7 +64,7 @@ void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
     std::uint32_t sleep = totalMs - elapsed + 1;
     if (stepMs > 0) sleep = std::min(sleep, stepMs - std::min(stepMs, TickDiff(now, lastTick)));
     sleep = std::max<std::uint32_t>(sleep, 1);
-    if (stop) sleep = std::min(sleep, kWaitSliceMs);
+    if (stop) sleep = std::min(sleep, kStopSliceMs);
     clock.SleepMs(sleep);
   }
 }
@@ -84,7 +84,7 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
     steps.Switched();
   }
   steps.Erasing();
-  const bool erased = Erase(controller, policy, steps);
+  const bool erased = EraseAttempts(controller, policy, steps);
   steps.EraseEnded();
   if (!erased) return failed(BootloaderResult::EraseFailed);
   steps.Erased();
@@ -95,9 +95,10 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
   for (std::size_t i = 0; i < commands.size(); ++i) {
     const bool first = i + 1 == commands.size();
     steps.Writing(first);
-    const bool written = first ? WriteGroup(controller, clock, commands[i], policy.firstBlockAttempts,
-                                            policy.firstBlockEchoChecked, policy, steps)
-                               : WriteGroup(controller, clock, commands[i], kAttempts, true, policy, steps);
+    const bool written =
+        first ? WriteAttempts(controller, clock, commands[i], policy.firstBlockAttempts,
+                              policy.firstBlockEchoChecked, policy, steps)
+              : WriteAttempts(controller, clock, commands[i], kCommandAttempts, true, policy, steps);
     if (!written) return failed(BootloaderResult::WriteFailed);
     steps.Written();
   }
