@@ -9,7 +9,7 @@
 #include "common/uisync.h"
 #include "device/connection.h"
 #include "device/controller.h"
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 #include "outqueue/outarray.h"
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"

@@ -27,7 +27,7 @@
 #include "common/ui/waitpainting.h"
 #include "common/uisync.h"
 #include "common/workerthread.h"
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 namespace tarvik {
 

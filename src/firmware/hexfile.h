@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hexview/hexgrid.h"
+#include "firmware/hexgrid.h"
 
 namespace tarvik {
 

@@ -1,4 +1,4 @@
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 #include <gtest/gtest.h>
 
