@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string>
 
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 #include "simulator/hexrecord.h"
 
 namespace {

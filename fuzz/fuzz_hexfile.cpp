@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 namespace {
 

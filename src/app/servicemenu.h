@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "hexview/hexgrid.h"
+#include "firmware/hexgrid.h"
 
 namespace tarvik {
 

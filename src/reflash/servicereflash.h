@@ -18,7 +18,7 @@
 #include "common/workerthread.h"
 #include "device/connection.h"
 #include "device/controller.h"
-#include "hexview/hexgrid.h"
+#include "firmware/hexgrid.h"
 #include "outqueue/outarray.h"
 #include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"

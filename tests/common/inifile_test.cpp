@@ -2,20 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include "common/text.h"
+#include "support/withoutblocking.h"
 
 namespace tarvik {
 namespace {
@@ -75,20 +72,7 @@ TEST_F(IniFileTest, WriteThroughSavesAtOnce) {
   EXPECT_EQ(ReadProfileString(dir_ / "windows.ini", "FORMMAINFORMSTATE", "saved", ""), "1");
 }
 
-// Reads path on another thread; a read that blocks (a FIFO without a writer)
-// is failed and set free by opening the FIFO for writing.
-template <typename F>
-auto WithoutBlocking(const std::filesystem::path& path, F read) {
-  auto result = std::async(std::launch::async, read);
-  if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-    ADD_FAILURE() << "reading " << path << " blocked";
-#ifndef _WIN32
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) ::close(fd);
-#endif
-  }
-  return result.get();
-}
+using test::WithoutBlocking;
 
 struct SettingsFileCase {
   const char* name;

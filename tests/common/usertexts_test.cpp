@@ -11,8 +11,8 @@
 #include "device/connection.h"
 #include "device/decideupdate.h"
 #include "device/mainthread.h"
+#include "firmware/hexfile.h"
 #include "firmware/selection.h"
-#include "hexview/hexfile.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "common/ui/qtext.h"
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 #include "simulator/hexrecord.h"
 
 namespace tarvik {

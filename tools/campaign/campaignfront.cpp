@@ -4,12 +4,11 @@
 #include <vector>
 
 #include "cli/clisession.h"
-#include "common/inifile.h"
 #include "common/text.h"
 #include "common/uisync.h"
 #include "device/connection.h"
 #include "device/controller.h"
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 #include "outqueue/outarray.h"
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
@@ -156,13 +155,13 @@ FrontResult RunWindow(const FrontRequest& request) {
   HexGrid grid;
   if (request.plan.procedure == Procedure::Service) {
     // As the viewer loads the file the user picked.
-    const HexLoad load = LoadHexText(ReadFileBytes(request.hexPath));
-    if (!load.Ok()) {
-      result.error = "the HEX file did not load: " + Cp1251ToUtf8(load.Error);
+    HexFileLoad file = LoadHexFile(request.hexPath);
+    if (!file.Ok()) {
+      result.error = "the HEX file did not load: " + Cp1251ToUtf8(file.Error);
       connection.Close();
       return result;
     }
-    grid = load.Grid;
+    grid = std::move(file.Load.Grid);
     auto flash = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = controller,
                                                                           .Queue = queue,
                                                                           .Memo = nullptr,

@@ -16,8 +16,8 @@
 #include "device/controller.h"
 #include "device/decideupdate.h"
 #include "device/mainthread.h"
+#include "firmware/hexfile.h"
 #include "firmware/selection.h"
-#include "hexview/hexfile.h"
 #include "outqueue/outarray.h"
 #include "reflash/durations.h"
 #include "reflash/reflashview.h"
@@ -266,32 +266,17 @@ bool Session::LoadCatalogue() {
 
 bool Session::LoadHexFile() {
   const std::string path = PathText(options_.hexFile);
-  const FileRead read = ReadSettingsFile(options_.hexFile, kMaxHexFileBytes);
-  switch (read.status) {
-    case FileReadStatus::Read:
-      break;
-    case FileReadStatus::Missing:
-      Tell(HexNotLoadedText(path, HexFileNotFoundText()));
-      return false;
-    case FileReadStatus::TooLarge: {
-      std::error_code error;
-      const std::uintmax_t size = std::filesystem::file_size(options_.hexFile, error);
-      Tell(HexNotLoadedText(path, HexFileTooLargeText(error ? kMaxHexFileBytes + 1 : size)));
-      return false;
-    }
-    case FileReadStatus::NotAFile:
-    case FileReadStatus::Failed:
-      Tell(HexNotLoadedText(path, FileUnreadableText(FileReadProblem(read))));
-      return false;
-  }
-  HexLoad load = LoadHexText(read.bytes);
-  if (!load.Ok()) {
-    Tell(HexNotLoadedText(path, load.Error));
+  HexFileLoad file = tarvik::LoadHexFile(options_.hexFile);
+  if (!file.Ok()) {
+    // Why the file could not be read ends with a full stop here, as in the
+    // command line's other file messages.
+    Tell(
+        HexNotLoadedText(path, file.ReadProblem.empty() ? file.Error : FileUnreadableText(file.ReadProblem)));
     return false;
   }
   // The device would take the rest for the whole file: written only when the
   // user asks for it, and the count told either way.
-  const std::vector<std::string> leftOut = LeftOutLines(load);
+  const std::vector<std::string> leftOut = LeftOutLines(file.Load);
   if (!leftOut.empty() && !options_.allowDroppedData) {
     Tell(HexNotLoadedText(path, leftOut.front()));
     for (std::size_t i = 1; i < leftOut.size(); ++i) Tell(leftOut[i]);
@@ -299,7 +284,7 @@ bool Session::LoadHexFile() {
     return false;
   }
   for (const std::string& line : leftOut) Tell(line);
-  grid_ = std::move(load.Grid);
+  grid_ = std::move(file.Load.Grid);
   return true;
 }
 

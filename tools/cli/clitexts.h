@@ -8,7 +8,7 @@ namespace tarvik::cli {
 
 // As the HEX viewer words them. The texts the windows show as they are come
 // from the core with them (device/connection.h, reflash/updatethread.h,
-// hexview/hexfile.h).
+// firmware/hexfile.h).
 std::string HexNotLoadedText(const std::string& path, const std::string& reason);
 // problem: why (FileReadProblem).
 std::string FileUnreadableText(const std::string& problem);

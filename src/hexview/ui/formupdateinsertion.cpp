@@ -18,16 +18,13 @@
 #include <QTableView>
 #include <QToolButton>
 #include <filesystem>
-#include <string_view>
 
-#include "common/inifile.h"
-#include "common/text.h"
 #include "common/ui/placement.h"
 #include "common/ui/qtext.h"
 #include "common/ui/waitpainting.h"
 #include "common/uisync.h"
 #include "common/workerthread.h"
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 namespace tarvik {
 
@@ -195,60 +192,23 @@ void TformUpdateInsertion::LoadHexFile() {
   LoadFile(path);
 }
 
-namespace {
-
-// What reading and parsing a file gives the window: the parsed file, or why
-// it cannot be used (Windows-1251).
-struct HexFileRead {
-  std::string Error;
-  HexLoad Load;
-};
-
-HexFileRead ReadHexFile(const std::filesystem::path& file) {
-  HexFileRead result;
-  // Bounded and never blocking: a FIFO or a device is no file here.
-  FileRead read = ReadSettingsFile(file, kMaxHexFileBytes);
-  switch (read.status) {
-    case FileReadStatus::Missing:
-      result.Error = HexFileNotFoundText();
-      return result;
-    case FileReadStatus::NotAFile:
-      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + FileReadProblem(read);
-      return result;
-    case FileReadStatus::TooLarge: {
-      std::error_code error;
-      result.Error = HexFileTooLargeText(std::filesystem::file_size(file, error));
-      return result;
-    }
-    case FileReadStatus::Failed:
-      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + read.systemText;
-      return result;
-    case FileReadStatus::Read:
-      break;
-  }
-  result.Load = LoadHexText(read.bytes);
-  if (!result.Load.Ok()) result.Error = result.Load.Error;
-  return result;
-}
-
-}  // namespace
-
 void TformUpdateInsertion::LoadFile(const QString& path) {
   // A file of tens of megabytes takes seconds to read and lay out: that
   // happens on a worker, under the busy cursor, while the windows keep
   // painting and what the user does meanwhile is dropped.
-  HexFileRead read;
+  HexFileLoad read;
   UiStepQueue sync;
   {
     TWorkerThread worker(sync);
     worker.SetErrorSink([&read](const std::string& what) { read.Error = what; });
     const std::filesystem::path file(path.toStdU16String());
-    worker.Start([&read, file] { read = ReadHexFile(file); });
+    // The loader's, not this window's browse button.
+    worker.Start([&read, file] { read = tarvik::LoadHexFile(file); });
     QApplication::setOverrideCursor(Qt::WaitCursor);
     WaitPainting(sync, [&worker] { return worker.Finished(); });
     QApplication::restoreOverrideCursor();
   }
-  if (!read.Error.empty()) {
+  if (!read.Ok()) {
     Fail(path, FromCp(read.Error));
     return;
   }

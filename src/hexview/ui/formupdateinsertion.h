@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "hexview/hexgrid.h"
+#include "firmware/hexgrid.h"
 
 class QGroupBox;
 class QLabel;

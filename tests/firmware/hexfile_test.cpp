@@ -1,19 +1,30 @@
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "common/text.h"
 #include "simulator/hexrecord.h"
+#include "support/tempdir.h"
+#include "support/withoutblocking.h"
 
 namespace tarvik {
 namespace {
+
+using test::WithoutBlocking;
 
 std::string Hex(unsigned value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -470,6 +481,95 @@ TEST(LoadHexText, LongestRecordsAreRead) {
   ASSERT_TRUE(load.Ok()) << Cp1251ToUtf8(load.Error);
   EXPECT_EQ(load.DataRows, 16);
   EXPECT_EQ(RowText(load.Grid.Rows[16]), "000F0 " + Bytes(0xF0, 15) + "FF");
+}
+
+// A file on disk the way the viewer and the command line both take it: what
+// stands at the path decides before any byte is read, so nothing that is no
+// regular file is ever opened, and each refusal names its cause.
+TEST(LoadHexFile, TakesOnlyARegularFileOfAtMostSixtyFourMebibytes) {
+  const test::TempDir dir("tarvik-hexfile");
+  const auto write = [&dir](const char* name, const std::string& text) {
+    const std::filesystem::path path = dir.Path() / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  };
+  const std::string above = Linear(1) + "\r\n" + Data(0, Bytes(0, 5)) + "\r\n" + Linear(0) + "\r\n";
+  const std::filesystem::path good = write("good.hex", File({Data(0, Bytes(0, 16)), Data(0x10, "AB"), kEnd}));
+  const std::filesystem::path leftOut =
+      write("leftout.hex", above + File({Data(0, "AA"), kEnd}) + File({Data(0x40, Bytes(0, 7))}));
+  const std::filesystem::path bad = write("bad.hex", File({WithChecksum(Data(0, "AA"), -1), kEnd}));
+  const std::filesystem::path folder = dir.Path() / "folder.hex";
+  std::filesystem::create_directory(folder);
+  // Sparse: refused by its size, so never read.
+  const std::filesystem::path huge = write("huge.hex", "");
+  std::filesystem::resize_file(huge, std::uintmax_t{100} << 20);
+  const std::filesystem::path edge = write("edge.hex", "");
+  std::filesystem::resize_file(edge, std::uintmax_t{64} << 20);
+
+  struct Case {
+    std::filesystem::path path;
+    FileReadStatus read;
+    std::string error;  // empty: the file loaded
+    std::string readProblem;
+    std::size_t leftOut = 0;
+    std::size_t afterEnd = 0;
+    int dataRows = 0;
+  };
+  std::vector<Case> cases = {
+      {good, FileReadStatus::Read, "", "", 0, 0, 2},
+      {leftOut, FileReadStatus::Read, "", "", 5, 7, 1},
+      {bad, FileReadStatus::Read, "Ошибка в строке 1 файла: неверная контрольная сумма", ""},
+      {dir.Path() / "none.hex", FileReadStatus::Missing, "Файл не найден.", ""},
+      {folder, FileReadStatus::NotAFile, "Не удалось прочитать файл: это папка, а не файл",
+       "это папка, а не файл"},
+      {huge, FileReadStatus::TooLarge, "Файл слишком велик для файла прошивки (104857600 байт).", ""},
+      // At the limit the file is read; 64 MiB of zero bytes are no records.
+      {edge, FileReadStatus::Read, "Ошибка в строке 1 файла, позиция 1: запись не начинается с двоеточия",
+       ""},
+  };
+#ifndef _WIN32
+  const std::filesystem::path fifo = dir.Path() / "fifo.hex";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  cases.push_back({fifo, FileReadStatus::NotAFile,
+                   "Не удалось прочитать файл: это именованный канал, а не файл",
+                   "это именованный канал, а не файл"});
+  cases.push_back({"/dev/zero", FileReadStatus::NotAFile,
+                   "Не удалось прочитать файл: это устройство, а не файл", "это устройство, а не файл"});
+  // Opened, but reading it fails.
+  cases.push_back({"/proc/self/mem", FileReadStatus::Failed, "Не удалось прочитать файл: ошибка ввода-вывода",
+                   "ошибка ввода-вывода"});
+#endif
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    const HexFileLoad file = WithoutBlocking(c.path, [&c] { return LoadHexFile(c.path); });
+    EXPECT_EQ(file.Read, c.read);
+    EXPECT_EQ(Cp1251ToUtf8(file.Error), c.error);
+    EXPECT_EQ(file.Ok(), c.error.empty());
+    EXPECT_EQ(Cp1251ToUtf8(file.ReadProblem), c.readProblem);
+    EXPECT_EQ(file.Load.BytesLeftOut, c.leftOut);
+    EXPECT_EQ(file.Load.BytesAfterEnd, c.afterEnd);
+    EXPECT_EQ(file.Load.DataRows, c.dataRows);
+    if (!file.Ok()) {
+      EXPECT_EQ(file.Load.Grid.Rows, EmptyHexGrid().Rows);
+    }
+  }
+}
+
+// What the file holds arrives as the text would have given it.
+TEST(LoadHexFile, GivesTheGridTheTextGives) {
+  const test::TempDir dir("tarvik-hexfile");
+  const std::string text = File({Linear(1), Data(0, "01"), Linear(0), Data(0x25, Bytes(0x30, 20)), kEnd});
+  const std::filesystem::path path = dir.Path() / "a.hex";
+  std::ofstream(path, std::ios::binary) << text;
+
+  const HexFileLoad file = LoadHexFile(path);
+  ASSERT_TRUE(file.Ok()) << Cp1251ToUtf8(file.Error);
+  EXPECT_EQ(file.Load.Grid.Rows, LoadHexText(text).Grid.Rows);
+  EXPECT_EQ(RowText(file.Load.Grid.Rows[3]), "00020 FFFFFFFFFF" + Bytes(0x30, 11));
+  std::vector<std::string> lines;
+  for (const std::string& line : LeftOutLines(file.Load)) lines.push_back(Cp1251ToUtf8(line));
+  EXPECT_EQ(lines, std::vector<std::string>{"Данные выше 64 КБ не загружены, пропущено байт: 1"});
 }
 
 }  // namespace

@@ -15,11 +15,13 @@
 // a reached row read "FF", as an erased flash does.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "hexview/hexgrid.h"
+#include "common/inifile.h"
+#include "firmware/hexgrid.h"
 
 namespace tarvik {
 
@@ -96,5 +98,30 @@ HexGrid EmptyHexGrid();
 // counted: the data bytes of the data records among them (other lines there
 // are not looked at further).
 HexLoad LoadHexText(std::string_view text);
+
+// A HEX file taken from disk: how reading it went and, once read, what
+// parsing it gave. The viewer and the command line both take their files
+// this way, so a file one of them refuses the other refuses too.
+struct HexFileLoad {
+  // Read when the text was read (Load then says whether it parsed);
+  // otherwise why not. A FIFO or a device is never opened, so the load
+  // never waits on one.
+  FileReadStatus Read = FileReadStatus::Read;
+  // Why the file could not be read (FileReadProblem) when it is no regular
+  // file or the system refused it; empty otherwise.
+  std::string ReadProblem;
+  // The parsed text: grid, data rows and the bytes left out. Whenever the
+  // file cannot be used, the empty grid and no counts.
+  HexLoad Load;
+  // Why the file cannot be used, in the viewer's words (Windows-1251):
+  // HexFileNotFoundText, HexFileTooLargeText, "Не удалось прочитать файл: "
+  // and the problem, or the line that is wrong. Empty when it loaded.
+  std::string Error;
+
+  bool Ok() const { return Error.empty(); }
+};
+
+// Reads the file at path (at most kMaxHexFileBytes of it) and parses it.
+HexFileLoad LoadHexFile(const std::filesystem::path& path);
 
 }  // namespace tarvik

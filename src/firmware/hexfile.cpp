@@ -1,10 +1,11 @@
-#include "hexview/hexfile.h"
+#include "firmware/hexfile.h"
 
 #include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <system_error>
 
 #include "common/text.h"
 
@@ -344,6 +345,35 @@ HexLoad LoadHexText(std::string_view text) {
   load.DataRows = static_cast<int>(memory->highest / kRowBytes) + 1;
   load.Grid = BuildGrid(*memory, load.DataRows);
   return load;
+}
+
+HexFileLoad LoadHexFile(const std::filesystem::path& path) {
+  HexFileLoad result;
+  result.Load.Grid = EmptyHexGrid();
+  FileRead read = ReadSettingsFile(path, kMaxHexFileBytes);
+  result.Read = read.status;
+  switch (read.status) {
+    case FileReadStatus::Read:
+      break;
+    case FileReadStatus::Missing:
+      result.Error = HexFileNotFoundText();
+      return result;
+    case FileReadStatus::TooLarge: {
+      // Gone or unreadable since: still more than the limit was there.
+      std::error_code error;
+      const std::uintmax_t size = std::filesystem::file_size(path, error);
+      result.Error = HexFileTooLargeText(error ? kMaxHexFileBytes + 1 : size);
+      return result;
+    }
+    case FileReadStatus::NotAFile:
+    case FileReadStatus::Failed:
+      result.ReadProblem = FileReadProblem(read);
+      result.Error = Utf8ToCp1251("Не удалось прочитать файл: ") + result.ReadProblem;
+      return result;
+  }
+  result.Load = LoadHexText(read.bytes);
+  result.Error = result.Load.Error;
+  return result;
 }
 
 }  // namespace tarvik
