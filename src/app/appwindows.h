@@ -8,7 +8,7 @@
 #include "app/formabout.h"
 #include "app/formmain.h"
 #include "app/infoform.h"
-#include "hexview/ui/formupdateinsertion.h"
+#include "hexview/ui/hexviewer.h"
 #include "reflash/ui/reflashwindow.h"
 
 namespace tarvik {

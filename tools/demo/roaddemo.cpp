@@ -55,7 +55,7 @@
 #include "common/settingspaths.h"
 #include "connect/ui/connectdlg.h"
 #include "device/connection.h"
-#include "hexview/ui/formupdateinsertion.h"
+#include "hexview/ui/hexviewer.h"
 #include "outqueue/ui/statuspane.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "simulator/hexrecord.h"

@@ -1,4 +1,4 @@
-#include "hexview/ui/formupdateinsertion.h"
+#include "hexview/ui/hexviewer.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
