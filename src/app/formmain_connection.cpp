@@ -1,8 +1,6 @@
 // The main window's connection life cycle: the connection dialog, the port
 // with its log writer, the controller and the main worker thread, and their
 // release in the reverse order.
-#include "device/connection.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -15,6 +13,7 @@
 #include "app/mainbridge.h"
 #include "common/ui/qtext.h"
 #include "connect/ui/connectdlg.h"
+#include "device/connection.h"
 #include "outqueue/ui/drainoutput.h"
 #include "outqueue/ui/statuspane.h"
 #include "reflash/ui/reflashwindow.h"
