@@ -9,6 +9,8 @@ namespace tarvik {
 namespace {
 
 constexpr int kCommandAttempts = 3;
+// As long again as "BL" may take to be answered.
+constexpr std::uint32_t kLateSwitchAnswerMs = 2500;
 // How soon a stoppable wait notices a stop.
 constexpr std::uint32_t kStopSliceMs = 50;
 
@@ -80,7 +82,12 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
     steps.Switching();
     std::string reply;
     // Whatever it answers, the erase that follows decides.
-    controller.Command("BL", reply, true);
+    if (!controller.Command("BL", reply, true)) {
+      // A device busy starting its bootloader may answer after the time-out,
+      // and that "OK" must not pass for the erase's: it is let come, and the
+      // erase's exchange throws it away before it sends.
+      WaitWithProgress(clock, kLateSwitchAnswerMs, 0, {}, [&] { return steps.StopRequested(); });
+    }
     steps.Switched();
   }
   steps.Erasing();

@@ -1,8 +1,9 @@
 #pragma once
 // The bootloader's reflash sequence, written once for every way a device is
 // written through its bootloader (the catalogue reflash and the service
-// reflash): "BL" unless the device sits in its bootloader already, "BE" up to
-// three times, every group but block 0000, block 0000 last, 40 ms after every
+// reflash): "BL" unless the device sits in its bootloader already (2.5 s more
+// when it went unanswered, for a late answer to pass), "BE" up to three
+// times, every group but block 0000, block 0000 last, 40 ms after every
 // write attempt, then a settle wait in which the device is not addressed.
 // What differs between the two is data (BootloaderPolicy); what each shows
 // on the way are its own steps (BootloaderSteps).

@@ -584,6 +584,34 @@ TEST_F(CliSession, InterruptStopsBetweenCommandsAndReleasesThePort) {
   }
 }
 
+// Ctrl+C pressed once the reflash has failed, while the failure's own step
+// (the bar closed on the terminal) is still being served: there is nothing
+// left to stop, so the failure is told as it is, without "closing" words.
+TEST_F(CliSession, InterruptAfterTheOutcomeChangesNothing) {
+  sim::DeviceSimulator device(test::Detector({"silence@BE"}));
+  ASSERT_TRUE(device.Start());
+  test::QuickPauseClock clock;
+  CaptureOutput out(true, 80);
+  bool asked = false;
+  cli::CliEnvironment env{
+      .Out = out,
+      .Time = clock,
+      .Interrupted =
+          [&] {
+            const auto& writes = out.OutWrites();
+            asked = asked || (!writes.empty() && writes.back() == "\n");
+            return asked;
+          },
+      .ListPorts = [] { return std::vector<std::string>{}; },
+      .DefaultRules = [this] { return dir_.Path() / "update.ini"; },
+  };
+  EXPECT_EQ(cli::RunCli({"flash", device.SlavePath(), "--image", "2", "--no-rules"}, env), ExitCode::Failed);
+  EXPECT_FALSE(asked) << "Ctrl+C was taken after the outcome";
+  EXPECT_FALSE(Contains(out.Err(), "Завершение обмена")) << out.Err();
+  EXPECT_TRUE(Contains(out.Err(), "В процессе перепрошивки возникли ошибки!")) << out.Err();
+  device.Stop();
+}
+
 TEST_F(CliSession, InterruptDuringIdentification) {
   const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return !r.commands.empty(); }};
   const Outcome run = Run(test::Detector({"silence@v"}), {"flash", "PORT", "--image", "2"}, bench);

@@ -642,6 +642,15 @@ TEST(UpdateThreadFaults, EndInFailureWithNothingSentAfterIt) {
   // none of the failures is block 0000 written.
   RunProcedureTable({
       {"silence to the erase", 8, Device({"silence@BE"}), {}, {"BL", "BE", "BE", "BE"}, false},
+      // Busy starting its bootloader, the device answers "BL" 750 ms after
+      // its time-out and never hears the erase: that late "OK" is no answer
+      // to "BE", and nothing is written over the old firmware.
+      {"a late answer to BL is not taken for the erase's",
+       4,
+       WithOldFirmware(Device({"slow=3250@BL", "no-ok!@BE"})),
+       {},
+       {"BL", "BE", "BE", "BE"},
+       false},
       {"a wrong echo to group 2, three times",
        16,
        Device({"wrong-echo#2", "wrong-echo#3", "wrong-echo#4"}),

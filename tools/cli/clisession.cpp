@@ -167,8 +167,11 @@ class Session final : public ControllerUi, public MainThreadSteps {
   ExitCode Flash(TConnection& connection);
   ExitCode FlashHex(TConnection& connection);
   // Starts a task on the connection and serves it to its end; false when the
-  // connection would not take it.
-  bool RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task);
+  // connection would not take it. Ctrl+C stops it only until decided() holds
+  // (its outcome is settled): after that there is nothing left to stop, and
+  // the outcome is told as it is.
+  bool RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task,
+               const std::function<bool()>& decided);
   Plan MakePlan() const;
   void PrintIdentity();
   std::vector<std::string> ChoiceLines(const std::vector<ImageChoice>& choices) const;
@@ -471,7 +474,11 @@ ExitCode Session::Flash(TConnection& connection) {
   task->SetController(controller);
   task->SetStartTime(env_.Time.WallNow());
   task->SetView(&view);
-  if (!RunTask(connection, std::move(task))) {
+  const auto decided = [&reflash] {
+    const ReflashOutcome outcome = reflash.Outcome();
+    return outcome != ReflashOutcome::NotRun && outcome != ReflashOutcome::Running;
+  };
+  if (!RunTask(connection, std::move(task), decided)) {
     Tell(ReflashFailedText());
     return ExitCode::Failed;
   }
@@ -502,7 +509,8 @@ ExitCode Session::FlashHex(TConnection& connection) {
                                                                        .Time = env_.Time},
                                                 &grid_);
   TServiceReflash& reflash = *task;
-  if (!RunTask(connection, std::move(task))) {
+  const auto decided = [&reflash] { return reflash.Outcome() != ServiceReflashOutcome::NotStarted; };
+  if (!RunTask(connection, std::move(task), decided)) {
     Tell(ReflashFailedText());
     return ExitCode::Failed;
   }
@@ -531,17 +539,18 @@ ExitCode Session::FlashHex(TConnection& connection) {
   return ExitCode::Failed;
 }
 
-bool Session::RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task) {
+bool Session::RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task,
+                      const std::function<bool()>& decided) {
   ConnectionTask& running = *task;
   if (!connection.StartTask(std::move(task))) return false;
   const auto finished = [&] { return !connection.TaskRunning(); };
-  if (!Wait(finished)) {
+  if (!Wait([&] { return finished() || decided(); })) {
     // Between two commands, as the reflash window's exit button stops it:
     // the command under way is answered or times out first.
-    Tell(ClosingText(), false);
     running.Thread().Stop();
-    Serve(finished);
+    Tell(ClosingText(), false);
   }
+  Serve(finished);
   progress_.Break();
   return true;
 }
