@@ -16,6 +16,10 @@ class CliOutput {
   virtual bool OutIsTerminal() const = 0;
   // Width of that terminal in characters; 0 when unknown.
   virtual int Columns() const = 0;
+  // Text for standard output was lost: a write failed (a full disk, an I/O
+  // error). A reader that closed its end early (| head) is not a failure:
+  // it has read what it wanted.
+  virtual bool OutFailed() const { return false; }
 };
 
 }  // namespace tarvik::cli

@@ -208,6 +208,9 @@ ExitCode Session::Run() {
     case Command::Help:
       out_.Write(Stream::Out, UsageText());
       return ExitCode::Done;
+    case Command::Version:
+      out_.Write(Stream::Out, VersionText() + "\n");
+      return ExitCode::Done;
     case Command::Ports:
       return Ports();
     case Command::Images:
@@ -335,7 +338,7 @@ ExitCode Session::DeviceCommand() {
 ExitCode Session::OnDevice() {
   TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = env_.Time});
   try {
-    connection.Open(PortNameOf(options_.port));
+    connection.Open(PortNameOf(options_.ports.front()));
   } catch (const std::exception& e) {
     Tell(OpenPortErrorText(e.what()));
     return ExitCode::NoDevice;
@@ -633,8 +636,20 @@ ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env) {
                   "tarvik-cli: " + parsed.error + "\n" + Utf8ToCp1251("Справка: tarvik-cli --help") + "\n");
     return ExitCode::Usage;
   }
-  Session session(parsed.options, env);
-  return session.Run();
+  ExitCode code = ExitCode::Usage;
+  if (parsed.options.command == Command::Flash && parsed.options.ports.size() > 1) {
+    env.Out.Write(Stream::Err, "tarvik-cli: " + OnePortAtATimeText() + "\n");
+  } else {
+    Session session(parsed.options, env);
+    code = session.Run();
+  }
+  // Where the command would have ended well, a result that never reached
+  // its reader must not pass for one that did.
+  if (env.Out.OutFailed() && (code == ExitCode::Done || code == ExitCode::UpToDate)) {
+    env.Out.Write(Stream::Err, "tarvik-cli: " + OutputFailedText() + "\n");
+    return ExitCode::OutputFailed;
+  }
+  return code;
 }
 
 }  // namespace tarvik::cli

@@ -18,9 +18,15 @@ class ConsoleOutput final : public CliOutput {
   void Write(Stream stream, std::string_view cp1251) override;
   bool OutIsTerminal() const override { return outIsTerminal_; }
   int Columns() const override;
+  bool OutFailed() const override { return out_ == WriteState::Failed; }
 
  private:
+  // After the first failed write nothing more is written to that stream.
+  enum class WriteState { Open, ReaderGone, Failed };
+
   bool outIsTerminal_;
+  WriteState out_ = WriteState::Open;
+  WriteState err_ = WriteState::Open;
 };
 
 // From now on Ctrl+C (and on POSIX SIGTERM and SIGHUP) no longer ends the
