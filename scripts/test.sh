@@ -8,6 +8,8 @@
 #   4. the core, the Windows serial layer and their tests cross-built with
 #      MinGW-w64 and run under Wine, the serial tests against the simulator
 #      of stage 1 behind COM ports of a fresh Wine prefix (scripts/wine.sh).
+# After stage 1's tests the fault campaign over the reflash runs on that
+# build for a bounded time (TARVIK_CAMPAIGN_SECONDS, 60 by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,6 +17,7 @@ scripts/setup.sh
 
 jobs=$(nproc)
 fuzz_seconds=${TARVIK_FUZZ_SECONDS:-10}
+campaign_seconds=${TARVIK_CAMPAIGN_SECONDS:-60}
 # Compile time is most of the run: each target's files are compiled as one
 # unit, and debug information is kept to line tables (enough for sanitizer
 # reports; none at all for the Windows programs, whose linker spends most of
@@ -74,6 +77,24 @@ export QT_QPA_PLATFORM=offscreen
 run_ctest "gcc+asan+ubsan" build/ci-main
 
 stage_time "stage 1 (gcc+asan+ubsan)"
+
+echo "== 1/4: the fault campaign over the reflash, ${campaign_seconds}s"
+campaign_log=$(mktemp)
+set +e
+build/ci-main/tools/campaign/tarvik-campaign --seconds "$campaign_seconds" 2>&1 | tee "$campaign_log"
+campaign_rc=${PIPESTATUS[0]}
+set -e
+# Its closing figures: runs, faults met by kind, outcomes, violations.
+mapfile -t campaign_figures < <(sed -n '/^campaign: [0-9]/,$p' "$campaign_log" | sed 's/^/  /')
+if [ "$campaign_rc" -eq 0 ]; then
+  passed=$((passed + 1))
+  summary+=("campaign: 1 passed, 0 failed" "${campaign_figures[@]}")
+else
+  failed=$((failed + 1))
+  summary+=("campaign: 0 passed, 1 failed (replay the VIOLATION above with its command)" "${campaign_figures[@]}")
+fi
+rm -f "$campaign_log"
+stage_time "campaign"
 
 echo "== 2/4: the core under ThreadSanitizer"
 cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON \

@@ -5,8 +5,12 @@
 #include <clocale>
 
 #include "app/appwindows.h"
+#include "common/stdstreams.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a port opened as a standard stream would get
+  // the program's and Qt's messages on its line.
+  tarvik::EnsureStandardStreams();
   QApplication app(argc, argv);
   // Timestamps of the message log follow the user's date and time formats.
   std::setlocale(LC_ALL, "");

@@ -23,8 +23,19 @@ const char* ConnectionStateName(ConnectionState state) {
 
 std::string LinkLostText() { return Utf8ToCp1251("Связь с устройством потеряна"); }
 
-std::string OpenPortErrorText(const std::string& message) {
-  return Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+std::string OpenPortErrorText(const std::string& message, TOpenFailure cause) {
+  std::string text = Utf8ToCp1251("Ошибка при открытии Com порта! ") + message;
+  // Serial ports belong to the group dialout; a user outside it is refused
+  // whatever the port's state.
+  if (cause == TOpenFailure::NoPermission) {
+    text += Utf8ToCp1251(" Для доступа к порту пользователь должен входить в группу dialout.");
+  }
+  return text;
+}
+
+std::string OpenPortErrorText(const std::exception& error) {
+  const auto* device = dynamic_cast<const EDeviceError*>(&error);
+  return OpenPortErrorText(error.what(), device != nullptr ? device->OpenFailure : TOpenFailure::None);
 }
 
 std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }

@@ -5,6 +5,7 @@
 // an explicit state, and one teardown that waits for every worker before
 // the controller and the port go.
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "device/mainthread.h"
 #include "outqueue/outarray.h"
 #include "serial/comportworker.h"
+#include "serial/deviceerror.h"
 
 namespace tarvik {
 
@@ -115,8 +117,13 @@ class TConnection {
 
 // "Связь с устройством потеряна"
 std::string LinkLostText();
-// "Ошибка при открытии Com порта! " + message
-std::string OpenPortErrorText(const std::string& message);
+// "Ошибка при открытии Com порта! " + message, and where the cause of a
+// failed open leaves the user something to do, what: for a port the user
+// may not open, " Для доступа к порту пользователь должен входить в группу
+// dialout."
+std::string OpenPortErrorText(const std::string& message, TOpenFailure cause = TOpenFailure::None);
+// The same for what opening a port threw.
+std::string OpenPortErrorText(const std::exception& error);
 // "Завершение обмена с устройством..."
 std::string ClosingText();
 

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/clock.h"
+#include "serial/deviceerror.h"
 
 namespace tarvik::commos {
 
@@ -100,11 +102,36 @@ class TCommDevice {
   virtual bool WaitInput(std::uint32_t timeoutMs) = 0;
 };
 
+// Why OpenDevice failed.
+struct TOpenError {
+  TOpenFailure Cause = TOpenFailure::None;
+  // The OS error code; 0 where the cause says it all (a plain file is no
+  // serial line whatever the system would answer).
+  int Code = 0;
+  // Who holds a busy port, where the system tells: "minicom, pid 1234".
+  std::string Holder;
+};
+
+// Where the Linux backend looks for other programs that hold a port: their
+// open descriptors under ProcRoot, and the lock files that serial programs
+// leave in LockDirs (the first one that takes a file gets this tool's own).
+// Tests point them at trees of their own; Windows has no use for them.
+struct TOpenOptions {
+  std::string ProcRoot = "/proc";
+  std::vector<std::string> LockDirs = {"/var/lock", "/run/lock"};
+};
+
 // Opens the device exclusively, so a second open of it fails whoever
-// tries. Returns null with error set when it cannot be opened.
-std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error);
+// tries, and refuses one that another program holds. Returns null with
+// error set when it cannot be opened.
+std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, TOpenError& error,
+                                        const TOpenOptions& options = {});
 
 // The system's text for an OS error code, as Windows-1251.
 std::string OsErrorText(int error);
+
+// What the system's errors are called in messages: "Win32 error" on
+// Windows, "error" elsewhere.
+extern const char* const kOsErrorName;
 
 }  // namespace tarvik::commos

@@ -1,8 +1,10 @@
 // Serial backend for Linux: a tty under /dev driven through termios2 (which
 // carries any bit rate, not only the classic table), ioctls for the queue
 // counts and the modem lines, and poll with a self-pipe for the event wait.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -10,19 +12,37 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <vector>
 
 #include "common/text.h"
 #include "serial/commos.h"
+#include "serial/descriptor_posix.h"
 
 #ifndef BOTHER
 #define BOTHER 0010000
 #endif
 
 namespace tarvik::commos {
+
+const char* const kOsErrorName = "error";
+
+int KeepAboveStandardStreams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return moved;
+}
+
 namespace {
 
 // The kernel's own termios record with the explicit rate fields; the C
@@ -116,6 +136,204 @@ bool IsUsersTerminal(const std::string& path, dev_t rdev) {
   return ::realpath(path.c_str(), resolved) != nullptr && std::strcmp(resolved, "/dev/console") == 0;
 }
 
+// ---- other programs on the port ----
+
+// Unix 98 pseudo-terminal slaves (/dev/pts/N): eight majors of 256 minors,
+// N counted across them; their master is the multiplexer's node 5:2.
+constexpr unsigned kPtySlaveMajor = 136;
+constexpr unsigned kPtySlaveMajors = 8;
+constexpr unsigned kPtyMasterMinor = 2;
+
+// N of /dev/pts/N, or -1 for any other device.
+long PtyIndex(dev_t rdev) {
+  const unsigned maj = major(rdev);
+  if (maj < kPtySlaveMajor || maj >= kPtySlaveMajor + kPtySlaveMajors) return -1;
+  return static_cast<long>((maj - kPtySlaveMajor) * 256 + minor(rdev));
+}
+
+bool IsNumber(const char* text) {
+  return *text != '\0' &&
+         std::all_of(text, text + std::strlen(text), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A folder opened for reading its entries, on a kept descriptor; null when
+// it cannot be read (another user's process, one that has just ended).
+DIR* OpenFolder(int atFd, const std::string& path) {
+  const int fd = KeepAboveStandardStreams(::openat(atFd, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd < 0) return nullptr;
+  DIR* folder = ::fdopendir(fd);
+  if (folder == nullptr) ::close(fd);
+  return folder;
+}
+
+// The start of a small file (a line of /proc, a lock file); empty when it
+// cannot be read.
+std::string ReadSmallFile(int atFd, const std::string& path) {
+  const int fd = KeepAboveStandardStreams(::openat(atFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd < 0) return {};
+  char buffer[256];
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The program of a process as the system names it, and its number:
+// "minicom, pid 1234".
+std::string ProcessName(const std::string& procRoot, long pid) {
+  std::string program = Trim(ReadSmallFile(AT_FDCWD, procRoot + "/" + std::to_string(pid) + "/comm"));
+  // The name is the locale's text; the message is the core's.
+  program = LocaleToCp1251(program);
+  return program.empty() ? "pid " + std::to_string(pid) : program + ", pid " + std::to_string(pid);
+}
+
+// Whether the process behind folder pid of the process root has the device
+// open; devicePath is where the device's node is, links followed. A process
+// that also holds the master of the same pseudo-terminal is the far end of
+// the line (a device's simulation, a bridge to a network port), not a
+// program in the way.
+bool HoldsDevice(int procFd, const char* pid, const std::string& devicePath, dev_t device) {
+  DIR* fds = OpenFolder(procFd, std::string(pid) + "/fd");
+  if (fds == nullptr) return false;
+  const long ptyIndex = PtyIndex(device);
+  bool deviceHeld = false;
+  bool masterHeld = false;
+  while (const dirent* entry = ::readdir(fds)) {
+    if (!IsNumber(entry->d_name)) continue;
+    // A descriptor's link names the node it was opened by, so the text
+    // picks the few worth a look at the file itself out of the many (a
+    // process may hold thousands, sockets and files).
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(::dirfd(fds), entry->d_name, target, sizeof target);
+    if (n <= 0 || n == sizeof target) continue;
+    const std::string_view text(target, static_cast<std::size_t>(n));
+    const bool master = ptyIndex >= 0 && (text == "/dev/ptmx" || text == "/dev/pts/ptmx");
+    if (text != devicePath && !master) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(fds), entry->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) continue;
+    if (st.st_rdev == device) {
+      deviceHeld = true;
+    } else if (master && major(st.st_rdev) == kTtyAuxMajor && minor(st.st_rdev) == kPtyMasterMinor) {
+      const std::string info = ReadSmallFile(procFd, std::string(pid) + "/fdinfo/" + entry->d_name);
+      const std::size_t at = info.find("tty-index:");
+      if (at != std::string::npos && std::strtol(info.c_str() + at + 10, nullptr, 10) == ptyIndex) {
+        masterHeld = true;
+      }
+    }
+  }
+  ::closedir(fds);
+  return deviceHeld && !masterHeld;
+}
+
+// Another process that has the device open, named as ProcessName names it;
+// empty when there is none. Only the processes whose descriptors the user
+// may look at are seen: the rest are root's, or another user's, whom the
+// exclusive mode keeps out.
+std::string OtherHolder(const std::string& procRoot, const std::string& devicePath, dev_t device) {
+  DIR* processes = OpenFolder(AT_FDCWD, procRoot);
+  if (processes == nullptr) return {};
+  const std::string self = std::to_string(::getpid());
+  std::string holder;
+  while (const dirent* entry = ::readdir(processes)) {
+    if (!IsNumber(entry->d_name) || entry->d_name == self) continue;
+    if (HoldsDevice(::dirfd(processes), entry->d_name, devicePath, device)) {
+      holder = ProcessName(procRoot, std::strtol(entry->d_name, nullptr, 10));
+      break;
+    }
+  }
+  ::closedir(processes);
+  return holder;
+}
+
+// The name of the lock file that serial programs leave for a device:
+// "LCK.." + its place under /dev with slashes as underscores ("LCK..ttyUSB0",
+// "LCK..pts_3"), or + the last part of a path elsewhere.
+std::string LockFileName(const std::string& path) {
+  const std::filesystem::path normal = std::filesystem::path(path).lexically_normal();
+  const std::string text = normal.string();
+  std::string name = text.rfind("/dev/", 0) == 0 ? text.substr(5) : normal.filename().string();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return "LCK.." + name;
+}
+
+// The process that a lock file names: its number as text, the form every
+// current program writes; 0 when there is none.
+long LockOwner(const std::string& file) {
+  const std::optional<std::int32_t> pid = ParseInt32(Trim(ReadSmallFile(AT_FDCWD, file)));
+  return pid && *pid > 0 ? *pid : 0;
+}
+
+bool Runs(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+// The process that holds a lock file on the port under one of its names,
+// named; empty when none does. A lock whose process has gone is removed, as
+// serial programs do with a stale one.
+std::string LockHolder(const TOpenOptions& options, const std::vector<std::string>& names) {
+  for (const std::string& folder : options.LockDirs) {
+    for (const std::string& name : names) {
+      const std::string file = folder + "/" + name;
+      struct stat st {};
+      if (::lstat(file.c_str(), &st) != 0) continue;
+      const long owner = LockOwner(file);
+      if (Runs(owner)) return ProcessName(options.ProcRoot, owner);
+      ::unlink(file.c_str());
+    }
+  }
+  return {};
+}
+
+// Takes this tool's lock file for the port in the first folder that will
+// have it and returns its path; empty without one (no such folder, no right
+// to write there), since the port then opens as it would without lock
+// files. holder names the program that took the lock first, if one did
+// just now.
+std::string TakeLockFile(const TOpenOptions& options, const std::string& name, std::string& holder) {
+  for (const std::string& folder : options.LockDirs) {
+    const std::string file = folder + "/" + name;
+    const int fd = KeepAboveStandardStreams(
+        ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644));
+    if (fd < 0) {
+      if (errno == EEXIST) {
+        const long owner = LockOwner(file);
+        if (Runs(owner)) {
+          holder = ProcessName(options.ProcRoot, owner);
+          return {};
+        }
+      }
+      continue;
+    }
+    // The process number as ten characters and a line end, the form of the
+    // lock files that serial programs share.
+    char text[16];
+    const int size = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
+    const bool written = ::write(fd, text, static_cast<std::size_t>(size)) == size;
+    ::close(fd);
+    if (written) return file;
+    ::unlink(file.c_str());
+  }
+  return {};
+}
+
+// Only a lock file that still names this process is removed: a stale one
+// may have been taken over by another program since.
+void RemoveLockFile(const std::string& file) {
+  if (!file.empty() && LockOwner(file) == ::getpid()) ::unlink(file.c_str());
+}
+
+// A character device that the system files under a class other than the
+// terminals (the null device, a sound card) is no serial line, whatever it
+// would answer once opened. Pseudo-terminals are not filed at all.
+bool IsFiledAsNoTerminal(dev_t rdev) {
+  const std::string entry =
+      "/sys/dev/char/" + std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev)) + "/subsystem";
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(entry.c_str(), target, sizeof target - 1);
+  if (n <= 0) return false;
+  return std::filesystem::path(std::string(target, static_cast<std::size_t>(n))).filename() != "tty";
+}
+
 // The terminal this process is attached to, whatever name it was opened by.
 bool IsControllingTerminal(int fd) {
   pid_t session = 0;
@@ -124,8 +342,8 @@ bool IsControllingTerminal(int fd) {
 
 class PosixCommDevice final : public TCommDevice {
  public:
-  PosixCommDevice(int fd, int stopRead, int stopWrite, Clock& clock)
-      : fd_(fd), stopRead_(stopRead), stopWrite_(stopWrite), clock_(clock) {}
+  PosixCommDevice(int fd, int stopRead, int stopWrite, std::string lockFile, Clock& clock)
+      : fd_(fd), stopRead_(stopRead), stopWrite_(stopWrite), lockFile_(std::move(lockFile)), clock_(clock) {}
 
   ~PosixCommDevice() override {
     // On a pseudo-terminal exclusive mode outlives the descriptor for as long
@@ -134,6 +352,7 @@ class PosixCommDevice final : public TCommDevice {
     ::close(fd_);
     ::close(stopRead_);
     ::close(stopWrite_);
+    RemoveLockFile(lockFile_);
   }
 
   bool SetState(const TDeviceControlBlock& dcb) override {
@@ -330,34 +549,43 @@ class PosixCommDevice final : public TCommDevice {
   const int fd_;
   const int stopRead_;
   const int stopWrite_;
+  // This tool's lock file for the port; empty when it has none.
+  const std::string lockFile_;
   Clock& clock_;
   TDeviceControlBlock dcb_;
   TDriverTimeouts timeouts_;
 };
 
-}  // namespace
+// Why the system refused a port, by its error code.
+TOpenFailure CauseOf(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:  // a node whose driver has no device behind it
+    case ENXIO:   // an adapter unplugged, a legacy port without a chip
+      return TOpenFailure::Missing;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return TOpenFailure::Busy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return TOpenFailure::NoPermission;
+    case ENOTTY:
+      return TOpenFailure::NotASerialLine;
+    default:
+      return TOpenFailure::Other;
+  }
+}
 
-std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
-  const std::string path = "/dev/" + name;
-  // Only character devices are opened at all: opening a FIFO, a plain file
-  // or a folder by a port name does nothing a port could use, and some
-  // devices act on the open itself.
-  struct stat before {};
-  if (::stat(path.c_str(), &before) < 0) {
-    error = errno;
-    return nullptr;
-  }
-  if (!S_ISCHR(before.st_mode)) {
-    error = ENOTTY;
-    return nullptr;
-  }
-  if (IsUsersTerminal(path, before.st_rdev)) {
-    error = EPERM;
-    return nullptr;
-  }
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// The open proper, once the port has been found free; before is the node
+// as it was looked at.
+std::unique_ptr<TCommDevice> OpenLine(const std::string& path, const struct stat& before,
+                                      const std::string& lockFile, Clock& clock, TOpenError& error) {
+  const int fd = KeepAboveStandardStreams(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd < 0) {
-    error = errno;
+    error.Cause = CauseOf(errno);
+    error.Code = errno;
     return nullptr;
   }
   // The node may have been swapped between the look and the open; and a
@@ -366,26 +594,83 @@ std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, i
   struct stat after {};
   if (::fstat(fd, &after) < 0 || !S_ISCHR(after.st_mode) || after.st_rdev != before.st_rdev ||
       !::isatty(fd) || IsControllingTerminal(fd)) {
-    error = ENOTTY;
     ::close(fd);
+    error.Cause = TOpenFailure::NotASerialLine;
     return nullptr;
   }
   // TIOCEXCL keeps other users out but not root; the advisory lock is what
-  // every instance of this tool respects, root or not.
+  // every instance of this tool respects, root or not, even one that the
+  // look at the processes cannot see.
   if (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
-    error = errno;
+    error.Cause = CauseOf(errno);
+    error.Code = error.Cause == TOpenFailure::Busy ? 0 : errno;
     ::close(fd);
     return nullptr;
   }
   Ioctl(fd, TIOCEXCL, nullptr);
   int pipeFds[2];
   if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) < 0) {
-    error = errno;
+    error.Cause = TOpenFailure::Other;
+    error.Code = errno;
     ::close(fd);
     return nullptr;
   }
-  error = 0;
-  return std::make_unique<PosixCommDevice>(fd, pipeFds[0], pipeFds[1], clock);
+  const int stopRead = KeepAboveStandardStreams(pipeFds[0]);
+  const int stopWrite = KeepAboveStandardStreams(pipeFds[1]);
+  if (stopRead < 0 || stopWrite < 0) {
+    error.Cause = TOpenFailure::Other;
+    error.Code = errno;
+    for (const int made : {fd, stopRead, stopWrite}) {
+      if (made >= 0) ::close(made);
+    }
+    return nullptr;
+  }
+  return std::make_unique<PosixCommDevice>(fd, stopRead, stopWrite, lockFile, clock);
+}
+
+}  // namespace
+
+std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, TOpenError& error,
+                                        const TOpenOptions& options) {
+  error = {};
+  const auto failed = [&error](TOpenFailure cause, int code) -> std::unique_ptr<TCommDevice> {
+    error.Cause = cause;
+    error.Code = code;
+    return nullptr;
+  };
+  const std::string path = "/dev/" + name;
+  // Only character devices are opened at all: opening a FIFO, a plain file
+  // or a folder by a port name does nothing a port could use, and some
+  // devices act on the open itself.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) < 0) return failed(CauseOf(errno), errno);
+  if (!S_ISCHR(before.st_mode) || IsUsersTerminal(path, before.st_rdev) ||
+      IsFiledAsNoTerminal(before.st_rdev)) {
+    return failed(TOpenFailure::NotASerialLine, 0);
+  }
+
+  // Another program on the line would take the device's answers; and the
+  // open itself may raise the modem lines, which some devices take for a
+  // reset. So a port in use is refused before it is opened: by the
+  // processes that have it open, and by the lock files that serial programs
+  // leave under the name they opened and under the device's own.
+  char resolved[PATH_MAX];
+  const std::string devicePath = ::realpath(path.c_str(), resolved) != nullptr
+                                     ? std::string(resolved)
+                                     : std::filesystem::path(path).lexically_normal().string();
+  std::vector<std::string> lockNames = {LockFileName(path)};
+  if (LockFileName(devicePath) != lockNames.front()) lockNames.push_back(LockFileName(devicePath));
+  error.Holder = OtherHolder(options.ProcRoot, devicePath, before.st_rdev);
+  if (error.Holder.empty()) error.Holder = LockHolder(options, lockNames);
+  if (error.Holder.empty()) {
+    const std::string lockFile = TakeLockFile(options, lockNames.front(), error.Holder);
+    if (error.Holder.empty()) {
+      auto device = OpenLine(path, before, lockFile, clock, error);
+      if (!device) RemoveLockFile(lockFile);
+      return device;
+    }
+  }
+  return failed(TOpenFailure::Busy, 0);
 }
 
 std::string OsErrorText(int error) {

@@ -14,6 +14,9 @@
 #include "serial/commos.h"
 
 namespace tarvik::commos {
+
+const char* const kOsErrorName = "Win32 error";
+
 namespace {
 
 // Every event of the device except "output empty", which the port raises
@@ -333,6 +336,25 @@ class Win32CommDevice final : public TCommDevice {
   DWORD watched_ = kWatchedEvents;
 };
 
+// Why the system refused a port, by its error code. A COM port that another
+// program holds answers "access denied": the system opens a port for one
+// handle only, whoever may use it.
+TOpenFailure CauseOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+      return TOpenFailure::Missing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return TOpenFailure::Busy;
+    default:
+      return TOpenFailure::Other;
+  }
+}
+
 // A named object stands for the port while this tool holds it. The system
 // opens a COM port for one handle only, but Wine lets any number of handles
 // open the same device; the name keeps a second open out there too, as the
@@ -356,37 +378,50 @@ HANDLE ClaimPort(const std::wstring& portName) {
 
 }  // namespace
 
-std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, int& error) {
+std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, TOpenError& error,
+                                        const TOpenOptions&) {
+  error = {};
+  const auto failed = [&error](DWORD code) -> std::unique_ptr<TCommDevice> {
+    error.Cause = CauseOf(code);
+    error.Code = static_cast<int>(code);
+    return nullptr;
+  };
   const std::wstring wideName = WideText(name);
   const HANDLE inUse = ClaimPort(wideName);
-  if (inUse == nullptr) {
-    error = LastError();
-    return nullptr;
-  }
+  if (inUse == nullptr) return failed(::GetLastError());
   const std::wstring path = L"\\\\.\\" + wideName;
   // No sharing: a second open fails, in this process or any other.
   const HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
-    error = LastError();
+    const DWORD code = ::GetLastError();
     ::CloseHandle(inUse);
+    return failed(code);
+  }
+  // A name may lead to another device (NUL, a printer port's driver
+  // without a line); only a device with a line configuration is a port.
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (::GetFileType(port) != FILE_TYPE_CHAR || !::GetCommState(port, &line)) {
+    ::CloseHandle(port);
+    ::CloseHandle(inUse);
+    error.Cause = TOpenFailure::NotASerialLine;
     return nullptr;
   }
   HANDLE events[5] = {};
   for (HANDLE& e : events) {
     e = NewEvent();
     if (e == nullptr) {
-      error = LastError();
+      const DWORD code = ::GetLastError();
       for (HANDLE made : events) {
         if (made != nullptr) ::CloseHandle(made);
       }
       ::CloseHandle(port);
       ::CloseHandle(inUse);
-      return nullptr;
+      return failed(code);
     }
   }
   ::SetCommMask(port, kWatchedEvents);
-  error = 0;
   return std::make_unique<Win32CommDevice>(port, inUse, events[0], events[1], events[2], events[3], events[4],
                                            clock);
 }

@@ -98,6 +98,7 @@ void TComPortWorker::Purge(bool logTraffic) {
   if (!port_->IsOpen()) return;
   std::string stale;
   ReadAvailable(stale);
+  if (stale.find('\n') != std::string::npos) lineEndOwed_ = false;
   if (logTraffic) WriteLog(kPurgePrefix + stale);
 }
 
@@ -122,6 +123,7 @@ bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, co
     const auto elapsed = static_cast<std::int64_t>(clock_.NowMs() - start);
     if (elapsed > timeoutMs || !port_->IsOpen()) return false;
     const bool gotBytes = ReadQueued(*port_, reply);
+    DropOwedLineEnd(reply);
     const std::size_t end = TerminatorEnd(reply, upper);
     if (end != std::string::npos) {
       TakeRestOfLine(reply, end, input);
@@ -139,16 +141,32 @@ bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, co
 void TComPortWorker::TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input) {
   // The answer a device sends in one burst ends with a line end after its
   // terminator; that is what a reader that looks every so often would have
-  // found. Without one, a quiet line ends the wait.
+  // found. Without one, a quiet line ends the wait, and the line end may
+  // still come later.
   try {
     while (reply.find('\n', terminatorEnd) == std::string::npos && port_->IsOpen()) {
-      if (!clock_.SleepMs(kReplyQuietMs, input)) return;
-      if (!ReadQueued(*port_, reply)) return;
+      if (!clock_.SleepMs(kReplyQuietMs, input) || !ReadQueued(*port_, reply)) break;
     }
   } catch (const EDeviceError&) {
     // The terminator came: the exchange has its answer, and a line that went
     // away after it is the next exchange's news.
   }
+  lineEndOwed_ = reply.find('\n', terminatorEnd) == std::string::npos;
+}
+
+void TComPortWorker::DropOwedLineEnd(std::string& reply) {
+  // Otherwise a command the device leaves unanswered would get those bytes
+  // for an answer, which counts once its time is up.
+  if (!lineEndOwed_) return;
+  std::size_t taken = 0;
+  while (taken < reply.size() && (reply[taken] == '\r' || reply[taken] == '\n')) {
+    if (reply[taken++] == '\n') {
+      lineEndOwed_ = false;
+      break;
+    }
+  }
+  if (taken < reply.size()) lineEndOwed_ = false;
+  reply.erase(0, taken);
 }
 
 void TComPortWorker::WriteLog(const std::string& line) {

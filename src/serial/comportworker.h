@@ -74,6 +74,9 @@ class TComPortWorker {
   void SendCommand(const std::string& command);
   bool WaitForReply(std::string& reply, std::int32_t timeoutMs, const std::string& terminator);
   void TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input);
+  // Takes off the front of a reply what is left of the previous answer's
+  // line end.
+  void DropOwedLineEnd(std::string& reply);
   void WriteLog(const std::string& line);
   void RaiseRts();
   void DropRts();
@@ -82,6 +85,9 @@ class TComPortWorker {
   std::unique_ptr<TXComm> port_;
   bool ownsPort_;
   TLogWriter* log_;
+  // The last answer was taken at its terminator before its line end came:
+  // that line end, when it comes, is not the next command's answer.
+  bool lineEndOwed_ = false;
 };
 
 }  // namespace tarvik

@@ -21,25 +21,51 @@ enum TDeviceErrorCode : std::int32_t {
   ecWrite = 11,          // a write failed; carries the system's error
 };
 
+// Why a port did not open (ecCannotOpen), so that a front end can tell the
+// user what to do about it.
+enum class TOpenFailure : std::uint8_t {
+  None,            // the error is not a failed open
+  Missing,         // no device by that name
+  Busy,            // another program, or this one, holds the port
+  NoPermission,    // the user may not open the device
+  NotASerialLine,  // the name leads to something else: a file, a folder, the user's own terminal
+  Other,           // refused for a reason of the system's own; its text tells
+};
+
 // The message of a code as the port raises it; "Cannot open device %s"
 // keeps its placeholder. Empty for a code that is not in the table.
 const char* DeviceErrorText(TDeviceErrorCode code);
 
+// The cause of a failed open as the message names it ("the port is busy").
+const char* OpenFailureText(TOpenFailure cause);
+
 class EDeviceError : public std::runtime_error {
  public:
-  EDeviceError(const std::string& message, std::int32_t errorCode)
-      : std::runtime_error(message), ErrorCode(errorCode) {}
+  EDeviceError(const std::string& message, std::int32_t errorCode,
+               TOpenFailure openFailure = TOpenFailure::None)
+      : std::runtime_error(message), ErrorCode(errorCode), OpenFailure(openFailure) {}
   // The message of the table.
   explicit EDeviceError(TDeviceErrorCode code) : EDeviceError(DeviceErrorText(code), code) {}
   std::int32_t ErrorCode;
+  TOpenFailure OpenFailure;
 };
 
-// "Cannot open device " + name.
-EDeviceError CannotOpenError(const std::string& deviceName);
+// "Cannot open device " + name, the part of the message that names the port.
+std::string CannotOpenText(const std::string& deviceName);
 
-// The message of a transfer that the OS refused: text, code and the
+// CannotOpenText + ": " + the cause's text, then the detail in brackets
+// when there is one: "Cannot open device ttyUSB0: the port is busy (held by
+// minicom, pid 1234)".
+EDeviceError CannotOpenError(const std::string& deviceName, TOpenFailure cause, const std::string& detail);
+
+// The system's error as a message tells it: its name and code, then the
 // system's text for the code, that text cut to 256 characters and stripped
-// of trailing line ends, blanks and full stops.
+// of trailing line ends, blanks and full stops: "Win32 error 5: Access is
+// denied" on Windows, "error 5: Input/output error" on Linux.
+std::string OsErrorDetail(int osError, const std::string& systemText);
+
+// The message of a transfer that the OS refused: text + " (" + the detail
+// of OsErrorDetail + ")".
 std::string FormatOsErrorMessage(const std::string& text, int osError, const std::string& systemText);
 
 }  // namespace tarvik

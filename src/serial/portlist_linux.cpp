@@ -12,6 +12,7 @@
 
 #include "common/inifile.h"
 #include "common/text.h"
+#include "serial/descriptor_posix.h"
 #include "serial/portlist.h"
 
 namespace tarvik {
@@ -27,7 +28,8 @@ bool AllDigits(const std::string& text) {
 std::optional<std::int32_t> UartType(const fs::path& ttyEntry, const fs::path& deviceNode) {
   std::error_code e;
   if (fs::exists(ttyEntry / "type", e)) return ParseInt32(Trim(ReadFileBytes(ttyEntry / "type")));
-  const int fd = ::open(deviceNode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = commos::KeepAboveStandardStreams(
+      ::open(deviceNode.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd < 0) return std::nullopt;
   serial_struct info{};
   const int r = ::ioctl(fd, TIOCGSERIAL, &info);

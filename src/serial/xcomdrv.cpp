@@ -53,21 +53,50 @@ const char* DeviceErrorText(TDeviceErrorCode code) {
   return "";
 }
 
-EDeviceError CannotOpenError(const std::string& deviceName) {
+const char* OpenFailureText(TOpenFailure cause) {
+  switch (cause) {
+    case TOpenFailure::None:
+      return "";
+    case TOpenFailure::Missing:
+      return "no such port";
+    case TOpenFailure::Busy:
+      return "the port is busy";
+    case TOpenFailure::NoPermission:
+      return "no permission to open the port";
+    case TOpenFailure::NotASerialLine:
+      return "not a serial line";
+    case TOpenFailure::Other:
+      return "the system refused it";
+  }
+  return "";
+}
+
+std::string CannotOpenText(const std::string& deviceName) {
   const std::string_view format = DeviceErrorText(ecCannotOpen);
   const std::size_t at = format.find("%s");
   std::string text(format.substr(0, at));
   text += deviceName;
   text += format.substr(at + 2);
-  return EDeviceError(text, ecCannotOpen);
+  return text;
+}
+
+EDeviceError CannotOpenError(const std::string& deviceName, TOpenFailure cause, const std::string& detail) {
+  std::string text = CannotOpenText(deviceName);
+  if (cause != TOpenFailure::None) text += std::string(": ") + OpenFailureText(cause);
+  if (!detail.empty()) text += " (" + detail + ")";
+  return EDeviceError(text, ecCannotOpen, cause);
+}
+
+std::string OsErrorDetail(int osError, const std::string& systemText) {
+  std::string sys = systemText.substr(0, kMaxSystemText);
+  while (!sys.empty() && (static_cast<unsigned char>(sys.back()) < '!' || sys.back() == '.')) sys.pop_back();
+  return std::string(commos::kOsErrorName) + " " + std::to_string(osError) + ": " + sys;
 }
 
 std::string FormatOsErrorMessage(const std::string& text, int osError, const std::string& systemText) {
-  std::string sys = systemText.substr(0, kMaxSystemText);
-  while (!sys.empty() && (static_cast<unsigned char>(sys.back()) < '!' || sys.back() == '.')) sys.pop_back();
-  // The format of the message is "%s (Win32 error %d: %s)", as users of the
-  // tool know it from other systems.
-  return text + " (Win32 error " + std::to_string(osError) + ": " + sys + ")";
+  // "%s (Win32 error %d: %s)" on Windows, as its users know the form from
+  // other programs; the system's own name for its errors elsewhere.
+  return text + " (" + OsErrorDetail(osError, systemText) + ")";
 }
 
 // The event watcher: waits for arrived characters while the port is open
@@ -320,10 +349,18 @@ void TCustomComm::Open() {
   if (IsOpen()) Raise(ecAlreadyOpened);
   busy_.store(0);
   taken_.store(0);
-  int error = 0;
+  commos::TOpenError error;
   device_ = deviceOpener_ ? deviceOpener_(deviceName_, clock_, error)
                           : commos::OpenDevice(deviceName_, clock_, error);
-  if (!device_) throw CannotOpenError(deviceName_);
+  if (!device_) {
+    std::string detail;
+    if (!error.Holder.empty()) {
+      detail = "held by " + error.Holder;
+    } else if (error.Code != 0) {
+      detail = OsErrorDetail(error.Code, commos::OsErrorText(error.Code));
+    }
+    throw CannotOpenError(deviceName_, error.Cause, detail);
+  }
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   // A failure from here on leaves the port open; destroying it cleans up.
   ApplyLineSettings();

@@ -287,9 +287,10 @@ class TCustomComm {
 
   // How Open reaches the OS device: commos::OpenDevice unless set. A test
   // wraps the real device in one that records what reaches it, such as the
-  // RTS line a pseudo-terminal does not have. Set it while the port is closed.
-  using TDeviceOpener =
-      std::function<std::unique_ptr<commos::TCommDevice>(const std::string& name, Clock& clock, int& error)>;
+  // RTS line a pseudo-terminal does not have, or opens it with options of its
+  // own. Set it while the port is closed.
+  using TDeviceOpener = std::function<std::unique_ptr<commos::TCommDevice>(
+      const std::string& name, Clock& clock, commos::TOpenError& error)>;
   void SetDeviceOpener(TDeviceOpener opener) { deviceOpener_ = std::move(opener); }
 
  protected:

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -44,6 +45,9 @@ class Program {
  public:
   explicit Program(const std::filesystem::path& home) : home_(home) {}
 
+  // The standard descriptors the next runs start without, as after ">&-".
+  void StartWithout(std::vector<int> closed) { closedAtStart_ = std::move(closed); }
+
   Finished Run(const std::vector<std::string>& args, StdOut stdOut = StdOut::Pipe,
                const std::function<bool(const std::string& out)>& interruptWhen = {}) {
     int outRead = -1;
@@ -68,6 +72,7 @@ class Program {
     posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
     posix_spawn_file_actions_addclose(&actions, outRead);
     posix_spawn_file_actions_addclose(&actions, errFds[0]);
+    for (const int fd : closedAtStart_) posix_spawn_file_actions_addclose(&actions, fd);
     // Whatever the test runner ignores, the program starts as from a shell.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -147,6 +152,7 @@ class Program {
 
  private:
   std::filesystem::path home_;
+  std::vector<int> closedAtStart_;
 };
 
 class CliProcess : public ::testing::Test {
@@ -234,6 +240,42 @@ TEST_F(CliProcess, AReaderThatGoesAwayDoesNotEndTheProgram) {
   ASSERT_TRUE(sim.Start());
   const Finished run = program_.Run({"identify", sim.SlavePath()}, StdOut::Closed);
   EXPECT_EQ(run.code, 0);
+}
+
+// Started from a shell with "1>&-" or "2>&-": the port must not take the
+// number of a closed stream, or what the program says would go onto the line
+// between the commands.
+TEST_F(CliProcess, ClosedStandardStreamsKeepTheProgramsTextOffTheLine) {
+  struct Case {
+    const char* name = "";
+    std::vector<int> closed{};
+    sim::SimOptions device{};
+    std::vector<std::string> args{};
+    int code = 0;
+  };
+  const std::vector<std::string> failingFlash = {"flash", "PORT", "--no-rules", "--image", "2"};
+  const Case cases[] = {
+      {"standard output closed: the identity", {1}, test::Detector(), {"identify", "PORT"}, 0},
+      // The stages go to standard output, the failure to standard error.
+      {"standard output closed: a failed reflash", {1}, test::Detector({"wrong-echo"}), failingFlash, 5},
+      {"standard error closed: a failed reflash", {2}, test::Detector({"wrong-echo"}), failingFlash, 5},
+      {"all three closed: a failed reflash", {0, 1, 2}, test::Detector({"wrong-echo"}), failingFlash, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::DeviceSimulator sim(c.device);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    std::vector<std::string> args = c.args;
+    std::replace(args.begin(), args.end(), std::string("PORT"), sim.SlavePath());
+    program_.StartWithout(c.closed);
+    const Finished run = program_.Run(args);
+    EXPECT_EQ(run.code, c.code) << run.out << run.err;
+    const sim::SimReport report = sim.Report();
+    EXPECT_EQ(report.strayBytes, 0u);
+    EXPECT_TRUE(report.malformed.empty()) << report.malformed.front();
+    ASSERT_FALSE(report.commands.empty());
+    EXPECT_EQ(report.commands.front(), "v");
+  }
 }
 
 // A reflash that a user stops: the device has received whole commands only,

@@ -23,6 +23,7 @@
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
+#include "serial/otherprogram.h"
 #include "support/tempdir.h"
 #include "support/usertexts.h"
 
@@ -346,10 +347,39 @@ TEST_F(CliSession, NoDevice) {
   EXPECT_EQ(silent.code, ExitCode::NoDevice);
   EXPECT_EQ(silent.err, "Устройство не отвечает\n");
   EXPECT_EQ(CountOf(silent.report.commands, "v"), 4u);
+}
 
-  const Outcome missing = RunArgs({"identify", "/dev/tarvik-no-such-port"});
-  EXPECT_EQ(missing.code, ExitCode::NoDevice);
-  EXPECT_EQ(missing.err, "Ошибка при открытии Com порта! Cannot open device tarvik-no-such-port\n");
+// A port that cannot be opened says why, and names the port as the user
+// typed it where it lies outside /dev.
+TEST_F(CliSession, PortThatCannotBeOpenedSaysWhy) {
+  const std::string plain = WriteFile("plain", "not a port").string();
+  const std::string missing = (dir_.Path() / "missing").string();
+  sim::DeviceSimulator held(test::Detector());
+  ASSERT_TRUE(held.Start()) << held.Error();
+  const test::OtherProgram terminal({"cat"}, held.SlavePath());
+  const std::string heldName = held.SlavePath().substr(std::string("/dev/").size());
+  struct Case {
+    const char* name;
+    std::string port;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"missing under /dev", "/dev/tarvik-no-such-port",
+       "Cannot open device tarvik-no-such-port: no such port (error 2: No such file or directory)"},
+      {"missing elsewhere", missing,
+       "Cannot open device " + missing + ": no such port (error 2: No such file or directory)"},
+      {"a plain file", plain, "Cannot open device " + plain + ": not a serial line"},
+      {"held by a terminal program", held.SlavePath(),
+       "Cannot open device " + heldName + ": the port is busy (held by cat, pid " +
+           std::to_string(terminal.Pid()) + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = RunArgs({"identify", c.port});
+    EXPECT_EQ(run.code, ExitCode::NoDevice);
+    EXPECT_EQ(run.err, "Ошибка при открытии Com порта! " + c.err + "\n");
+  }
+  EXPECT_TRUE(held.Report().commands.empty()) << "nothing reached the held port";
 }
 
 struct FailureCase {

@@ -7,6 +7,9 @@
 #   wine_cli.sh flash WINE CLI IMAGE      a door detector of this test's own,
 #                                         behind COM9, is flashed by the rules
 #                                         with IMAGE, which its flash then holds
+#   wine_cli.sh refuse WINE CLI           files that cannot be used stop the
+#                                         tool before it opens a port, and an
+#                                         option's value "help" is a value
 # Exits 77 (skipped) without the stage's ports.
 set -u
 what=$1 wine=$2 cli=$3
@@ -75,6 +78,26 @@ flash)
   grep -q '#com<-: +BL<CR>' "$work/flash.log" || fail "no BL in the log"
   [ "$(grep -c "$(printf '\r')\$" "$work/flash.log")" -eq "$(wc -l <"$work/flash.log")" ] || fail "log lines without CR LF"
   echo "flashed: $(tail -1 "$work/sim.log")"
+  ;;
+refuse)
+  # COM99 is not there: exit code 3 would mean the tool went on to the port.
+  mkdir "$work/folder"
+  # One byte at 0x10000, which the device cannot take, and one at 0.
+  printf ':020000040001F9\r\n:0100000055AA\r\n:020000040000FA\r\n:0100000055AA\r\n:00000001FF\r\n' \
+    >"$work/above.hex"
+  expect() {  # CODE TEXT ARGS...: the tool ends with CODE and says TEXT
+    code=$1 text=$2
+    shift 2
+    (cd "$work" && "$wine" "$cli" "$@") >"$work/out" 2>"$work/err"
+    rc=$?
+    [ "$rc" -eq "$code" ] || fail "$* ended with $rc, not $code"
+    iconv -f cp1251 -t utf-8 "$work/err" | grep -qF "$text" || fail "$*: no \"$text\""
+    echo "$*: $rc, $(iconv -f cp1251 -t utf-8 "$work/err" | tr -d '\r' | tr '\n' ' ')"
+  }
+  expect 1 'Не удалось прочитать файл правил "folder": это папка, а не файл.' flash COM99 --image 2 --rules folder
+  expect 1 'Не удалось прочитать файл: это папка, а не файл.' flash-hex COM99 folder
+  expect 1 'Данные выше 64 КБ не загружены, пропущено байт: 1' flash-hex COM99 above.hex
+  expect 3 'Ошибка при открытии Com порта!' flash COM99 --image 2 --log help
   ;;
 *)
   echo "unknown case $what"

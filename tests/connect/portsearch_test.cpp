@@ -11,6 +11,7 @@
 #include "firmware/shippedcatalogue.h"
 #include "outqueue/outelement.h"
 #include "serial/deviceerror.h"
+#include "serial/otherprogram.h"
 #include "serial/xcomdrv.h"
 #include "simulator/devicesimulator.h"
 
@@ -156,6 +157,29 @@ TEST_F(PortSearchTest, PortHeldByAnotherProgramIsSkippedAndKeptByIt) {
   EXPECT_TRUE(holder.IsOpen());
   EXPECT_EQ(answered_, (std::vector<std::size_t>{1}));
   EXPECT_EQ(progress_, (std::vector<std::size_t>{1}));
+}
+
+// A terminal program left on a port would take the device's answer to the
+// probe; the search passes that port by without opening it.
+TEST_F(PortSearchTest, PortThatATerminalProgramHoldsIsPassedBy) {
+  const std::string held = AddDevice(Answering("VER 14.002.020"));
+  const std::string free = AddDevice(Answering("VER 14.002.020"));
+  const test::OtherProgram terminal({"cat"}, "/dev/" + held);
+  EXPECT_EQ(Search({held, free}), std::optional<std::size_t>(1));
+  EXPECT_TRUE(Device(0).Report().commands.empty()) << "nothing reached the held port";
+  EXPECT_EQ(answered_, (std::vector<std::size_t>{1}));
+  EXPECT_EQ(Count(Log(), held), 0u) << "a port in use leaves no trace, as a missing one";
+}
+
+// The protocol lets a device answer without "OK": its version alone is
+// an answer, and the device is found.
+TEST_F(PortSearchTest, AnAnswerWithoutOkIsAnAnswer) {
+  sim::SimOptions noOk = Answering("VER 14.002.020");
+  noOk.faults = {Fault{.kind = FaultKind::NoOk, .command = "v"}};
+  const std::string port = AddDevice(noOk);
+  EXPECT_EQ(Search({port}), std::optional<std::size_t>(0));
+  EXPECT_EQ(answered_, (std::vector<std::size_t>{0}));
+  EXPECT_EQ(Device(0).Report().faultsApplied, 1u) << "the answer had no OK";
 }
 
 TEST_F(PortSearchTest, NoPortsFindsNothing) {

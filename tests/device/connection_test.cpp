@@ -243,25 +243,45 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
   EXPECT_TRUE(connection_.Close());
 }
 
-// The identification meets the lost line in its own exchange and ends the
-// connection itself: the watcher's notice would be a second disconnect, and
-// "link lost" where the user is told the device did not answer.
-TEST_F(ConnectionTest, ALineLostDuringIdentificationQueuesOneDisconnectAndNoNotice) {
-  sim::SimOptions unplugged = Door();
-  unplugged.faults.push_back({sim::FaultKind::Silence, "v", 0, 0});
-  unplugged.faults.push_back({sim::FaultKind::HangUp, "v", 0, 0});
-  StartDevice(unplugged);
-  Open();
-  connection_.StartIdentification(steps_);
-  ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
-  ASSERT_TRUE(sim_->Report().hungUp);
-  // The watcher has long seen the hang-up; a notice of it would be queued by now.
-  std::this_thread::sleep_for(Ms(300));
-  const auto words = QueuedControlWords();
-  EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
-  EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + text::Cp(text::kLinkLost)), 0);
-  EXPECT_EQ(steps_.noAnswer, 1);
-  EXPECT_TRUE(connection_.Close());
+// A failed identification tells the user and queues the disconnect itself;
+// a lost line the watcher sees then, whether while the identification waits
+// or after it gave up and before its disconnect is served, is not told again:
+// a second disconnect, and "link lost" where the user reads that the device
+// did not answer.
+TEST_F(ConnectionTest, ALineLostAroundAFailedIdentificationQueuesOneDisconnectAndNoNotice) {
+  struct Case {
+    const char* name;
+    std::vector<sim::Fault> faults;
+    bool unplugAfterwards;  // the device goes once the identification has failed
+  };
+  const Case cases[] = {
+      {"lost while the identification waits",
+       {{sim::FaultKind::Silence, "v", 0, 0}, {sim::FaultKind::HangUp, "v", 0, 0}},
+       false},
+      {"lost after the identification failed", {{sim::FaultKind::Silence, "", 0, 0}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions device = Door();
+    device.faults = c.faults;
+    StartDevice(device);
+    Open();
+    connection_.StartIdentification(steps_);
+    ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
+    if (c.unplugAfterwards) {
+      sim_->Stop();
+    } else {
+      ASSERT_TRUE(sim_->Report().hungUp);
+    }
+    // The watcher sees a hang-up at once; a notice of it would be queued by now.
+    std::this_thread::sleep_for(Ms(300));
+    const auto words = QueuedControlWords();
+    EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
+    EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + text::Cp(text::kLinkLost)), 0);
+    EXPECT_TRUE(connection_.Close());
+    sim_.reset();
+  }
+  EXPECT_EQ(steps_.noAnswer, 2);
 }
 
 TEST_F(ConnectionTest, ALineLostAfterATaskIsLeftToWhoeverStartedTheTask) {

@@ -426,6 +426,17 @@ INSTANTIATE_TEST_SUITE_P(
                   .outcome = ServiceReflashOutcome::WriteFailed,
                   .commands = kAllCommands,
                   .failureLine = text::Cp(text::kWriteFailed),
+                  .partsAtEnd = 5},
+        // The line end of the answer before it comes 300 ms late, while the
+        // device leaves block 0000 unwritten and unanswered: that line end
+        // is no answer to block 0000.
+        FlashCase{.name = "late_line_end_is_no_answer_to_the_first_group",
+                  .device = WithFaults(
+                      {Fault{.kind = FaultKind::Split, .command = "W0008", .delayMs = 300, .splitAt = -2},
+                       Fault{.kind = FaultKind::Silence, .command = "W0000", .lost = true}}),
+                  .outcome = ServiceReflashOutcome::WriteFailed,
+                  .commands = kAllCommands,
+                  .failureLine = text::Cp(text::kWriteFailed),
                   .partsAtEnd = 5}),
     [](const ::testing::TestParamInfo<FlashCase>& p) { return std::string(p.param.name); });
 

@@ -90,6 +90,13 @@ sim::SimOptions Device(std::vector<std::string> faults = {}, bool staged = false
 
 sim::SimOptions Staged(std::vector<std::string> faults = {}) { return Device(std::move(faults), true); }
 
+// A device whose flash holds an earlier firmware: only an erase lets a new
+// image be programmed over it.
+sim::SimOptions WithOldFirmware(sim::SimOptions options) {
+  for (int block = 0; block < 16; ++block) options.initialFlash[sim::Hex4(block)] = RecordData(100 + block);
+  return options;
+}
+
 // The commands as the traffic log shows them.
 std::vector<std::string> SentCommands(const std::vector<std::string>& logLines) {
   std::vector<std::string> sent;
@@ -682,6 +689,14 @@ TEST(UpdateThreadFaults, EndInFailureWithNothingSentAfterIt) {
        {.version = "VER 14.010.001", .type = 10},
        {"W0000", "W0004"},
        false},
+      // The line end of "BL"'s answer comes after the exchange has taken the
+      // answer; it belongs to that answer, not to the silent erase's.
+      {"the late line end of an answer is no answer to the erase",
+       8,
+       WithOldFirmware(Device({"split=5000/-2@BL", "silence!@BE#1"})),
+       {},
+       {"BL", "BE", "BE", "W0004", "W0000"},
+       true},
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -61,7 +62,8 @@ TEST(PortWorker, OpenReachesTheLineAndReopens) {
     ADD_FAILURE() << "opened a missing port";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-    EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
+    EXPECT_STREQ(e.what(),
+                 "Cannot open device ttyNoSuchPort: no such port (error 2: No such file or directory)");
   }
 }
 
@@ -138,7 +140,7 @@ TEST(PortWorker, RtsGoesUpBeforeEachCommandAndDownAfterIt) {
   peer.Start();
   TComPortWorker worker(peer.DeviceName(), false, nullptr, true, clock);
   RtsRecorder* recorder = nullptr;
-  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, int& error) {
+  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, commos::TOpenError& error) {
     auto device = commos::OpenDevice(name, portClock, error);
     if (!device) return device;
     auto wrapped = std::make_unique<RtsRecorder>(std::move(device), portClock);
@@ -265,6 +267,36 @@ TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
             (std::vector<std::string>{"$$$: late answer", "#com<-: " + kProbe, "@com->: OK\r\n"}));
 }
 
+// The line end of an answer that came after its exchange had taken the
+// answer belongs to that answer: a command the device leaves unanswered
+// gets no answer out of it.
+TEST_F(AnsweringDevice, LateLineEndOfAnAnswerIsNoAnswerToTheNextCommand) {
+  std::atomic<int> commands{0};
+  peer.Start([&](const std::string& pending) -> std::optional<PtyPeer::Action> {
+    if (pending.find('\r') == std::string::npos) return std::nullopt;
+    return PtyPeer::Action{++commands == 1 ? "OK" : "", false};
+  });
+  std::string reply;
+  ASSERT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  EXPECT_EQ(reply, "OK");
+  // The line end comes once the next command is out.
+  std::thread late([&] {
+    peer.WaitReceived(2 * kProbe.size());
+    peer.Write("\r\n");
+  });
+  EXPECT_FALSE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  late.join();
+  EXPECT_EQ(reply, "");
+  // Nothing more is owed: a line end in front of the next answer is its own.
+  std::thread other([&] {
+    peer.WaitReceived(3 * kProbe.size());
+    peer.Write("\r\nERR\r\n");
+  });
+  EXPECT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000, .LogTraffic = false}));
+  other.join();
+  EXPECT_EQ(reply, "\r\nERR\r\n");
+}
+
 TEST_F(AnsweringDevice, UnterminatedRepliesUseEveryAttempt) {
   peer.Start(test::AnswerEachCommand("ERR\r\n"));
   std::string reply;
@@ -287,8 +319,7 @@ TEST_F(AnsweringDevice, PeerHangingUpEndsTheExchangeWithTheOsError) {
     ADD_FAILURE() << "no error";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode, ecRead);
-    EXPECT_EQ(std::string(e.what()), std::string("Unable to read from port. (Win32 error ") +
-                                         std::to_string(EIO) + ": " + std::strerror(EIO) + ")");
+    EXPECT_EQ(std::string(e.what()), "Unable to read from port. (error 5: Input/output error)");
   }
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"$$$: ", "#com<-: " + kProbe}));
 }

@@ -1,11 +1,13 @@
 #include "serial/xcomdrv.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +16,11 @@
 #include <fstream>
 #include <vector>
 
+#include "otherprogram.h"
 #include "ptypeer.h"
 #include "serialtesting.h"
 #include "support/fakeclock.h"
+#include "support/tempdir.h"
 
 namespace tarvik {
 namespace {
@@ -222,18 +226,18 @@ TEST(SerialErrors, OsErrorMessage) {
     std::string expected;
   };
   const Case cases[] = {
-      {"Access is denied.\r\n", "Unable to read from port. (Win32 error 5: Access is denied)"},
-      {"Input/output error", "Unable to read from port. (Win32 error 5: Input/output error)"},
-      {"Trailing dots... \t", "Unable to read from port. (Win32 error 5: Trailing dots)"},
+      {"Access is denied.\r\n", "Unable to read from port. (error 5: Access is denied)"},
+      {"Input/output error", "Unable to read from port. (error 5: Input/output error)"},
+      {"Trailing dots... \t", "Unable to read from port. (error 5: Trailing dots)"},
       // Letters above 0x7F are text, not control characters.
-      {"\xCE\xF8\xE8\xE1\xEA\xE0", "Unable to read from port. (Win32 error 5: \xCE\xF8\xE8\xE1\xEA\xE0)"},
-      {"", "Unable to read from port. (Win32 error 5: )"},
+      {"\xCE\xF8\xE8\xE1\xEA\xE0", "Unable to read from port. (error 5: \xCE\xF8\xE8\xE1\xEA\xE0)"},
+      {"", "Unable to read from port. (error 5: )"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatOsErrorMessage("Unable to read from port.", 5, c.system), c.expected);
   }
   const std::string longText = std::string(255, 'x') + "yz";
-  EXPECT_EQ(FormatOsErrorMessage("T", 1, longText), "T (Win32 error 1: " + std::string(255, 'x') + "y)");
+  EXPECT_EQ(FormatOsErrorMessage("T", 1, longText), "T (error 1: " + std::string(255, 'x') + "y)");
 }
 
 // ---- opening and closing ----
@@ -243,7 +247,9 @@ TEST(SerialOpen, MissingDeviceCannotBeOpened) {
   port.SetDeviceName("ttyNoSuchPort");
   const EDeviceError e = CatchDeviceError([&] { port.Open(); });
   EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-  EXPECT_STREQ(e.what(), "Cannot open device ttyNoSuchPort");
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Missing);
+  EXPECT_STREQ(e.what(),
+               "Cannot open device ttyNoSuchPort: no such port (error 2: No such file or directory)");
   EXPECT_FALSE(port.IsOpen());
 }
 
@@ -258,7 +264,8 @@ TEST_F(PortOnPty, LineSettingTheDeviceRefusesLeavesItOpenAfterTheFailure) {
 }
 
 // What a port name can lead to besides a serial line: each is refused as a
-// device that cannot be opened, before anything is configured or written.
+// device that cannot be opened, before anything is configured or written,
+// and the message says why.
 class NotASerialLine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -309,7 +316,13 @@ TEST_F(NotASerialLine, IsRefusedAsADeviceThatCannotBeOpened) {
     port.SetDeviceName(name);
     const EDeviceError e = CatchDeviceError([&] { port.Open(); });
     EXPECT_EQ(e.ErrorCode, ecCannotOpen) << name;
-    EXPECT_EQ(std::string(e.what()), "Cannot open device " + name);
+    // A system may lack one of the terminals; it is then missing instead.
+    if (!std::filesystem::exists("/dev/" + name)) {
+      EXPECT_EQ(e.OpenFailure, TOpenFailure::Missing) << name;
+      continue;
+    }
+    EXPECT_EQ(e.OpenFailure, TOpenFailure::NotASerialLine) << name;
+    EXPECT_EQ(std::string(e.what()), "Cannot open device " + name + ": not a serial line");
     EXPECT_FALSE(port.IsOpen()) << name;
   }
   std::fclose(file);
@@ -378,7 +391,10 @@ TEST_F(PortOnPty, HeldPortCannotBeOpenedAgainInThisProcess) {
   second.SetDeviceName(peer.DeviceName());
   const EDeviceError e = CatchDeviceError([&] { second.Open(); });
   EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-  EXPECT_EQ(std::string(e.what()), "Cannot open device " + peer.DeviceName());
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+  EXPECT_TRUE(
+      std::string(e.what()).starts_with("Cannot open device " + peer.DeviceName() + ": the port is busy"))
+      << e.what();
   port.Close();
   EXPECT_NO_THROW(second.Open()) << "free again once closed";
 }
@@ -404,11 +420,293 @@ TEST_F(PortOnPty, PortHeldByAnotherProcessCannotBeOpened) {
   ASSERT_EQ(ok, 'y');
   const EDeviceError e = CatchDeviceError([&] { port.Open(); });
   EXPECT_EQ(e.ErrorCode, ecCannotOpen);
+  // The child holds the master too, as a fork of the test: only its lock
+  // on the port keeps the port out.
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+  EXPECT_EQ(std::string(e.what()), "Cannot open device " + peer.DeviceName() + ": the port is busy");
   const char done = 'x';
   ASSERT_EQ(::write(toChild[1], &done, 1), 1);
   waitpid(child, nullptr, 0);
   for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) ::close(fd);
   EXPECT_NO_THROW(port.Open()) << "free again once the other process has gone";
+}
+
+// ---- ports that other programs hold ----
+
+// A port opened with the backend's look at other programs pointed at a
+// process root and a lock folder of the test's own.
+class PortOthersMayHold : public PortOnPty {
+ protected:
+  void SetUp() override {
+    PortOnPty::SetUp();
+    std::filesystem::create_directory(lockDir());
+    UseOptions(port);
+  }
+
+  std::filesystem::path lockDir() const { return dir.Path() / "lock"; }
+  std::filesystem::path lockFile() const { return lockDir() / ("LCK..pts_" + PtyNumber()); }
+  std::string PtyNumber() const { return peer.DeviceName().substr(std::string("pts/").size()); }
+
+  void UseOptions(TXComm& p) {
+    p.SetDeviceOpener([this](const std::string& name, Clock& clock, commos::TOpenError& error) {
+      return commos::OpenDevice(name, clock, error, options);
+    });
+  }
+
+  // "Cannot open device pts/N: the port is busy (held by <program>)".
+  std::string BusyText(const std::string& holder) const {
+    return "Cannot open device " + peer.DeviceName() + ": the port is busy (held by " + holder + ")";
+  }
+
+  static std::string ReadText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // The form every serial program writes: ten characters and a line end.
+  static std::string LockText(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+  }
+
+  test::TempDir dir{"xcomdrv-holders"};
+  commos::TOpenOptions options{.ProcRoot = "/proc", .LockDirs = {lockDir().string()}};
+};
+
+// A terminal program left running would take the device's answers: the
+// port is refused before it is opened, naming the program.
+TEST_F(PortOthersMayHold, AProgramThatHasThePortOpenKeepsItOut) {
+  peer.Start();
+  test::OtherProgram cat({"cat"}, peer.Path());
+  const EDeviceError e = CatchDeviceError([&] { port.Open(); });
+  EXPECT_EQ(e.ErrorCode, ecCannotOpen);
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+  EXPECT_EQ(std::string(e.what()), BusyText("cat, pid " + std::to_string(cat.Pid())));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(lockFile())) << "no lock is taken for a port refused";
+  cat.End();
+  EXPECT_NO_THROW(port.Open()) << "free again once the program has gone";
+}
+
+// A process root of the test's own: which processes hold which devices,
+// as the system would show them.
+struct FakeProcess {
+  std::string pid;
+  std::string comm;
+  // Descriptor number to what it leads to.
+  std::vector<std::pair<std::string, std::string>> fds;
+  // Descriptor number to the text of its fdinfo entry.
+  std::vector<std::pair<std::string, std::string>> fdinfo{};
+};
+
+TEST_F(PortOthersMayHold, TheLookAtProcessesNamesTheHolderAndPassesTheLinesFarEnd) {
+  const std::string self = std::to_string(::getpid());
+  const std::string index = "tty-index:\t" + PtyNumber() + "\n";
+  const std::string otherIndex = "tty-index:\t" + PtyNumber() + "9\n";
+  struct Case {
+    const char* name;
+    std::vector<FakeProcess> processes;
+    std::string holder;  // empty: the port opens
+  };
+  const Case cases[] = {
+      {"a terminal program",
+       {{"4321", "minicom\n", {{"0", "/dev/null"}, {"5", peer.Path()}}}},
+       "minicom, pid 4321"},
+      {"a process without a name", {{"77", "", {{"3", peer.Path()}}}}, "pid 77"},
+      {"sockets, pipes and other devices only",
+       {{"4321", "bash\n", {{"0", "socket:[1234]"}, {"1", "pipe:[99]"}, {"2", "/dev/null"}}}},
+       ""},
+      {"this process", {{self, "serial_test\n", {{"7", peer.Path()}}}}, ""},
+      // The simulation of a device holds both sides of its pseudo-terminal.
+      {"the far end",
+       {{"4321", "tarvik-sim\n", {{"3", "/dev/ptmx"}, {"4", peer.Path()}}, {{"3", index}}}},
+       ""},
+      {"the master of another terminal",
+       {{"4321", "screen\n", {{"3", "/dev/ptmx"}, {"4", peer.Path()}}, {{"3", otherIndex}}}},
+       "screen, pid 4321"},
+      {"the second of two",
+       {{"100", "bash\n", {{"0", "/dev/null"}}}, {"200", "cat\n", {{"0", peer.Path()}}}},
+       "cat, pid 200"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::TempDir proc("xcomdrv-proc");
+    for (const FakeProcess& p : c.processes) {
+      std::filesystem::create_directories(proc.Path() / p.pid / "fd");
+      std::filesystem::create_directories(proc.Path() / p.pid / "fdinfo");
+      std::ofstream(proc.Path() / p.pid / "comm") << p.comm;
+      for (const auto& [fd, target] : p.fds)
+        std::filesystem::create_symlink(target, proc.Path() / p.pid / "fd" / fd);
+      for (const auto& [fd, text] : p.fdinfo) std::ofstream(proc.Path() / p.pid / "fdinfo" / fd) << text;
+    }
+    std::filesystem::create_directories(proc.Path() / "self");
+    options.ProcRoot = proc.Path().string();
+    if (c.holder.empty()) {
+      EXPECT_NO_THROW(port.Open());
+      if (port.IsOpen()) port.Close();
+      continue;
+    }
+    const EDeviceError e = CatchDeviceError([&] { port.Open(); });
+    EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+    EXPECT_EQ(std::string(e.what()), BusyText(c.holder));
+  }
+}
+
+// Serial programs mark a port they use with a lock file, LCK..<name>, that
+// holds their process number; one whose process has gone is stale.
+TEST_F(PortOthersMayHold, LockFilesOfRunningProgramsKeepThePortOutAndStaleOnesAreTakenOver) {
+  test::OtherProgram sleeper({"sleep", "60"});
+  const std::string sleeping = "sleep, pid " + std::to_string(sleeper.Pid());
+  // The port is also opened through a link to it, under a name of its own.
+  const std::filesystem::path link = dir.Path() / "ttyLinked";
+  std::filesystem::create_symlink(peer.Path(), link);
+  const std::string linkName = "../" + link.relative_path().string();
+  struct Case {
+    const char* name;
+    std::string portName;
+    std::string lockName;
+    std::string content;
+    std::string holder;  // empty: the port opens and the lock is taken over
+  };
+  const std::string byDevice = "LCK..pts_" + PtyNumber();
+  const Case cases[] = {
+      {"a running program, the usual form", peer.DeviceName(), byDevice, LockText(sleeper.Pid()), sleeping},
+      {"a running program, a bare number", peer.DeviceName(), byDevice, std::to_string(sleeper.Pid()),
+       sleeping},
+      {"by the device's name, opened through a link", linkName, byDevice, LockText(sleeper.Pid()), sleeping},
+      {"by the link's name", linkName, "LCK..ttyLinked", LockText(sleeper.Pid()), sleeping},
+      {"a program that has gone", peer.DeviceName(), byDevice, LockText(test::GonePid()), ""},
+      {"no number in it", peer.DeviceName(), byDevice, "locked\n", ""},
+      {"empty", peer.DeviceName(), byDevice, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(lockDir() / c.lockName, std::ios::binary) << c.content;
+    TXComm other;
+    other.SetDeviceName(c.portName);
+    UseOptions(other);
+    if (c.holder.empty()) {
+      ASSERT_NO_THROW(other.Open());
+      // The stale lock went; this tool's own stands under the name it opened by.
+      const std::string own = c.portName == linkName ? "LCK..ttyLinked" : byDevice;
+      EXPECT_EQ(ReadText(lockDir() / own), LockText(::getpid()));
+      other.Close();
+      EXPECT_TRUE(std::filesystem::is_empty(lockDir())) << "the own lock goes with the port";
+      continue;
+    }
+    const EDeviceError e = CatchDeviceError([&] { other.Open(); });
+    EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open device " + c.portName + ": the port is busy (held by " + c.holder + ")");
+    EXPECT_EQ(ReadText(lockDir() / c.lockName), c.content) << "another program's lock is left alone";
+    std::filesystem::remove(lockDir() / c.lockName);
+  }
+}
+
+TEST_F(PortOthersMayHold, TheOwnLockKeepsASecondOpenOutAndGoesWithThePort) {
+  port.Open();
+  EXPECT_EQ(ReadText(lockFile()), LockText(::getpid()));
+  TXComm second;
+  second.SetDeviceName(peer.DeviceName());
+  UseOptions(second);
+  const EDeviceError e = CatchDeviceError([&] { second.Open(); });
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+  EXPECT_EQ(std::string(e.what()),
+            BusyText(ReadText("/proc/self/comm").substr(0, ReadText("/proc/self/comm").size() - 1) +
+                     ", pid " + std::to_string(::getpid())));
+  port.Close();
+  EXPECT_FALSE(std::filesystem::exists(lockFile()));
+  EXPECT_NO_THROW(second.Open());
+}
+
+// Without a folder for lock files, or one that cannot be written, the port
+// opens as it would on a system without lock files.
+TEST_F(PortOthersMayHold, ALockFolderThatCannotBeUsedDoesNotKeepThePortShut) {
+  std::ofstream(dir.Path() / "plain") << "not a folder";
+  for (const std::filesystem::path& folder : {dir.Path() / "missing", dir.Path() / "plain"}) {
+    SCOPED_TRACE(folder.string());
+    options.LockDirs = {folder.string()};
+    ASSERT_NO_THROW(port.Open());
+    port.Close();
+  }
+  // A folder the user may not write in; root may write anywhere, so the
+  // child gives up root first.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  options.LockDirs = {lockDir().string()};
+  EXPECT_EXIT(
+      {
+        ::chmod(lockDir().c_str(), 0555);
+        ::chmod(peer.Path().c_str(), 0666);
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
+        try {
+          port.Open();
+        } catch (const EDeviceError&) {
+          std::_Exit(3);
+        }
+        std::_Exit(std::filesystem::is_empty(lockDir()) ? 0 : 4);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// ---- why a port did not open ----
+
+TEST_F(PortOnPty, APortTheUserMayNotOpenSaysSo) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Root opens anything, so the child gives up root first.
+        ::chmod(peer.Path().c_str(), 0);
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
+        try {
+          port.Open();
+          std::_Exit(3);
+        } catch (const EDeviceError& e) {
+          const std::string expected = "Cannot open device " + peer.DeviceName() +
+                                       ": no permission to open the port (error 13: Permission denied)";
+          std::_Exit(e.OpenFailure == TOpenFailure::NoPermission && e.what() == expected ? 0 : 4);
+        }
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// A program started with its standard streams closed: whatever the serial
+// layer opens takes a number above them, and no program the tool starts
+// inherits it.
+TEST_F(PortOnPty, DescriptorsStayAboveTheStandardStreamsAndAreNotInherited) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto openDescriptors = [] {
+    std::vector<int> fds;
+    DIR* folder = ::opendir("/proc/self/fd");
+    while (const dirent* entry = ::readdir(folder)) {
+      if (entry->d_name[0] == '.') continue;
+      const int fd = std::atoi(entry->d_name);
+      if (fd != ::dirfd(folder)) fds.push_back(fd);
+    }
+    ::closedir(folder);
+    return fds;
+  };
+  // The exit code names the first descriptor found wrong: 10 + n for a
+  // standard stream taken, 20 for one that a started program would inherit.
+  auto checkOpen = [&]() -> int {
+    const std::vector<int> before = openDescriptors();
+    port.Open();
+    int code = 0;
+    for (const int fd : openDescriptors()) {
+      if (std::find(before.begin(), before.end(), fd) != before.end()) continue;
+      if (fd <= 2 && code == 0) code = 10 + fd;
+      if ((::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0 && code == 0) code = 20;
+    }
+    port.Close();
+    return code;
+  };
+  EXPECT_EXIT(
+      {
+        if (const int code = checkOpen(); code != 0) std::_Exit(code);
+        for (int fd = 0; fd <= 2; ++fd) ::close(fd);
+        std::_Exit(checkOpen());
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(PortOnPty, OpenedWithDefaultsConfiguresTheLine) {
@@ -619,8 +917,7 @@ TEST_F(PortOnPty, HandlersCannotReenterTheirTransfer) {
 TEST_F(PortOnPty, VanishedPeerFailsTransfersWithTheOsError) {
   port.Open();
   peer.HangUp();
-  const std::string osText =
-      std::string(" (Win32 error ") + std::to_string(EIO) + ": " + std::strerror(EIO) + ")";
+  const std::string osText = " (error 5: Input/output error)";
   const EDeviceError read = CatchDeviceError([&] { port.QueueCount(0); });
   EXPECT_EQ(read.ErrorCode, ecRead);
   EXPECT_EQ(std::string(read.what()), "Unable to read from port." + osText);

@@ -36,6 +36,9 @@ inline constexpr std::string_view kNoUpdateNeeded = "Данное устройс
 inline std::string OpenPortError(std::string_view message) {
   return "Ошибка при открытии Com порта! " + std::string(message);
 }
+// After the message of a port the user may not open.
+inline constexpr std::string_view kDialoutHint =
+    " Для доступа к порту пользователь должен входить в группу dialout.";
 inline std::string UnsupportedVersion(std::string_view versionLine) {
   return "Версия " + std::string(versionLine) + " не поддерживается";
 }

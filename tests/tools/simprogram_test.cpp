@@ -31,6 +31,8 @@ TEST(SimFaultSpec, Parses) {
     const char* command;
     std::uint32_t nth;
     std::uint32_t delayMs;
+    std::int32_t splitAt = 0;
+    bool lost = false;
   };
   const Case cases[] = {
       {"silence", FaultKind::Silence, "", 0, 0},
@@ -42,6 +44,11 @@ TEST(SimFaultSpec, Parses) {
       {"slow#4=25", FaultKind::Slow, "", 4, 25},
       {"no-carrier@W#2", FaultKind::NoCarrier, "W", 2, 0},
       {"hangup#5", FaultKind::HangUp, "", 5, 0},
+      {"silence!@W0008#2", FaultKind::Silence, "W0008", 2, 0, 0, true},
+      {"split=400@W", FaultKind::Split, "W", 0, 400},
+      {"split=400/-2@EE#1", FaultKind::Split, "EE", 1, 400, -2},
+      {"split=7/3", FaultKind::Split, "", 0, 7, 3},
+      {"echo-no-carrier@W0004", FaultKind::EchoNoCarrier, "W0004", 0, 0},
       {"echo-no-carrier@W#2", FaultKind::EchoNoCarrier, "W", 2, 0},
   };
   for (const Case& c : cases) {
@@ -53,13 +60,33 @@ TEST(SimFaultSpec, Parses) {
     EXPECT_EQ(fault.command, c.command);
     EXPECT_EQ(fault.nth, c.nth);
     EXPECT_EQ(fault.delayMs, c.delayMs);
+    EXPECT_EQ(fault.splitAt, c.splitAt);
+    EXPECT_EQ(fault.lost, c.lost);
     EXPECT_EQ(std::string(c.faultText).rfind(FaultKindName(fault.kind), 0), 0u);
+    // Written back, it reads as the same fault.
+    Fault again;
+    ASSERT_TRUE(ParseFault(FaultText(fault), again, error)) << FaultText(fault) << ": " << error;
+    EXPECT_EQ(FaultText(again), FaultText(fault));
+    EXPECT_EQ(again.kind, fault.kind);
+    EXPECT_EQ(again.command, fault.command);
+    EXPECT_EQ(again.nth, fault.nth);
+    EXPECT_EQ(again.delayMs, fault.delayMs);
+    EXPECT_EQ(again.splitAt, fault.splitAt);
+    EXPECT_EQ(again.lost, fault.lost);
   }
+  EXPECT_EQ(FaultText(Fault{.kind = FaultKind::Split,
+                            .command = "W0004",
+                            .nth = 2,
+                            .delayMs = 50,
+                            .splitAt = -3,
+                            .lost = false}),
+            "split=50/-3@W0004#2");
 }
 
 TEST(SimFaultSpec, RejectsNonsense) {
-  for (const char* faultText : {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc",
-                                "garbage=10", "hangup#-1", "Silence"}) {
+  for (const char* faultText :
+       {"", "mute", "silence@", "silence#0", "silence#x", "slow", "slow=", "slow=abc", "garbage=10",
+        "hangup#-1", "Silence", "split", "split=10/x", "slow=10/2", "silence!x", "garbage=5!"}) {
     SCOPED_TRACE(faultText);
     Fault fault;
     std::string error;

@@ -488,6 +488,22 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
        {"no-carrier"},
        {{"+v\r", Expect::Exactly, "NO CARRIER\r\n"}, {"+BE\r", Expect::Exactly, "NO CARRIER\r\n"}},
        2},
+      {"no carrier after the echo",
+       {"echo-no-carrier@W"},
+       {{w4, Expect::Exactly, "004\r\nNO CARRIER\r\nOK\r\n"}, {"+BE\r", Expect::Exactly, "OK\r\n"}},
+       1},
+      {"no carrier after an answer without OK",
+       {"echo-no-carrier@BE", "no-ok@BE"},
+       {{"+BE\r", Expect::Exactly, "NO CARRIER\r\n"}},
+       2},
+      {"the second write of one block",
+       {"silence@W0008#2"},
+       {{w8, Expect::Exactly, "008\r\nOK\r\n"},
+        {w4, Expect::Exactly, "004\r\nOK\r\n"},
+        {w8, Expect::Nothing, ""},
+        {w8, Expect::Exactly, "008\r\nOK\r\n"}},
+       1},
+      {"a split answer arrives whole", {"split=30/-1@W"}, {{w4, Expect::Exactly, "004\r\nOK\r\n"}}, 1},
       {"no carrier after the echo of the second write",
        {"echo-no-carrier@W#2"},
        {{w4, Expect::Exactly, "004\r\nOK\r\n"},
@@ -525,6 +541,134 @@ TEST_F(SimulatorTest, FaultsSpoilTheChosenAnswers) {
     EXPECT_EQ(report.faultsApplied, c.applied);
     EXPECT_EQ(report.commands.size(), c.steps.size()) << "a spoilt answer still records its command";
   }
+}
+
+// A lost command is recorded but changes nothing on the device; the faults
+// on it still decide what the tool hears.
+TEST_F(SimulatorTest, LostCommandsAreRecordedButNotCarriedOut) {
+  struct Case {
+    const char* name;
+    SimOptions options;
+    std::vector<std::string> faults;
+    std::vector<std::string> wires;
+    std::vector<std::string> answers;
+    std::string flash;
+    std::string mode;
+  };
+  SimOptions oldFirmware = Fast();
+  oldFirmware.initialFlash = {{"0000", simtest::RecordData(7)}};
+  const std::string w0 = WireWrite(0, GroupData(0, 4));
+  const Case cases[] = {
+      {"a lost BL leaves the firmware running, and BE is refused",
+       Fast(),
+       {"silence!@BL"},
+       {"+BL\r", "+BE\r"},
+       {"", "ERROR\r\n"},
+       "",
+       "firmware"},
+      {"a lost erase keeps the old data",
+       [] {
+         SimOptions o = Fast();
+         o.startInBootloader = true;
+         o.initialFlash = {{"0000", simtest::RecordData(7)}};
+         return o;
+       }(),
+       {"silence!@BE#1"},
+       {"+BE\r"},
+       {""},
+       FlashLine(0, simtest::RecordData(7)),
+       "bootloader"},
+      {"a lost write stores nothing; the retry does",
+       FastBootloader(),
+       {"wrong-echo!@W0000#1"},
+       {w0, w0},
+       {"004\r\nOK\r\n", "000\r\nOK\r\n"},
+       ExpectedFlash(ImageLines(4)),
+       "bootloader"},
+      {"a lost write answered with NO CARRIER",
+       FastBootloader(),
+       {"no-carrier!@W"},
+       {w0},
+       {"NO CARRIER\r\n"},
+       "",
+       "bootloader"},
+      {"a device written before starts with its flash",
+       oldFirmware,
+       {},
+       {"+v\r"},
+       {kVersionAnswer},
+       FlashLine(0, simtest::RecordData(7)),
+       "firmware"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options = c.options;
+    for (const std::string& text : c.faults) {
+      Fault fault;
+      std::string error;
+      ASSERT_TRUE(ParseFault(text, fault, error)) << error;
+      options.faults.push_back(fault);
+    }
+    Start(options);
+    std::vector<std::string> answers;
+    for (const std::string& wire : c.wires) answers.push_back(Ask(wire).text);
+    const SimReport report = sim_->Report();
+    EXPECT_EQ(answers.front(), c.answers.front());
+    EXPECT_EQ(answers, c.answers);
+    EXPECT_EQ(report.commands.size(), c.wires.size());
+    EXPECT_EQ(report.FlashRecords(), c.flash);
+    EXPECT_EQ(report.mode, c.mode);
+    if (!c.faults.empty()) {
+      ASSERT_FALSE(report.faultLog.empty());
+      EXPECT_EQ(report.faultLog.front().first, 0u);
+      EXPECT_EQ(report.faultLog.front().second.back(), '!');
+    }
+  }
+}
+
+// The two pieces of a split answer: the first at once, the rest after the
+// pause, whatever the tool reads in between.
+TEST_F(SimulatorTest, SplitAnswerComesInTwoPiecesWithAPauseBetween) {
+  struct Case {
+    const char* fault;
+    std::string first;
+    std::string rest;
+  };
+  const Case cases[] = {
+      {"split=500/-1@W", "004\r\nOK\r", "\n"},
+      {"split=500/5@W", "004\r\n", "OK\r\n"},
+      {"split=500@W", "004\r", "\nOK\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SimOptions options = FastBootloader();
+    Fault fault;
+    std::string error;
+    ASSERT_TRUE(ParseFault(c.fault, fault, error)) << error;
+    options.faults.push_back(fault);
+    Start(options);
+    // The pause is real time here: the first piece stands alone for a while.
+    EXPECT_EQ(Ask(WireWrite(4, GroupData(4, 4)), 100).text, c.first);
+    EXPECT_EQ(wire_->Read(700).text, c.rest);
+  }
+}
+
+// Commands that wait behind a slow answer are handled, and in the report,
+// by the time the device is idle.
+TEST_F(SimulatorTest, IdleOnceEveryCommandSentIsHandled) {
+  SimOptions options = FastBootloader();
+  Fault slow;
+  std::string error;
+  ASSERT_TRUE(ParseFault("slow=400@BE", slow, error)) << error;
+  options.faults.push_back(slow);
+  Start(options);
+  EXPECT_TRUE(sim_->WaitIdle(1000)) << "nothing sent yet";
+  wire_->Send("+BE\r");
+  wire_->Send(WireWrite(4, GroupData(4, 4)));
+  ASSERT_TRUE(sim_->WaitUntil([](const SimReport& r) { return !r.commands.empty(); }, 2000));
+  EXPECT_FALSE(sim_->WaitIdle(50)) << "the erase's answer is still held back";
+  ASSERT_TRUE(sim_->WaitIdle(5000));
+  EXPECT_EQ(sim_->Report().commands, (std::vector<std::string>{"BE", "W0004"}));
 }
 
 TEST_F(SimulatorTest, SpoiltAnswersStillStoreTheData) {

@@ -78,13 +78,29 @@ class SimulatedPort : public ::testing::Test {
 
 // ---- opening ----
 
-TEST(Win32Open, MissingPortCannotBeOpened) {
-  for (const char* missing : {"COM199", "NoSuchPort"}) {
+// Each refusal says why, with the system's own error where it has one:
+// "Cannot open device COM199: no such port (Win32 error 2: <its text>)".
+TEST(Win32Open, EachRefusalNamesItsCause) {
+  struct Case {
+    const char* name;
+    TOpenFailure cause;
+    std::string form;  // a regular expression
+  };
+  const Case cases[] = {
+      {"COM199", TOpenFailure::Missing, R"(Cannot open device COM199: no such port \(Win32 error 2: .+\))"},
+      {"NoSuchPort", TOpenFailure::Missing,
+       R"(Cannot open device NoSuchPort: no such port \(Win32 error 2: .+\))"},
+      // A device without a line.
+      {"NUL", TOpenFailure::NotASerialLine, R"(Cannot open device NUL: not a serial line)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     TXComm port;
-    port.SetDeviceName(missing);
+    port.SetDeviceName(c.name);
     const EDeviceError e = CatchDeviceError([&] { port.Open(); });
     EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-    EXPECT_EQ(std::string(e.what()), std::string("Cannot open device ") + missing);
+    EXPECT_EQ(e.OpenFailure, c.cause);
+    EXPECT_TRUE(std::regex_match(std::string(e.what()), std::regex(c.form))) << e.what();
     EXPECT_FALSE(port.IsOpen());
   }
 }
@@ -230,9 +246,12 @@ TEST_F(SimulatedPort, SecondOpenIsRefusedLikeOnLinux) {
   first.Open();
   TXComm second;
   second.SetDeviceName(name);
+  // The system does not tell who holds a port; its error does say why.
+  const std::regex busy("Cannot open device " + name + R"(: the port is busy \(Win32 error 5: .+\))");
   const EDeviceError e = CatchDeviceError([&] { second.Open(); });
   EXPECT_EQ(e.ErrorCode, ecCannotOpen);
-  EXPECT_EQ(std::string(e.what()), "Cannot open device " + name);
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::Busy);
+  EXPECT_TRUE(std::regex_match(std::string(e.what()), busy)) << e.what();
   first.Close();
   EXPECT_NO_THROW(second.Open()) << "free again once closed";
   second.Close();
@@ -241,7 +260,8 @@ TEST_F(SimulatedPort, SecondOpenIsRefusedLikeOnLinux) {
   ASSERT_EQ(holder.Line(), "held");
   const EDeviceError held = CatchDeviceError([&] { first.Open(); });
   EXPECT_EQ(held.ErrorCode, ecCannotOpen);
-  EXPECT_EQ(std::string(held.what()), "Cannot open device " + name);
+  EXPECT_EQ(held.OpenFailure, TOpenFailure::Busy);
+  EXPECT_TRUE(std::regex_match(std::string(held.what()), busy)) << held.what();
   ASSERT_TRUE(holder.Release());
   EXPECT_NO_THROW(first.Open()) << "free again once the other program has gone";
 }

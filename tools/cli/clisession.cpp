@@ -23,6 +23,7 @@
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
+#include "serial/deviceerror.h"
 #include "serial/portlist.h"
 
 namespace tarvik::cli {
@@ -335,12 +336,24 @@ ExitCode Session::DeviceCommand() {
   return OnDevice();
 }
 
+// An open error names the port as the worker reached it; a path outside
+// /dev it reaches as "../path", which the user never typed.
+std::string NamedAsTyped(const std::string& message, const std::string& opened, const std::string& typed) {
+  const std::string named = CannotOpenText(opened);
+  if (!opened.starts_with("../") || !message.starts_with(named)) return message;
+  return CannotOpenText(typed) + message.substr(named.size());
+}
+
 ExitCode Session::OnDevice() {
   TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = env_.Time});
+  const std::string port = PortNameOf(options_.ports.front());
   try {
-    connection.Open(PortNameOf(options_.ports.front()));
+    connection.Open(port);
+  } catch (const EDeviceError& e) {
+    Tell(OpenPortErrorText(NamedAsTyped(e.what(), port, options_.ports.front()), e.OpenFailure));
+    return ExitCode::NoDevice;
   } catch (const std::exception& e) {
-    Tell(OpenPortErrorText(e.what()));
+    Tell(OpenPortErrorText(e));
     return ExitCode::NoDevice;
   }
   connection.StartIdentification(*this);

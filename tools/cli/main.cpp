@@ -6,11 +6,15 @@
 #include "cli/clisession.h"
 #include "cli/console.h"
 #include "common/settingspaths.h"
+#include "common/stdstreams.h"
 #include "serial/portlist.h"
 
 int main(int argc, char** argv) {
   using namespace tarvik;
   using namespace tarvik::cli;
+  // Before anything is opened: a port opened as standard output would get
+  // the program's text on its line.
+  EnsureStandardStreams();
   // Timestamps of the log follow the user's date and time formats, as the
   // program's message log does.
   std::setlocale(LC_ALL, "");

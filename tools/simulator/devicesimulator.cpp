@@ -56,16 +56,23 @@ struct FaultKindText {
 };
 
 constexpr FaultKindText kFaultKinds[] = {
-    {FaultKind::Silence, "silence"},
-    {FaultKind::Garbage, "garbage"},
-    {FaultKind::NoOk, "no-ok"},
-    {FaultKind::WrongEcho, "wrong-echo"},
-    {FaultKind::Slow, "slow"},
-    {FaultKind::NoCarrier, "no-carrier"},
-    {FaultKind::HangUp, "hangup"},
-    {FaultKind::LowerEcho, "lower-echo"},
-    {FaultKind::EchoNoCarrier, "echo-no-carrier"},
+    {FaultKind::Silence, "silence"}, {FaultKind::Garbage, "garbage"},
+    {FaultKind::NoOk, "no-ok"},      {FaultKind::WrongEcho, "wrong-echo"},
+    {FaultKind::Slow, "slow"},       {FaultKind::NoCarrier, "no-carrier"},
+    {FaultKind::HangUp, "hangup"},   {FaultKind::LowerEcho, "lower-echo"},
+    {FaultKind::Split, "split"},     {FaultKind::EchoNoCarrier, "echo-no-carrier"},
 };
+
+constexpr const char* kFaultMarks = "@#=!";
+const char kNoCarrierLine[] = "NO CARRIER\r\n";
+
+// What the faults match a command by: "W" for a write, "EE" for a commit,
+// the name for anything else.
+std::string KeyOf(const std::string& name) {
+  if (name.rfind("W", 0) == 0) return "W";
+  if (name.rfind("EE", 0) == 0) return "EE";
+  return name;
+}
 
 }  // namespace
 
@@ -85,8 +92,21 @@ bool ParseDecimal(const std::string& text, std::uint32_t& value) {
   return true;
 }
 
+namespace {
+
+// A byte offset: an optional minus sign and up to nine digits.
+bool ParseSigned(const std::string& text, std::int32_t& value) {
+  const bool negative = !text.empty() && text.front() == '-';
+  std::uint32_t magnitude = 0;
+  if (!ParseDecimal(negative ? text.substr(1) : text, magnitude)) return false;
+  value = negative ? -static_cast<std::int32_t>(magnitude) : static_cast<std::int32_t>(magnitude);
+  return true;
+}
+
+}  // namespace
+
 bool ParseFault(const std::string& faultText, Fault& fault, std::string& error) {
-  const auto end = faultText.find_first_of("@#=");
+  const auto end = faultText.find_first_of(kFaultMarks);
   const std::string kindText = faultText.substr(0, end);
   const auto* found = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
                                    [&](const FaultKindText& entry) { return kindText == entry.name; });
@@ -96,13 +116,20 @@ bool ParseFault(const std::string& faultText, Fault& fault, std::string& error) 
   }
   Fault result;
   result.kind = found->kind;
+  const bool timed = result.kind == FaultKind::Slow || result.kind == FaultKind::Split;
   bool haveDelay = false;
   std::size_t pos = end;
   while (pos != std::string::npos) {
     const char mark = faultText[pos];
-    const auto next = faultText.find_first_of("@#=", pos + 1);
+    const auto next = faultText.find_first_of(kFaultMarks, pos + 1);
     const std::string value = faultText.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
-    if (mark == '@') {
+    if (mark == '!') {
+      if (!value.empty()) {
+        error = "\"!\" takes no value in \"" + faultText + "\"";
+        return false;
+      }
+      result.lost = true;
+    } else if (mark == '@') {
       if (value.empty()) {
         error = "empty command name in \"" + faultText + "\"";
         return false;
@@ -113,24 +140,40 @@ bool ParseFault(const std::string& faultText, Fault& fault, std::string& error) 
         error = "bad count in \"" + faultText + "\" (want #1, #2, ...)";
         return false;
       }
-    } else if (!ParseDecimal(value, result.delayMs)) {
-      error = "bad delay in \"" + faultText + "\" (want =MS)";
-      return false;
     } else {
+      const auto slash = result.kind == FaultKind::Split ? value.find('/') : std::string::npos;
+      if (!ParseDecimal(value.substr(0, slash), result.delayMs) ||
+          (slash != std::string::npos && !ParseSigned(value.substr(slash + 1), result.splitAt))) {
+        error = "bad delay in \"" + faultText + "\" (want =MS" +
+                (result.kind == FaultKind::Split ? " or =MS/AT)" : ")");
+        return false;
+      }
       haveDelay = true;
     }
     pos = next;
   }
-  if (result.kind == FaultKind::Slow && !haveDelay) {
-    error = "slow needs a delay, e.g. slow=300";
+  if (timed && !haveDelay) {
+    error = kindText + " needs a delay, e.g. " + kindText + "=300";
     return false;
   }
-  if (result.kind != FaultKind::Slow && haveDelay) {
-    error = "only slow takes a delay";
+  if (!timed && haveDelay) {
+    error = "only slow and split take a delay";
     return false;
   }
   fault = result;
   return true;
+}
+
+std::string FaultText(const Fault& fault) {
+  std::string text = FaultKindName(fault.kind);
+  if (fault.kind == FaultKind::Slow || fault.kind == FaultKind::Split) {
+    text += "=" + std::to_string(fault.delayMs);
+    if (fault.kind == FaultKind::Split && fault.splitAt != 0) text += "/" + std::to_string(fault.splitAt);
+  }
+  if (fault.lost) text += "!";
+  if (!fault.command.empty()) text += "@" + fault.command;
+  if (fault.nth != 0) text += "#" + std::to_string(fault.nth);
+  return text;
 }
 
 DeviceSimulator::DeviceSimulator(SimOptions options)
@@ -140,6 +183,7 @@ DeviceSimulator::DeviceSimulator(SimOptions options)
       random_(options_.seed) {
   bootloader_ = options_.startInBootloader;
   report_.mode = ModeName(options_.staged, bootloader_);
+  report_.flash = options_.initialFlash;
 }
 
 DeviceSimulator::~DeviceSimulator() { Stop(); }
@@ -208,9 +252,15 @@ void DeviceSimulator::Stop() {
   CloseAll();
 }
 
-void DeviceSimulator::CloseAll() {
+void DeviceSimulator::CloseLine() {
+  // WaitIdle looks at the master from another thread.
+  std::lock_guard lock(mutex_);
   CloseFd(master_);
   CloseFd(slave_);
+}
+
+void DeviceSimulator::CloseAll() {
+  CloseLine();
   CloseFd(wakeRead_);
   CloseFd(wakeWrite_);
   if (linkMade_) {
@@ -246,6 +296,22 @@ bool DeviceSimulator::WaitFinished(std::uint32_t timeoutMs) const {
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_.load(); });
 }
 
+bool DeviceSimulator::WaitIdle(std::uint32_t timeoutMs) const {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    bool quiet = true;
+    {
+      std::lock_guard lock(mutex_);
+      int pending = 0;
+      // A closed line has nothing more to bring.
+      quiet = master_ < 0 || ::ioctl(master_, FIONREAD, &pending) != 0 || pending == 0;
+    }
+    if (quiet && !busy_.load()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void DeviceSimulator::Record(const std::function<void(SimReport&)>& change) {
   {
     std::lock_guard lock(mutex_);
@@ -273,8 +339,12 @@ void DeviceSimulator::Run() {
       ::poll(&fds[1], 1, 20);
       continue;
     }
+    busy_ = true;
     const auto count = ::read(master_, buffer, sizeof buffer);
-    if (count <= 0) continue;
+    if (count <= 0) {
+      busy_ = false;
+      continue;
+    }
     const auto arrived = std::chrono::steady_clock::now();
     for (ssize_t i = 0; i < count && !stop_ && !finished_; ++i) {
       const char c = buffer[i];
@@ -294,7 +364,9 @@ void DeviceSimulator::Run() {
         line += c;
       }
     }
+    busy_ = false;
   }
+  busy_ = false;
 }
 
 void DeviceSimulator::HandleLine(const std::string& line) {
@@ -304,22 +376,35 @@ void DeviceSimulator::HandleLine(const std::string& line) {
     return;
   }
   if (plus > 0) Record([&](SimReport& r) { r.strayBytes += static_cast<std::uint32_t>(plus); });
-  const Answer answer = Process(line.substr(plus + 1));
-  if (stop_) return;
+  const std::string name = line.substr(plus + 1);
 
-  bool silence = false, garbage = false, noOk = false, wrongEcho = false, lowerEcho = false,
-       noCarrier = false, echoNoCarrier = false, hangUp = false;
-  std::uint32_t delay = 0;
-  std::uint32_t applied = 0;
+  // The faults that meet this command, chosen before it is carried out,
+  // since one of them may keep it from being carried out at all.
+  const std::string key = KeyOf(name);
+  const std::string blockTarget = key == "W" ? "W" + name.substr(1, 4) : std::string();
+  std::vector<const Fault*> met;
   for (std::size_t i = 0; i < options_.faults.size(); ++i) {
     const Fault& fault = options_.faults[i];
     std::string command = fault.command;
     const bool echoFault = fault.kind == FaultKind::WrongEcho || fault.kind == FaultKind::LowerEcho;
     if (echoFault && command.empty()) command = "W";
-    if (!command.empty() && command != answer.key) continue;
+    if (!command.empty() && command != key && command != blockTarget) continue;
     ++faultCounts_[i];
     if (fault.nth != 0 && faultCounts_[i] != fault.nth) continue;
-    switch (fault.kind) {
+    met.push_back(&fault);
+  }
+  const bool lost = std::any_of(met.begin(), met.end(), [](const Fault* fault) { return fault->lost; });
+  const Answer answer = lost ? Lost(name) : Process(name);
+  if (stop_) return;
+
+  bool silence = false, garbage = false, noOk = false, wrongEcho = false, lowerEcho = false,
+       noCarrier = false, echoNoCarrier = false, hangUp = false;
+  const Fault* split = nullptr;
+  std::uint32_t delay = 0;
+  std::uint32_t applied = 0;
+  std::vector<std::string> appliedKinds;
+  for (const Fault* fault : met) {
+    switch (fault->kind) {
       case FaultKind::Silence:
         silence = true;
         break;
@@ -331,24 +416,28 @@ void DeviceSimulator::HandleLine(const std::string& line) {
         break;
       case FaultKind::WrongEcho:
       case FaultKind::LowerEcho:
-        // Only a stored write has an echo to spoil.
+        // Only a write that names a block has an echo to spoil.
         if (answer.block.empty()) continue;
-        (fault.kind == FaultKind::WrongEcho ? wrongEcho : lowerEcho) = true;
+        (fault->kind == FaultKind::WrongEcho ? wrongEcho : lowerEcho) = true;
         break;
       case FaultKind::Slow:
-        delay += fault.delayMs;
+        delay += fault->delayMs;
         break;
       case FaultKind::NoCarrier:
         noCarrier = true;
         break;
-      case FaultKind::EchoNoCarrier:
-        echoNoCarrier = true;
-        break;
       case FaultKind::HangUp:
         hangUp = true;
         break;
+      case FaultKind::Split:
+        split = fault;
+        break;
+      case FaultKind::EchoNoCarrier:
+        echoNoCarrier = true;
+        break;
     }
     ++applied;
+    appliedKinds.push_back(std::string(FaultKindName(fault->kind)) + (fault->lost ? "!" : ""));
   }
 
   std::string text = answer.text;
@@ -367,24 +456,34 @@ void DeviceSimulator::HandleLine(const std::string& line) {
     }
   }
   if (echoNoCarrier) {
+    // Before the closing "OK", so the tool reads it with the answer.
     const auto ok = text.rfind("OK");
-    text.insert(ok == std::string::npos ? text.size() : ok, "NO CARRIER\r\n");
+    text.insert(ok == std::string::npos ? text.size() : ok, kNoCarrierLine);
   }
   if (garbage) text = Garbage();
-  if (noCarrier) text = "NO CARRIER\r\n";
+  if (noCarrier) text = kNoCarrierLine;
   if (silence) text.clear();
-  if (applied > 0) Record([&](SimReport& r) { r.faultsApplied += applied; });
+  if (applied > 0) {
+    Record([&](SimReport& r) {
+      r.faultsApplied += applied;
+      const std::size_t index = r.commands.empty() ? 0 : r.commands.size() - 1;
+      for (const std::string& kind : appliedKinds) r.faultLog.emplace_back(index, kind);
+    });
+  }
   if (delay > 0) Wait(delay);
   if (stop_) return;
-  Send(text);
+  if (split != nullptr) {
+    SendSplit(text, *split);
+  } else {
+    Send(text);
+  }
 
   if (hangUp) {
     // An answer already on its way still reaches the tool, as on a real line.
     if (!text.empty()) {
       DrainThenClose();
     } else {
-      CloseFd(master_);
-      CloseFd(slave_);
+      CloseLine();
     }
     Record([this](SimReport& r) {
       r.hungUp = true;
@@ -397,6 +496,24 @@ void DeviceSimulator::HandleLine(const std::string& line) {
       finished_ = true;
     });
   }
+}
+
+DeviceSimulator::Answer DeviceSimulator::Lost(const std::string& name) {
+  Answer answer;
+  answer.key = KeyOf(name);
+  if (answer.key == "W") {
+    const std::string block = name.substr(1, 4);
+    Record([&](SimReport& r) { r.commands.push_back("W" + block); });
+    // The echo the other faults spoil; the block was not written.
+    if (block.size() == 4 && IsUpperHex(block)) {
+      answer.block = block;
+      answer.text = Echo(block) + kLineEnd;
+    }
+  } else {
+    Record([&](SimReport& r) { r.commands.push_back(Capped(name)); });
+    answer.text = kOk;
+  }
+  return answer;
 }
 
 DeviceSimulator::Answer DeviceSimulator::Process(const std::string& name) {
@@ -531,6 +648,21 @@ void DeviceSimulator::Send(const std::string& text) {
   }
 }
 
+void DeviceSimulator::SendSplit(const std::string& text, const Fault& split) {
+  if (text.size() < 2) {
+    Send(text);
+    return;
+  }
+  const auto size = static_cast<std::int64_t>(text.size());
+  std::int64_t cut = split.splitAt > 0 ? split.splitAt : size / 2;
+  if (split.splitAt < 0) cut = size + split.splitAt;
+  cut = std::clamp<std::int64_t>(cut, 1, size - 1);
+  Send(text.substr(0, static_cast<std::size_t>(cut)));
+  Wait(split.delayMs);
+  if (stop_) return;
+  Send(text.substr(static_cast<std::size_t>(cut)));
+}
+
 bool DeviceSimulator::WriteAll(const char* data, std::size_t size) {
   while (size > 0 && !stop_) {
     const auto written = ::write(master_, data, size);
@@ -578,8 +710,7 @@ void DeviceSimulator::DrainThenClose() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  CloseFd(master_);
-  CloseFd(slave_);
+  CloseLine();
 }
 
 std::string DeviceSimulator::Garbage() {

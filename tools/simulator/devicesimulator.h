@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -26,28 +27,43 @@ enum class FaultKind {
   NoCarrier,  // "NO CARRIER" instead of the answer
   HangUp,     // the pseudo-terminal is closed once the command was handled
   LowerEcho,  // a write echoed with its hex letters in lower case
-  // The usual answer with a "NO CARRIER" line before its "OK": a line that
-  // drops while the device answers.
+  // The usual answer in two pieces with a pause of delayMs between them, cut
+  // at splitAt.
+  Split,
+  // The usual answer (a write's echo first) with a "NO CARRIER" line before
+  // its closing "OK": the line went down just after the device answered.
   EchoNoCarrier,
 };
 
 struct Fault {
   FaultKind kind = FaultKind::Silence;
-  // "" matches every command, "W" every write, "EE" every commit, any other
-  // text the command name exactly ("v", "un", "BL", "BE"). A wrong or
-  // lower-case echo with no command given applies to the writes.
+  // "" matches every command, "W" every write, "EE" every commit, "W" and
+  // four hex digits the writes of that block ("W0008"), any other text the
+  // command name exactly ("v", "un", "BL", "BE"). A wrong or lower-case echo
+  // with no command given applies to the writes.
   std::string command;
   // 0: every matching command; n: only the n-th matching one (counted from 1).
   std::uint32_t nth = 0;
-  // Slow only.
+  // Slow: how long the answer is held back; split: the pause between its
+  // two pieces.
   std::uint32_t delayMs = 0;
+  // Split: how many bytes of the answer go before the pause; negative counts
+  // from its end; 0 cuts it in the middle. Each piece keeps at least a byte.
+  std::int32_t splitAt = 0;
+  // The device never carried the command out (it did not hear it whole, or
+  // failed to program it): nothing is stored, erased or switched, and the
+  // answer is what the other faults on it make of the usual one.
+  bool lost = false;
 };
 
-// Reads KIND[@CMD][#N][=MS], for example "silence@un", "wrong-echo#3",
-// "slow=300@v" or "hangup#5"; kinds: silence, garbage, no-ok, wrong-echo, slow,
-// no-carrier, echo-no-carrier, hangup, lower-echo. The parts after KIND may
-// come in any order.
+// Reads KIND[@CMD][#N][=MS][!], for example "silence@un", "wrong-echo#3",
+// "slow=300@v", "hangup#5", "silence!@W0008#2" or "split=400/-2@W"; kinds:
+// silence, garbage, no-ok, wrong-echo, slow, no-carrier, hangup, lower-echo,
+// split, echo-no-carrier. "!" marks the command as lost; split takes =MS/AT,
+// AT as splitAt. The parts after KIND may come in any order.
 bool ParseFault(const std::string& faultText, Fault& fault, std::string& error);
+// The text ParseFault reads back into the same fault.
+std::string FaultText(const Fault& fault);
 // A count or a time of up to nine decimal digits, nothing else.
 bool ParseDecimal(const std::string& text, std::uint32_t& value);
 const char* FaultKindName(FaultKind kind);
@@ -87,6 +103,9 @@ struct SimOptions {
   // is closed after the tool has read that answer.
   bool exitAfterLast = false;
   std::vector<Fault> faults;
+  // The flash the device starts with, as SimReport::flash holds it: a device
+  // that an earlier session left half written.
+  std::map<std::string, std::string> initialFlash;
   // Seed of the garbage bytes, so a failing run can be repeated.
   std::uint32_t seed = 1;
   // Erase time, write latency and slow answers are waited on this clock; the wire rate is a
@@ -119,6 +138,10 @@ class DeviceSimulator {
   // command; false on time-out.
   bool WaitUntil(const std::function<bool(const SimReport&)>& done, std::uint32_t timeoutMs) const;
   bool WaitFinished(std::uint32_t timeoutMs) const;
+  // Waits in real time until every command the tool has sent so far has been
+  // handled (one that is still being answered, or still on the line behind
+  // it, included), so that the report is whole; false on time-out.
+  bool WaitIdle(std::uint32_t timeoutMs) const;
 
  private:
   struct Answer {
@@ -131,15 +154,20 @@ class DeviceSimulator {
   void Run();
   void HandleLine(const std::string& line);
   Answer Process(const std::string& name);
+  // A command the device did not carry out: only recorded.
+  Answer Lost(const std::string& name);
   Answer ProcessWrite(const std::string& name);
   Answer ProcessCommit(const std::string& name);
   // The echo of a stored write: the last digits of its block number.
   std::string Echo(const std::string& block) const;
   void Send(const std::string& text);
+  // Sends the answer in two pieces with a pause between them.
+  void SendSplit(const std::string& text, const Fault& split);
   bool WriteAll(const char* data, std::size_t size);
   // Waits on the options' clock in short slices so Stop is not held up.
   void Wait(std::uint32_t ms);
   void DrainThenClose();
+  void CloseLine();
   void CloseAll();
   void Record(const std::function<void(SimReport&)>& change);
   std::string Garbage();
@@ -158,6 +186,8 @@ class DeviceSimulator {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+  // Taking or answering commands; set before the bytes leave the line.
+  std::atomic<bool> busy_{false};
   bool bootloader_ = false;
   std::vector<std::uint32_t> faultCounts_;
   std::mt19937 random_;

@@ -41,18 +41,24 @@ Publishing and results:
                          (staged: once a matching "EE" was answered)
 
 Faults (repeatable):
-  --fault KIND[@CMD][#N][=MS]
+  --fault KIND[@CMD][#N][=MS][!]
       KIND  silence | garbage | no-ok | wrong-echo | lower-echo | slow |
-            no-carrier | echo-no-carrier | hangup
-      @CMD  only this command: v, un, BL, BE, W (writes), EE; default all
-            (wrong-echo and lower-echo: the writes)
+            no-carrier | echo-no-carrier | split | hangup
+      @CMD  only this command: v, un, BL, BE, W (writes), W0008 (the writes
+            of one block), EE; default all (wrong-echo and lower-echo: the
+            writes)
       #N    only the N-th matching command; default every one
-      =MS   delay of slow
-      echo-no-carrier puts a "NO CARRIER" line before the answer's OK.
+      =MS   delay of slow; split: the pause between the answer's two pieces,
+            =MS/AT cuts it after AT bytes (negative: from its end; default
+            the middle)
+      !     the command is lost: the device does not carry it out, and
+            answers as the other faults on it say
+      echo-no-carrier puts a "NO CARRIER" line before the answer's "OK".
       hangup closes the terminal after answering; with silence on the same
       command it closes without answering.
   Examples: --fault silence@un  --fault wrong-echo#3  --fault slow=300@v
-            --fault no-carrier@W#2  --fault hangup#5
+            --fault no-carrier@W#2  --fault hangup#5  --fault silence!@W0008#2
+            --fault split=400/-3@W
 
   --help                 this text
 )";

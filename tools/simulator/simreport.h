@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvik::sim {
@@ -44,6 +45,9 @@ struct SimReport {
   bool commitMatches = false;
   // How many times a configured fault changed or withheld an answer.
   std::uint32_t faultsApplied = 0;
+  // Which fault met which command: its index in commands and the fault's
+  // kind name, with "!" after it when the command was lost.
+  std::vector<std::pair<std::size_t, std::string>> faultLog;
   // Bytes in front of a "+" or on lines without one.
   std::uint32_t strayBytes = 0;
   bool hungUp = false;
