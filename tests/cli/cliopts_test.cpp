@@ -35,7 +35,7 @@ TEST(CliArguments, BadUsageIsToldNotGuessed) {
        "--image, --rules и --no-rules нужны только командам identify и flash"},
       {{"flash", "COM3", "--rules", "a.ini", "--no-rules"}, "--rules и --no-rules исключают друг друга"},
       {{"images", "--log", "x"},
-       "--log, --quiet и --verbose нужны только командам, которые обращаются к устройству"},
+       "--log, --quiet, --verbose и --wait нужны только командам, которые обращаются к устройству"},
       {{"flash", "COM3", "--image", "2", "--rules=a.ini", "--log", "b.log", "-q", "-v"}},
       {{"flash-hex", "/dev/ttyUSB0", "panel.hex", "--log=b.log"}},
       {{"--help"}},
@@ -85,7 +85,7 @@ TEST(CliArguments, HelpOnlyWhereACommandOrAnOptionStands) {
     const CliOptions& o = parsed.options;
     EXPECT_EQ(o.command == Command::Help, c.help);
     if (c.help) continue;
-    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(o.hexFile, std::filesystem::path(c.hexFile));
     EXPECT_EQ(o.log.value_or(""), std::filesystem::path(c.log));
     EXPECT_EQ(o.rules.value_or(""), std::filesystem::path(c.rules));
@@ -98,7 +98,7 @@ TEST(CliArguments, OptionsMayStandAnywhere) {
   ASSERT_TRUE(parsed.Ok());
   const CliOptions& o = parsed.options;
   EXPECT_EQ(o.command, Command::Flash);
-  EXPECT_EQ(o.port, "COM3");
+  EXPECT_EQ(o.ports, std::vector<std::string>{"COM3"});
   EXPECT_EQ(o.image, 12);
   EXPECT_EQ(o.rules, std::filesystem::path("bench.ini"));
   EXPECT_EQ(o.log, std::filesystem::path("run.log"));

@@ -37,7 +37,7 @@ constexpr std::array<CommandRow, 6> kCommands = {{
     {"ports", Command::Ports, 0, 0},
     {"images", Command::Images, 0, 0},
     {"identify", Command::Identify, 1, 1},
-    {"flash", Command::Flash, 1, kAnyNumber},
+    {"flash", Command::Flash, 1, 1},
     {"flash-hex", Command::FlashHex, 2, 2},
 }};
 
@@ -80,11 +80,11 @@ std::string ScopeWords(CommandSet commands) {
 struct OptionRow {
   CLI::Option* option = nullptr;
   // "--log": the name the messages use.
-  std::string name;
+  std::string name{};
   // Every spelling: "-q", "--quiet".
-  std::vector<std::string> spellings;
+  std::vector<std::string> spellings{};
   // "--log ФАЙЛ", "-q, --quiet" (UTF-8).
-  std::string label;
+  std::string label{};
   bool takesValue = false;
   CommandSet commands = 0;
   std::string_view help;
@@ -163,18 +163,20 @@ class OptionTable {
     return facts;
   }
 
-  // The options given that the command does not take, those of one scope:
-  // why they cannot be used; empty when all fit.
+  // An option given that the command does not take: why it cannot be used,
+  // naming every option of its scope, so one message shows all that the
+  // command would refuse; empty when all fit.
   std::string Misplaced(Command command) const {
+    const auto given = std::find_if(rows_.begin(), rows_.end(), [command](const OptionRow& row) {
+      return row.option->count() > 0 && (row.commands & Of(command)) == 0;
+    });
+    if (given == rows_.end()) return {};
     std::vector<std::string> names;
-    CommandSet scope = 0;
     for (const OptionRow& row : rows_) {
-      if (row.option->count() == 0 || (row.commands & Of(command)) != 0) continue;
-      if (names.empty()) scope = row.commands;
-      if (row.commands == scope) names.push_back(row.name);
+      if (row.commands == given->commands) names.push_back(row.name);
     }
-    if (names.empty()) return {};
-    return Joined(names) + (names.size() == 1 ? " нужен только " : " нужны только ") + ScopeWords(scope);
+    return Joined(names) + (names.size() == 1 ? " нужен только " : " нужны только ") +
+           ScopeWords(given->commands);
   }
 
  private:
@@ -212,10 +214,10 @@ class OptionTable {
   std::optional<NamedOption> NamedIn(std::string_view text) const {
     for (const OptionRow& row : rows_) {
       for (const std::string& spelling : row.spellings) {
-        for (std::string_view name : {std::string_view(spelling), std::string_view(spelling).substr(
-                                                                      spelling.find_first_not_of('-'))}) {
-          if (text.starts_with(name) && (text.size() == name.size() || text[name.size()] == ':' ||
-                                         text[name.size()] == ' ')) {
+        for (std::string_view name : {std::string_view(spelling),
+                                      std::string_view(spelling).substr(spelling.find_first_not_of('-'))}) {
+          if (text.starts_with(name) &&
+              (text.size() == name.size() || text[name.size()] == ':' || text[name.size()] == ' ')) {
             return NamedOption{.name = row.name, .takesValue = row.takesValue};
           }
         }
@@ -239,25 +241,26 @@ std::string WrongWait(const std::string& value) {
 
 // Every option of the program, a line each (UTF-8 help).
 void DeclareOptions(OptionTable& table, CliOptions& o) {
-  table.Number("--image", "N", o.image, 1, kMaxImageNumber, kDecides,
-               "прошивка номер N (см. images) там, где окно спросило бы пользователя: для типа устройства нет "
-               "правила в update.ini, или устройство в режиме перепрошивки не назвало модель. Если правила "
-               "выбирают другую прошивку, flash отказывается.",
-               WrongImageNumber);
+  table.Number(
+      "--image", "N", o.image, 1, kMaxImageNumber, kDecides,
+      "прошивка номер N (см. images) там, где окно спросило бы пользователя: для типа устройства нет "
+      "правила в update.ini, или устройство в режиме перепрошивки не назвало модель. Если правила "
+      "выбирают другую прошивку, flash отказывается.",
+      WrongImageNumber);
   table.Path("--rules", "ФАЙЛ", o.rules, kDecides, "правила обновления из этого файла вместо update.ini");
   table.Flag("--no-rules", o.noRules, kDecides, "без правил: прошивку называет --image");
   table.Flag("--allow-dropped-data", o.allowDroppedData, Of(Command::FlashHex),
              "flash-hex: записать файл, часть данных которого устройство принять не может (выше 64 КБ или "
              "после записи конца файла), без этих данных; без ключа такой файл не записывается");
-  table.Number("--wait", "СЕК", o.waitSeconds, 0, kMaxWaitSeconds, kOnDevice,
-               "ждать появления порта до СЕК секунд (приспособление переподключают); Ctrl+C прекращает "
-               "ожидание",
-               WrongWait);
   table.Path("--log", "ФАЙЛ", o.log, kOnDevice,
              "дописывать в файл журнал обмена: в каждой строке время по ISO 8601 с поясом, порт и текст; "
              "Windows-1251, CR LF. Несколько запусков могут писать в один файл");
   table.Flag("-q,--quiet", o.quiet, kOnDevice, "без хода перепрошивки: только итог и ошибки");
   table.Flag("-v,--verbose", o.verbose, kOnDevice, "журнал обмена ещё и в стандартный поток ошибок");
+  table.Number("--wait", "СЕК", o.waitSeconds, 0, kMaxWaitSeconds, kOnDevice,
+               "ждать появления порта до СЕК секунд (приспособление переподключают); Ctrl+C прекращает "
+               "ожидание",
+               WrongWait);
   table.Flag("--json", o.json, Of(Command::Ports), "ports: сведения в виде JSON для сценариев");
   table.Excludes("--rules", "--no-rules");
 }
@@ -353,8 +356,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
                     ? "команде flash-hex нужен HEX-файл после порта"
                     : "команде " + name + " нужен порт");
   }
-  if (operands.size() > row->mostOperands) return Fail("лишний аргумент \"" + operands[row->mostOperands] + "\"");
-  if (const std::string misplaced = table.Misplaced(options.command); !misplaced.empty()) return Fail(misplaced);
+  if (operands.size() > row->mostOperands)
+    return Fail("лишний аргумент \"" + operands[row->mostOperands] + "\"");
+  if (const std::string misplaced = table.Misplaced(options.command); !misplaced.empty())
+    return Fail(misplaced);
 
   if (options.command == Command::FlashHex) {
     options.ports = {operands[0]};

@@ -13,7 +13,8 @@ enum class Command { Help, Version, Ports, Images, Identify, Flash, FlashHex };
 struct CliOptions {
   Command command = Command::Help;
   // As the user wrote them; "/dev/" or "\\.\" in front is taken off when a
-  // port is opened. One for identify and flash-hex; flash takes one or more.
+  // port is opened. A list, as the command line gives operands; each command
+  // that reaches a device takes one.
   std::vector<std::string> ports;
   std::filesystem::path hexFile;
   // The image number (1-based, as "images" lists them) that answers the

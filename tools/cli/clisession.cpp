@@ -649,13 +649,8 @@ ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env) {
                   "tarvik-cli: " + parsed.error + "\n" + Utf8ToCp1251("Справка: tarvik-cli --help") + "\n");
     return ExitCode::Usage;
   }
-  ExitCode code = ExitCode::Usage;
-  if (parsed.options.command == Command::Flash && parsed.options.ports.size() > 1) {
-    env.Out.Write(Stream::Err, "tarvik-cli: " + OnePortAtATimeText() + "\n");
-  } else {
-    Session session(parsed.options, env);
-    code = session.Run();
-  }
+  Session session(parsed.options, env);
+  const ExitCode code = session.Run();
   // Where the command would have ended well, a result that never reached
   // its reader must not pass for one that did.
   if (env.Out.OutFailed() && (code == ExitCode::Done || code == ExitCode::UpToDate)) {

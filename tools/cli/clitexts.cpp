@@ -73,7 +73,6 @@ std::string CatalogueErrorText(const std::string& what) {
   return Utf8ToCp1251("Каталог прошивок не загружен: ") + what;
 }
 std::string NoPortsText() { return Utf8ToCp1251("Последовательных портов нет."); }
-std::string OnePortAtATimeText() { return Utf8ToCp1251("команда flash пока перепрошивает один порт за запуск"); }
 std::string OutputFailedText() {
   return Utf8ToCp1251("стандартный вывод не принял текст: итог команды до читателя не дошёл.");
 }

@@ -36,7 +36,6 @@ std::string AllowDroppedDataText();
 std::string LogFileErrorText(const std::string& path);
 std::string CatalogueErrorText(const std::string& what);
 std::string NoPortsText();
-std::string OnePortAtATimeText();
 std::string OutputFailedText();
 
 }  // namespace tarvik::cli

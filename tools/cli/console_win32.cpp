@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/console.h"
@@ -60,10 +60,12 @@ void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   std::string_view rest = text;
   while (!rest.empty()) {
     DWORD written = 0;
-    if (!::WriteFile(handle, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) || written == 0) {
+    if (!::WriteFile(handle, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
+        written == 0) {
       const DWORD error = ::GetLastError();
       // A pipe whose reader has gone.
-      state = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteState::ReaderGone : WriteState::Failed;
+      state =
+          error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteState::ReaderGone : WriteState::Failed;
       return;
     }
     rest.remove_prefix(written);

@@ -50,7 +50,8 @@ std::string UsageErrorText(const CLI::Error& error, const UsageErrorFacts& facts
   }
   if (dynamic_cast<const CLI::ConversionError*>(&error)) return BadValue(option);
   if (dynamic_cast<const CLI::ExcludesError*>(&error)) {
-    if (facts.excluding.size() == 2) return facts.excluding[0] + " и " + facts.excluding[1] + " исключают друг друга";
+    if (facts.excluding.size() == 2)
+      return facts.excluding[0] + " и " + facts.excluding[1] + " исключают друг друга";
     return "ключи исключают друг друга";
   }
   if (dynamic_cast<const CLI::RequiresError*>(&error)) {
