@@ -596,17 +596,21 @@ TEST_F(CliSession, InterruptDuringIdentification) {
 
 TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
   const std::filesystem::path log = dir_.Path() / "bench.log";
-  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyBench").string();
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
   const std::string first = ReadFileBytes(log);
-  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
   const std::string both = ReadFileBytes(log);
   ASSERT_EQ(both.size(), 2 * first.size());
   EXPECT_EQ(both.substr(0, first.size()), first);
 
-  // Every line: date, time, text, CR LF; the reply's own line ends marked.
+  // Every line: the time in ISO 8601 with milliseconds and the offset, the
+  // port as the user named it, the text, CR LF; the reply's own line ends
+  // marked.
   ASSERT_TRUE(first.ends_with("\r\n"));
   std::vector<std::string> texts;
-  const std::regex line("(\\S+) (\\S+) (.*)");
+  const std::regex line(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d) (\S+) (.*))");
   for (std::string_view rest = first; !rest.empty();) {
     const std::size_t end = rest.find("\r\n");
     const std::string one(rest.substr(0, end));
@@ -614,6 +618,7 @@ TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
     EXPECT_EQ(one.find_first_of("\r\n"), std::string::npos);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(one, m, line)) << one;
+    EXPECT_EQ(m[2], device.linkPath);
     texts.push_back(m[3]);
   }
   EXPECT_EQ(texts, (std::vector<std::string>{

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -126,6 +130,66 @@ TEST(FormatLocalDateTime, LeavesOutTheTimeOnlyAtMidnight) {
                                                    std::chrono::minutes(7) + std::chrono::seconds(3));
   EXPECT_EQ(withTime.rfind(date + " ", 0), 0u) << withTime;
   EXPECT_NE(withTime.find("07"), std::string::npos) << withTime;
+}
+
+#ifndef _WIN32
+// The zone is set through TZ, which only the POSIX C library reads in its
+// full form (rules for summer time included).
+class LocalZone {
+ public:
+  explicit LocalZone(const char* zone) {
+    if (const char* was = std::getenv("TZ")) was_ = was;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~LocalZone() {
+    if (was_) {
+      ::setenv("TZ", was_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> was_;
+};
+#endif
+
+TEST(FormatIsoDateTime, LocalTimeWithTheOffsetInForceThen) {
+#ifdef _WIN32
+  GTEST_SKIP() << "TZ rules are read by the POSIX C library only";
+#else
+  using namespace std::chrono;
+  const auto at = [](year_month_day day, hours h, minutes m, seconds s, milliseconds ms = {}) {
+    return system_clock::time_point(sys_days(day) + h + m + s + ms);
+  };
+  struct Case {
+    const char* zone;
+    system_clock::time_point when;  // UTC
+    const char* text;
+  };
+  const Case cases[] = {
+      {"UTC0", at(2026y / March / 29, 2h, 30min, 5s, 120ms), "2026-03-29T02:30:05.120+00:00"},
+      {"MSK-3", at(2026y / March / 29, 2h, 30min, 5s, 999ms), "2026-03-29T05:30:05.999+03:00"},
+      // Half hours, east and west.
+      {"IST-5:30", at(2026y / January / 1, 0h, 0min, 0s), "2026-01-01T05:30:00.000+05:30"},
+      {"NST3:30", at(2026y / January / 1, 0h, 0min, 0s), "2025-12-31T20:30:00.000-03:30"},
+      // West of UTC the local date is still the day before, across a year.
+      {"EST5", at(2000y / January / 1, 1h, 0min, 0s), "1999-12-31T20:00:00.000-05:00"},
+      // A leap day.
+      {"EST5", at(2024y / March / 1, 3h, 0min, 0s), "2024-02-29T22:00:00.000-05:00"},
+      // Summer time changes the offset, not only the hour.
+      {"CET-1CEST,M3.5.0,M10.5.0/3", at(2026y / January / 15, 12h, 0min, 0s),
+       "2026-01-15T13:00:00.000+01:00"},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", at(2026y / July / 1, 12h, 0min, 0s), "2026-07-01T14:00:00.000+02:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zone);
+    const LocalZone zone(c.zone);
+    EXPECT_EQ(FormatIsoDateTime(c.when), c.text);
+  }
+#endif
 }
 
 }  // namespace

@@ -589,10 +589,15 @@ void Session::Drain() {
       case kOutMemo: {
         const auto& memo = static_cast<const TMemoOut&>(*element);
         if (!memo.AddLine) break;
-        log_.WriteLine(memo.Text);
+        // Each line names its time with the offset and its port, so the logs
+        // of several ports and machines can share a file and still be read
+        // apart and in order.
+        const std::string line =
+            FormatIsoDateTime(memo.When) + " " + options_.ports.front() + " " + memo.Text.substr(memo.BodyAt);
+        log_.WriteLine(line);
         if (options_.verbose) {
           progress_.Break();
-          out_.Write(Stream::Err, MarkLineBreaks(memo.Text) + "\n");
+          out_.Write(Stream::Err, MarkLineBreaks(line) + "\n");
         }
         break;
       }
