@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "cli/clisession.h"
 #include "common/text.h"
 
@@ -31,6 +33,12 @@ TEST(CliArguments, BadUsageIsToldNotGuessed) {
       {{"flash", "COM3", "--log="}, "ключу --log нужно непустое значение"},
       {{"flash", "COM3", "--quiet=yes"}, "ключ --quiet не принимает значения"},
       {{"flash", "COM3", "--force"}, "неизвестный ключ --force"},
+      {{"flash", "COM3", "-qx"}, "неизвестный ключ -x"},
+      {{"identify", "COM3", "--", "--quiet"}, "лишний аргумент \"--quiet\""},
+      {{"flash", "COM3", "COM4"}, "лишний аргумент \"COM4\""},
+      {{"identify", "COM3", "--wait", "5x"}, "--wait ждёт число секунд от 0 до 86400, а не \"5x\""},
+      {{"identify", "COM3", "--wait", "86401"}, "--wait ждёт число секунд от 0 до 86400, а не \"86401\""},
+      {{"images", "--json"}, "--json нужен только команде ports"},
       {{"flash-hex", "COM3", "a.hex", "--image", "2"},
        "--image, --rules и --no-rules нужны только командам identify и flash"},
       {{"flash", "COM3", "--rules", "a.ini", "--no-rules"}, "--rules и --no-rules исключают друг друга"},
@@ -108,6 +116,53 @@ TEST(CliArguments, OptionsMayStandAnywhere) {
   const ParsedArguments hex = ParseArguments({"flash-hex", "ttyUSB0", "panel.hex"});
   ASSERT_TRUE(hex.Ok());
   EXPECT_EQ(hex.options.hexFile, std::filesystem::path("panel.hex"));
+}
+
+// What engineers expect of a command line: options before or after the
+// command, short flags merged, "--" ending the options, --version.
+TEST(CliArguments, CommonConventions) {
+  struct Case {
+    std::vector<std::string> args;
+    Command command;
+    std::vector<std::string> ports = {};
+    bool quiet = false;
+    bool verbose = false;
+    std::string log = "";
+    std::string hexFile = "";
+  };
+  const Case cases[] = {
+      {{"--version"}, Command::Version},
+      {{"identify", "COM3", "--version"}, Command::Version},
+      {{"--quiet", "flash", "COM3"}, Command::Flash, {"COM3"}, true},
+      {{"--log", "run.log", "-v", "identify", "COM3"}, Command::Identify, {"COM3"}, false, true, "run.log"},
+      {{"-q", "identify", "--log=run.log", "COM3"}, Command::Identify, {"COM3"}, true, false, "run.log"},
+      {{"flash", "COM3", "-qv"}, Command::Flash, {"COM3"}, true, true},
+      {{"-vq", "flash", "COM3"}, Command::Flash, {"COM3"}, true, true},
+      // After "--" every word is a port or a file, whatever it looks like.
+      {{"identify", "--", "-ttyX"}, Command::Identify, {"-ttyX"}},
+      {{"-q", "flash-hex", "COM3", "--", "--help"}, Command::FlashHex, {"COM3"}, true, false, "", "--help"},
+      {{"flash", "--", "--version"}, Command::Flash, {"--version"}},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const ParsedArguments parsed = ParseArguments(c.args);
+    ASSERT_TRUE(parsed.Ok()) << Cp1251ToUtf8(parsed.error);
+    const CliOptions& o = parsed.options;
+    EXPECT_EQ(o.command, c.command);
+    if (c.command == Command::Version) continue;
+    EXPECT_EQ(o.ports, c.ports);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.verbose, c.verbose);
+    EXPECT_EQ(o.log.value_or(""), std::filesystem::path(c.log));
+    EXPECT_EQ(o.hexFile, std::filesystem::path(c.hexFile));
+  }
+}
+
+TEST(CliArguments, VersionNamesTheProgramAndItsVersion) {
+  const std::regex version(R"(tarvik-cli \d+\.\d+\.\d+\.\d+)");
+  EXPECT_TRUE(std::regex_match(VersionText(), version)) << VersionText();
 }
 
 TEST(CliArguments, PortAsTheUserWritesIt) {
