@@ -29,7 +29,8 @@ namespace tarvik {
 namespace {
 
 // Closed: a pipe whose reader has gone, as in "tarvik-cli ... | head -1".
-enum class StdOut { Pipe, Terminal, Closed };
+// Full: a device that takes no byte, as a full disk ("> /dev/full").
+enum class StdOut { Pipe, Terminal, Closed, Full };
 
 struct Finished {
   int code = -1;
@@ -56,6 +57,9 @@ class Program {
       outRead = ::posix_openpt(O_RDWR | O_NOCTTY);
       if (outRead < 0 || ::grantpt(outRead) != 0 || ::unlockpt(outRead) != 0) throw std::runtime_error("pty");
       outWrite = ::open(::ptsname(outRead), O_RDWR | O_NOCTTY);
+    } else if (stdOut == StdOut::Full) {
+      outWrite = ::open("/dev/full", O_WRONLY | O_NOCTTY);
+      if (outWrite < 0) throw std::runtime_error("/dev/full");
     } else {
       int fds[2];
       if (::pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -70,7 +74,7 @@ class Program {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outWrite, 1);
     posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outRead);
+    if (outRead >= 0) posix_spawn_file_actions_addclose(&actions, outRead);
     posix_spawn_file_actions_addclose(&actions, errFds[0]);
     for (const int fd : closedAtStart_) posix_spawn_file_actions_addclose(&actions, fd);
     // Whatever the test runner ignores, the program starts as from a shell.
@@ -232,6 +236,50 @@ TEST_F(CliProcess, ExitCodes) {
     const Finished run = program_.Run(args);
     EXPECT_EQ(run.code, c.code) << run.out << run.err;
     EXPECT_TRUE(Contains(c.code == 0 ? run.out : run.err, c.said)) << run.out << run.err;
+  }
+}
+
+// A result that never reached standard output must not pass for one that
+// did: the command's success becomes an error, said on standard error. A
+// command that failed anyway keeps its own code.
+TEST_F(CliProcess, WriteErrorOnStandardOutputIsAnError) {
+  const std::string upToDate = WriteFile("uptodate.ini", "[UpdateRules]\r\n14.002.000=0..10->28\r\n");
+  const CodeCase cases[] = {
+      {.name = "version", .args = {"--version"}, .code = 7},
+      {.name = "help", .args = {"--help"}, .code = 7},
+      {.name = "images", .args = {"images"}, .code = 7},
+      {.name = "ports", .args = {"ports", "--json"}, .code = 7},
+      {.name = "identified", .device = test::Detector(), .args = {"identify", "PORT"}, .code = 7},
+      {.name = "nothing to do",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--rules", upToDate},
+       .code = 7},
+      {.name = "refused anyway",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--no-rules"},
+       .code = 4,
+       .said = "укажите её ключом --image N"},
+      {.name = "bad usage anyway", .args = {"flsh"}, .code = 2, .said = "неизвестная команда"},
+  };
+  for (const CodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<sim::DeviceSimulator> sim;
+    std::vector<std::string> args = c.args;
+    if (c.device) {
+      sim.emplace(*c.device);
+      ASSERT_TRUE(sim->Start()) << sim->Error();
+      std::replace(args.begin(), args.end(), std::string("PORT"), sim->SlavePath());
+    }
+    const Finished run = program_.Run(args, StdOut::Full);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    if (c.code == 7) {
+      EXPECT_TRUE(run.err.ends_with(
+          "tarvik-cli: стандартный вывод не принял текст: итог команды до читателя не дошёл.\n"))
+          << run.err;
+    } else {
+      EXPECT_TRUE(Contains(run.err, c.said)) << run.err;
+      EXPECT_FALSE(Contains(run.err, "стандартный вывод")) << run.err;
+    }
   }
 }
 
