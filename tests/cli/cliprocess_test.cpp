@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,10 @@ class Program {
 
   // The standard descriptors the next runs start without, as after ">&-".
   void StartWithout(std::vector<int> closed) { closedAtStart_ = std::move(closed); }
+  // "NAME=value" for the next runs, in place of the test's own NAME.
+  void SetEnvironment(std::vector<std::string> entries) { environment_ = std::move(entries); }
+  // The width the next runs' terminal tells (0: none, as before any was set).
+  void SetTerminalColumns(unsigned short columns) { terminalColumns_ = columns; }
 
   Finished Run(const std::vector<std::string>& args, StdOut stdOut = StdOut::Pipe,
                const std::function<bool(const std::string& out)>& interruptWhen = {}) {
@@ -57,6 +62,11 @@ class Program {
       outRead = ::posix_openpt(O_RDWR | O_NOCTTY);
       if (outRead < 0 || ::grantpt(outRead) != 0 || ::unlockpt(outRead) != 0) throw std::runtime_error("pty");
       outWrite = ::open(::ptsname(outRead), O_RDWR | O_NOCTTY);
+      const winsize size{.ws_row = static_cast<unsigned short>(terminalColumns_ > 0 ? 24 : 0),
+                         .ws_col = terminalColumns_,
+                         .ws_xpixel = 0,
+                         .ws_ypixel = 0};
+      ::ioctl(outRead, TIOCSWINSZ, &size);
     } else if (stdOut == StdOut::Full) {
       outWrite = ::open("/dev/full", O_WRONLY | O_NOCTTY);
       if (outWrite < 0) throw std::runtime_error("/dev/full");
@@ -96,9 +106,16 @@ class Program {
     argv.push_back(nullptr);
     // No update.ini of the user running the tests may reach the program.
     std::vector<std::string> envStrings = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + home_.string()};
+    envStrings.insert(envStrings.end(), environment_.begin(), environment_.end());
+    // Nor a terminal width of the test's own.
+    std::vector<std::string> replaced = {"HOME=", "XDG_CONFIG_HOME=", "COLUMNS="};
+    for (const std::string& entry : environment_) replaced.push_back(entry.substr(0, entry.find('=') + 1));
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
-      if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=")) envStrings.push_back(entry);
+      if (std::none_of(replaced.begin(), replaced.end(),
+                       [&](const std::string& name) { return entry.starts_with(name); })) {
+        envStrings.push_back(entry);
+      }
     }
     std::vector<char*> envp;
     for (std::string& e : envStrings) envp.push_back(e.data());
@@ -157,6 +174,8 @@ class Program {
  private:
   std::filesystem::path home_;
   std::vector<int> closedAtStart_;
+  std::vector<std::string> environment_;
+  unsigned short terminalColumns_ = 0;
 };
 
 class CliProcess : public ::testing::Test {
@@ -348,6 +367,53 @@ TEST_F(CliProcess, OnATerminalTheProgressLineIsRedrawnInPlace) {
                                     });
   ExpectStoppedBetweenCommands(run, sim.Report());
   EXPECT_TRUE(Contains(run.out, "%  Времени прошло: ")) << run.out;
+}
+
+// The widest of the lines drawn over another: the stretches of characters
+// that begin with a "\r" (the terminal's own line ends, "\r\n", begin
+// none).
+std::size_t WidestRedrawnLine(const std::string& utf8) {
+  std::size_t widest = 0;
+  std::optional<std::size_t> width;
+  for (const char c : utf8) {
+    if (c == '\r') {
+      width = 0;
+    } else if (c == '\n') {
+      width.reset();
+    } else if (width && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      widest = std::max(widest, ++*width);
+    }
+  }
+  return widest;
+}
+
+// The width the terminal tells; COLUMNS where it tells none; 80 without
+// either. The line stays a character short of it, or the cursor would wrap.
+TEST_F(CliProcess, TheProgressLineFitsTheTerminalsWidth) {
+  struct Case {
+    const char* name;
+    unsigned short terminalColumns;
+    std::vector<std::string> environment;
+    std::size_t widest;
+  };
+  const Case cases[] = {
+      {"COLUMNS where the terminal tells no width", 0, {"COLUMNS=40"}, 39},
+      {"the terminal's own width over COLUMNS", 40, {"COLUMNS=200"}, 39},
+      {"80 columns without either", 0, {}, 79},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::DeviceSimulator sim(test::Detector());
+    ASSERT_TRUE(sim.Start());
+    program_.SetTerminalColumns(c.terminalColumns);
+    program_.SetEnvironment(c.environment);
+    const Finished run =
+        program_.Run({"flash", sim.SlavePath(), "--no-rules", "--image", "2"}, StdOut::Terminal,
+                     [&](const std::string& out) { return test::Count(out, "Времени осталось:") >= 5; });
+    EXPECT_EQ(run.code, 130) << run.err;
+    EXPECT_LE(WidestRedrawnLine(run.out), c.widest) << run.out;
+    EXPECT_GE(test::Count(run.out, "Времени осталось:"), 5u) << run.out;
+  }
 }
 
 TEST_F(CliProcess, IntoAPipeTheProgressIsOneLinePerTenPerCent) {

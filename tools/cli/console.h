@@ -29,6 +29,10 @@ class ConsoleOutput final : public CliOutput {
   WriteState err_ = WriteState::Open;
 };
 
+// The width COLUMNS gives (as a shell exports it), for a terminal that does
+// not tell its own; 0 when it is not set or is not a width.
+int ColumnsFromEnvironment();
+
 // From now on Ctrl+C (and on POSIX SIGTERM and SIGHUP) no longer ends the
 // process; InterruptRequested reports it instead. Call it before any thread
 // starts: on POSIX the signals are then held for the whole process, so no

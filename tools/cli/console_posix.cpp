@@ -44,9 +44,11 @@ void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
 }
 
 int ConsoleOutput::Columns() const {
+  // A terminal whose size nobody has set (a serial console, some pseudo-
+  // terminals) answers 0.
   winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return ColumnsFromEnvironment();
 }
 
 void HoldInterrupts() {

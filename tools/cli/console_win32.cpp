@@ -74,8 +74,11 @@ void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
 
 int ConsoleOutput::Columns() const {
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info)) return 0;
-  return info.srWindow.Right - info.srWindow.Left + 1;
+  if (::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info) &&
+      info.srWindow.Right > info.srWindow.Left) {
+    return info.srWindow.Right - info.srWindow.Left + 1;
+  }
+  return ColumnsFromEnvironment();
 }
 
 void HoldInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
