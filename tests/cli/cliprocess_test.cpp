@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/clitesting.h"
@@ -300,6 +302,25 @@ TEST_F(CliProcess, WriteErrorOnStandardOutputIsAnError) {
       EXPECT_FALSE(Contains(run.err, "стандартный вывод")) << run.err;
     }
   }
+}
+
+// --wait: a fixture plugged in a moment after the command was given. The
+// device is published a second after the start and identified as usual.
+TEST_F(CliProcess, WaitTakesAPortThatAppearsLater) {
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyLate").string();
+  sim::DeviceSimulator sim(device);
+  std::atomic<bool> started{false};
+  std::thread plugIn([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    started.store(sim.Start());
+  });
+  const Finished run = program_.Run({"identify", device.linkPath, "--wait", "60"});
+  plugIn.join();
+  ASSERT_TRUE(started.load()) << sim.Error();
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(run.out.starts_with("Порта " + device.linkPath + " нет, ожидание до 60 сек...\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Текущая версия прошивки : VER 14.002.020\n")) << run.out;
 }
 
 TEST_F(CliProcess, AReaderThatGoesAwayDoesNotEndTheProgram) {
