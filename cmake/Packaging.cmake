@@ -48,9 +48,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARVIK_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The summary above is the synopsis line; this is only what follows it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-A technician plugs one device of the Tarvik system (receiver, door, motion
+    "A technician plugs one device of the Tarvik system (receiver, door, motion
 and smoke detectors, call points, glass-break sensors, key fobs, keypads)
 into a serial port. The tool identifies its firmware, decides from its
 built-in catalogue of firmware images and optional update rules which image
