@@ -395,14 +395,14 @@ TEST_F(CliProcess, OnATerminalTheProgressLineIsRedrawnInPlace) {
 // none).
 std::size_t WidestRedrawnLine(const std::string& utf8) {
   std::size_t widest = 0;
-  std::optional<std::size_t> width;
+  std::size_t width = 0;
+  bool redrawn = false;
   for (const char c : utf8) {
-    if (c == '\r') {
+    if (c == '\r' || c == '\n') {
+      redrawn = c == '\r';
       width = 0;
-    } else if (c == '\n') {
-      width.reset();
-    } else if (width && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      widest = std::max(widest, ++*width);
+    } else if (redrawn && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      widest = std::max(widest, ++width);
     }
   }
   return widest;
