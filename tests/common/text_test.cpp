@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 
@@ -190,6 +191,27 @@ TEST(FormatIsoDateTime, LocalTimeWithTheOffsetInForceThen) {
     EXPECT_EQ(FormatIsoDateTime(c.when), c.text);
   }
 #endif
+}
+
+// In whatever zone the tests run (Windows too): the local time less the
+// offset the text names is the moment itself.
+TEST(FormatIsoDateTime, LocalTimeLessItsOffsetIsTheMoment) {
+  using namespace std::chrono;
+  const std::regex form(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))");
+  for (const auto day : {2024y / February / 29, 2026y / January / 15, 2026y / July / 1}) {
+    const system_clock::time_point when = sys_days(day) + 13h + 4min + 5s + 678ms;
+    const std::string text = FormatIsoDateTime(when);
+    SCOPED_TRACE(text);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, form));
+    const auto number = [&](int i) { return std::stoi(m[i].str()); };
+    const sys_days localDay = year(number(1)) / month(static_cast<unsigned>(number(2))) /
+                              std::chrono::day(static_cast<unsigned>(number(3)));
+    const minutes offset = (m[8] == "-" ? -1 : 1) * (hours(number(9)) + minutes(number(10)));
+    const system_clock::time_point moment = localDay + hours(number(4)) + minutes(number(5)) +
+                                            seconds(number(6)) + milliseconds(number(7)) - offset;
+    EXPECT_EQ(moment, when);
+  }
 }
 
 }  // namespace
