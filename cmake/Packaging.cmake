@@ -80,9 +80,11 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
 find_program(TARVIK_GZIP gzip REQUIRED)
 set(tarvik_docs ${CMAKE_BINARY_DIR}/packaging)
 configure_file(packaging/changelog.Debian.in ${tarvik_docs}/changelog.Debian @ONLY)
+# The pages name the version they belong to.
+configure_file(packaging/tarvik-cli.1 ${tarvik_docs}/tarvik-cli.1 @ONLY)
+configure_file(packaging/tarvikflash.1 ${tarvik_docs}/tarvikflash.1 @ONLY)
 set(tarvik_compressed "")
-foreach(source IN ITEMS ${PROJECT_SOURCE_DIR}/packaging/tarvik-cli.1 ${PROJECT_SOURCE_DIR}/packaging/tarvikflash.1
-                        ${tarvik_docs}/changelog.Debian)
+foreach(source IN ITEMS ${tarvik_docs}/tarvik-cli.1 ${tarvik_docs}/tarvikflash.1 ${tarvik_docs}/changelog.Debian)
   get_filename_component(name ${source} NAME)
   set(target ${tarvik_docs}/${name}.gz)
   add_custom_command(OUTPUT ${target}

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "cli/clisession.h"
+#include "common/inifile.h"
 #include "common/text.h"
 
 namespace tarvik::cli {
@@ -163,6 +164,26 @@ TEST(CliArguments, CommonConventions) {
 TEST(CliArguments, VersionNamesTheProgramAndItsVersion) {
   const std::regex version(R"(tarvik-cli \d+\.\d+\.\d+\.\d+)");
   EXPECT_TRUE(std::regex_match(VersionText(), version)) << VersionText();
+}
+
+// The manual page and the help cannot drift apart: every option and
+// command the help names, the page names too.
+TEST(CliArguments, ManualPageNamesEveryOptionAndCommandOfTheHelp) {
+  std::string page = ReadFileBytes(std::filesystem::path(TARVIK_SOURCE_DIR) / "packaging" / "tarvik-cli.1");
+  ASSERT_FALSE(page.empty());
+  // Roff writes a dash as "\-".
+  std::erase(page, '\\');
+  // Up to the exit codes, whose note ends in a line of shell.
+  std::string help = Cp1251ToUtf8(UsageText());
+  help.resize(help.find("Коды завершения:"));
+  const std::regex word(R"((^|[\s,(])(--?[a-z][a-z-]*|ports|images|identify|flash-hex|flash)(?=[\s,)=]))");
+  std::size_t named = 0;
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), word); it != std::sregex_iterator(); ++it) {
+    const std::string name = (*it)[2];
+    EXPECT_TRUE(Contains(page, name)) << name;
+    ++named;
+  }
+  EXPECT_GE(named, 15u);
 }
 
 TEST(CliArguments, PortAsTheUserWritesIt) {
