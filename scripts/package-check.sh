@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and tries it on a clean Debian 12: a minimal
+# Builds the Debian package, has lintian check it (an error fails), and tries
+# it on a clean Debian 12: a minimal
 # debootstrap of bookworm (made once and kept under build/package-check, so a
 # second run only copies it), the package installed there with apt and no
 # recommended packages (so its declared dependencies alone must do), then the
@@ -74,6 +75,15 @@ echo "$deb"
 dpkg-deb -f "$deb" Package Version Architecture Section Maintainer Depends
 dpkg-deb -c "$deb" | awk '{print $6}'
 
+echo "== lintian"
+# Errors fail the check; warnings and the rest are shown.
+set +e
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1
+lintian_rc=$?
+set -e
+grep -v 'running with root privileges' "$work/lintian.log" || true
+check "lintian finds no error in the package" test "$lintian_rc" -eq 0
+
 echo "== a clean Debian 12"
 mirror=${TARVIK_DEBIAN_MIRROR:-}
 if [ -z "$mirror" ] && [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -122,7 +132,9 @@ grep -E "newly installed|^Setting up tarvikflash" "$work/apt-install.log" || tru
 check "apt installs the package with its declared dependencies" test "$apt_rc" -eq 0
 ((apt_rc == 0)) || { tail -30 "$work/apt-install.log"; echo "package-check: $passed passed, $failed failed"; exit 1; }
 for f in /usr/bin/tarvikflash /usr/bin/tarvik-cli /usr/share/applications/tarvikflash.desktop \
-  /usr/share/icons/hicolor/48x48/apps/tarvikflash.png /usr/share/tarvikflash/update.ini.example; do
+  /usr/share/icons/hicolor/48x48/apps/tarvikflash.png /usr/share/tarvikflash/update.ini.example \
+  /usr/share/man/man1/tarvik-cli.1.gz /usr/share/man/man1/tarvikflash.1.gz \
+  /usr/share/doc/tarvikflash/copyright /usr/share/doc/tarvikflash/changelog.Debian.gz; do
   check "installed $f" test -f "$target$f"
 done
 
@@ -140,6 +152,8 @@ cli_help=$(as_technician tarvik-cli --help 2>&1)
 cli_help_rc=$?
 cli_missing=$(as_technician tarvik-cli identify /dev/ttyTarvikMissing 2>&1)
 cli_missing_rc=$?
+cli_version=$(as_technician tarvik-cli --version 2>&1)
+cli_version_rc=$?
 set -e
 echo "$cli_images" | head -3
 check "tarvik-cli images: exit code 0" test "$cli_images_rc" -eq 0
@@ -149,6 +163,9 @@ check "tarvik-cli --help: exit code 0, ends with the exit codes" \
   bash -c '[ "$1" -eq 0 ] && echo "$2" | grep -q "^Коды завершения:"' _ "$cli_help_rc" "$cli_help"
 echo "$cli_missing"
 check "tarvik-cli identify on a missing port: exit code 3" test "$cli_missing_rc" -eq 3
+check "tarvik-cli --version: exit code 0, the name and the package's version" \
+  bash -c '[ "$1" -eq 0 ] && [ "$2" = "tarvik-cli $3" ]' _ "$cli_version_rc" "$cli_version" \
+  "$(dpkg-deb -f "$deb" Version | sed 's/-[^-]*$//')"
 
 echo "== running the installed program under Xvfb"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <ctime>
 #include <cwchar>
 #include <mutex>
@@ -69,6 +70,37 @@ bool IsValidUtf8(std::string_view text) {
     i += extra + 1;
   }
   return true;
+}
+
+// The standard calls share one result between threads on some systems;
+// log lines are stamped on several threads, so take turns and copy it.
+std::mutex timeMutex;
+
+std::tm LocalTime(std::time_t t) {
+  std::tm out{};
+  std::lock_guard lock(timeMutex);
+  if (const std::tm* shared = std::localtime(&t)) out = *shared;
+  return out;
+}
+
+std::tm UtcTime(std::time_t t) {
+  std::tm out{};
+  std::lock_guard lock(timeMutex);
+  if (const std::tm* shared = std::gmtime(&t)) out = *shared;
+  return out;
+}
+
+// Seconds from 1970-01-01 to the date and time the fields name, read as if
+// they were UTC (days from the civil date, proleptic Gregorian).
+std::int64_t SecondsOfFields(const std::tm& tm) {
+  const std::int64_t month = tm.tm_mon + 1;
+  const std::int64_t year = tm.tm_year + 1900 - (month <= 2 ? 1 : 0);
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + tm.tm_mday - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  return days * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
 }
 
 }  // namespace
@@ -242,15 +274,7 @@ std::string MarkLineBreaks(std::string_view text) {
 }
 
 std::string FormatLocalDateTime(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  {
-    // The standard call shares one result between threads on some systems;
-    // log lines are stamped on several threads, so take turns and copy it.
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    if (const std::tm* shared = std::localtime(&t)) local = *shared;
-  }
+  const std::tm local = LocalTime(std::chrono::system_clock::to_time_t(when));
   char buf[128];
   std::string out;
   if (std::strftime(buf, sizeof buf, "%x", &local) > 0) out = buf;
@@ -261,6 +285,24 @@ std::string FormatLocalDateTime(std::chrono::system_clock::time_point when) {
     }
   }
   return out;
+}
+
+std::string FormatIsoDateTime(std::chrono::system_clock::time_point when) {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(when);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count();
+  const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
+  const std::tm local = LocalTime(t);
+  // The offset is what the local fields gain over UTC's: no call of the
+  // standard library gives it the same way on every system (%z names the
+  // zone on Windows).
+  const std::int64_t offset = SecondsOfFields(local) - SecondsOfFields(UtcTime(t));
+  const std::int64_t offsetMinutes = (offset < 0 ? -offset : offset) / 60;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(millis), offset < 0 ? '-' : '+', static_cast<int>(offsetMinutes / 60),
+                static_cast<int>(offsetMinutes % 60));
+  return buf;
 }
 
 }  // namespace tarvik

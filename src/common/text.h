@@ -85,4 +85,9 @@ std::string MarkLineBreaks(std::string_view text);
 // is exactly midnight, a blank and the time in the locale's long time format.
 std::string FormatLocalDateTime(std::chrono::system_clock::time_point when);
 
+// Local date and time as ISO 8601 with milliseconds and the offset from UTC
+// in force then, "2026-03-29T02:30:05.120+03:00": one form whatever the
+// locale, so lines from several runs, ports and machines sort and compare.
+std::string FormatIsoDateTime(std::chrono::system_clock::time_point when);
+
 }  // namespace tarvik

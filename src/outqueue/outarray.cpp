@@ -26,8 +26,9 @@ void TOutArray::Push(std::unique_ptr<TOutElement> element) {
 }
 
 void TOutArray::PushMemoLine(UiObject* memo, const std::string& text, bool addLine, bool timestamped) {
-  std::string line = timestamped ? FormatLocalDateTime(clock_.WallNow()) + " " + text : text;
-  Push(std::make_unique<TMemoOut>(memo, std::move(line), addLine ? 1 : 0));
+  const auto when = clock_.WallNow();
+  const std::string stamp = timestamped ? FormatLocalDateTime(when) + " " : std::string();
+  Push(std::make_unique<TMemoOut>(memo, stamp + text, addLine ? 1 : 0, when, stamp.size()));
 }
 
 void TOutArray::PushControl(UiObject* target, const std::string& text) {

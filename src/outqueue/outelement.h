@@ -2,6 +2,8 @@
 // Output elements: plain records that worker-side code queues for the UI
 // thread. Targets are opaque handles of window objects (the Qt layer maps
 // them back to its widgets); the core never looks inside them.
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,11 +36,23 @@ struct TOutElement {
 };
 
 struct TMemoOut : TOutElement {
-  TMemoOut(UiObject* memo, std::string text, std::uint8_t addLine)
-      : TOutElement(kOutMemo), Memo(memo), Text(std::move(text)), AddLine(addLine) {}
+  TMemoOut(UiObject* memo, std::string text, std::uint8_t addLine,
+           std::chrono::system_clock::time_point when = {}, std::size_t bodyAt = 0)
+      : TOutElement(kOutMemo),
+        Memo(memo),
+        Text(std::move(text)),
+        AddLine(addLine),
+        When(when),
+        BodyAt(bodyAt) {}
   UiObject* Memo;
+  // As the message log shows it: the local date and time in front when the
+  // line was pushed timestamped.
   std::string Text;
   std::uint8_t AddLine;
+  // When the line was pushed, and where its own text starts in Text, for a
+  // log that stamps its lines in a form of its own.
+  std::chrono::system_clock::time_point When;
+  std::size_t BodyAt;
 };
 
 // Kinds 2, 11 and 14.

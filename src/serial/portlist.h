@@ -17,6 +17,11 @@ inline std::string PortNameOfText(std::string_view text) { return RegexFirstMatc
 
 std::vector<std::string> SystemSerialPorts();
 
+// A port by the name the port worker opens ("ttyUSB0", "pts/3",
+// "../tmp/ttyV0" for a path outside /dev, "COM3") is there now, whether or
+// not it can be opened: for waiting while a fixture is plugged in.
+bool SerialPortPresent(const std::string& name);
+
 // Linux: the same list from other roots of the tty class and the device
 // folder, so a fixture tree can stand in for the system's.
 std::vector<std::string> SystemSerialPortsIn(const std::string& ttyClassRoot, const std::string& devRoot);

@@ -83,4 +83,11 @@ std::vector<std::string> SystemSerialPortsIn(const std::string& ttyClassRoot, co
 
 std::vector<std::string> SystemSerialPorts() { return SystemSerialPortsIn("/sys/class/tty", "/dev"); }
 
+bool SerialPortPresent(const std::string& name) {
+  // Through a link to where it leads: a link whose terminal has ended
+  // leads nowhere.
+  std::error_code e;
+  return !name.empty() && fs::exists(fs::path("/dev") / name, e);
+}
+
 }  // namespace tarvik

@@ -2,6 +2,8 @@
 // port name such as COM3, in the order the registry gives them.
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,22 @@ std::vector<std::string> PortsUnder(HKEY root, const wchar_t* subKey) {
 
 std::vector<std::string> SystemSerialPorts() {
   return PortsUnder(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
+}
+
+bool SerialPortPresent(const std::string& name) {
+  if (name.empty()) return false;
+  const std::vector<std::string> ports = SystemSerialPorts();
+  if (std::find_if(ports.begin(), ports.end(), [&](const std::string& port) {
+        return port.size() == name.size() &&
+               ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, port.data(), static_cast<int>(port.size()),
+                                name.data(), static_cast<int>(name.size())) == CSTR_EQUAL;
+      }) != ports.end()) {
+    return true;
+  }
+  // A name the map does not hold that the system still knows (a port of a
+  // driver that does not register, a name Wine maps).
+  wchar_t target[1024];
+  return ::QueryDosDeviceW(WideText(name).c_str(), target, static_cast<DWORD>(std::size(target))) != 0;
 }
 
 std::vector<std::string> SystemSerialPortsInUserKey(const std::string& subKey) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "cli/clisession.h"
+#include "common/inifile.h"
 #include "common/text.h"
 
 namespace tarvik::cli {
@@ -31,11 +34,17 @@ TEST(CliArguments, BadUsageIsToldNotGuessed) {
       {{"flash", "COM3", "--log="}, "ключу --log нужно непустое значение"},
       {{"flash", "COM3", "--quiet=yes"}, "ключ --quiet не принимает значения"},
       {{"flash", "COM3", "--force"}, "неизвестный ключ --force"},
+      {{"flash", "COM3", "-qx"}, "неизвестный ключ -x"},
+      {{"identify", "COM3", "--", "--quiet"}, "лишний аргумент \"--quiet\""},
+      {{"flash", "COM3", "COM4"}, "лишний аргумент \"COM4\""},
+      {{"identify", "COM3", "--wait", "5x"}, "--wait ждёт число секунд от 0 до 86400, а не \"5x\""},
+      {{"identify", "COM3", "--wait", "86401"}, "--wait ждёт число секунд от 0 до 86400, а не \"86401\""},
+      {{"images", "--json"}, "--json нужен только команде ports"},
       {{"flash-hex", "COM3", "a.hex", "--image", "2"},
        "--image, --rules и --no-rules нужны только командам identify и flash"},
       {{"flash", "COM3", "--rules", "a.ini", "--no-rules"}, "--rules и --no-rules исключают друг друга"},
       {{"images", "--log", "x"},
-       "--log, --quiet и --verbose нужны только командам, которые обращаются к устройству"},
+       "--log, --quiet, --verbose и --wait нужны только командам, которые обращаются к устройству"},
       {{"flash", "COM3", "--image", "2", "--rules=a.ini", "--log", "b.log", "-q", "-v"}},
       {{"flash-hex", "/dev/ttyUSB0", "panel.hex", "--log=b.log"}},
       {{"--help"}},
@@ -85,7 +94,7 @@ TEST(CliArguments, HelpOnlyWhereACommandOrAnOptionStands) {
     const CliOptions& o = parsed.options;
     EXPECT_EQ(o.command == Command::Help, c.help);
     if (c.help) continue;
-    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.ports, std::vector<std::string>{c.port});
     EXPECT_EQ(o.hexFile, std::filesystem::path(c.hexFile));
     EXPECT_EQ(o.log.value_or(""), std::filesystem::path(c.log));
     EXPECT_EQ(o.rules.value_or(""), std::filesystem::path(c.rules));
@@ -98,7 +107,7 @@ TEST(CliArguments, OptionsMayStandAnywhere) {
   ASSERT_TRUE(parsed.Ok());
   const CliOptions& o = parsed.options;
   EXPECT_EQ(o.command, Command::Flash);
-  EXPECT_EQ(o.port, "COM3");
+  EXPECT_EQ(o.ports, std::vector<std::string>{"COM3"});
   EXPECT_EQ(o.image, 12);
   EXPECT_EQ(o.rules, std::filesystem::path("bench.ini"));
   EXPECT_EQ(o.log, std::filesystem::path("run.log"));
@@ -108,6 +117,73 @@ TEST(CliArguments, OptionsMayStandAnywhere) {
   const ParsedArguments hex = ParseArguments({"flash-hex", "ttyUSB0", "panel.hex"});
   ASSERT_TRUE(hex.Ok());
   EXPECT_EQ(hex.options.hexFile, std::filesystem::path("panel.hex"));
+}
+
+// What engineers expect of a command line: options before or after the
+// command, short flags merged, "--" ending the options, --version.
+TEST(CliArguments, CommonConventions) {
+  struct Case {
+    std::vector<std::string> args;
+    Command command;
+    std::vector<std::string> ports = {};
+    bool quiet = false;
+    bool verbose = false;
+    std::string log = "";
+    std::string hexFile = "";
+  };
+  const Case cases[] = {
+      {{"--version"}, Command::Version},
+      {{"identify", "COM3", "--version"}, Command::Version},
+      {{"--quiet", "flash", "COM3"}, Command::Flash, {"COM3"}, true},
+      {{"--log", "run.log", "-v", "identify", "COM3"}, Command::Identify, {"COM3"}, false, true, "run.log"},
+      {{"-q", "identify", "--log=run.log", "COM3"}, Command::Identify, {"COM3"}, true, false, "run.log"},
+      {{"flash", "COM3", "-qv"}, Command::Flash, {"COM3"}, true, true},
+      {{"-vq", "flash", "COM3"}, Command::Flash, {"COM3"}, true, true},
+      // After "--" every word is a port or a file, whatever it looks like.
+      {{"identify", "--", "-ttyX"}, Command::Identify, {"-ttyX"}},
+      {{"-q", "flash-hex", "COM3", "--", "--help"}, Command::FlashHex, {"COM3"}, true, false, "", "--help"},
+      {{"flash", "--", "--version"}, Command::Flash, {"--version"}},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const ParsedArguments parsed = ParseArguments(c.args);
+    ASSERT_TRUE(parsed.Ok()) << Cp1251ToUtf8(parsed.error);
+    const CliOptions& o = parsed.options;
+    EXPECT_EQ(o.command, c.command);
+    if (c.command == Command::Version) continue;
+    EXPECT_EQ(o.ports, c.ports);
+    EXPECT_EQ(o.quiet, c.quiet);
+    EXPECT_EQ(o.verbose, c.verbose);
+    EXPECT_EQ(o.log.value_or(""), std::filesystem::path(c.log));
+    EXPECT_EQ(o.hexFile, std::filesystem::path(c.hexFile));
+  }
+}
+
+TEST(CliArguments, VersionNamesTheProgramAndItsVersion) {
+  const std::regex version(R"(tarvik-cli \d+\.\d+\.\d+\.\d+)");
+  EXPECT_TRUE(std::regex_match(VersionText(), version)) << VersionText();
+}
+
+// The manual page and the help cannot drift apart: every option and
+// command the help names, the page names too.
+TEST(CliArguments, ManualPageNamesEveryOptionAndCommandOfTheHelp) {
+  std::string page = ReadFileBytes(std::filesystem::path(TARVIK_SOURCE_DIR) / "packaging" / "tarvik-cli.1");
+  ASSERT_FALSE(page.empty());
+  // Roff writes a dash as "\-".
+  std::erase(page, '\\');
+  // Up to the exit codes, whose note ends in a line of shell.
+  std::string help = Cp1251ToUtf8(UsageText());
+  help.resize(help.find("Коды завершения:"));
+  const std::regex word(R"((^|[\s,(])(--?[a-z][a-z-]*|ports|images|identify|flash-hex|flash)(?=[\s,)=]))");
+  std::size_t named = 0;
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), word); it != std::sregex_iterator(); ++it) {
+    const std::string name = (*it)[2];
+    EXPECT_TRUE(Contains(page, name)) << name;
+    ++named;
+  }
+  EXPECT_GE(named, 15u);
 }
 
 TEST(CliArguments, PortAsTheUserWritesIt) {

@@ -7,10 +7,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/clitesting.h"
@@ -29,7 +32,8 @@ namespace tarvik {
 namespace {
 
 // Closed: a pipe whose reader has gone, as in "tarvik-cli ... | head -1".
-enum class StdOut { Pipe, Terminal, Closed };
+// Full: a device that takes no byte, as a full disk ("> /dev/full").
+enum class StdOut { Pipe, Terminal, Closed, Full };
 
 struct Finished {
   int code = -1;
@@ -47,6 +51,10 @@ class Program {
 
   // The standard descriptors the next runs start without, as after ">&-".
   void StartWithout(std::vector<int> closed) { closedAtStart_ = std::move(closed); }
+  // "NAME=value" for the next runs, in place of the test's own NAME.
+  void SetEnvironment(std::vector<std::string> entries) { environment_ = std::move(entries); }
+  // The width the next runs' terminal tells (0: none, as before any was set).
+  void SetTerminalColumns(unsigned short columns) { terminalColumns_ = columns; }
 
   Finished Run(const std::vector<std::string>& args, StdOut stdOut = StdOut::Pipe,
                const std::function<bool(const std::string& out)>& interruptWhen = {}) {
@@ -56,6 +64,14 @@ class Program {
       outRead = ::posix_openpt(O_RDWR | O_NOCTTY);
       if (outRead < 0 || ::grantpt(outRead) != 0 || ::unlockpt(outRead) != 0) throw std::runtime_error("pty");
       outWrite = ::open(::ptsname(outRead), O_RDWR | O_NOCTTY);
+      const winsize size{.ws_row = static_cast<unsigned short>(terminalColumns_ > 0 ? 24 : 0),
+                         .ws_col = terminalColumns_,
+                         .ws_xpixel = 0,
+                         .ws_ypixel = 0};
+      ::ioctl(outRead, TIOCSWINSZ, &size);
+    } else if (stdOut == StdOut::Full) {
+      outWrite = ::open("/dev/full", O_WRONLY | O_NOCTTY);
+      if (outWrite < 0) throw std::runtime_error("/dev/full");
     } else {
       int fds[2];
       if (::pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -70,7 +86,7 @@ class Program {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outWrite, 1);
     posix_spawn_file_actions_adddup2(&actions, errFds[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outRead);
+    if (outRead >= 0) posix_spawn_file_actions_addclose(&actions, outRead);
     posix_spawn_file_actions_addclose(&actions, errFds[0]);
     for (const int fd : closedAtStart_) posix_spawn_file_actions_addclose(&actions, fd);
     // Whatever the test runner ignores, the program starts as from a shell.
@@ -92,9 +108,16 @@ class Program {
     argv.push_back(nullptr);
     // No update.ini of the user running the tests may reach the program.
     std::vector<std::string> envStrings = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + home_.string()};
+    envStrings.insert(envStrings.end(), environment_.begin(), environment_.end());
+    // Nor a terminal width of the test's own.
+    std::vector<std::string> replaced = {"HOME=", "XDG_CONFIG_HOME=", "COLUMNS="};
+    for (const std::string& entry : environment_) replaced.push_back(entry.substr(0, entry.find('=') + 1));
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
-      if (!entry.starts_with("HOME=") && !entry.starts_with("XDG_CONFIG_HOME=")) envStrings.push_back(entry);
+      if (std::none_of(replaced.begin(), replaced.end(),
+                       [&](const std::string& name) { return entry.starts_with(name); })) {
+        envStrings.push_back(entry);
+      }
     }
     std::vector<char*> envp;
     for (std::string& e : envStrings) envp.push_back(e.data());
@@ -153,6 +176,8 @@ class Program {
  private:
   std::filesystem::path home_;
   std::vector<int> closedAtStart_;
+  std::vector<std::string> environment_;
+  unsigned short terminalColumns_ = 0;
 };
 
 class CliProcess : public ::testing::Test {
@@ -235,6 +260,69 @@ TEST_F(CliProcess, ExitCodes) {
   }
 }
 
+// A result that never reached standard output must not pass for one that
+// did: the command's success becomes an error, said on standard error. A
+// command that failed anyway keeps its own code.
+TEST_F(CliProcess, WriteErrorOnStandardOutputIsAnError) {
+  const std::string upToDate = WriteFile("uptodate.ini", "[UpdateRules]\r\n14.002.000=0..10->28\r\n");
+  const CodeCase cases[] = {
+      {.name = "version", .args = {"--version"}, .code = 7},
+      {.name = "help", .args = {"--help"}, .code = 7},
+      {.name = "images", .args = {"images"}, .code = 7},
+      {.name = "ports", .args = {"ports", "--json"}, .code = 7},
+      {.name = "identified", .device = test::Detector(), .args = {"identify", "PORT"}, .code = 7},
+      {.name = "nothing to do",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--rules", upToDate},
+       .code = 7},
+      {.name = "refused anyway",
+       .device = test::Detector(),
+       .args = {"flash", "PORT", "--no-rules"},
+       .code = 4,
+       .said = "укажите её ключом --image N"},
+      {.name = "bad usage anyway", .args = {"flsh"}, .code = 2, .said = "неизвестная команда"},
+  };
+  for (const CodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<sim::DeviceSimulator> sim;
+    std::vector<std::string> args = c.args;
+    if (c.device) {
+      sim.emplace(*c.device);
+      ASSERT_TRUE(sim->Start()) << sim->Error();
+      std::replace(args.begin(), args.end(), std::string("PORT"), sim->SlavePath());
+    }
+    const Finished run = program_.Run(args, StdOut::Full);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    if (c.code == 7) {
+      EXPECT_TRUE(run.err.ends_with(
+          "tarvik-cli: стандартный вывод не принял текст: итог команды до читателя не дошёл.\n"))
+          << run.err;
+    } else {
+      EXPECT_TRUE(Contains(run.err, c.said)) << run.err;
+      EXPECT_FALSE(Contains(run.err, "стандартный вывод")) << run.err;
+    }
+  }
+}
+
+// --wait: a fixture plugged in a moment after the command was given. The
+// device is published a second after the start and identified as usual.
+TEST_F(CliProcess, WaitTakesAPortThatAppearsLater) {
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyLate").string();
+  sim::DeviceSimulator sim(device);
+  std::atomic<bool> started{false};
+  std::thread plugIn([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    started.store(sim.Start());
+  });
+  const Finished run = program_.Run({"identify", device.linkPath, "--wait", "60"});
+  plugIn.join();
+  ASSERT_TRUE(started.load()) << sim.Error();
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(run.out.starts_with("Порта " + device.linkPath + " нет, ожидание до 60 сек...\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Текущая версия прошивки : VER 14.002.020\n")) << run.out;
+}
+
 TEST_F(CliProcess, AReaderThatGoesAwayDoesNotEndTheProgram) {
   sim::DeviceSimulator sim(test::Detector());
   ASSERT_TRUE(sim.Start());
@@ -300,6 +388,53 @@ TEST_F(CliProcess, OnATerminalTheProgressLineIsRedrawnInPlace) {
                                     });
   ExpectStoppedBetweenCommands(run, sim.Report());
   EXPECT_TRUE(Contains(run.out, "%  Времени прошло: ")) << run.out;
+}
+
+// The widest of the lines drawn over another: the stretches of characters
+// that begin with a "\r" (the terminal's own line ends, "\r\n", begin
+// none).
+std::size_t WidestRedrawnLine(const std::string& utf8) {
+  std::size_t widest = 0;
+  std::size_t width = 0;
+  bool redrawn = false;
+  for (const char c : utf8) {
+    if (c == '\r' || c == '\n') {
+      redrawn = c == '\r';
+      width = 0;
+    } else if (redrawn && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      widest = std::max(widest, ++width);
+    }
+  }
+  return widest;
+}
+
+// The width the terminal tells; COLUMNS where it tells none; 80 without
+// either. The line stays a character short of it, or the cursor would wrap.
+TEST_F(CliProcess, TheProgressLineFitsTheTerminalsWidth) {
+  struct Case {
+    const char* name;
+    unsigned short terminalColumns;
+    std::vector<std::string> environment;
+    std::size_t widest;
+  };
+  const Case cases[] = {
+      {"COLUMNS where the terminal tells no width", 0, {"COLUMNS=40"}, 39},
+      {"the terminal's own width over COLUMNS", 40, {"COLUMNS=200"}, 39},
+      {"80 columns without either", 0, {}, 79},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::DeviceSimulator sim(test::Detector());
+    ASSERT_TRUE(sim.Start());
+    program_.SetTerminalColumns(c.terminalColumns);
+    program_.SetEnvironment(c.environment);
+    const Finished run =
+        program_.Run({"flash", sim.SlavePath(), "--no-rules", "--image", "2"}, StdOut::Terminal,
+                     [&](const std::string& out) { return test::Count(out, "Времени осталось:") >= 5; });
+    EXPECT_EQ(run.code, 130) << run.err;
+    EXPECT_LE(WidestRedrawnLine(run.out), c.widest) << run.out;
+    EXPECT_GE(test::Count(run.out, "Времени осталось:"), 5u) << run.out;
+  }
 }
 
 TEST_F(CliProcess, IntoAPipeTheProgressIsOneLinePerTenPerCent) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -534,10 +535,15 @@ TEST_F(CliSession, FlashHexExitCodes) {
 // ---------------------------------------------------------------------------
 // ports
 
+SerialPortFacts NameOnly(const std::string& name) { return {.Name = name}; }
+
 TEST_F(CliSession, PortsOneALineOrNoDevice) {
-  cli::CliEnvironment env{.Out = out_, .ListPorts = [] {
-                            return std::vector<std::string>{"ttyS0", "ttyV0"};
-                          }};
+  cli::CliEnvironment env{.Out = out_,
+                          .ListPorts =
+                              [] {
+                                return std::vector<std::string>{"ttyS0", "ttyV0"};
+                              },
+                          .DescribePort = NameOnly};
   EXPECT_EQ(cli::RunCli({"ports"}, env), ExitCode::Done);
   EXPECT_EQ(out_.Out(), "ttyS0\nttyV0\n");
 
@@ -545,6 +551,149 @@ TEST_F(CliSession, PortsOneALineOrNoDevice) {
   cli::CliEnvironment empty{.Out = none, .ListPorts = [] { return std::vector<std::string>{}; }};
   EXPECT_EQ(cli::RunCli({"ports"}, empty), ExitCode::NoDevice);
   EXPECT_EQ(none.Err(), "Последовательных портов нет.\n");
+
+  // A script gets an empty list, and the same code.
+  CaptureOutput noneJson;
+  cli::CliEnvironment emptyJson{.Out = noneJson, .ListPorts = [] { return std::vector<std::string>{}; }};
+  EXPECT_EQ(cli::RunCli({"ports", "--json"}, emptyJson), ExitCode::NoDevice);
+  EXPECT_EQ(noneJson.Out(), "[]\n");
+}
+
+// What the system knows of each port, from a fixed set of facts as udev or
+// SetupAPI would give them.
+const std::vector<SerialPortFacts>& KnownPorts() {
+  static const std::vector<SerialPortFacts> ports = {
+      {.Name = "ttyUSB0",
+       .StableName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+       .VendorId = 0x0403,
+       .ProductId = 0x6001,
+       .Manufacturer = "FTDI",
+       .Product = "FT232R USB UART",
+       .SerialNumber = "A50285BI"},
+      // The product names its maker already; no serial number.
+      {.Name = "ttyACM10",
+       .StableName = "/dev/serial/by-id/usb-Tarvik_Tarvik_Bench_Adapter-if00",
+       .VendorId = 0x1a86,
+       .ProductId = 0x7523,
+       .Manufacturer = "Tarvik",
+       .Product = "Tarvik Bench Adapter"},
+      // Names in Russian, as Windows-1251.
+      {.Name = "ttyUSB1", .Manufacturer = Utf8ToCp1251("Завод"), .Product = Utf8ToCp1251("Адаптер")},
+      // A stable name and nothing else.
+      {.Name = "ttyUSB2", .StableName = "/dev/serial/by-id/usb-0000-if00"},
+      // A port on the board, a pseudo-terminal: the name alone.
+      {.Name = "ttyS0"},
+      {.Name = "ttyV0"},
+  };
+  return ports;
+}
+
+TEST_F(CliSession, PortsTellWhatTheSystemKnowsOfEachPort) {
+  cli::CliEnvironment env{.Out = out_,
+                          .ListPorts =
+                              [] {
+                                std::vector<std::string> names;
+                                for (const SerialPortFacts& port : KnownPorts()) names.push_back(port.Name);
+                                return names;
+                              },
+                          .DescribePort =
+                              [](const std::string& name) {
+                                for (const SerialPortFacts& port : KnownPorts())
+                                  if (port.Name == name) return port;
+                                return NameOnly(name);
+                              }};
+  EXPECT_EQ(cli::RunCli({"ports"}, env), ExitCode::Done);
+  EXPECT_EQ(test::Lines(out_.Out()),
+            (std::vector<std::string>{
+                "ttyUSB0   FTDI FT232R USB UART, USB 0403:6001, серийный номер A50285BI",
+                "          /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                "ttyACM10  Tarvik Bench Adapter, USB 1a86:7523",
+                "          /dev/serial/by-id/usb-Tarvik_Tarvik_Bench_Adapter-if00",
+                "ttyUSB1   Завод Адаптер",
+                "ttyUSB2   /dev/serial/by-id/usb-0000-if00",
+                "ttyS0",
+                "ttyV0",
+            }));
+
+  CaptureOutput json;
+  cli::CliEnvironment forJson{.Out = json, .ListPorts = env.ListPorts, .DescribePort = env.DescribePort};
+  EXPECT_EQ(cli::RunCli({"ports", "--json"}, forJson), ExitCode::Done);
+  // Plain ASCII whatever the names hold, so no code page can spoil it.
+  const std::string text = json.Out();
+  EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  })) << text;
+  const nlohmann::json parsed = nlohmann::json::parse(text);
+  ASSERT_TRUE(parsed.is_array());
+  ASSERT_EQ(parsed.size(), 6u);
+  EXPECT_EQ(parsed[0], nlohmann::json::parse(R"({
+      "port": "ttyUSB0",
+      "stable_name": "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+      "vendor_id": "0403", "product_id": "6001",
+      "manufacturer": "FTDI", "product": "FT232R USB UART", "serial_number": "A50285BI"})"));
+  EXPECT_EQ(parsed[2]["manufacturer"], "Завод");
+  EXPECT_EQ(parsed[2]["product"], "Адаптер");
+  EXPECT_EQ(parsed[5], nlohmann::json::parse(R"({
+      "port": "ttyV0", "stable_name": null, "vendor_id": null, "product_id": null,
+      "manufacturer": null, "product": null, "serial_number": null})"));
+}
+
+// The system's own reader on a pseudo-terminal, as the simulator publishes
+// one: listed with its name, every fact null.
+TEST_F(CliSession, PortsJsonListsAPseudoTerminal) {
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyBench").string();
+  sim::DeviceSimulator sim(device);
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+  const std::string link = cli::PortNameOf(device.linkPath);
+  const std::string pts = cli::PortNameOf(sim.SlavePath());
+  cli::CliEnvironment env{.Out = out_, .ListPorts = [&] { return std::vector<std::string>{link, pts}; }};
+  EXPECT_EQ(cli::RunCli({"ports", "--json"}, env), ExitCode::Done);
+  const nlohmann::json parsed = nlohmann::json::parse(out_.Out());
+  ASSERT_EQ(parsed.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(parsed[i]["port"], i == 0 ? link : pts);
+    for (const char* key :
+         {"stable_name", "vendor_id", "product_id", "manufacturer", "product", "serial_number"})
+      EXPECT_TRUE(parsed[i][key].is_null()) << key;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// --wait: a fixture being plugged in
+
+TEST_F(CliSession, WaitForAPortThatNeverComesEndsAsWithoutIt) {
+  const std::string missing = (dir_.Path() / "ttyLater").string();
+  test::QuickPauseClock clock;
+  const std::uint64_t start = clock.NowMs();
+  cli::CliEnvironment env{.Out = out_, .Time = clock};
+  EXPECT_EQ(cli::RunCli({"identify", missing, "--wait", "30"}, env), ExitCode::NoDevice);
+  EXPECT_EQ(out_.Out(), "Порта " + missing + " нет, ожидание до 30 сек...\n");
+  EXPECT_EQ(out_.Err(), "Ошибка при открытии Com порта! Cannot open device " + missing +
+                            ": no such port (error 2: No such file or directory)\n");
+  // Waited out on the clock, not by the wall.
+  EXPECT_GE(clock.NowMs() - start, 30000u);
+  EXPECT_LT(clock.NowMs() - start, 31000u);
+}
+
+TEST_F(CliSession, WaitForAPortEndsWithCtrlC) {
+  test::QuickPauseClock clock;
+  int polls = 0;
+  cli::CliEnvironment env{.Out = out_,
+                          .Time = clock,
+                          .Interrupted = [&] { return ++polls == 5; },
+                          .PortPresent = [](const std::string&) { return false; }};
+  EXPECT_EQ(cli::RunCli({"flash", "ttyUSB7", "--wait", "600", "--image", "2"}, env), ExitCode::Interrupted);
+  EXPECT_EQ(out_.Err(), "Прервано.\n");
+  EXPECT_EQ(polls, 5);
+}
+
+// A port that is there is not waited for: no message, no time.
+TEST_F(CliSession, WaitForAPortThatIsThereTakesNoTime) {
+  const Outcome run = Run(test::Detector(), {"identify", "PORT", "--wait", "30"});
+  EXPECT_EQ(run.code, ExitCode::Done) << run.err;
+  EXPECT_FALSE(Contains(run.out, "ожидание")) << run.out;
 }
 
 // ---------------------------------------------------------------------------
@@ -624,17 +773,21 @@ TEST_F(CliSession, InterruptDuringIdentification) {
 
 TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
   const std::filesystem::path log = dir_.Path() / "bench.log";
-  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyBench").string();
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
   const std::string first = ReadFileBytes(log);
-  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--log", log.string()}).code, ExitCode::Done);
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
   const std::string both = ReadFileBytes(log);
   ASSERT_EQ(both.size(), 2 * first.size());
   EXPECT_EQ(both.substr(0, first.size()), first);
 
-  // Every line: date, time, text, CR LF; the reply's own line ends marked.
+  // Every line: the time in ISO 8601 with milliseconds and the offset, the
+  // port as the user named it, the text, CR LF; the reply's own line ends
+  // marked.
   ASSERT_TRUE(first.ends_with("\r\n"));
   std::vector<std::string> texts;
-  const std::regex line("(\\S+) (\\S+) (.*)");
+  const std::regex line(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d) (\S+) (.*))");
   for (std::string_view rest = first; !rest.empty();) {
     const std::size_t end = rest.find("\r\n");
     const std::string one(rest.substr(0, end));
@@ -642,6 +795,7 @@ TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
     EXPECT_EQ(one.find_first_of("\r\n"), std::string::npos);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(one, m, line)) << one;
+    EXPECT_EQ(m[2], device.linkPath);
     texts.push_back(m[3]);
   }
   EXPECT_EQ(texts, (std::vector<std::string>{

@@ -1,15 +1,18 @@
 #!/bin/sh
 # tarvik-cli.exe under Wine against the Linux device simulator, in the Wine
 # stage (scripts/wine.sh has made the prefix and exported its ports):
-#   wine_cli.sh identify WINE CLI         the ports are listed, and the door
-#                                         detector on TARVIK_WIN_COM (COM7) is
-#                                         identified
+#   wine_cli.sh identify WINE CLI         the ports are listed (as text and as
+#                                         JSON), --version answers, and the
+#                                         door detector on TARVIK_WIN_COM
+#                                         (COM7) is identified
 #   wine_cli.sh flash WINE CLI IMAGE      a door detector of this test's own,
 #                                         behind COM9, is flashed by the rules
 #                                         with IMAGE, which its flash then holds
 #   wine_cli.sh refuse WINE CLI           files that cannot be used stop the
-#                                         tool before it opens a port, and an
-#                                         option's value "help" is a value
+#                                         tool before it opens a port, an
+#                                         option's value "help" is a value, and
+#                                         --wait for a port that never comes
+#                                         ends as without it
 # Exits 77 (skipped) without the stage's ports.
 set -u
 what=$1 wine=$2 cli=$3
@@ -42,6 +45,20 @@ identify)
   # The ports come from the system's serial-port map, where the stage put them.
   "$wine" "$cli" ports >"$work/out" 2>"$work/err" || fail "ports ended with $?"
   grep -q '^COM7' "$work/out" && grep -q '^COM8' "$work/out" || fail "COM7 and COM8 not listed"
+  # The same for scripts: a JSON array with an object a port, the facts the
+  # system has not (Wine's ports are no USB devices) null.
+  "$wine" "$cli" ports --json >"$work/out" 2>"$work/err" || fail "ports --json ended with $?"
+  python3 -c '
+import json, sys
+ports = json.load(open(sys.argv[1]))
+names = [p["port"] for p in ports]
+assert "COM7" in names and "COM8" in names, names
+assert all(set(p) == {"port", "stable_name", "vendor_id", "product_id", "manufacturer", "product",
+                      "serial_number"} for p in ports), ports
+' "$work/out" || fail "ports --json is not the list of ports"
+  "$wine" "$cli" --version >"$work/out" 2>"$work/err" || fail "--version ended with $?"
+  grep -q '^tarvik-cli [0-9]*\.[0-9]*\.[0-9]*\.[0-9]*' "$work/out" || fail "--version: no name and version"
+  echo "ports and version: $(tr -d '\r' <"$work/out")"
   "$wine" "$cli" identify "$TARVIK_WIN_COM" --no-rules >"$work/out" 2>"$work/err"
   rc=$?
   [ "$rc" -eq 0 ] || fail "identify ended with $rc"
@@ -98,6 +115,9 @@ refuse)
   expect 1 'Не удалось прочитать файл: это папка, а не файл.' flash-hex COM99 folder
   expect 1 'Данные выше 64 КБ не загружены, пропущено байт: 1' flash-hex COM99 above.hex
   expect 3 'Ошибка при открытии Com порта!' flash COM99 --image 2 --log help
+  # --wait gives a port that never comes its time, then ends as without it.
+  expect 3 'Ошибка при открытии Com порта!' identify COM99 --wait 1
+  iconv -f cp1251 -t utf-8 "$work/out" | grep -qF 'Порта COM99 нет, ожидание до 1 сек...' || fail "--wait: no word of the wait"
   ;;
 *)
   echo "unknown case $what"

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 
@@ -126,6 +131,87 @@ TEST(FormatLocalDateTime, LeavesOutTheTimeOnlyAtMidnight) {
                                                    std::chrono::minutes(7) + std::chrono::seconds(3));
   EXPECT_EQ(withTime.rfind(date + " ", 0), 0u) << withTime;
   EXPECT_NE(withTime.find("07"), std::string::npos) << withTime;
+}
+
+#ifndef _WIN32
+// The zone is set through TZ, which only the POSIX C library reads in its
+// full form (rules for summer time included).
+class LocalZone {
+ public:
+  explicit LocalZone(const char* zone) {
+    if (const char* was = std::getenv("TZ")) was_ = was;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~LocalZone() {
+    if (was_) {
+      ::setenv("TZ", was_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> was_;
+};
+#endif
+
+TEST(FormatIsoDateTime, LocalTimeWithTheOffsetInForceThen) {
+#ifdef _WIN32
+  GTEST_SKIP() << "TZ rules are read by the POSIX C library only";
+#else
+  using namespace std::chrono;
+  const auto at = [](year_month_day day, hours h, minutes m, seconds s, milliseconds ms = {}) {
+    return system_clock::time_point(sys_days(day) + h + m + s + ms);
+  };
+  struct Case {
+    const char* zone;
+    system_clock::time_point when;  // UTC
+    const char* text;
+  };
+  const Case cases[] = {
+      {"UTC0", at(2026y / March / 29, 2h, 30min, 5s, 120ms), "2026-03-29T02:30:05.120+00:00"},
+      {"MSK-3", at(2026y / March / 29, 2h, 30min, 5s, 999ms), "2026-03-29T05:30:05.999+03:00"},
+      // Half hours, east and west.
+      {"IST-5:30", at(2026y / January / 1, 0h, 0min, 0s), "2026-01-01T05:30:00.000+05:30"},
+      {"NST3:30", at(2026y / January / 1, 0h, 0min, 0s), "2025-12-31T20:30:00.000-03:30"},
+      // West of UTC the local date is still the day before, across a year.
+      {"EST5", at(2000y / January / 1, 1h, 0min, 0s), "1999-12-31T20:00:00.000-05:00"},
+      // A leap day.
+      {"EST5", at(2024y / March / 1, 3h, 0min, 0s), "2024-02-29T22:00:00.000-05:00"},
+      // Summer time changes the offset, not only the hour.
+      {"CET-1CEST,M3.5.0,M10.5.0/3", at(2026y / January / 15, 12h, 0min, 0s),
+       "2026-01-15T13:00:00.000+01:00"},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", at(2026y / July / 1, 12h, 0min, 0s), "2026-07-01T14:00:00.000+02:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zone);
+    const LocalZone zone(c.zone);
+    EXPECT_EQ(FormatIsoDateTime(c.when), c.text);
+  }
+#endif
+}
+
+// In whatever zone the tests run (Windows too): the local time less the
+// offset the text names is the moment itself.
+TEST(FormatIsoDateTime, LocalTimeLessItsOffsetIsTheMoment) {
+  using namespace std::chrono;
+  const std::regex form(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))");
+  for (const auto day : {2024y / February / 29, 2026y / January / 15, 2026y / July / 1}) {
+    const system_clock::time_point when = sys_days(day) + 13h + 4min + 5s + 678ms;
+    const std::string text = FormatIsoDateTime(when);
+    SCOPED_TRACE(text);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, form));
+    const auto number = [&](int i) { return std::stoi(m[i].str()); };
+    const sys_days localDay = year(number(1)) / month(static_cast<unsigned>(number(2))) /
+                              std::chrono::day(static_cast<unsigned>(number(3)));
+    const minutes offset = (m[8] == "-" ? -1 : 1) * (hours(number(9)) + minutes(number(10)));
+    const system_clock::time_point moment = localDay + hours(number(4)) + minutes(number(5)) +
+                                            seconds(number(6)) + milliseconds(number(7)) - offset;
+    EXPECT_EQ(moment, when);
+  }
 }
 
 }  // namespace

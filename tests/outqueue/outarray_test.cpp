@@ -91,6 +91,25 @@ TEST(OutArray, TimestampedMemoLineCarriesLocalDateAndTime) {
   EXPECT_EQ(PopText(q), expected);
 }
 
+// A log that stamps its lines in a form of its own (tarvik-cli's --log)
+// finds the line's own text and the time it was pushed, stamped or not.
+TEST(OutArray, MemoLineKeepsItsTextAndTimeApartFromTheStamp) {
+  for (const bool timestamped : {true, false}) {
+    SCOPED_TRACE(timestamped);
+    test::FakeClock clock;
+    TOutArray q(clock);
+    const auto pushed = clock.WallNow();
+    q.PushMemoLine(Handle(1), "#com<-: +v", true, timestamped);
+    clock.Advance(5000);
+    TOutElement* e = nullptr;
+    ASSERT_EQ(q.Pop(e), kOutMemo);
+    const auto& memo = *static_cast<TMemoOut*>(e);
+    EXPECT_EQ(memo.Text.substr(memo.BodyAt), "#com<-: +v");
+    EXPECT_EQ(memo.When, pushed);
+    EXPECT_EQ(memo.BodyAt == 0, !timestamped);
+  }
+}
+
 TEST(OutArray, PoppedElementStaysValidUntilTheNextPop) {
   TOutArray q;
   q.PushMessage("first");

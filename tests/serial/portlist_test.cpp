@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "ptypeer.h"
+#include "serial/portfacts.h"
 
 namespace tarvik {
 namespace {
@@ -107,6 +108,65 @@ TEST_F(PortTree, LinkToARealPseudoTerminalIsListedWhileItLives) {
   if (!fs::exists(path)) {
     EXPECT_TRUE(listed.empty());
   }
+}
+
+// The stable name of a port where udev's database is not there to say it
+// (as in this tree): the link of serial/by-id that leads to the port's
+// device, the first by name when there are several.
+TEST_F(PortTree, StableNameIsTheByIdLinkToThePortsDevice) {
+  test::PtyPeer pty;
+  test::PtyPeer other;
+  fs::create_symlink(pty.Path(), dev() / "ttyV0");
+  fs::create_symlink(other.Path(), dev() / "ttyV1");
+  fs::create_directories(dev() / "serial" / "by-id");
+  const fs::path byId = dev() / "serial" / "by-id";
+  fs::create_symlink("../../ttyV0", byId / "usb-Tarvik_Bench_Adapter_0042-if00-port0");
+  fs::create_symlink("../../ttyV0", byId / "usb-Tarvik_Bench_Adapter_0042-if01-port0");
+  fs::create_symlink("../../ttyV1", byId / "usb-Other_Adapter_7-if00-port0");
+  fs::create_symlink("../../ttyGone", byId / "usb-Gone_Adapter_1-if00-port0");
+
+  struct Case {
+    std::string name;
+    std::string stableName;
+  };
+  const Case cases[] = {
+      {"ttyV0", (byId / "usb-Tarvik_Bench_Adapter_0042-if00-port0").string()},
+      {"ttyV1", (byId / "usb-Other_Adapter_7-if00-port0").string()},
+      // Named by the by-id link itself.
+      {"serial/by-id/usb-Other_Adapter_7-if00-port0", (byId / "usb-Other_Adapter_7-if00-port0").string()},
+      {"ttyGone", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SerialPortFacts facts = DescribeSerialPortIn(c.name, dev().string());
+    EXPECT_EQ(facts.Name, c.name);
+    EXPECT_EQ(facts.StableName, c.stableName);
+    // No USB device above a pseudo-terminal.
+    EXPECT_FALSE(facts.VendorId);
+    EXPECT_EQ(facts.Manufacturer, "");
+  }
+}
+
+// The system's reader on ports that are no USB adapters: a port on the board,
+// a pseudo-terminal, a name that is not there, something that is no device.
+// Each gives its name and no fact, and nothing fails.
+TEST(SystemPorts, PortsWithoutFactsGiveTheirNameAlone) {
+  test::PtyPeer pty;
+  std::vector<std::string> names = {"ttyS0", "ttyS1", pty.DeviceName(), "tarvik-no-such-port", "null",
+                                    "pts",   ""};
+  for (const std::string& listed : SystemSerialPorts()) {
+    if (listed.starts_with("ttyS")) names.push_back(listed);
+  }
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const SerialPortFacts facts = DescribeSerialPort(name);
+    EXPECT_EQ(facts.Name, name);
+    EXPECT_FALSE(facts.VendorId);
+    EXPECT_FALSE(facts.ProductId);
+    EXPECT_EQ(facts.Manufacturer + facts.Product + facts.SerialNumber, "");
+  }
+  const std::vector<SerialPortFacts> all = DescribeSerialPorts();
+  EXPECT_EQ(all.size(), SystemSerialPorts().size());
 }
 
 TEST(SystemPorts, ConsolesAreNeverListed) {

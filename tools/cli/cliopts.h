@@ -1,5 +1,6 @@
 #pragma once
-// The command line of tarvik-cli.
+// The command line of tarvik-cli: a command word, its operands and the
+// options, which may stand before or after the command ("--" ends them).
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -7,13 +8,14 @@
 
 namespace tarvik::cli {
 
-enum class Command { Help, Ports, Images, Identify, Flash, FlashHex };
+enum class Command { Help, Version, Ports, Images, Identify, Flash, FlashHex };
 
 struct CliOptions {
   Command command = Command::Help;
-  // As the user wrote it; "/dev/" or "\\.\" in front is taken off when the
-  // port is opened.
-  std::string port;
+  // As the user wrote them; "/dev/" or "\\.\" in front is taken off when a
+  // port is opened. A list, as the command line gives operands; each command
+  // that reaches a device takes one.
+  std::vector<std::string> ports;
   std::filesystem::path hexFile;
   // The image number (1-based, as "images" lists them) that answers the
   // question a window would ask.
@@ -26,6 +28,10 @@ struct CliOptions {
   std::optional<std::filesystem::path> log;
   bool quiet = false;
   bool verbose = false;
+  // How long to wait for the port to appear (a fixture being plugged in).
+  std::optional<int> waitSeconds;
+  // What is shown goes to standard output as JSON, for scripts.
+  bool json = false;
 };
 
 struct ParsedArguments {
@@ -40,5 +46,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args);
 
 // The help text, the exit codes included (Windows-1251).
 std::string UsageText();
+
+// "tarvik-cli 2.0.0.33": what --version prints.
+std::string VersionText();
 
 }  // namespace tarvik::cli

@@ -14,8 +14,13 @@ class CliOutput {
   virtual void Write(Stream stream, std::string_view cp1251) = 0;
   // Standard output is a terminal, on which a line can be redrawn in place.
   virtual bool OutIsTerminal() const = 0;
-  // Width of that terminal in characters; 0 when unknown.
+  // Width of that terminal in characters (COLUMNS where the terminal does
+  // not tell); 0 when unknown.
   virtual int Columns() const = 0;
+  // Text for standard output was lost: a write failed (a full disk, an I/O
+  // error). A reader that closed its end early (| head) is not a failure:
+  // it has read what it wanted.
+  virtual bool OutFailed() const { return false; }
 };
 
 }  // namespace tarvik::cli

@@ -8,6 +8,7 @@
 #include "cli/clitexts.h"
 #include "cli/console.h"
 #include "cli/logfile.h"
+#include "cli/portlisting.h"
 #include "cli/progress.h"
 #include "common/inifile.h"
 #include "common/text.h"
@@ -24,6 +25,7 @@
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
 #include "serial/deviceerror.h"
+#include "serial/portfacts.h"
 #include "serial/portlist.h"
 
 namespace tarvik::cli {
@@ -34,6 +36,11 @@ namespace {
 // windows and only tells it apart from the others, which it leaves null.
 char noticePaneTag;
 UiObject* NoticePaneHandle() { return reinterpret_cast<UiObject*>(&noticePaneTag); }
+
+// --wait looks for the port this often; a fixture takes far longer to come
+// back, and the system's list costs little to read.
+constexpr std::uint32_t kPortPollMs = 100;
+constexpr std::uint32_t kPortSettleMs = 250;
 
 std::string Padded(std::string text, std::size_t width, bool left) {
   if (text.size() < width) text.insert(left ? text.size() : 0, width - text.size(), ' ');
@@ -164,6 +171,9 @@ class Session final : public ControllerUi, public MainThreadSteps {
   bool LoadCatalogue();
   bool LoadHexFile();
   ExitCode OnDevice();
+  // --wait: until the port is there or the time is up; false when the user
+  // interrupted first.
+  bool WaitForPort(const std::string& port, int seconds);
   ExitCode Flash(TConnection& connection);
   ExitCode FlashHex(TConnection& connection);
   // Starts a task on the connection and serves it to its end; false when the
@@ -215,6 +225,9 @@ ExitCode Session::Run() {
     case Command::Help:
       out_.Write(Stream::Out, UsageText());
       return ExitCode::Done;
+    case Command::Version:
+      out_.Write(Stream::Out, VersionText() + "\n");
+      return ExitCode::Done;
     case Command::Ports:
       return Ports();
     case Command::Images:
@@ -235,12 +248,17 @@ ExitCode Session::Run() {
 }
 
 ExitCode Session::Ports() {
-  const std::vector<std::string> ports = env_.ListPorts ? env_.ListPorts() : SystemSerialPorts();
+  std::vector<SerialPortFacts> ports;
+  for (const std::string& name : env_.ListPorts ? env_.ListPorts() : SystemSerialPorts()) {
+    ports.push_back(env_.DescribePort ? env_.DescribePort(name) : DescribeSerialPort(name));
+  }
+  // A script reads an empty list as well as a full one.
+  if (options_.json) out_.Write(Stream::Out, PortListingJson(ports) + "\n");
   if (ports.empty()) {
     Tell(NoPortsText(), false);
     return ExitCode::NoDevice;
   }
-  for (const std::string& port : ports) out_.Write(Stream::Out, port + "\n");
+  if (!options_.json) out_.Write(Stream::Out, PortListingText(ports));
   return ExitCode::Done;
 }
 
@@ -334,11 +352,15 @@ std::string NamedAsTyped(const std::string& message, const std::string& opened, 
 
 ExitCode Session::OnDevice() {
   TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = env_.Time});
-  const std::string port = PortNameOf(options_.port);
+  const std::string port = PortNameOf(options_.ports.front());
+  if (options_.waitSeconds && !WaitForPort(port, *options_.waitSeconds)) {
+    Tell(InterruptedText());
+    return ExitCode::Interrupted;
+  }
   try {
     connection.Open(port);
   } catch (const EDeviceError& e) {
-    Tell(OpenPortErrorText(NamedAsTyped(e.what(), port, options_.port), e.OpenFailure));
+    Tell(OpenPortErrorText(NamedAsTyped(e.what(), port, options_.ports.front()), e.OpenFailure));
     return ExitCode::NoDevice;
   } catch (const std::exception& e) {
     Tell(OpenPortErrorText(e));
@@ -364,6 +386,27 @@ ExitCode Session::OnDevice() {
   const ExitCode code = options_.command == Command::FlashHex ? FlashHex(connection) : Flash(connection);
   connection.Close();
   return code;
+}
+
+bool Session::WaitForPort(const std::string& port, int seconds) {
+  const auto present = [&] { return env_.PortPresent ? env_.PortPresent(port) : SerialPortPresent(port); };
+  if (present()) return true;
+  Inform(WaitingForPortText(options_.ports.front(), seconds));
+  const std::uint64_t start = env_.Time.NowMs();
+  const std::uint64_t limit = static_cast<std::uint64_t>(seconds) * 1000;
+  for (;;) {
+    if (env_.Interrupted && env_.Interrupted()) return false;
+    const std::uint64_t waited = env_.Time.NowMs() - start;
+    // Not there in time: the open that follows tells it as without --wait.
+    if (waited >= limit) return true;
+    env_.Time.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kPortPollMs, limit - waited)));
+    if (present()) {
+      // A device just plugged in gets its permissions a moment after its
+      // node appears.
+      env_.Time.SleepMs(kPortSettleMs);
+      return true;
+    }
+  }
 }
 
 void Session::PublishIdentity(TController& controller) {
@@ -583,10 +626,15 @@ void Session::Drain() {
       case kOutMemo: {
         const auto& memo = static_cast<const TMemoOut&>(*element);
         if (!memo.AddLine) break;
-        log_.WriteLine(memo.Text);
+        // Each line names its time with the offset and its port, so the logs
+        // of several ports and machines can share a file and still be read
+        // apart and in order.
+        const std::string line =
+            FormatIsoDateTime(memo.When) + " " + options_.ports.front() + " " + memo.Text.substr(memo.BodyAt);
+        log_.WriteLine(line);
         if (options_.verbose) {
           progress_.Break();
-          out_.Write(Stream::Err, MarkLineBreaks(memo.Text) + "\n");
+          out_.Write(Stream::Err, MarkLineBreaks(line) + "\n");
         }
         break;
       }
@@ -641,7 +689,14 @@ ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env) {
     return ExitCode::Usage;
   }
   Session session(parsed.options, env);
-  return session.Run();
+  const ExitCode code = session.Run();
+  // Where the command would have ended well, a result that never reached
+  // its reader must not pass for one that did.
+  if (env.Out.OutFailed() && (code == ExitCode::Done || code == ExitCode::UpToDate)) {
+    env.Out.Write(Stream::Err, "tarvik-cli: " + OutputFailedText() + "\n");
+    return ExitCode::OutputFailed;
+  }
+  return code;
 }
 
 }  // namespace tarvik::cli

@@ -13,6 +13,7 @@
 #include "cli/exitcodes.h"
 #include "common/clock.h"
 #include "firmware/catalogue.h"
+#include "serial/portfacts.h"
 
 namespace tarvik::cli {
 
@@ -25,6 +26,10 @@ struct CliEnvironment {
   std::function<bool()> Interrupted = [] { return false; };
   // The system's serial ports; empty: SystemSerialPorts.
   std::function<std::vector<std::string>()> ListPorts{};
+  // What the system knows of a port; empty: DescribeSerialPort.
+  std::function<SerialPortFacts(const std::string& name)> DescribePort{};
+  // A port by the name the worker opens is there; empty: SerialPortPresent.
+  std::function<bool(const std::string& name)> PortPresent{};
   // update.ini when --rules names none; empty: no rules file.
   std::function<std::filesystem::path()> DefaultRules{};
   CatalogueSource Catalogue = EmbeddedCatalogueSource();

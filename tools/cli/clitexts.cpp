@@ -73,5 +73,12 @@ std::string CatalogueErrorText(const std::string& what) {
   return Utf8ToCp1251("Каталог прошивок не загружен: ") + what;
 }
 std::string NoPortsText() { return Utf8ToCp1251("Последовательных портов нет."); }
+std::string WaitingForPortText(const std::string& port, int seconds) {
+  return Utf8ToCp1251("Порта ") + port + Utf8ToCp1251(" нет, ожидание до ") + std::to_string(seconds) +
+         Utf8ToCp1251(" сек...");
+}
+std::string OutputFailedText() {
+  return Utf8ToCp1251("стандартный вывод не принял текст: итог команды до читателя не дошёл.");
+}
 
 }  // namespace tarvik::cli

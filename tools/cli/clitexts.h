@@ -36,5 +36,7 @@ std::string AllowDroppedDataText();
 std::string LogFileErrorText(const std::string& path);
 std::string CatalogueErrorText(const std::string& what);
 std::string NoPortsText();
+std::string WaitingForPortText(const std::string& port, int seconds);
+std::string OutputFailedText();
 
 }  // namespace tarvik::cli

@@ -18,10 +18,20 @@ class ConsoleOutput final : public CliOutput {
   void Write(Stream stream, std::string_view cp1251) override;
   bool OutIsTerminal() const override { return outIsTerminal_; }
   int Columns() const override;
+  bool OutFailed() const override { return out_ == WriteState::Failed; }
 
  private:
+  // After the first failed write nothing more is written to that stream.
+  enum class WriteState { Open, ReaderGone, Failed };
+
   bool outIsTerminal_;
+  WriteState out_ = WriteState::Open;
+  WriteState err_ = WriteState::Open;
 };
+
+// The width COLUMNS gives (as a shell exports it), for a terminal that does
+// not tell its own; 0 when it is not set or is not a width.
+int ColumnsFromEnvironment();
 
 // From now on Ctrl+C (and on POSIX SIGTERM and SIGHUP) no longer ends the
 // process; InterruptRequested reports it instead. Call it before any thread

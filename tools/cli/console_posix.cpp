@@ -4,7 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <system_error>
 
 #include "cli/console.h"
@@ -23,16 +23,32 @@ sigset_t watched;
 ConsoleOutput::ConsoleOutput() : outIsTerminal_(::isatty(STDOUT_FILENO) == 1) {}
 
 void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
-  std::FILE* file = stream == Stream::Out ? stdout : stderr;
+  // Straight to the descriptor: nothing waits in a buffer, and each failure
+  // is seen where it happens.
+  const int fd = stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO;
+  WriteState& state = stream == Stream::Out ? out_ : err_;
+  if (state != WriteState::Open) return;
   const std::string text = Cp1251ToUtf8(cp1251);
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fflush(file);
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const ssize_t written = ::write(fd, rest.data(), rest.size());
+    if (written > 0) {
+      rest.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else {
+      state = written < 0 && errno == EPIPE ? WriteState::ReaderGone : WriteState::Failed;
+      return;
+    }
+  }
 }
 
 int ConsoleOutput::Columns() const {
+  // A terminal whose size nobody has set (a serial console, some pseudo-
+  // terminals) answers 0.
   winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return ColumnsFromEnvironment();
 }
 
 void HoldInterrupts() {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/console.h"
@@ -38,10 +39,14 @@ ConsoleOutput::ConsoleOutput() : outIsTerminal_(IsConsole(HandleOf(Stream::Out))
 void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   const HANDLE handle = HandleOf(stream);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+  WriteState& state = stream == Stream::Out ? out_ : err_;
+  if (state != WriteState::Open) return;
   const std::wstring wide = WideText(cp1251);
   if (IsConsole(handle)) {
     DWORD written = 0;
-    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    if (!::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
+      state = WriteState::Failed;
+    }
     return;
   }
   std::wstring lines;
@@ -52,14 +57,28 @@ void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   }
   const UINT consolePage = ::GetConsoleOutputCP();
   const std::string text = NarrowText(lines, consolePage != 0 ? consolePage : ::GetACP());
-  DWORD written = 0;
-  ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(handle, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
+        written == 0) {
+      const DWORD error = ::GetLastError();
+      // A pipe whose reader has gone.
+      state =
+          error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteState::ReaderGone : WriteState::Failed;
+      return;
+    }
+    rest.remove_prefix(written);
+  }
 }
 
 int ConsoleOutput::Columns() const {
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (!::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info)) return 0;
-  return info.srWindow.Right - info.srWindow.Left + 1;
+  if (::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info) &&
+      info.srWindow.Right > info.srWindow.Left) {
+    return info.srWindow.Right - info.srWindow.Left + 1;
+  }
+  return ColumnsFromEnvironment();
 }
 
 void HoldInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }

@@ -14,6 +14,7 @@ enum class ExitCode : int {
   Refused = 4,
   Failed = 5,
   UpToDate = 6,
+  OutputFailed = 7,
   Interrupted = 130,
 };
 
@@ -23,7 +24,7 @@ struct ExitCodeRow {
   std::string_view meaning;
 };
 
-inline constexpr std::array<ExitCodeRow, 8> kExitCodes = {{
+inline constexpr std::array<ExitCodeRow, 9> kExitCodes = {{
     {ExitCode::Done, "готово: устройство перепрошито; ports, images, identify: сведения выведены"},
     {ExitCode::FileError,
      "файл не читается или не пишется (HEX-файл, --rules, --log), в HEX-файле есть данные, которые "
@@ -42,6 +43,9 @@ inline constexpr std::array<ExitCodeRow, 8> kExitCodes = {{
     {ExitCode::UpToDate,
      "обновление не требуется: правила update.ini не выбирают для устройства новую прошивку; "
      "устройство не перепрошивалось"},
+    {ExitCode::OutputFailed,
+     "стандартный вывод не принял текст (диск полон, ошибка записи), а команда иначе кончилась бы кодом 0 "
+     "или 6: её итог до читателя не дошёл. Читатель, закрывший канал раньше (| head), ошибкой не считается"},
     {ExitCode::Interrupted, "прервано (Ctrl+C): обмен остановлен между командами, порт закрыт"},
 }};
 

@@ -1,8 +1,8 @@
 #pragma once
-// The --log file: the message log's lines as the program saves them, one a
-// line, Windows-1251, CR LF, the line ends inside a reply marked so that one
-// reply stays one line. A run appends to what earlier runs wrote, so a bench
-// can keep one file for a whole batch.
+// The --log file: the message log's lines, one a line, each after its time
+// and its port, Windows-1251, CR LF, the line ends inside a reply marked so
+// that one reply stays one line. A run appends to what earlier runs wrote, so
+// a bench can keep one file for a whole batch, and several ports one file.
 #include <filesystem>
 #include <fstream>
 #include <string_view>

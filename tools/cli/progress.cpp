@@ -1,6 +1,7 @@
 #include "cli/progress.h"
 
 #include <algorithm>
+#include <array>
 
 #include "common/text.h"
 #include "reflash/updatethread.h"
@@ -8,8 +9,28 @@
 namespace tarvik::cli {
 namespace {
 
-// Used when the terminal does not say how wide it is.
+// Used when neither the terminal nor COLUMNS says how wide it is.
 constexpr int kDefaultColumns = 80;
+
+// What a terminal line shows, richest first: the first that fits the width
+// is drawn. The bar narrows before a time goes; the elapsed time goes
+// before the remaining one, which says more to someone waiting; the
+// per cent stays to the last.
+struct Layout {
+  int bar;
+  bool elapsed;
+  bool remaining;
+};
+constexpr std::array<Layout, 8> kLayouts = {{
+    {ProgressPrinter::kBarWidth, true, true},
+    {ProgressPrinter::kNarrowBarWidth, true, true},
+    {ProgressPrinter::kBarWidth, false, true},
+    {ProgressPrinter::kNarrowBarWidth, false, true},
+    {0, false, true},
+    {ProgressPrinter::kBarWidth, false, false},
+    {ProgressPrinter::kNarrowBarWidth, false, false},
+    {0, false, false},
+}};
 
 std::string WithoutTrailingBlanks(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -21,32 +42,45 @@ std::string WithoutTrailingBlanks(std::string text) {
 ProgressPrinter::ProgressPrinter(CliOutput& out, bool quiet)
     : out_(out), quiet_(quiet), terminal_(out.OutIsTerminal()) {}
 
-std::string ProgressPrinter::Line() const {
+std::string ProgressPrinter::Line(int bar, bool elapsed, bool remaining) const {
   std::string line;
-  if (terminal_) {
+  if (bar > 0) {
     const std::int32_t total = model_.Total();
     const std::int32_t filled =
-        total > 0 ? static_cast<std::int32_t>(std::int64_t{model_.PartsComplete()} * kBarWidth / total) : 0;
+        total > 0 ? static_cast<std::int32_t>(std::int64_t{model_.PartsComplete()} * bar / total) : 0;
     line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+           std::string(static_cast<std::size_t>(bar - filled), '.') + "] ";
   }
   std::string percent = std::to_string(model_.Percent());
+  // Redrawn in place, the figures keep their columns.
   if (terminal_) percent.insert(0, 3 - std::min<std::size_t>(3, percent.size()), ' ');
   line += percent + " %";
   // The windows' time texts end in a blank of their own.
-  if (!elapsed_.empty()) line += "  " + ElapsedLabelText() + " " + elapsed_;
-  if (!remaining_.empty()) line += " " + RemainingLabelText() + " " + remaining_;
-  return WithoutTrailingBlanks(line);
+  if (elapsed && !elapsed_.empty()) line += "  " + ElapsedLabelText() + " " + WithoutTrailingBlanks(elapsed_);
+  if (remaining && !remaining_.empty()) {
+    line += "  " + RemainingLabelText() + " " + WithoutTrailingBlanks(remaining_);
+  }
+  return line;
+}
+
+std::string ProgressPrinter::TerminalLine() const {
+  // One character less than the width: a full line would wrap the cursor
+  // onto the next one, and the next redraw would leave it behind. Windows-1251
+  // takes a byte a character.
+  const int columns = out_.Columns() > 0 ? out_.Columns() : kDefaultColumns;
+  const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
+  std::string line;
+  for (const Layout& layout : kLayouts) {
+    line = Line(layout.bar, layout.elapsed, layout.remaining);
+    if (line.size() <= room) return line;
+  }
+  line.resize(room);
+  return line;
 }
 
 void ProgressPrinter::Redraw() {
   if (model_.Total() <= 0) return;
-  std::string line = Line();
-  // One character less than the width: a full line would wrap the cursor
-  // onto the next one, and the next redraw would leave it behind.
-  const int columns = out_.Columns() > 0 ? out_.Columns() : kDefaultColumns;
-  const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 10));
-  if (line.size() > room) line.resize(room);
+  const std::string line = TerminalLine();
   if (line == drawn_) return;
   std::string text = "\r" + line;
   if (drawn_.size() > line.size()) text += std::string(drawn_.size() - line.size(), ' ');
@@ -56,7 +90,7 @@ void ProgressPrinter::Redraw() {
 
 void ProgressPrinter::WritePlainLine() {
   lineOwed_ = false;
-  out_.Write(Stream::Out, Line() + "\n");
+  out_.Write(Stream::Out, Line(0, true, true) + "\n");
 }
 
 void ProgressPrinter::Break() {

@@ -1,7 +1,8 @@
 #pragma once
 // How far a reflash has got, as the terminal or a log of the output shows it.
 // On a terminal one line with a bar, the percentage and the elapsed and
-// remaining times is redrawn in place, and each new stage is a line above it;
+// remaining times is redrawn in place, shortened to the terminal's width, and
+// each new stage is a line above it;
 // elsewhere (a file, a pipe) every new stage and every further 10 % is one
 // plain line, so a bench's log stays short and readable. All on the thread
 // that owns the output.
@@ -30,9 +31,14 @@ class ProgressPrinter {
   void Finish();
 
   static constexpr int kBarWidth = 20;
+  // Where the terminal is too narrow for the wide bar.
+  static constexpr int kNarrowBarWidth = 10;
 
  private:
-  std::string Line() const;
+  // bar: its width, 0 for none; which of the times to show.
+  std::string Line(int bar, bool elapsed, bool remaining) const;
+  // The richest line that fits the terminal's width.
+  std::string TerminalLine() const;
   void Redraw();
   void WritePlainLine();
 
