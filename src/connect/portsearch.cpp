@@ -1,5 +1,7 @@
 #include "connect/portsearch.h"
 
+#include <thread>
+
 #include "common/text.h"
 #include "device/connection.h"
 #include "firmware/firmwareversion.h"
@@ -70,6 +72,24 @@ std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, co
     if (events.Progress) events.Progress(i + 1);
   }
   return std::nullopt;
+}
+
+std::vector<std::size_t> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup) {
+  std::vector<char> accepted(ports.size(), 0);
+  std::vector<std::thread> probes;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    probes.emplace_back([&, i] {
+      std::string reply;
+      accepted[i] =
+          Probe(ports[i], setup, reply) == ProbeResult::Answered && AcceptsProbeReply(setup.Catalogue, reply);
+    });
+  }
+  for (std::thread& probe : probes) probe.join();
+  std::vector<std::size_t> found;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (accepted[i] != 0) found.push_back(i);
+  }
+  return found;
 }
 
 }  // namespace tarvik

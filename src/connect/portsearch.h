@@ -65,4 +65,9 @@ bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& re
 std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,
                                        const PortSearchEvents& events, const std::atomic<bool>& stop);
 
+// The indices of every port that is accepted, in the list's order: a bench
+// that works on all the devices plugged in. The ports are probed at once, one
+// thread each, so silent ones cost one probe's time in all.
+std::vector<std::size_t> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup);
+
 }  // namespace tarvik

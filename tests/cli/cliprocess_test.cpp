@@ -207,9 +207,9 @@ TEST_F(CliProcess, ExitCodes) {
   const std::string badHex = WriteFile("bad.hex", ":10000000ZZ\r\n:00000001FF\r\n");
   const CodeCase cases[] = {
       {.name = "help", .args = {"--help"}, .code = 0, .said = "Коды завершения:"},
-      {.name = "identified",
+      {.name = "identified: flash would write",
        .device = test::Detector(),
-       .args = {"identify", "PORT"},
+       .args = {"identify", "PORT", "--image", "2"},
        .code = 0,
        .said = "Текущая версия прошивки : VER 14.002.020\n"},
       {.name = "a file that cannot be used",
@@ -242,6 +242,12 @@ TEST_F(CliProcess, ExitCodes) {
        .args = {"flash", "PORT", "--rules", upToDate},
        .code = 6,
        .said = "Данное устройство не требует обновления прошивки"},
+      {.name = "written, but it still names its old version",
+       .device = test::Detector({"stale-version"}),
+       .args = {"flash", "PORT", "--no-rules", "--image", "2"},
+       .code = 8,
+       .said =
+           "Не проверено: устройство называет версию VER 14.002.020, а записана прошивка VER 14.002.028."},
   };
   for (const CodeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -270,7 +276,10 @@ TEST_F(CliProcess, WriteErrorOnStandardOutputIsAnError) {
       {.name = "help", .args = {"--help"}, .code = 7},
       {.name = "images", .args = {"images"}, .code = 7},
       {.name = "ports", .args = {"ports", "--json"}, .code = 7},
-      {.name = "identified", .device = test::Detector(), .args = {"identify", "PORT"}, .code = 7},
+      {.name = "identified",
+       .device = test::Detector(),
+       .args = {"identify", "PORT", "--image", "2"},
+       .code = 7},
       {.name = "nothing to do",
        .device = test::Detector(),
        .args = {"flash", "PORT", "--rules", upToDate},
@@ -315,7 +324,7 @@ TEST_F(CliProcess, WaitTakesAPortThatAppearsLater) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     started.store(sim.Start());
   });
-  const Finished run = program_.Run({"identify", device.linkPath, "--wait", "60"});
+  const Finished run = program_.Run({"identify", device.linkPath, "--wait", "60", "--image", "2"});
   plugIn.join();
   ASSERT_TRUE(started.load()) << sim.Error();
   EXPECT_EQ(run.code, 0) << run.err;
@@ -326,7 +335,7 @@ TEST_F(CliProcess, WaitTakesAPortThatAppearsLater) {
 TEST_F(CliProcess, AReaderThatGoesAwayDoesNotEndTheProgram) {
   sim::DeviceSimulator sim(test::Detector());
   ASSERT_TRUE(sim.Start());
-  const Finished run = program_.Run({"identify", sim.SlavePath()}, StdOut::Closed);
+  const Finished run = program_.Run({"identify", sim.SlavePath(), "--image", "2"}, StdOut::Closed);
   EXPECT_EQ(run.code, 0);
 }
 
@@ -343,7 +352,11 @@ TEST_F(CliProcess, ClosedStandardStreamsKeepTheProgramsTextOffTheLine) {
   };
   const std::vector<std::string> failingFlash = {"flash", "PORT", "--no-rules", "--image", "2"};
   const Case cases[] = {
-      {"standard output closed: the identity", {1}, test::Detector(), {"identify", "PORT"}, 0},
+      {"standard output closed: the identity",
+       {1},
+       test::Detector(),
+       {"identify", "PORT", "--image", "2"},
+       0},
       // The stages go to standard output, the failure to standard error.
       {"standard output closed: a failed reflash", {1}, test::Detector({"wrong-echo"}), failingFlash, 5},
       {"standard error closed: a failed reflash", {2}, test::Detector({"wrong-echo"}), failingFlash, 5},

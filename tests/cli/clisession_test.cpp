@@ -141,6 +141,8 @@ struct IdentifyCase {
   std::optional<std::string> updateIni{};
   std::vector<std::string> extraArgs{};
   std::vector<std::string> said{};  // lines of standard output, in order
+  // What flash would end with, before it writes.
+  ExitCode code = ExitCode::Done;
 };
 
 TEST_F(CliSession, IdentifyTellsTheDeviceAndWhatFlashWouldDo) {
@@ -158,7 +160,8 @@ TEST_F(CliSession, IdentifyTellsTheDeviceAndWhatFlashWouldDo) {
             "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
             "Для версии VER 14.002.020 правила update.ini не выбирают прошивку: укажите её ключом --image N.",
             "Подходящие прошивки:", "    2  VER 14.002.028", "    3  VER QTT1.001.001",
-            "    4  VER QTT1.001.002"}},
+            "    4  VER QTT1.001.002"},
+       .code = ExitCode::Refused},
       {.name = "no rule, --image answers",
        .device = test::Detector(),
        .extraArgs = {"--image", "3"},
@@ -171,10 +174,19 @@ TEST_F(CliSession, IdentifyTellsTheDeviceAndWhatFlashWouldDo) {
            {"Текущая версия прошивки : VER 14.012.000", "Модель: QTT3",
             "Устройство: QTT Радиоканальный магнитоконтактный извещатель (малый)",
             "Для версии VER 14.012.000 правила update.ini не выбирают прошивку: укажите её ключом --image N.",
-            "Подходящие прошивки:", "    5  VER QTT3.003.001"}},
+            "Подходящие прошивки:", "    5  VER QTT3.003.001"},
+       .code = ExitCode::Refused},
       {.name = "an unsupported version",
        .device = test::Detector({}, "VER 14.010.001"),
-       .said = {"Текущая версия прошивки : VER 14.010.001", "Версия VER 14.010.001 не поддерживается"}},
+       .said = {"Текущая версия прошивки : VER 14.010.001", "Версия VER 14.010.001 не поддерживается"},
+       .code = ExitCode::Refused},
+      {.name = "the rules cover other builds",
+       .device = test::Detector(),
+       .updateIni = "[UpdateRules]\r\n14.002.000=0..10->28\r\n",
+       .said = {"Текущая версия прошивки : VER 14.002.020",
+                "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+                "Данное устройство не требует обновления прошивки"},
+       .code = ExitCode::UpToDate},
   };
   for (const IdentifyCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -182,7 +194,7 @@ TEST_F(CliSession, IdentifyTellsTheDeviceAndWhatFlashWouldDo) {
     std::vector<std::string> args = {"identify", "PORT"};
     args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
     const Outcome run = Run(c.device, args, {.updateIni = c.updateIni});
-    EXPECT_EQ(run.code, ExitCode::Done) << run.err;
+    EXPECT_EQ(cli::ToInt(run.code), cli::ToInt(c.code)) << run.err;
     EXPECT_EQ(test::Lines(run.out), c.said);
     EXPECT_EQ(run.err, "");
     // Only questions: nothing that changes the device.
@@ -209,7 +221,10 @@ TEST_F(CliSession, FlashWritesTheImageTheRulesChoose) {
   EXPECT_EQ(lines[3], "Идет переход в режим перепрошивки...");
   EXPECT_EQ(lines[4], "Идет очистка памяти...");
   EXPECT_EQ(lines[5], "Идет загрузка новой версии прошивки...");
-  EXPECT_EQ(lines.back(), "Перепрошивка успешно завершена!");
+  EXPECT_EQ(lines[lines.size() - 2], "Перепрошивка успешно завершена!");
+  // Asked once more after the settle wait, it names the image's version.
+  EXPECT_EQ(lines.back(), "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
+  EXPECT_EQ(run.report.commands.back(), "v");
   EXPECT_EQ(run.err, "");
 }
 
@@ -691,7 +706,7 @@ TEST_F(CliSession, WaitForAPortEndsWithCtrlC) {
 
 // A port that is there is not waited for: no message, no time.
 TEST_F(CliSession, WaitForAPortThatIsThereTakesNoTime) {
-  const Outcome run = Run(test::Detector(), {"identify", "PORT", "--wait", "30"});
+  const Outcome run = Run(test::Detector(), {"identify", "PORT", "--wait", "30", "--image", "2"});
   EXPECT_EQ(run.code, ExitCode::Done) << run.err;
   EXPECT_FALSE(Contains(run.out, "ожидание")) << run.out;
 }
@@ -775,9 +790,10 @@ TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
   const std::filesystem::path log = dir_.Path() / "bench.log";
   sim::SimOptions device = test::Detector();
   device.linkPath = (dir_.Path() / "ttyBench").string();
-  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
+  // No rule: flash would need --image.
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Refused);
   const std::string first = ReadFileBytes(log);
-  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Done);
+  ASSERT_EQ(Run(device, {"identify", device.linkPath, "--log", log.string()}).code, ExitCode::Refused);
   const std::string both = ReadFileBytes(log);
   ASSERT_EQ(both.size(), 2 * first.size());
   EXPECT_EQ(both.substr(0, first.size()), first);
@@ -843,11 +859,14 @@ TEST_F(CliSession, ProgressIsPlainLinesUnlessTheOutputIsATerminal) {
   }
   EXPECT_GT(redraws, 50u);
   EXPECT_TRUE(Contains(terminal.out, "\r[####################] 100 %")) << terminal.out;
-  EXPECT_EQ(test::Lines(terminal.out).back(), "Перепрошивка успешно завершена!");
+  const std::vector<std::string> lines = test::Lines(terminal.out);
+  EXPECT_EQ(lines[lines.size() - 2], "Перепрошивка успешно завершена!");
 
   const Outcome quiet = Run(test::Detector(), {"flash", "PORT", "--image", "2", "--quiet"});
   EXPECT_EQ(quiet.code, ExitCode::Done);
-  EXPECT_EQ(quiet.out, "Перепрошивка успешно завершена!\n");
+  EXPECT_EQ(quiet.out,
+            "Перепрошивка успешно завершена!\n"
+            "Проверено: устройство называет версию записанной прошивки VER 14.002.028.\n");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "cli/clioutput.h"
 #include "common/clock.h"
 #include "common/text.h"
+#include "firmware/shippedcatalogue.h"
 #include "simulator/devicesimulator.h"
 #include "simulator/hexrecord.h"
 #include "support/quickpauseclock.h"
@@ -53,11 +54,13 @@ inline sim::Fault FaultOf(const std::string& text) {
 }
 
 // A door detector in its firmware, VER 14.002.020 unless told otherwise,
-// that answers at once and erases at once.
+// that answers at once and erases at once, and once written one of the
+// shipped images, answers with its version.
 inline sim::SimOptions Detector(std::vector<std::string> faults = {},
                                 std::string version = "VER 14.002.020") {
   sim::SimOptions options;
   options.version = std::move(version);
+  options.knownImages = &ShippedCatalogue().ImageLines();
   options.unpaced = true;
   options.eraseMs = 0;
   for (const std::string& fault : faults) options.faults.push_back(FaultOf(fault));

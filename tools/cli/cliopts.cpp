@@ -36,8 +36,8 @@ constexpr std::array<CommandRow, 6> kCommands = {{
     {"help", Command::Help, 0, kAnyNumber},
     {"ports", Command::Ports, 0, 0},
     {"images", Command::Images, 0, 0},
-    {"identify", Command::Identify, 1, 1},
-    {"flash", Command::Flash, 1, 1},
+    {"identify", Command::Identify, 1, kAnyNumber},
+    {"flash", Command::Flash, 1, kAnyNumber},
     {"flash-hex", Command::FlashHex, 2, 2},
 }};
 
@@ -261,7 +261,18 @@ void DeclareOptions(OptionTable& table, CliOptions& o) {
                "ждать появления порта до СЕК секунд (приспособление переподключают); Ctrl+C прекращает "
                "ожидание",
                WrongWait);
-  table.Flag("--json", o.json, Of(Command::Ports), "ports: сведения в виде JSON для сценариев");
+  table.Flag("--all", o.all, kDecides,
+             "вместо ПОРТА - все порты системы, на которых отвечает устройство (как при автоматическом "
+             "поиске)");
+  table.Flag("--no-verify", o.noVerify, Of(Command::Flash),
+             "не спрашивать версию устройства после перепрошивки (без ключа: проверено, только если "
+             "устройство называет версию записанной прошивки)");
+  table.Path("--record", "ФАЙЛ", o.record, kDecides,
+             "дописывать в файл по строке JSON на каждое устройство: время начала и конца, порт, "
+             "устройство, версии до и после, прошивка и её SHA-256, итог и код завершения");
+  table.Flag("--json", o.json, Of(Command::Ports) | kDecides,
+             "сведения в виде JSON для сценариев: ports - список портов; identify и flash - строка "
+             "отчёта (как у --record) на каждое устройство вместо текста");
   table.Excludes("--rules", "--no-rules");
 }
 
@@ -351,7 +362,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   if (options.command == Command::Help) return Asked(Command::Help);
 
   const std::string name(row->name);
-  if (operands.size() < row->fewestOperands) {
+  if (options.all && (Of(options.command) & kDecides) != 0) {
+    if (!operands.empty()) return Fail("с ключом --all порты не указываются: \"" + operands.front() + "\"");
+  } else if (operands.size() < row->fewestOperands) {
     return Fail(row->command == Command::FlashHex && operands.size() == 1
                     ? "команде flash-hex нужен HEX-файл после порта"
                     : "команде " + name + " нужен порт");
@@ -377,16 +390,21 @@ std::string UsageText() {
   tarvik-cli ports                       последовательные порты системы и что
                                          о них знает система
   tarvik-cli images                      встроенные прошивки и их номера
-  tarvik-cli identify ПОРТ [ключи]       определить устройство и показать, что
+  tarvik-cli identify ПОРТ... [ключи]    определить устройство и показать, что
                                          сделала бы команда flash
-  tarvik-cli flash ПОРТ [ключи]          определить устройство, выбрать прошивку
-                                         по каталогу и update.ini, перепрошить
+  tarvik-cli flash ПОРТ... [ключи]       определить устройство, выбрать прошивку
+                                         по каталогу и update.ini, перепрошить и
+                                         проверить версию
+  tarvik-cli flash --all [ключи]         то же на всех портах, где отвечает
+                                         устройство
   tarvik-cli flash-hex ПОРТ ФАЙЛ [ключи] перепрошить устройство из HEX-файла, как
                                          «Обновление версии прошивки» сервисного
                                          меню
 
 ПОРТ - имя порта, как его выводит ports: COM3, ttyUSB0, /dev/ttyUSB0 или
-/dev/serial/by-id/....
+/dev/serial/by-id/.... Несколько портов identify и flash обслуживают сразу,
+каждое устройство отдельно; на терминале - таблица по строке на порт, в конце
+итог по каждому порту.
 
 Ключи пишутся до команды или после неё; значение - через пробел или через
 «=» (--log ФАЙЛ, --log=ФАЙЛ); короткие ключи можно слить (-qv). После «--»
@@ -416,6 +434,10 @@ std::string UsageText() {
     text += Wrap(Utf8ToCp1251(row.meaning), "  " + code, std::string(2 + kCodeColumn, ' '));
   }
   text += Utf8ToCp1251(R"(
+identify кончается тем кодом, которым кончилась бы команда flash (0, 3, 4 или
+6). У нескольких устройств код - код худшего итога в порядке 130, 5, 8, 3, 4,
+6; 0 - только если все устройства перепрошиты.
+
 Код 6 отделён от 0, чтобы непрошитое устройство не сошло за прошитое: если
 update.ini по ошибке не охватывает сборку устройства, каждое устройство ушло
 бы со стенда со старой прошивкой и кодом 0. Где «обновлять не нужно» - тоже

@@ -32,6 +32,12 @@ struct CliOptions {
   std::optional<int> waitSeconds;
   // What is shown goes to standard output as JSON, for scripts.
   bool json = false;
+  // flash: every port of the system's list whose device answers the probe.
+  bool all = false;
+  // flash: the device is not asked for its version after the reflash.
+  bool noVerify = false;
+  // identify, flash: a JSON line per device appended to this file.
+  std::optional<std::filesystem::path> record;
 };
 
 struct ParsedArguments {

@@ -10,6 +10,7 @@
 
 #include "cli/cliopts.h"
 #include "cli/clioutput.h"
+#include "cli/devicerun.h"
 #include "cli/exitcodes.h"
 #include "common/clock.h"
 #include "firmware/catalogue.h"
@@ -39,10 +40,5 @@ struct CliEnvironment {
 // name) parsed, the help or the command run. The calling thread becomes the
 // thread that serves the workers' steps.
 ExitCode RunCli(const std::vector<std::string>& args, CliEnvironment& env);
-
-// The port as the port worker opens it: a "/dev/" or "\\.\" in front taken
-// off, since the worker adds its own; another absolute path made relative to
-// /dev.
-std::string PortNameOf(const std::string& text);
 
 }  // namespace tarvik::cli

@@ -5,6 +5,7 @@
 // a bench can keep one file for a whole batch, and several ports one file.
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string_view>
 
 namespace tarvik::cli {
@@ -15,11 +16,13 @@ class LogFile {
   bool Open(const std::filesystem::path& path);
   bool IsOpen() const { return file_.is_open(); }
   // Written through at once, so a run cut short keeps every line so far.
+  // Several devices' workers write to one file: each line stays whole.
   void WriteLine(std::string_view text);
   // No write has failed.
-  bool Good() const { return good_; }
+  bool Good() const;
 
  private:
+  mutable std::mutex mutex_;
   std::ofstream file_;
   bool good_ = true;
 };

@@ -14,21 +14,34 @@
 
 namespace tarvik::cli {
 
-class ProgressPrinter {
+// Where a procedure's steps are shown: one device's line, or a row of the
+// batch's table.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void Stage(const std::string& text) = 0;
+  virtual void Progress(std::int32_t total, std::int32_t partsComplete) = 0;
+  virtual void Elapsed(const std::string& text) = 0;
+  virtual void Remaining(const std::string& text) = 0;
+  // Before any other text: the bar's line is cleared (it comes back with the
+  // next change), a plain line still owed is written.
+  virtual void Break() = 0;
+  // At the end of the procedure: the bar stays where it is and the next text
+  // starts below it.
+  virtual void Finish() = 0;
+};
+
+class ProgressPrinter final : public ProgressSink {
  public:
   // quiet: nothing is shown.
   ProgressPrinter(CliOutput& out, bool quiet);
 
-  void Stage(const std::string& text);
-  void Progress(std::int32_t total, std::int32_t partsComplete);
-  void Elapsed(const std::string& text);
-  void Remaining(const std::string& text);
-  // Before any other text: the bar's line is cleared (it comes back with the
-  // next change), a plain line still owed is written.
-  void Break();
-  // At the end of the procedure: the bar stays where it is and the next text
-  // starts below it.
-  void Finish();
+  void Stage(const std::string& text) override;
+  void Progress(std::int32_t total, std::int32_t partsComplete) override;
+  void Elapsed(const std::string& text) override;
+  void Remaining(const std::string& text) override;
+  void Break() override;
+  void Finish() override;
 
   static constexpr int kBarWidth = 20;
   // Where the terminal is too narrow for the wide bar.

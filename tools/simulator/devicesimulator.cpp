@@ -56,11 +56,17 @@ struct FaultKindText {
 };
 
 constexpr FaultKindText kFaultKinds[] = {
-    {FaultKind::Silence, "silence"}, {FaultKind::Garbage, "garbage"},
-    {FaultKind::NoOk, "no-ok"},      {FaultKind::WrongEcho, "wrong-echo"},
-    {FaultKind::Slow, "slow"},       {FaultKind::NoCarrier, "no-carrier"},
-    {FaultKind::HangUp, "hangup"},   {FaultKind::LowerEcho, "lower-echo"},
-    {FaultKind::Split, "split"},     {FaultKind::EchoNoCarrier, "echo-no-carrier"},
+    {FaultKind::Silence, "silence"},
+    {FaultKind::Garbage, "garbage"},
+    {FaultKind::NoOk, "no-ok"},
+    {FaultKind::WrongEcho, "wrong-echo"},
+    {FaultKind::Slow, "slow"},
+    {FaultKind::NoCarrier, "no-carrier"},
+    {FaultKind::HangUp, "hangup"},
+    {FaultKind::LowerEcho, "lower-echo"},
+    {FaultKind::Split, "split"},
+    {FaultKind::EchoNoCarrier, "echo-no-carrier"},
+    {FaultKind::StaleVersion, "stale-version"},
 };
 
 constexpr const char* kFaultMarks = "@#=!";
@@ -182,6 +188,7 @@ DeviceSimulator::DeviceSimulator(SimOptions options)
       faultCounts_(options_.faults.size(), 0),
       random_(options_.seed) {
   bootloader_ = options_.startInBootloader;
+  version_ = options_.version;
   report_.mode = ModeName(options_.staged, bootloader_);
   report_.flash = options_.initialFlash;
 }
@@ -388,6 +395,7 @@ void DeviceSimulator::HandleLine(const std::string& line) {
     std::string command = fault.command;
     const bool echoFault = fault.kind == FaultKind::WrongEcho || fault.kind == FaultKind::LowerEcho;
     if (echoFault && command.empty()) command = "W";
+    if (fault.kind == FaultKind::StaleVersion && command.empty()) command = "v";
     if (!command.empty() && command != key && command != blockTarget) continue;
     ++faultCounts_[i];
     if (fault.nth != 0 && faultCounts_[i] != fault.nth) continue;
@@ -398,7 +406,7 @@ void DeviceSimulator::HandleLine(const std::string& line) {
   if (stop_) return;
 
   bool silence = false, garbage = false, noOk = false, wrongEcho = false, lowerEcho = false,
-       noCarrier = false, echoNoCarrier = false, hangUp = false;
+       noCarrier = false, echoNoCarrier = false, hangUp = false, stale = false;
   const Fault* split = nullptr;
   std::uint32_t delay = 0;
   std::uint32_t applied = 0;
@@ -435,12 +443,18 @@ void DeviceSimulator::HandleLine(const std::string& line) {
       case FaultKind::EchoNoCarrier:
         echoNoCarrier = true;
         break;
+      case FaultKind::StaleVersion:
+        // Only the version query has a version to keep.
+        if (answer.key != "v") continue;
+        stale = true;
+        break;
     }
     ++applied;
     appliedKinds.push_back(std::string(FaultKindName(fault->kind)) + (fault->lost ? "!" : ""));
   }
 
   std::string text = answer.text;
+  if (stale) text = (options_.startInBootloader ? options_.banner : options_.version) + kLineEnd;
   if (wrongEcho) {
     text = Echo(Hex4(static_cast<unsigned>(std::stoul(answer.block, nullptr, 16)) + 4)) + kLineEnd;
   }
@@ -524,7 +538,7 @@ DeviceSimulator::Answer DeviceSimulator::Process(const std::string& name) {
   answer.key = name;
   Record([&](SimReport& r) { r.commands.push_back(Capped(name)); });
   if (name == "v") {
-    answer.text = (bootloader_ ? options_.banner : options_.version) + kLineEnd;
+    answer.text = (bootloader_ ? options_.banner : version_) + kLineEnd;
   } else if (name == "un") {
     answer.text = "UN: " + options_.unitName + kLineEnd;
   } else if (name == "BL") {
@@ -593,6 +607,7 @@ DeviceSimulator::Answer DeviceSimulator::ProcessWrite(const std::string& name) {
   answer.block = block;
   answer.text = Echo(block) + kLineEnd;
   answer.last = block == "0000" && !options_.staged;
+  if (answer.last) StartWrittenFirmware();
   return answer;
 }
 
@@ -621,7 +636,37 @@ DeviceSimulator::Answer DeviceSimulator::ProcessCommit(const std::string& name) 
   // A device does not take an upload whose accumulators disagree with it.
   answer.text = matches ? kOk : kCheckError;
   answer.last = matches;
+  if (matches) StartWrittenFirmware();
   return answer;
+}
+
+void DeviceSimulator::StartWrittenFirmware() {
+  std::string version = options_.versionAfter;
+  SimReport now;
+  {
+    std::lock_guard lock(mutex_);
+    now = report_;
+  }
+  Summarise(now, options_.staged);
+  if (!now.complete) return;
+  if (version.empty() && options_.knownImages != nullptr) {
+    const std::string flash = now.FlashRecords();
+    for (const std::vector<std::string>& image : *options_.knownImages) {
+      // Most images differ in their length already.
+      if (image.size() != now.records + 1 || image.empty()) continue;
+      if (ExpectedFlash(image) == flash) {
+        version = image.front();
+        break;
+      }
+    }
+  }
+  if (version.empty()) return;
+  version_ = version;
+  bootloader_ = false;
+  Record([&](SimReport& r) {
+    r.versionAfter = version;
+    r.mode = ModeName(options_.staged, false);
+  });
 }
 
 std::string DeviceSimulator::Echo(const std::string& block) const {

@@ -33,6 +33,9 @@ enum class FaultKind {
   // The usual answer (a write's echo first) with a "NO CARRIER" line before
   // its closing "OK": the line went down just after the device answered.
   EchoNoCarrier,
+  // "+v" answered as before the reflash, whatever was written since: a
+  // device that kept running its old firmware.
+  StaleVersion,
 };
 
 struct Fault {
@@ -106,6 +109,14 @@ struct SimOptions {
   // The flash the device starts with, as SimReport::flash holds it: a device
   // that an earlier session left half written.
   std::map<std::string, std::string> initialFlash;
+  // After a complete reflash the device starts the firmware it was written,
+  // and "+v" answers its version line: this text when given, else the
+  // header of the known image whose data the flash now holds. Without
+  // either it stays as it was (in its bootloader after a reflash there).
+  std::string versionAfter;
+  // Images the device knows by their data: a header line, then records. Not
+  // owned; they must outlive the simulator.
+  const std::vector<std::vector<std::string>>* knownImages = nullptr;
   // Seed of the garbage bytes, so a failing run can be repeated.
   std::uint32_t seed = 1;
   // Erase time, write latency and slow answers are waited on this clock; the wire rate is a
@@ -188,7 +199,12 @@ class DeviceSimulator {
   std::atomic<bool> finished_{false};
   // Taking or answering commands; set before the bytes leave the line.
   std::atomic<bool> busy_{false};
+  // Once a complete reflash told it: "+v" answers this (see versionAfter).
+  void StartWrittenFirmware();
+
   bool bootloader_ = false;
+  // What "+v" answers outside the bootloader now.
+  std::string version_;
   std::vector<std::uint32_t> faultCounts_;
   std::mt19937 random_;
 

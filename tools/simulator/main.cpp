@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "firmware/catalogue.h"
 #include "simulator/devicesimulator.h"
 #include "simulator/simoptions.h"
 
@@ -46,6 +47,17 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // The program's own images, so that a device written one of them answers
+  // with its version, as a real device starting that firmware would.
+  tarvik::FirmwareCatalogue catalogue;
+  if (!options.noCatalogue && options.sim.versionAfter.empty()) {
+    try {
+      catalogue.LoadCatalogue(tarvik::EmbeddedCatalogueSource());
+      options.sim.knownImages = &catalogue.ImageLines();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "tarvik-sim: the embedded images did not load: %s\n", e.what());
+    }
+  }
   DeviceSimulator simulator(options.sim);
   if (!simulator.Start()) {
     std::fprintf(stderr, "tarvik-sim: %s\n", simulator.Error().c_str());

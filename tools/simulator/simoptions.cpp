@@ -26,6 +26,10 @@ Device:
                          (default 3, staged 4)
   --unpaced              take and answer commands at once instead of at 19200 bit/s
   --seed N               seed of the garbage answers (default 1)
+  --version-after TEXT   "+v" answer after a complete reflash (default: the
+                         header of the embedded image whose data the flash
+                         then holds; unchanged for any other data)
+  --no-catalogue         do not know the embedded images by their data
 
 Publishing and results:
   --link PATH            symbolic link to the slave, removed at exit
@@ -43,7 +47,7 @@ Publishing and results:
 Faults (repeatable):
   --fault KIND[@CMD][#N][=MS][!]
       KIND  silence | garbage | no-ok | wrong-echo | lower-echo | slow |
-            no-carrier | echo-no-carrier | split | hangup
+            no-carrier | echo-no-carrier | split | hangup | stale-version
       @CMD  only this command: v, un, BL, BE, W (writes), W0008 (the writes
             of one block), EE; default all (wrong-echo and lower-echo: the
             writes)
@@ -54,6 +58,7 @@ Faults (repeatable):
       !     the command is lost: the device does not carry it out, and
             answers as the other faults on it say
       echo-no-carrier puts a "NO CARRIER" line before the answer's "OK".
+      stale-version answers "+v" as before any reflash (default @v).
       hangup closes the terminal after answering; with silence on the same
       command it closes without answering.
   Examples: --fault silence@un  --fault wrong-echo#3  --fault slow=300@v
@@ -83,6 +88,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, ProgramOptions& opti
       if (!value(sim.version)) return false;
     } else if (flag == "--banner") {
       if (!value(sim.banner)) return false;
+    } else if (flag == "--version-after") {
+      if (!value(sim.versionAfter)) return false;
+    } else if (flag == "--no-catalogue") {
+      options.noCatalogue = true;
     } else if (flag == "--unit-name") {
       if (!value(sim.unitName)) return false;
     } else if (flag == "--bootloader") {

@@ -15,6 +15,8 @@ struct ProgramOptions {
   // Prints the flash that this image file leaves on a device and exits.
   std::string expectedFlashOf;
   bool help = false;
+  // The device does not know the program's embedded images by their data.
+  bool noCatalogue = false;
 };
 
 // args without the program name. False with error set on a bad flag.

@@ -180,6 +180,7 @@ std::string SimReport::ToJson() const {
   field("commitMatches", JsonBool(commitMatches));
   field("faultsApplied", std::to_string(faultsApplied));
   field("strayBytes", std::to_string(strayBytes));
+  field("versionAfter", JsonString(versionAfter));
   field("hungUp", JsonBool(hungUp));
   field("exitedAfterLast", JsonBool(exitedAfterLast), true);
   return out + "}\n";

@@ -50,6 +50,8 @@ struct SimReport {
   std::vector<std::pair<std::size_t, std::string>> faultLog;
   // Bytes in front of a "+" or on lines without one.
   std::uint32_t strayBytes = 0;
+  // The version line "+v" answers after a complete reflash; empty until one.
+  std::string versionAfter;
   bool hungUp = false;
   bool exitedAfterLast = false;
 

@@ -1,0 +1,259 @@
+#include "cli/batchboard.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "common/text.h"
+#include "reflash/durations.h"
+#include "reflash/updatethread.h"
+
+namespace tarvik::cli {
+namespace {
+
+constexpr int kDefaultColumns = 80;
+constexpr int kWideBar = 20;
+constexpr int kNarrowBar = 10;
+constexpr std::size_t kDeviceWidth = 6;
+constexpr std::size_t kVersionsWidth = 25;
+constexpr std::size_t kStageWidth = 13;
+
+// What a table line shows, richest first; the first that fits is drawn. The
+// bar narrows first, then the elapsed time, the device, the bar, the
+// versions and the remaining time go in turn; port, stage and per cent stay.
+struct Layout {
+  int bar;
+  bool elapsed;
+  bool device;
+  bool versions;
+  bool remaining;
+};
+constexpr std::array<Layout, 7> kLayouts = {{
+    {kWideBar, true, true, true, true},
+    {kNarrowBar, true, true, true, true},
+    {kNarrowBar, false, true, true, true},
+    {kNarrowBar, false, false, true, true},
+    {0, false, false, true, true},
+    {0, false, false, false, true},
+    {0, false, false, false, false},
+}};
+
+std::string Fitted(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string WithoutVer(const std::string& line) { return line.starts_with("VER ") ? line.substr(4) : line; }
+
+// The stage in a word or two, so the table keeps its columns.
+std::string ShortStage(const std::string& text) {
+  static const std::map<std::string, std::string> kShort = {
+      {StageSwitchingText(), Utf8ToCp1251("переход")},
+      {StageErasingText(), Utf8ToCp1251("очистка")},
+      {StageLoadingText(), Utf8ToCp1251("загрузка")},
+      {StageReflashingText(), Utf8ToCp1251("перепрошивка")},
+  };
+  const auto found = kShort.find(text);
+  return found == kShort.end() ? text : found->second;
+}
+
+std::string Duration(std::chrono::system_clock::time_point start, std::chrono::system_clock::time_point end) {
+  return Trim(FormatDuration(ElapsedSeconds(end, start)));
+}
+
+}  // namespace
+
+// One device: its row of the table, or its lines with the port in front.
+class BatchBoard::RowSink final : public DeviceSink, public ProgressSink, private CliOutput {
+ public:
+  RowSink(BatchBoard& board, const std::string& port, bool quiet)
+      : board_(board), printer_(*this, quiet), quiet_(quiet) {
+    row_.port = port;
+    row_.stage = Utf8ToCp1251("опрос");
+  }
+
+  // DeviceSink.
+  void Line(Stream stream, const std::string& text) override {
+    const std::lock_guard lock(board_.mutex_);
+    board_.WriteLine(stream, row_.port + ": " + text);
+  }
+  ProgressSink& Progress() override {
+    if (board_.table_) return *this;
+    return printer_;
+  }
+  void Known(const DeviceResult& facts) override {
+    const std::lock_guard lock(board_.mutex_);
+    const std::string& type = facts.deviceType;
+    row_.device = type.empty() ? facts.unitName : type.substr(0, type.find(' '));
+    row_.versions = WithoutVer(facts.versionBefore);
+    if (!facts.imageVersion.empty()) row_.versions += " -> " + WithoutVer(facts.imageVersion);
+    if (facts.versionAfter.empty() && row_.stage == Utf8ToCp1251("опрос")) row_.stage.clear();
+    board_.dirty_ = true;
+  }
+
+  // ProgressSink of the table.
+  void Stage(const std::string& text) override {
+    Change([&] { row_.stage = ShortStage(text); });
+  }
+  void Progress(std::int32_t total, std::int32_t parts) override {
+    Change([&] {
+      row_.total = total;
+      row_.parts = parts;
+    });
+  }
+  void Elapsed(const std::string& text) override {
+    Change([&] { row_.elapsed = Trim(text); });
+  }
+  void Remaining(const std::string& text) override {
+    Change([&] { row_.remaining = Trim(text); });
+  }
+  void Break() override {}
+  void Finish() override {}
+
+  void End(const DeviceResult& result) {
+    row_.stage = Utf8ToCp1251(std::string(RowOf(result.outcome).words));
+    row_.remaining.clear();
+    row_.elapsed = Duration(result.start, result.end);
+  }
+  const Row& Shown() const { return row_; }
+
+ private:
+  template <typename Update>
+  void Change(Update update) {
+    if (quiet_) return;
+    const std::lock_guard lock(board_.mutex_);
+    update();
+    board_.dirty_ = true;
+  }
+
+  // CliOutput of the plain progress: each of its lines with the port in
+  // front. It writes whole lines only.
+  void Write(Stream stream, std::string_view cp1251) override {
+    const std::lock_guard lock(board_.mutex_);
+    for (const std::string& line : SplitLines(std::string(cp1251))) {
+      board_.WriteLine(stream, row_.port + ": " + line);
+    }
+  }
+  bool OutIsTerminal() const override { return false; }
+  int Columns() const override { return 0; }
+
+  BatchBoard& board_;
+  ProgressPrinter printer_;
+  const bool quiet_;
+  Row row_;
+};
+
+BatchBoard::BatchBoard(CliOutput& out, const std::vector<std::string>& ports, bool quiet, bool table)
+    : out_(out), table_(table && !quiet && out.OutIsTerminal()) {
+  for (const std::string& port : ports) {
+    portWidth_ = std::max(portWidth_, port.size());
+    rows_.push_back(std::make_unique<RowSink>(*this, port, quiet));
+  }
+  const std::lock_guard lock(mutex_);
+  Draw();
+}
+
+BatchBoard::~BatchBoard() = default;
+
+DeviceSink& BatchBoard::Sink(std::size_t index) { return *rows_[index]; }
+
+void BatchBoard::Note(const std::string& text) {
+  const std::lock_guard lock(mutex_);
+  WriteLine(Stream::Err, text);
+}
+
+void BatchBoard::WriteLine(Stream stream, const std::string& text) {
+  Erase();
+  out_.Write(stream, text + "\n");
+  Draw();
+}
+
+void BatchBoard::Erase() {
+  if (drawn_ == 0) return;
+  // Up to the table's first line, and everything from there down cleared.
+  out_.Write(Stream::Out, "\x1b[" + std::to_string(drawn_) + "A\r\x1b[J");
+  drawn_ = 0;
+}
+
+void BatchBoard::Draw() {
+  dirty_ = false;
+  if (!table_) return;
+  std::string text;
+  for (const auto& row : rows_) text += RowLine(row->Shown(), portWidth_, out_.Columns()) + "\n";
+  out_.Write(Stream::Out, text);
+  drawn_ = rows_.size();
+}
+
+void BatchBoard::Refresh() {
+  const std::lock_guard lock(mutex_);
+  if (!dirty_ || !table_) return;
+  Erase();
+  Draw();
+}
+
+void BatchBoard::Ended(std::size_t index, const DeviceResult& result) {
+  const std::lock_guard lock(mutex_);
+  rows_[index]->End(result);
+  dirty_ = true;
+}
+
+void BatchBoard::Summary(const std::vector<DeviceResult>& results) {
+  const std::lock_guard lock(mutex_);
+  if (table_) {
+    // The table's last state stays on the screen, above the summary.
+    Erase();
+    Draw();
+    drawn_ = 0;
+  }
+  std::size_t wordsWidth = 0;
+  for (const DeviceResult& result : results)
+    wordsWidth = std::max(wordsWidth, Utf8ToCp1251(std::string(RowOf(result.outcome).words)).size());
+  std::string text = Utf8ToCp1251("Итог:") + "\n";
+  for (const DeviceResult& result : results) {
+    text += "  " + Fitted(result.port, portWidth_) + "  " +
+            Fitted(Utf8ToCp1251(std::string(RowOf(result.outcome).words)), wordsWidth) + "  " +
+            Duration(result.start, result.end) + "\n";
+  }
+  std::string counts;
+  for (const OutcomeRow& row : kOutcomes) {
+    const auto n = std::count_if(results.begin(), results.end(),
+                                 [&](const DeviceResult& result) { return result.outcome == row.outcome; });
+    if (n == 0) continue;
+    counts += (counts.empty() ? "" : ", ") + Utf8ToCp1251(std::string(row.words)) + ": " + std::to_string(n);
+  }
+  text += Utf8ToCp1251("Устройств: ") + std::to_string(results.size()) + " (" + counts + ")\n";
+  out_.Write(Stream::Out, text);
+}
+
+std::string BatchBoard::RowLine(const Row& row, std::size_t portWidth, int columns) {
+  // One character less than the width, as the single device's line.
+  const std::size_t room =
+      static_cast<std::size_t>(std::max((columns > 0 ? columns : kDefaultColumns) - 1, 1));
+  std::string line;
+  for (const Layout& layout : kLayouts) {
+    line = Fitted(row.port, portWidth);
+    if (layout.device) line += "  " + Fitted(row.device, kDeviceWidth);
+    if (layout.versions) line += "  " + Fitted(row.versions, kVersionsWidth);
+    line += "  " + Fitted(row.stage, kStageWidth);
+    if (row.total > 0) {
+      const std::int32_t percent =
+          static_cast<std::int32_t>(std::int64_t{row.parts} * 100 / std::max<std::int32_t>(row.total, 1));
+      if (layout.bar > 0) {
+        const std::int32_t filled =
+            static_cast<std::int32_t>(std::int64_t{row.parts} * layout.bar / row.total);
+        line += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(layout.bar - filled), '.') + "]";
+      }
+      std::string figure = std::to_string(std::clamp(percent, 0, 100));
+      line += "  " + std::string(3 - std::min<std::size_t>(3, figure.size()), ' ') + figure + " %";
+    }
+    if (layout.elapsed && !row.elapsed.empty()) line += "  " + row.elapsed;
+    if (layout.remaining && !row.remaining.empty()) line += Utf8ToCp1251("  ещё ") + row.remaining;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (line.size() <= room) return line;
+  }
+  line.resize(room);
+  return line;
+}
+
+}  // namespace tarvik::cli
