@@ -21,6 +21,8 @@ constexpr std::size_t kStageWidth = 13;
 // What a table line shows, richest first; the first that fits is drawn. The
 // bar narrows first, then the elapsed time, the device, the bar, the
 // versions and the remaining time go in turn; port, stage and per cent stay.
+// Without the versions the columns no longer line up, and the stage keeps
+// its own width only.
 struct Layout {
   int bar;
   bool elapsed;
@@ -234,7 +236,7 @@ std::string BatchBoard::RowLine(const Row& row, std::size_t portWidth, int colum
     line = Fitted(row.port, portWidth);
     if (layout.device) line += "  " + Fitted(row.device, kDeviceWidth);
     if (layout.versions) line += "  " + Fitted(row.versions, kVersionsWidth);
-    line += "  " + Fitted(row.stage, kStageWidth);
+    line += "  " + (layout.versions ? Fitted(row.stage, kStageWidth) : row.stage);
     if (row.total > 0) {
       const std::int32_t percent =
           static_cast<std::int32_t>(std::int64_t{row.parts} * 100 / std::max<std::int32_t>(row.total, 1));
