@@ -8,6 +8,11 @@
 #   wine_cli.sh flash WINE CLI IMAGE      a door detector of this test's own,
 #                                         behind COM9, is flashed by the rules
 #                                         with IMAGE, which its flash then holds
+#   wine_cli.sh batch WINE CLI IMAGE      two door detectors of this test's
+#                                         own, behind COM12 and COM13, are
+#                                         identified and flashed from one
+#                                         command each, as JSON and with a
+#                                         record, and each flash holds IMAGE
 #   wine_cli.sh refuse WINE CLI           files that cannot be used stop the
 #                                         tool before it opens a port, an
 #                                         option's value "help" is a value, and
@@ -23,10 +28,15 @@ fi
 work=$(mktemp -d)
 sim_pid=
 com9=$WINEPREFIX/dosdevices/com9
+sim_pids=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null
-  [ -L "$com9" ] && [ "$(readlink "$com9")" = "$work/com9" ] && rm -f "$com9"
+  for pid in $sim_pids; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  for n in 9 12 13; do
+    link=$WINEPREFIX/dosdevices/com$n
+    [ -L "$link" ] && [ "$(readlink "$link")" = "$work/com$n" ] && rm -f "$link"
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,7 +71,8 @@ assert all(set(p) == {"port", "stable_name", "vendor_id", "product_id", "manufac
   echo "ports and version: $(tr -d '\r' <"$work/out")"
   "$wine" "$cli" identify "$TARVIK_WIN_COM" --no-rules >"$work/out" 2>"$work/err"
   rc=$?
-  [ "$rc" -eq 0 ] || fail "identify ended with $rc"
+  # Without rules flash would need --image: the code it would end with.
+  [ "$rc" -eq 4 ] || fail "identify ended with $rc, not 4"
   grep -q ' : VER 14.002.020' "$work/out" || fail "no version line"
   # The images the user may choose from, since there are no rules.
   grep -q '    2  VER 14.002.028' "$work/out" || fail "no image list"
@@ -82,7 +93,8 @@ flash)
   ln -sfn "$work/com9" "$com9"
   printf '[UpdateRules]\r\n14.002.000=20->28\r\n' >"$work/update.ini"
   started=$(date +%s)
-  (cd "$work" && "$wine" "$cli" flash COM9 --rules update.ini --log flash.log) >"$work/out" 2>"$work/err"
+  # The device is gone once its last block is written: nothing to ask after it.
+  (cd "$work" && "$wine" "$cli" flash COM9 --rules update.ini --log flash.log --no-verify) >"$work/out" 2>"$work/err"
   rc=$?
   echo "flash took $(($(date +%s) - started)) s"
   [ "$rc" -eq 0 ] || fail "flash ended with $rc"
@@ -95,6 +107,55 @@ flash)
   grep -q '#com<-: +BL<CR>' "$work/flash.log" || fail "no BL in the log"
   [ "$(grep -c "$(printf '\r')\$" "$work/flash.log")" -eq "$(wc -l <"$work/flash.log")" ] || fail "log lines without CR LF"
   echo "flashed: $(tail -1 "$work/sim.log")"
+  ;;
+batch)
+  image=$4
+  for n in 12 13; do
+    "$TARVIK_WIN_SIM" --unpaced --erase-ms 100 --link "$work/com$n" --flash-out "$work/flash$n" \
+      </dev/null >"$work/sim$n.log" 2>&1 &
+    sim_pids="$sim_pids $!"
+  done
+  tries=0
+  until [ -L "$work/com12" ] && [ -L "$work/com13" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 100 ] || fail "the simulators did not publish their ports"
+    sleep 0.05
+  done
+  ln -sfn "$work/com12" "$WINEPREFIX/dosdevices/com12"
+  ln -sfn "$work/com13" "$WINEPREFIX/dosdevices/com13"
+  printf '[UpdateRules]\r\n14.002.000=20->28\r\n' >"$work/update.ini"
+  # What flash would do, for both, as one JSON line each.
+  (cd "$work" && "$wine" "$cli" identify COM12 COM13 --rules update.ini --json) >"$work/out" 2>"$work/err"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "identify of two ports ended with $rc"
+  python3 -c '
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+assert sorted(r["port"] for r in records) == ["COM12", "COM13"], records
+assert all(r["outcome"] == "offered" and r["image_version"] == "VER 14.002.028" for r in records), records
+' "$work/out" || fail "identify --json: not one offer per port"
+  started=$(date +%s)
+  (cd "$work" && "$wine" "$cli" flash COM12 COM13 --rules update.ini --record bench.jsonl --log flash.log) \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  echo "flash of two ports took $(($(date +%s) - started)) s"
+  [ "$rc" -eq 0 ] || fail "flash of two ports ended with $rc"
+  iconv -f cp1251 -t utf-8 "$work/out" | grep -q 'Устройств: 2 (проверено: 2)' || fail "no summary of two verified"
+  python3 -c '
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+assert sorted(r["port"] for r in records) == ["COM12", "COM13"], records
+for r in records:
+    assert r["outcome"] == "verified" and r["version_after"] == "VER 14.002.028", r
+    assert len(r["image_sha256"]) == 64 and r["exit_code"] == 0, r
+' "$work/bench.jsonl" || fail "the record is not two verified devices"
+  for pid in $sim_pids; do kill "$pid"; wait "$pid"; done
+  sim_pids=
+  "$TARVIK_WIN_SIM" --expected-flash "$image" >"$work/expected" || fail "no expected flash"
+  for n in 12 13; do
+    cmp -s "$work/expected" "$work/flash$n" || fail "the flash behind COM$n is not the image"
+  done
+  echo "flashed two: $(tail -1 "$work/sim12.log"); $(tail -1 "$work/sim13.log")"
   ;;
 refuse)
   # COM99 is not there: exit code 3 would mean the tool went on to the port.

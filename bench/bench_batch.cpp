@@ -1,0 +1,180 @@
+// N devices flashed from one command (tarvik-cli flash PORT...), each a
+// simulator process of its own paced at 19200 bit/s that takes 10 ms to
+// program a group, on the real clock: the wall time for N = 1, 2, 4 and 8,
+// its ratio to N = 1 (the devices share nothing but the process, so the goal
+// is 1.05 at most), the CPU time per device as a share of its wall time, and
+// the process's largest resident size. The image is the first 120 records of
+// VER 14.002.028 (30 groups), so that a run takes seconds, not a minute; the
+// check after the reflash is part of every device's run.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/clioutput.h"
+#include "cli/clisession.h"
+#include "common/text.h"
+#include "firmware/catalogue.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace tarvik;
+
+constexpr std::size_t kRecords = 120;
+
+// tarvik-sim in a process of its own, so the CPU time measured is the tool's.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), TARVIK_SIM_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe(out) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    out_ = out[0];
+    if (spawned != 0) throw std::runtime_error("cannot start " + args.front());
+    std::string line;
+    for (;;) {
+      pollfd pfd{out_, POLLIN, 0};
+      if (::poll(&pfd, 1, 5000) <= 0) break;
+      char c;
+      if (::read(out_, &c, 1) != 1 || c == '\n') break;
+      line += c;
+    }
+    if (line.rfind("PORT /dev/", 0) != 0) throw std::runtime_error("simulator said: " + line);
+    path_ = line.substr(5);
+  }
+  ~SimProcess() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(out_);
+  }
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string path_;
+};
+
+class NoOutput final : public cli::CliOutput {
+ public:
+  void Write(cli::Stream, std::string_view) override {}
+  bool OutIsTerminal() const override { return false; }
+  int Columns() const override { return 0; }
+};
+
+// One door detector type and one image: the head of the shipped image 2.
+class ShortCatalogue {
+ public:
+  ShortCatalogue() {
+    FirmwareCatalogue shipped;
+    shipped.LoadCatalogue();
+    const std::vector<std::string>& lines = shipped.ImageLines().at(1);
+    for (std::size_t i = 0; i <= kRecords; ++i) image_ += lines.at(i) + "\r\n";
+  }
+  CatalogueSource Source() const {
+    return {[this](std::string_view name) -> std::optional<std::string_view> {
+              if (name == "SensorCount") return std::string_view(counts_);
+              if (name == "SensorNames") return std::string_view(names_);
+              return std::nullopt;
+            },
+            [this](int number) -> std::optional<std::string_view> {
+              if (number != 1) return std::nullopt;
+              return std::string_view(image_);
+            }};
+  }
+
+ private:
+  std::string counts_ = "1\r\n1\r\n";
+  std::string names_ =
+      Utf8ToCp1251("QTT Радиоканальный магнитоконтактный извещатель;14.002.000;QTT1.000.000\r\n");
+  std::string image_;
+};
+
+struct Times {
+  double wallS = 0;
+  double cpuS = 0;
+};
+
+Times Usage() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+          seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+double singleWallS = 0;
+
+void BM_FlashDevicesAtOnce(benchmark::State& state) {
+  const auto devices = static_cast<std::size_t>(state.range(0));
+  const ShortCatalogue catalogue;
+  double wallS = 0;
+  double cpuS = 0;
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::string> args = {"flash", "--no-rules", "--image", "1", "--quiet"};
+    for (std::size_t i = 0; i < devices; ++i) {
+      sims.push_back(std::make_unique<SimProcess>(
+          std::vector<std::string>{"--version-reply", "VER 14.002.020", "--erase-ms", "0", "--write-latency",
+                                   "10", "--version-after", "VER 14.002.028", "--no-catalogue"}));
+      args.push_back(sims.back()->Path());
+    }
+    NoOutput out;
+    cli::CliEnvironment env{.Out = out, .Catalogue = catalogue.Source()};
+    const Times start = Usage();
+    const cli::ExitCode code = cli::RunCli(args, env);
+    const Times end = Usage();
+    wallS = end.wallS - start.wallS;
+    cpuS = end.cpuS - start.cpuS;
+    if (code != cli::ExitCode::Done) state.SkipWithError("not every device was flashed and verified");
+  }
+  if (devices == 1) singleWallS = wallS;
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  state.counters["devices"] = static_cast<double>(devices);
+  state.counters["wall_s"] = wallS;
+  if (singleWallS > 0) state.counters["ratio_to_1"] = wallS / singleWallS;
+  state.counters["cpu_s"] = cpuS;
+  // Each device's share: the process's CPU time over the devices, against
+  // the wall time each of them took.
+  state.counters["cpu_pct_per_device"] = 100.0 * cpuS / static_cast<double>(devices) / wallS;
+  state.counters["max_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_FlashDevicesAtOnce)
+    ->ArgNames({"devices"})
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->UseRealTime();
+
+}  // namespace
