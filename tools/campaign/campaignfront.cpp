@@ -246,8 +246,9 @@ FrontResult RunCommandLine(const FrontRequest& request) {
   if (request.plan.procedure == Procedure::Service) {
     args = {"flash-hex", request.port, request.hexPath, "--quiet"};
   } else {
-    args = {"flash",  request.port, "--no-rules", "--image", std::to_string(catalogue.ImageNumber()),
-            "--quiet"};
+    // The promises are the reflash's; the device is not asked afterwards.
+    args = {"flash",   request.port, "--no-rules", "--image", std::to_string(catalogue.ImageNumber()),
+            "--quiet", "--no-verify"};
   }
   const cli::ExitCode code = cli::RunCli(args, env);
   result.exitCode = cli::ToInt(code);

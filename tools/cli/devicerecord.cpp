@@ -55,7 +55,10 @@ std::string DeviceRecordJson(Command command, const DeviceResult& result, const 
       {"version_after", TextOrNull(result.versionAfter)},
       {"outcome", std::string(RowOf(result.outcome).key)},
       {"exit_code", ToInt(result.code)},
-      {"error", TextOrNull(result.error)},
+      // Only of a device that did not end well.
+      {"error", result.code == ExitCode::Done || result.code == ExitCode::UpToDate
+                    ? Json(nullptr)
+                    : TextOrNull(result.error)},
   };
   return record.dump(-1, ' ', true);
 }
