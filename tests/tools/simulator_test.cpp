@@ -175,6 +175,54 @@ std::string AndHex(const std::string& a, const std::string& b) {
   return out;
 }
 
+// After a complete reflash the device starts the firmware it was written:
+// "+v" answers the version line of the image it knows by its data, or the
+// one it was told; unknown data, an unfinished image or the stale-version
+// fault leave the answer as it was.
+TEST_F(SimulatorTest, VersionAfterAReflashIsTheWrittenImages) {
+  const std::vector<std::vector<std::string>> known = {ImageLines(6), [] {
+                                                         std::vector<std::string> other = ImageLines(10);
+                                                         other[0] = "VER 14.002.030";
+                                                         return other;
+                                                       }()};
+  struct Case {
+    const char* name;
+    std::string versionAfter;
+    bool knowsImages;
+    std::vector<std::string> faults;
+    bool lastBlockWritten;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"known by its data", "", true, {}, true, "VER 14.002.030\r\nOK\r\n"},
+      {"told outright", "VER 14.002.099", false, {}, true, "VER 14.002.099\r\nOK\r\n"},
+      {"data it does not know", "", false, {}, true, "BootLdr v1.0\r\nOK\r\n"},
+      {"block 0000 not written yet", "", true, {}, false, "BootLdr v1.0\r\nOK\r\n"},
+      {"stale version", "", true, {"stale-version"}, true, kVersionAnswer},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options = Fast();
+    options.versionAfter = c.versionAfter;
+    if (c.knowsImages) options.knownImages = &known;
+    for (const std::string& text : c.faults) {
+      Fault fault;
+      std::string error;
+      ASSERT_TRUE(ParseFault(text, fault, error)) << error;
+      options.faults.push_back(fault);
+    }
+    Start(options);
+    ASSERT_EQ(Ask("+BL\r").text, "OK\r\n");
+    ASSERT_EQ(Ask("+BE\r").text, "OK\r\n");
+    ASSERT_EQ(Ask(WireWrite(4, GroupData(4, 4))).text, "004\r\nOK\r\n");
+    ASSERT_EQ(Ask(WireWrite(8, GroupData(8, 2))).text, "008\r\nOK\r\n");
+    if (c.lastBlockWritten) {
+      ASSERT_EQ(Ask(WireWrite(0, GroupData(0, 4))).text, "000\r\nOK\r\n");
+    }
+    EXPECT_EQ(Ask("+v\r").text, c.answer);
+  }
+}
+
 TEST_F(SimulatorTest, FlashHoldsWhatWasWrittenAndFfElsewhere) {
   using simtest::RecordData;
   const std::string ff(32, 'F');
