@@ -30,7 +30,7 @@ using cli::DeviceOutcome;
 using cli::ExitCode;
 using test::CaptureOutput;
 
-const std::vector<std::string>& ImageLines(int number) {
+const std::vector<std::string>& ShippedImage(int number) {
   return test::ShippedCatalogue().ImageLines()[static_cast<std::size_t>(number - 1)];
 }
 
@@ -146,7 +146,7 @@ TEST_F(CliBatch, EveryDeviceIsFlashedAndCheckedAsASingleOneIs) {
   const BatchRun run = Run({test::Detector(), test::Detector(), test::Detector()}, kFlashTwo);
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  const std::string expected = sim::ExpectedFlash(ImageLines(2));
+  const std::string expected = sim::ExpectedFlash(ShippedImage(2));
   for (std::size_t i = 0; i < run.reports.size(); ++i) {
     SCOPED_TRACE(i);
     const sim::SimReport& report = run.reports[i];
@@ -197,7 +197,7 @@ TEST_F(CliBatch, OneDeviceFailingLeavesTheOthersAlone) {
     const BatchRun run = Run({test::Detector(), test::Detector(c.faults), test::Detector()}, kFlashTwo);
     EXPECT_EQ(run.code, c.code) << run.err;
     ASSERT_EQ(run.records.size(), 3u) << run.err;
-    const std::string expected = sim::ExpectedFlash(ImageLines(2));
+    const std::string expected = sim::ExpectedFlash(ShippedImage(2));
     EXPECT_EQ(run.reports[0].FlashRecords(), expected);
     EXPECT_EQ(run.reports[2].FlashRecords(), expected);
     EXPECT_EQ(std::count(run.reports[1].writes.begin(), run.reports[1].writes.end(), "0000"), 0);
@@ -306,7 +306,7 @@ TEST_F(CliBatch, CheckAfterTheReflash) {
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const BatchRun run = Run({c.device, test::Detector()}, args);
     EXPECT_EQ(run.code, c.code) << run.err;
-    EXPECT_EQ(run.reports[0].FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
+    EXPECT_EQ(run.reports[0].FlashRecords(), sim::ExpectedFlash(ShippedImage(2)));
     ASSERT_EQ(run.records.size(), 2u);
     const nlohmann::ordered_json* record = RecordOf(run, run.ports[0]);
     ASSERT_NE(record, nullptr);
@@ -399,8 +399,8 @@ TEST_F(CliBatch, AllTakesThePortsWhoseDevicesAnswer) {
   const BatchRun run = Run(devices, {"flash", "--all", "--no-rules", "--image", "2"}, bench);
   EXPECT_EQ(run.code, 0) << run.err;
   ASSERT_EQ(run.records.size(), 2u);
-  EXPECT_EQ(run.reports[0].FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
-  EXPECT_EQ(run.reports[2].FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
+  EXPECT_EQ(run.reports[0].FlashRecords(), sim::ExpectedFlash(ShippedImage(2)));
+  EXPECT_EQ(run.reports[2].FlashRecords(), sim::ExpectedFlash(ShippedImage(2)));
   // Asked once, by the probe, and left alone.
   EXPECT_EQ(run.reports[1].commands, std::vector<std::string>{"v"});
 }

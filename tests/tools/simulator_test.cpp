@@ -220,6 +220,8 @@ TEST_F(SimulatorTest, VersionAfterAReflashIsTheWrittenImages) {
       ASSERT_EQ(Ask(WireWrite(0, GroupData(0, 4))).text, "000\r\nOK\r\n");
     }
     EXPECT_EQ(Ask("+v\r").text, c.answer);
+    // Done with the images it reads before they go.
+    sim_->Stop();
   }
 }
 

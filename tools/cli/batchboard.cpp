@@ -11,7 +11,7 @@
 namespace tarvik::cli {
 namespace {
 
-constexpr int kDefaultColumns = 80;
+constexpr int kTableDefaultColumns = 80;
 constexpr int kWideBar = 20;
 constexpr int kNarrowBar = 10;
 constexpr std::size_t kDeviceWidth = 6;
@@ -23,14 +23,14 @@ constexpr std::size_t kStageWidth = 13;
 // versions and the remaining time go in turn; port, stage and per cent stay.
 // Without the versions the columns no longer line up, and the stage keeps
 // its own width only.
-struct Layout {
+struct TableLayout {
   int bar;
   bool elapsed;
   bool device;
   bool versions;
   bool remaining;
 };
-constexpr std::array<Layout, 7> kLayouts = {{
+constexpr std::array<TableLayout, 7> kTableLayouts = {{
     {kWideBar, true, true, true, true},
     {kNarrowBar, true, true, true, true},
     {kNarrowBar, false, true, true, true},
@@ -40,7 +40,7 @@ constexpr std::array<Layout, 7> kLayouts = {{
     {0, false, false, false, false},
 }};
 
-std::string Fitted(std::string text, std::size_t width) {
+std::string FittedCell(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
 }
@@ -59,7 +59,8 @@ std::string ShortStage(const std::string& text) {
   return found == kShort.end() ? text : found->second;
 }
 
-std::string Duration(std::chrono::system_clock::time_point start, std::chrono::system_clock::time_point end) {
+std::string DurationText(std::chrono::system_clock::time_point start,
+                         std::chrono::system_clock::time_point end) {
   return Trim(FormatDuration(ElapsedSeconds(end, start)));
 }
 
@@ -115,7 +116,7 @@ class BatchBoard::RowSink final : public DeviceSink, public ProgressSink, privat
   void End(const DeviceResult& result) {
     row_.stage = Utf8ToCp1251(std::string(RowOf(result.outcome).words));
     row_.remaining.clear();
-    row_.elapsed = Duration(result.start, result.end);
+    row_.elapsed = DurationText(result.start, result.end);
   }
   const Row& Shown() const { return row_; }
 
@@ -146,7 +147,7 @@ class BatchBoard::RowSink final : public DeviceSink, public ProgressSink, privat
 };
 
 BatchBoard::BatchBoard(CliOutput& out, const std::vector<std::string>& ports, bool quiet, bool table)
-    : out_(out), table_(table && !quiet && out.OutIsTerminal()) {
+    : out_(out), table_(table && !quiet && out.OutMovesCursor()) {
   for (const std::string& port : ports) {
     portWidth_ = std::max(portWidth_, port.size());
     rows_.push_back(std::make_unique<RowSink>(*this, port, quiet));
@@ -212,9 +213,9 @@ void BatchBoard::Summary(const std::vector<DeviceResult>& results) {
     wordsWidth = std::max(wordsWidth, Utf8ToCp1251(std::string(RowOf(result.outcome).words)).size());
   std::string text = Utf8ToCp1251("Итог:") + "\n";
   for (const DeviceResult& result : results) {
-    text += "  " + Fitted(result.port, portWidth_) + "  " +
-            Fitted(Utf8ToCp1251(std::string(RowOf(result.outcome).words)), wordsWidth) + "  " +
-            Duration(result.start, result.end) + "\n";
+    text += "  " + FittedCell(result.port, portWidth_) + "  " +
+            FittedCell(Utf8ToCp1251(std::string(RowOf(result.outcome).words)), wordsWidth) + "  " +
+            DurationText(result.start, result.end) + "\n";
   }
   std::string counts;
   for (const OutcomeRow& row : kOutcomes) {
@@ -230,13 +231,13 @@ void BatchBoard::Summary(const std::vector<DeviceResult>& results) {
 std::string BatchBoard::RowLine(const Row& row, std::size_t portWidth, int columns) {
   // One character less than the width, as the single device's line.
   const std::size_t room =
-      static_cast<std::size_t>(std::max((columns > 0 ? columns : kDefaultColumns) - 1, 1));
+      static_cast<std::size_t>(std::max((columns > 0 ? columns : kTableDefaultColumns) - 1, 1));
   std::string line;
-  for (const Layout& layout : kLayouts) {
-    line = Fitted(row.port, portWidth);
-    if (layout.device) line += "  " + Fitted(row.device, kDeviceWidth);
-    if (layout.versions) line += "  " + Fitted(row.versions, kVersionsWidth);
-    line += "  " + (layout.versions ? Fitted(row.stage, kStageWidth) : row.stage);
+  for (const TableLayout& layout : kTableLayouts) {
+    line = FittedCell(row.port, portWidth);
+    if (layout.device) line += "  " + FittedCell(row.device, kDeviceWidth);
+    if (layout.versions) line += "  " + FittedCell(row.versions, kVersionsWidth);
+    line += "  " + (layout.versions ? FittedCell(row.stage, kStageWidth) : row.stage);
     if (row.total > 0) {
       const std::int32_t percent =
           static_cast<std::int32_t>(std::int64_t{row.parts} * 100 / std::max<std::int32_t>(row.total, 1));

@@ -14,6 +14,9 @@ class CliOutput {
   virtual void Write(Stream stream, std::string_view cp1251) = 0;
   // Standard output is a terminal, on which a line can be redrawn in place.
   virtual bool OutIsTerminal() const = 0;
+  // That terminal moves its cursor on the usual escape sequences (up a
+  // line, clear below), so a table of several lines can be redrawn in place.
+  virtual bool OutMovesCursor() const { return OutIsTerminal(); }
   // Width of that terminal in characters (COLUMNS where the terminal does
   // not tell); 0 when unknown.
   virtual int Columns() const = 0;

@@ -17,6 +17,7 @@ class ConsoleOutput final : public CliOutput {
   ConsoleOutput();
   void Write(Stream stream, std::string_view cp1251) override;
   bool OutIsTerminal() const override { return outIsTerminal_; }
+  bool OutMovesCursor() const override { return outMovesCursor_; }
   int Columns() const override;
   bool OutFailed() const override { return out_ == WriteState::Failed; }
 
@@ -25,6 +26,7 @@ class ConsoleOutput final : public CliOutput {
   enum class WriteState { Open, ReaderGone, Failed };
 
   bool outIsTerminal_;
+  bool outMovesCursor_;
   WriteState out_ = WriteState::Open;
   WriteState err_ = WriteState::Open;
 };

@@ -20,7 +20,8 @@ sigset_t watched;
 
 }  // namespace
 
-ConsoleOutput::ConsoleOutput() : outIsTerminal_(::isatty(STDOUT_FILENO) == 1) {}
+ConsoleOutput::ConsoleOutput()
+    : outIsTerminal_(::isatty(STDOUT_FILENO) == 1), outMovesCursor_(outIsTerminal_) {}
 
 void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   // Straight to the descriptor: nothing waits in a buffer, and each failure

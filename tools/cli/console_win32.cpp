@@ -34,7 +34,25 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-ConsoleOutput::ConsoleOutput() : outIsTerminal_(IsConsole(HandleOf(Stream::Out))) {}
+namespace {
+
+// Not in every MinGW's headers.
+constexpr DWORD kVirtualTerminalProcessing = 0x0004;
+
+// A console of Windows 10 and later takes the escape sequences once asked
+// to; an older one does not, and a batch then writes plain lines.
+bool TakesEscapes(HANDLE handle) {
+  DWORD mode = 0;
+  if (!::GetConsoleMode(handle, &mode)) return false;
+  return (mode & kVirtualTerminalProcessing) != 0 ||
+         ::SetConsoleMode(handle, mode | kVirtualTerminalProcessing) != 0;
+}
+
+}  // namespace
+
+ConsoleOutput::ConsoleOutput()
+    : outIsTerminal_(IsConsole(HandleOf(Stream::Out))),
+      outMovesCursor_(outIsTerminal_ && TakesEscapes(HandleOf(Stream::Out))) {}
 
 void ConsoleOutput::Write(Stream stream, std::string_view cp1251) {
   const HANDLE handle = HandleOf(stream);

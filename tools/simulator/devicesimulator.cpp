@@ -72,6 +72,21 @@ constexpr FaultKindText kFaultKinds[] = {
 constexpr const char* kFaultMarks = "@#=!";
 const char kNoCarrierLine[] = "NO CARRIER\r\n";
 
+// The flash holds the image's records, block k the data of line k + 1.
+bool FlashHolds(const std::map<std::string, std::string>& flash, const std::vector<std::string>& image) {
+  constexpr std::size_t kDataAt = 9;
+  constexpr std::size_t kDataDigits = 32;
+  for (std::size_t line = 1; line < image.size(); ++line) {
+    const auto block = flash.find(Hex4(static_cast<unsigned>(line - 1)));
+    const std::string& record = image[line];
+    if (block == flash.end() || record.size() < kDataAt + kDataDigits) return false;
+    for (std::size_t i = 0; i < kDataDigits; ++i) {
+      if (std::toupper(static_cast<unsigned char>(record[kDataAt + i])) != block->second[i]) return false;
+    }
+  }
+  return true;
+}
+
 // What the faults match a command by: "W" for a write, "EE" for a commit,
 // the name for anything else.
 std::string KeyOf(const std::string& name) {
@@ -492,6 +507,10 @@ void DeviceSimulator::HandleLine(const std::string& line) {
     Send(text);
   }
 
+  // The answer first, as a device answers its last write before it starts
+  // the firmware written.
+  if (answer.last) StartWrittenFirmware();
+
   if (hangUp) {
     // An answer already on its way still reaches the tool, as on a real line.
     if (!text.empty()) {
@@ -607,7 +626,6 @@ DeviceSimulator::Answer DeviceSimulator::ProcessWrite(const std::string& name) {
   answer.block = block;
   answer.text = Echo(block) + kLineEnd;
   answer.last = block == "0000" && !options_.staged;
-  if (answer.last) StartWrittenFirmware();
   return answer;
 }
 
@@ -636,27 +654,23 @@ DeviceSimulator::Answer DeviceSimulator::ProcessCommit(const std::string& name) 
   // A device does not take an upload whose accumulators disagree with it.
   answer.text = matches ? kOk : kCheckError;
   answer.last = matches;
-  if (matches) StartWrittenFirmware();
   return answer;
 }
 
 void DeviceSimulator::StartWrittenFirmware() {
   std::string version = options_.versionAfter;
-  SimReport now;
   {
     std::lock_guard lock(mutex_);
-    now = report_;
-  }
-  Summarise(now, options_.staged);
-  if (!now.complete) return;
-  if (version.empty() && options_.knownImages != nullptr) {
-    const std::string flash = now.FlashRecords();
-    for (const std::vector<std::string>& image : *options_.knownImages) {
-      // Most images differ in their length already.
-      if (image.size() != now.records + 1 || image.empty()) continue;
-      if (ExpectedFlash(image) == flash) {
-        version = image.front();
-        break;
+    // Summarised in place: the summary's fields are worked out anew at every
+    // report, and a copy of a whole image's report takes its time.
+    Summarise(report_, options_.staged);
+    if (!report_.complete) return;
+    if (version.empty() && options_.knownImages != nullptr) {
+      for (const std::vector<std::string>& image : *options_.knownImages) {
+        if (!image.empty() && image.size() == report_.records + 1 && FlashHolds(report_.flash, image)) {
+          version = image.front();
+          break;
+        }
       }
     }
   }
