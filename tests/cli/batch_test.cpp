@@ -34,6 +34,10 @@ const std::vector<std::string>& ShippedImage(int number) {
   return test::ShippedCatalogue().ImageLines()[static_cast<std::size_t>(number - 1)];
 }
 
+// Real time an answer may take at most: several devices and their
+// simulators share the machine with other tests.
+constexpr std::uint32_t kBatchAnswerMs = 3000;
+
 struct BatchRun {
   int code = -1;
   std::string out;  // UTF-8
@@ -79,7 +83,7 @@ class CliBatch : public ::testing::Test {
     std::filesystem::remove(record);
     args.insert(args.end(), {"--record", record.string()});
 
-    test::QuickPauseClock quick;
+    test::QuickPauseClock quick(kBatchAnswerMs);
     CaptureOutput out(bench.terminal, bench.columns);
     std::atomic<int> pressed{0};
     std::atomic<bool> pending{false};
@@ -102,6 +106,10 @@ class CliBatch : public ::testing::Test {
     cli::CliEnvironment env{
         .Out = out,
         .Time = bench.clock != nullptr ? *bench.clock : quick,
+        // Each device keeps its own time, as on the real clock.
+        .DeviceClock = bench.clock != nullptr
+                           ? std::function<std::unique_ptr<Clock>()>()
+                           : [] { return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs); },
         .Interrupted = [&] { return pending.exchange(false); },
         .ListPorts = [&] { return listed; },
         .DefaultRules = [this] { return dir_.Path() / "update.ini"; },

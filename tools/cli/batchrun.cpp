@@ -29,12 +29,16 @@ std::vector<DeviceResult> RunBatch(const BatchSetup& setup) {
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable changed;
+  std::vector<std::unique_ptr<Clock>> own;
   std::vector<std::unique_ptr<HurriedClock>> clocks;
   std::vector<DeviceResult> results(count);
   std::vector<bool> ended(count, false);
   std::vector<bool> handed(count, false);
   std::vector<std::thread> workers;
-  for (std::size_t i = 0; i < count; ++i) clocks.push_back(std::make_unique<HurriedClock>(setup.Time));
+  for (std::size_t i = 0; i < count; ++i) {
+    own.push_back(setup.DeviceClock ? setup.DeviceClock() : nullptr);
+    clocks.push_back(std::make_unique<HurriedClock>(own.back() ? *own.back() : setup.Time));
+  }
   for (std::size_t i = 0; i < count; ++i) {
     workers.emplace_back([&, i] {
       const DeviceRunSetup device{.Options = options,

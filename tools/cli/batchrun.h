@@ -6,6 +6,7 @@
 // once) and hands on each device's result as it ends.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct BatchSetup {
   const FirmwareCatalogue& Catalogue;
   std::filesystem::path Rules;
   Clock& Time;
+  // A clock of its own for each device; empty: Time for all.
+  std::function<std::unique_ptr<Clock>()> DeviceClock{};
   CliOutput& Out;
   // Polled by the calling thread: true at each Ctrl+C.
   std::function<bool()> Interrupted;

@@ -261,6 +261,7 @@ ExitCode Session::Batch(const std::vector<std::string>& ports) {
                                                       .Catalogue = catalogue_,
                                                       .Rules = rulesFile_,
                                                       .Time = env_.Time,
+                                                      .DeviceClock = env_.DeviceClock,
                                                       .Out = out_,
                                                       .Interrupted = env_.Interrupted,
                                                       .Log = log_.IsOpen() ? &log_ : nullptr,

@@ -5,6 +5,7 @@
 // supply their own.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct CliEnvironment {
   CliOutput& Out;
   // Every time-out, pause and timestamp of the core; tests run it faster.
   Clock& Time = SystemClock();
+  // A clock of its own for each device of a batch; empty: all share Time.
+  // A fake clock that a pause moves on at once must not be shared: one
+  // device's pauses would run out another's wait for an answer.
+  std::function<std::unique_ptr<Clock>()> DeviceClock{};
   // Polled while the program waits for the device: true once the user has
   // asked to stop.
   std::function<bool()> Interrupted = [] { return false; };
