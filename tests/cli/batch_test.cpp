@@ -253,6 +253,8 @@ TEST_F(CliBatch, CtrlCStopsEveryDeviceBetweenTwoCommands) {
     EXPECT_EQ(std::count(report.writes.begin(), report.writes.end(), "0000"), 0);
     EXPECT_EQ(run.records[i]["outcome"], "interrupted");
     EXPECT_EQ(run.records[i]["exit_code"], 130);
+    EXPECT_EQ(run.records[i]["error"],
+              "Перепрошивка прервана: прошивка устройства может быть неполной, повторите перепрошивку.");
   }
   EXPECT_TRUE(Contains(run.err, "Завершение обмена с устройством...")) << run.err;
   EXPECT_TRUE(run.out.ends_with("Устройств: 3 (прервано: 3)\n")) << run.out;

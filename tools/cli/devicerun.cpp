@@ -589,7 +589,9 @@ bool DeviceRun::RunTask(TConnection& connection, std::unique_ptr<ConnectionTask>
     // the command under way is answered or times out first.
     running.Thread().Stop();
     stopTaken_ = true;
-    Tell(ClosingText(), false);
+    // Said, but not the reason the device ends as it does: that follows.
+    progress_.Break();
+    sink_.Line(Stream::Err, ClosingText());
   }
   Serve(finished);
   progress_.Break();
