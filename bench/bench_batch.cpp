@@ -7,11 +7,7 @@
 // VER 14.002.028 (30 groups), so that a run takes seconds, not a minute; the
 // check after the reflash is part of every device's run.
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,8 +20,7 @@
 #include "cli/clisession.h"
 #include "common/text.h"
 #include "firmware/catalogue.h"
-
-extern char** environ;
+#include "simprocess.h"
 
 namespace {
 
@@ -33,51 +28,7 @@ using namespace tarvik;
 
 constexpr std::size_t kRecords = 120;
 
-// tarvik-sim in a process of its own, so the CPU time measured is the tool's.
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), TARVIK_SIM_PROGRAM);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    out_ = out[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + args.front());
-    std::string line;
-    for (;;) {
-      pollfd pfd{out_, POLLIN, 0};
-      if (::poll(&pfd, 1, 5000) <= 0) break;
-      char c;
-      if (::read(out_, &c, 1) != 1 || c == '\n') break;
-      line += c;
-    }
-    if (line.rfind("PORT /dev/", 0) != 0) throw std::runtime_error("simulator said: " + line);
-    path_ = line.substr(5);
-  }
-  ~SimProcess() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    ::close(out_);
-  }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
-  const std::string& Path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string path_;
-};
+using bench::SimProcess;
 
 class NoOutput final : public cli::CliOutput {
  public:

@@ -15,11 +15,7 @@
 // what the tool adds on this line. view 0 runs without window steps, to show
 // what handing them to the UI thread costs.
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,8 +34,7 @@
 #include "outqueue/outarray.h"
 #include "reflash/updatethread.h"
 #include "serial/comportworker.h"
-
-extern char** environ;
+#include "simprocess.h"
 
 namespace {
 
@@ -50,58 +45,7 @@ constexpr double kPausesPerGroupMs = 40.0 + 60.0;
 constexpr double kPausesPerExchangeMs = 60.0;
 constexpr double kSettleMs = 1500.0;
 
-// tarvik-sim in a process of its own, serving until it is told to stop.
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), TARVIK_SIM_PROGRAM);
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    out_ = out[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + args.front());
-    // "PORT /dev/pts/N"
-    const std::string line = FirstLine();
-    if (line.rfind("PORT /dev/", 0) != 0) throw std::runtime_error("simulator said: " + line);
-    portName_ = line.substr(10);
-  }
-  ~SimProcess() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    ::close(out_);
-  }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
-  // As the port worker takes it ("pts/7").
-  const std::string& PortName() const { return portName_; }
-
- private:
-  std::string FirstLine() {
-    std::string line;
-    for (;;) {
-      pollfd pfd{out_, POLLIN, 0};
-      if (::poll(&pfd, 1, 5000) <= 0) break;
-      char c;
-      if (::read(out_, &c, 1) != 1 || c == '\n') break;
-      line += c;
-    }
-    return line;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string portName_;
-};
+using bench::SimProcess;
 
 // Takes every step as a window would, without drawing anything, and notes
 // when the verdict came: the reflash's end as the user sees it.
