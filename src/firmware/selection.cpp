@@ -23,6 +23,11 @@ int FindDeviceType(const FirmwareCatalogue& catalogue, const FirmwareVersion& ve
   return -1;
 }
 
+std::string DeviceTypeName(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
+  const DeviceType* type = At(catalogue.DeviceTypes(), FindDeviceType(catalogue, version));
+  return type != nullptr ? type->DisplayName : std::string();
+}
+
 bool IsVersionSupported(const FirmwareCatalogue& catalogue, std::string_view versionText, bool& notRelease) {
   return IsVersionSupported(catalogue, ParseVersion(versionText), notRelease);
 }

@@ -15,6 +15,8 @@ namespace tarvik {
 // The first device type with the version's major and type number; -1 if
 // none.
 int FindDeviceType(const FirmwareCatalogue& catalogue, const FirmwareVersion& version);
+// The display name of that device type; empty if none.
+std::string DeviceTypeName(const FirmwareCatalogue& catalogue, const FirmwareVersion& version);
 
 // Supported when a device type has the version's major and type number;
 // notRelease then tells whether that type carries a suffix. Without a match

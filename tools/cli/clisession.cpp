@@ -26,16 +26,6 @@
 namespace tarvik::cli {
 namespace {
 
-std::string PaddedColumn(std::string text, std::size_t width, bool left) {
-  if (text.size() < width) text.insert(left ? text.size() : 0, width - text.size(), ' ');
-  return text;
-}
-
-std::string ImageTypeName(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
-  const int type = FindDeviceType(catalogue, version);
-  return type < 0 ? std::string() : catalogue.DeviceTypes()[static_cast<std::size_t>(type)].DisplayName;
-}
-
 // A single device's texts go straight to the program's streams, with its
 // progress on one line.
 class DirectSink final : public DeviceSink {
@@ -135,7 +125,7 @@ ExitCode Session::Images() {
   const std::vector<FirmwareVersion>& images = catalogue_.FirmwareImages();
   for (std::size_t i = 0; i < images.size(); ++i) {
     const std::string number = PaddedColumn(std::to_string(i + 1), 3, false);
-    const std::string name = ImageTypeName(catalogue_, images[i]);
+    const std::string name = DeviceTypeName(catalogue_, images[i]);
     std::string line = number + "  " + PaddedColumn(images[i].VersionText, 20, true) + name;
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out_.Write(Stream::Out, line + "\n");

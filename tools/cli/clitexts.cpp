@@ -12,6 +12,11 @@ std::string FileUnreadableText(const std::string& problem) {
   return Utf8ToCp1251("Не удалось прочитать файл: ") + problem + ".";
 }
 
+std::string PaddedColumn(std::string text, std::size_t width, bool left) {
+  if (text.size() < width) text.insert(left ? text.size() : 0, width - text.size(), ' ');
+  return text;
+}
+
 std::string DeviceTypeLabel() { return Utf8ToCp1251("Устройство:"); }
 std::string UnitNameLabel() { return Utf8ToCp1251("Модель:"); }
 std::string OfferedText(int number, const std::string& version) {

@@ -14,6 +14,9 @@ std::string HexNotLoadedText(const std::string& path, const std::string& reason)
 std::string FileUnreadableText(const std::string& problem);
 
 // The command line's own.
+// The text padded with blanks to width, on the right (left: true) or the left.
+std::string PaddedColumn(std::string text, std::size_t width, bool left);
+
 std::string DeviceTypeLabel();  // "Устройство:"
 std::string UnitNameLabel();    // "Модель:"
 // "Доступна следующая версия для перепрошивки: VER ... (прошивка N)"

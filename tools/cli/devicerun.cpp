@@ -40,16 +40,6 @@ constexpr std::uint32_t kPortSettleMs = 250;
 constexpr std::size_t kRecordDataAt = 9;
 constexpr std::size_t kRecordDataDigits = 32;
 
-std::string Padded(std::string text, std::size_t width, bool left) {
-  if (text.size() < width) text.insert(left ? text.size() : 0, width - text.size(), ' ');
-  return text;
-}
-
-std::string TypeNameOf(const FirmwareCatalogue& catalogue, const FirmwareVersion& version) {
-  const int type = FindDeviceType(catalogue, version);
-  return type < 0 ? std::string() : catalogue.DeviceTypes()[static_cast<std::size_t>(type)].DisplayName;
-}
-
 // Answers the questions a window would ask with --image, or records that
 // one was asked.
 class CliDecisionView final : public DecisionView {
@@ -377,7 +367,7 @@ void DeviceRun::DecideUpdate(TController& controller) {
 void DeviceRun::PrintIdentity() {
   Inform(CurrentVersionLabelText() + " " + versionLine_);
   if (!unitName_.empty()) Inform(UnitNameLabel() + " " + unitName_);
-  const std::string type = TypeNameOf(catalogue_, version_);
+  const std::string type = DeviceTypeName(catalogue_, version_);
   if (!type.empty()) Inform(DeviceTypeLabel() + " " + type);
   result_.versionBefore = versionLine_;
   result_.unitName = unitName_;
@@ -399,7 +389,7 @@ void DeviceRun::SetImage(int index) {
 std::vector<std::string> DeviceRun::ChoiceLines(const std::vector<ImageChoice>& choices) const {
   std::vector<std::string> lines = {ImageListHead()};
   for (const ImageChoice& choice : choices) {
-    lines.push_back(Padded(std::to_string(choice.ImageIndex + 1), 5, false) + "  " + choice.Text);
+    lines.push_back(PaddedColumn(std::to_string(choice.ImageIndex + 1), 5, false) + "  " + choice.Text);
   }
   return lines;
 }
