@@ -52,13 +52,13 @@ using bench::SimProcess;
 class QuietView final : public ReflashView {
  public:
   void MarkRunning() override {}
-  void ShowFailure() override { ended = std::chrono::steady_clock::now(); }
+  void ShowFailure(const ReflashReport&) override { ended = std::chrono::steady_clock::now(); }
   void ShowStage(const std::string&) override {}
   void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowElapsed(const std::string&) override {}
   void ShowRemaining(const std::string&) override {}
   void DisableExit() override {}
-  void ShowSuccess() override { ended = std::chrono::steady_clock::now(); }
+  void ShowSuccess(const ReflashReport&) override { ended = std::chrono::steady_clock::now(); }
 
   std::chrono::steady_clock::time_point ended{};
 };

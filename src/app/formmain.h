@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "common/uisync.h"
 #include "outqueue/outarray.h"
 #include "outqueue/ui/drainoutput.h"
+#include "reflash/reflashreport.h"
 
 class QAction;
 class QFrame;
@@ -140,6 +142,10 @@ class TformMain : public QMainWindow {
   void SetConnectDialogRunner(ConnectDialogRunner runner) { connectDialogRunner_ = std::move(runner); }
   void SetPortList(PortListFn ports) { portList_ = std::move(ports); }
   void SetDecisionDialogs(DecisionDialogs* dialogs) { decisionDialogs_ = dialogs; }
+  // What the reflash window asks before it stops a reflash under way
+  // (default: a message box); true to stop.
+  using StopQuestion = std::function<bool(const QString& question)>;
+  void SetStopQuestion(StopQuestion question) { stopQuestion_ = std::move(question); }
   // The HEX file viewer of the service menu's reflash; without one the menu
   // item does nothing.
   void SetHexViewer(HexViewerRunner viewer) { hexViewer_ = std::move(viewer); }
@@ -256,6 +262,10 @@ class TformMain : public QMainWindow {
   PortListFn portList_;
   DecisionDialogs* decisionDialogs_ = nullptr;
   HexViewerRunner hexViewer_;
+  StopQuestion stopQuestion_;
+  // How the last reflash on this connection ended, told in the status bar
+  // once the connection is closed.
+  std::optional<ReflashReport> lastReflash_;
 };
 
 }  // namespace tarvik

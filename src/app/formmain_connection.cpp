@@ -62,6 +62,9 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
     if (ConnectionTask* task = connection_->Task()) task->Thread().Stop();
   };
   hooks.SetVersionPane = [this](const QString& text) { ui_.panels[1]->setText(text); };
+  hooks.ConfirmStop = [this](const QString& question) {
+    return stopQuestion_ ? stopQuestion_(question) : AskToStopReflash(ReflashForm(), question);
+  };
   return hooks;
 }
 
@@ -79,6 +82,9 @@ bool TformMain::StartReflash(const std::vector<std::string>& imageLines, Reflash
   task->SetController(controller);
   task->SetStartTime(start);
   task->SetView(&view);
+  task->SetCheckVersionAfter(true);
+  task->SetOnEnded([this](const ReflashReport& report) { lastReflash_ = report; });
+  lastReflash_.reset();
   // The main worker thread is asked to stop; it only idles by now.
   return connection_->StartTask(std::move(task));
 }
@@ -135,6 +141,13 @@ void TformMain::tbtnDisconnectClick() {
   ui_.panels[0]->clear();
   ui_.panels[1]->clear();
   ui_.RzProgressBar1->hide();
+  // The reflash window is gone by now: how its reflash ended stays where the
+  // technician looks next, a stop after the erase above all.
+  if (lastReflash_) {
+    const QString text = FromCp(ReflashSummaryText(*lastReflash_));
+    lastReflash_.reset();
+    if (!text.isEmpty()) ShowNotice(text);
+  }
   // While the reflash window is open the main window takes no input, so a
   // disconnect under it comes from the line, not from the user.
   if (reflashForm_) reflashForm_->ConnectionClosed();

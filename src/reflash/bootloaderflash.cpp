@@ -14,11 +14,14 @@ constexpr std::uint32_t kLateSwitchAnswerMs = 2500;
 // How soon a stoppable wait notices a stop.
 constexpr std::uint32_t kStopSliceMs = 50;
 
-bool EraseAttempts(TController& controller, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+bool EraseAttempts(TController& controller, const BootloaderPolicy& policy, BootloaderSteps& steps,
+                   BootloaderFailure& failure) {
   for (int attempt = 0; attempt < kCommandAttempts; ++attempt) {
     if (steps.StopRequested()) return false;
     std::string reply;
+    steps.Sending(BootloaderCommand::Erase);
     const bool erased = controller.SlowCommand("BE", reply, policy.logTraffic);
+    failure.answered = failure.answered || !Trim(reply).empty();
     steps.EraseAttempted();
     if (erased) return true;
   }
@@ -26,11 +29,15 @@ bool EraseAttempts(TController& controller, const BootloaderPolicy& policy, Boot
 }
 
 bool WriteAttempts(TController& controller, Clock& clock, const std::string& command, int attempts,
-                   bool echoChecked, const BootloaderPolicy& policy, BootloaderSteps& steps) {
+                   bool echoChecked, const BootloaderPolicy& policy, BootloaderSteps& steps,
+                   BootloaderFailure& failure) {
+  failure = {command.size() > 1 ? command.substr(1, 4) : std::string(), false};
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (steps.StopRequested()) return false;
     std::string reply;
+    steps.Sending(BootloaderCommand::Write);
     const bool answered = controller.WriteCommand(command, reply, policy.logTraffic);
+    failure.answered = failure.answered || !Trim(reply).empty();
     const bool written = answered && (!echoChecked || EchoesBlock(command, reply));
     steps.WriteAttempted();
     clock.SleepMs(kBootloaderWritePauseMs);
@@ -73,7 +80,11 @@ void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,
 
 BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
                                         const std::vector<std::string>& commands, bool inBootloader,
-                                        const BootloaderPolicy& policy, BootloaderSteps& steps) {
+                                        const BootloaderPolicy& policy, BootloaderSteps& steps,
+                                        BootloaderFailure* failure) {
+  BootloaderFailure unused;
+  BootloaderFailure& where = failure != nullptr ? *failure : unused;
+  where = {};
   const auto failed = [&](BootloaderResult result) {
     return steps.StopRequested() ? BootloaderResult::Stopped : result;
   };
@@ -81,6 +92,7 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
     if (steps.StopRequested()) return BootloaderResult::Stopped;
     steps.Switching();
     std::string reply;
+    steps.Sending(BootloaderCommand::Switch);
     // Whatever it answers, the erase that follows decides.
     if (!controller.Command("BL", reply, true)) {
       // A device busy starting its bootloader may answer after the time-out,
@@ -91,7 +103,7 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
     steps.Switched();
   }
   steps.Erasing();
-  const bool erased = EraseAttempts(controller, policy, steps);
+  const bool erased = EraseAttempts(controller, policy, steps, where);
   steps.EraseEnded();
   if (!erased) return failed(BootloaderResult::EraseFailed);
   steps.Erased();
@@ -104,8 +116,8 @@ BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
     steps.Writing(first);
     const bool written =
         first ? WriteAttempts(controller, clock, commands[i], policy.firstBlockAttempts,
-                              policy.firstBlockEchoChecked, policy, steps)
-              : WriteAttempts(controller, clock, commands[i], kCommandAttempts, true, policy, steps);
+                              policy.firstBlockEchoChecked, policy, steps, where)
+              : WriteAttempts(controller, clock, commands[i], kCommandAttempts, true, policy, steps, where);
     if (!written) return failed(BootloaderResult::WriteFailed);
     steps.Written();
   }

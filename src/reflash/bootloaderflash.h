@@ -48,6 +48,9 @@ struct BootloaderPolicy {
   bool settleStoppable = false;
 };
 
+// The commands of the sequence, for telling what the device may hold.
+enum class BootloaderCommand { Switch, Erase, Write };
+
 // What a procedure shows between the sequence's commands, and whether it was
 // asked to stop. Every step but StopRequested does nothing unless
 // overridden.
@@ -55,6 +58,9 @@ class BootloaderSteps {
  public:
   virtual ~BootloaderSteps() = default;
   virtual bool StopRequested() = 0;
+  // Just before each command goes out: from then on the device may be in
+  // its bootloader, erased, or part written.
+  virtual void Sending(BootloaderCommand /*command*/) {}
   // Before and after "BL" (only when it is sent).
   virtual void Switching() {}
   virtual void Switched() {}
@@ -83,15 +89,25 @@ enum class BootloaderResult {
   Stopped,  // a stop was asked before the end
 };
 
+// Where a sequence that did not get through stopped: the group the device
+// did not take (its four digits of block number), and whether any attempt at
+// the failed command got a reply.
+struct BootloaderFailure {
+  std::string block;
+  bool answered = false;
+};
+
 // 40 ms after every write attempt, answered or not; ticks of the settle wait.
 inline constexpr std::uint32_t kBootloaderWritePauseMs = 40;
 inline constexpr std::uint32_t kBootloaderSettleTickMs = 150;
 
 // Runs the sequence on the controller's device. commands are the W commands
 // in the order they are written, block 0000 last; inBootloader: the device
-// needs no "BL". No command goes out once a stop was asked.
+// needs no "BL". No command goes out once a stop was asked. failure, when
+// given, tells where an EraseFailed or WriteFailed stopped.
 BootloaderResult FlashThroughBootloader(TController& controller, Clock& clock,
                                         const std::vector<std::string>& commands, bool inBootloader,
-                                        const BootloaderPolicy& policy, BootloaderSteps& steps);
+                                        const BootloaderPolicy& policy, BootloaderSteps& steps,
+                                        BootloaderFailure* failure = nullptr);
 
 }  // namespace tarvik

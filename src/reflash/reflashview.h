@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "reflash/reflashreport.h"
+
 namespace tarvik {
 
 class ReflashView {
@@ -13,9 +15,10 @@ class ReflashView {
   virtual ~ReflashView() = default;
   // FlashState := Running.
   virtual void MarkRunning() = 0;
-  // Only while FlashState is Running: the failure text in red, the start
-  // button disabled, the exit button enabled.
-  virtual void ShowFailure() = 0;
+  // Only while FlashState is Running: what went wrong, what the device is
+  // left with and what to do, in red; the start button disabled, the exit
+  // button enabled.
+  virtual void ShowFailure(const ReflashReport& report) = 0;
   // The status line in black with the stage text.
   virtual void ShowStage(const std::string& text) = 0;
   // The progress bar: total parts and parts complete.
@@ -25,9 +28,11 @@ class ReflashView {
   // The remaining-time label.
   virtual void ShowRemaining(const std::string& text) = 0;
   virtual void DisableExit() = 0;
-  // FlashState := Done; the new version becomes the current one; the
-  // success text in green; the exit button reads "Завершить перепрошивку".
-  virtual void ShowSuccess() = 0;
+  // FlashState := Done; the exit button reads "Завершить перепрошивку". The
+  // version the device named afterwards becomes the current one: the
+  // success text in green when it is the image's, a warning that says what
+  // it named, or that it named nothing, when not.
+  virtual void ShowSuccess(const ReflashReport& report) = 0;
 };
 
 }  // namespace tarvik

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "device/controller.h"
 #include "reflash/durations.h"
+#include "serial/deviceerror.h"
 
 namespace tarvik {
 namespace {
@@ -44,6 +45,28 @@ std::string ElapsedLabelText() { return Utf8ToCp1251("Времени прошл�
 std::string RemainingLabelText() { return Utf8ToCp1251("Времени осталось:"); }
 std::string ReflashSucceededText() { return Utf8ToCp1251("Перепрошивка успешно завершена!"); }
 std::string ReflashFailedText() { return Utf8ToCp1251("В процессе перепрошивки возникли ошибки!"); }
+std::string ReflashSummaryText(const ReflashReport& report) {
+  switch (report.outcome) {
+    case ReflashOutcome::Succeeded:
+      switch (report.check) {
+        case VersionCheck::Verified:
+          return ReflashSucceededText() + " " + VersionCheckText(report);
+        case VersionCheck::OtherVersion:
+        case VersionCheck::NoAnswer:
+          return Utf8ToCp1251("Прошивка записана. ") + VersionCheckText(report);
+        case VersionCheck::NotAsked:
+          return ReflashSucceededText();
+      }
+      break;
+    case ReflashOutcome::Failed:
+    case ReflashOutcome::Stopped:
+      return ReflashFailureText(report);
+    case ReflashOutcome::NotRun:
+    case ReflashOutcome::Running:
+      break;
+  }
+  return {};
+}
 std::string CommitWithoutOkText(const std::string& commit) {
   return Utf8ToCp1251("Ответ на команду ") + commit + Utf8ToCp1251(" не содержит \"OK\"");
 }
@@ -104,22 +127,6 @@ std::int32_t ReflashProgressTotal(std::size_t imageLines) {
   return static_cast<std::int32_t>(std::min(groups, cap)) + kProgressExtraParts;
 }
 
-const char* ReflashOutcomeName(ReflashOutcome outcome) {
-  switch (outcome) {
-    case ReflashOutcome::NotRun:
-      return "not run";
-    case ReflashOutcome::Running:
-      return "running";
-    case ReflashOutcome::Succeeded:
-      return "succeeded";
-    case ReflashOutcome::Failed:
-      return "failed";
-    case ReflashOutcome::Stopped:
-      return "stopped";
-  }
-  return "?";
-}
-
 TUpdateThread::TUpdateThread(UiSync& sync, Clock& clock) : clock_(clock), thread_(sync) {}
 
 void TUpdateThread::Resume() {
@@ -131,23 +138,91 @@ void TUpdateThread::Body() {
   outcome_.store(ReflashOutcome::Running);
   bool succeeded = false;
   bool raised = false;
+  const auto failedWith = [&](ReflashCause cause, const std::exception& e) {
+    LogError(e.what());
+    cause_ = cause;
+    detail_ = e.what();
+    raised = true;
+  };
   try {
     Step(&ReflashView::MarkRunning);
-    succeeded = Run();
+    const bool written = Run();
+    Conclude(written);
+    if (written) {
+      FillProgress();
+      ShowElapsed();
+      ShowRemaining();
+      if (!ViewSkipped()) {
+        const ReflashReport report = Report();
+        thread_.RunStep([this, &report] { view_->ShowSuccess(report); });
+      }
+    }
+    succeeded = written;
+  } catch (const EImageData& e) {
+    failedWith(ReflashCause::BadImage, e);
+  } catch (const EDeviceError& e) {
+    // The port failed under an exchange: a hang-up or a cable pulled.
+    failedWith(ReflashCause::LineLost, e);
   } catch (const std::exception& e) {
-    // The window shows no text of the error; the log keeps it.
-    LogError(e.what());
-    raised = true;
+    failedWith(ReflashCause::Error, e);
   }
-  outcome_.store(succeeded                 ? ReflashOutcome::Succeeded
-                 : thread_.StopRequested() ? ReflashOutcome::Stopped
-                                           : ReflashOutcome::Failed);
+  if (raised) Conclude(false);
+  outcome_.store(Report().outcome);
   // An error inside the success step leaves the window in between; put it
   // back to Running so the failure shows.
   if (raised) Step(&ReflashView::MarkRunning);
   // Only a procedure that did not get through shows the failure: success is
   // never followed by it, and a failure never passes for success.
-  if (!succeeded) Step(&ReflashView::ShowFailure);
+  if (!succeeded && !ViewSkipped()) {
+    const ReflashReport report = Report();
+    thread_.RunStep([this, &report] { view_->ShowFailure(report); });
+  }
+  if (onEnded_) {
+    const ReflashReport report = Report();
+    thread_.RunStepAlways([this, &report] { onEnded_(report); });
+  }
+}
+
+void TUpdateThread::Conclude(bool succeeded) {
+  ReflashReport report;
+  report.imageVersion =
+      lines_ != nullptr && !lines_->empty() ? ParseVersion(lines_->front()).VersionText : std::string();
+  report.device = deviceAfter_.load();
+  report.detail = detail_;
+  report.block = failedBlock_;
+  if (succeeded) {
+    Reached(DeviceAfter::Written);
+    report.outcome = ReflashOutcome::Succeeded;
+    report.device = DeviceAfter::Written;
+    // Written whole also when the stop came in the settle wait; the device
+    // is then left to start its firmware unasked.
+    if (checkVersionAfter_ && !thread_.StopRequested() && controller_ != nullptr) {
+      ShowStage(StageCheckingText());
+      const VersionCheckResult check = CheckVersionAfterReflash(*controller_, report.imageVersion);
+      report.check = check.check;
+      report.versionAfter = check.versionLine;
+    }
+  } else if (thread_.StopRequested() && cause_ != ReflashCause::LineLost) {
+    report.outcome = ReflashOutcome::Stopped;
+    report.cause = ReflashCause::Stopped;
+  } else {
+    report.outcome = thread_.StopRequested() ? ReflashOutcome::Stopped : ReflashOutcome::Failed;
+    report.cause = cause_ == ReflashCause::None ? ReflashCause::Error : cause_;
+  }
+  std::lock_guard lock(reportMutex_);
+  report_ = std::move(report);
+}
+
+ReflashReport TUpdateThread::Report() const {
+  std::lock_guard lock(reportMutex_);
+  return report_;
+}
+
+void TUpdateThread::Reached(DeviceAfter device) {
+  // Only ever further along: a write after the erase leaves it erased.
+  DeviceAfter now = deviceAfter_.load();
+  while (now < device && !deviceAfter_.compare_exchange_weak(now, device)) {
+  }
 }
 
 bool TUpdateThread::Run() {
@@ -166,6 +241,9 @@ class TUpdateThread::BootloaderView final : public BootloaderSteps {
  public:
   explicit BootloaderView(TUpdateThread& thread) : t_(thread) {}
   bool StopRequested() override { return t_.thread_.StopRequested(); }
+  void Sending(BootloaderCommand command) override {
+    t_.Reached(command == BootloaderCommand::Switch ? DeviceAfter::InBootloader : DeviceAfter::Erased);
+  }
   void Switching() override { t_.ShowStage(StageSwitchingText()); }
   void Switched() override {
     t_.StepProgress();
@@ -213,14 +291,24 @@ bool TUpdateThread::BootloaderFlash(const std::vector<WriteGroup>& groups) {
   BootloaderView steps(*this);
   // A device found in its bootloader is there already; one that named a
   // known model is told again.
+  if (device_.InBootloader()) Reached(DeviceAfter::InBootloader);
+  BootloaderFailure failure;
   const BootloaderResult result =
-      FlashThroughBootloader(*controller_, clock_, commands, device_.InBootloader(), {}, steps);
-  if (result != BootloaderResult::Written) return false;
-  FillProgress();
-  ShowElapsed();
-  ShowRemaining();
-  Step(&ReflashView::ShowSuccess);
-  return true;
+      FlashThroughBootloader(*controller_, clock_, commands, device_.InBootloader(), {}, steps, &failure);
+  switch (result) {
+    case BootloaderResult::Written:
+      return true;
+    case BootloaderResult::EraseFailed:
+      cause_ = failure.answered ? ReflashCause::EraseNotTaken : ReflashCause::EraseUnanswered;
+      break;
+    case BootloaderResult::WriteFailed:
+      cause_ = failure.answered ? ReflashCause::GroupNotTaken : ReflashCause::GroupUnanswered;
+      failedBlock_ = failure.block;
+      break;
+    case BootloaderResult::Stopped:
+      break;
+  }
+  return false;
 }
 
 bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
@@ -238,6 +326,7 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   }
   Step(&ReflashView::DisableExit);
   const std::string commit = CommitCommand(accumulators);
+  Reached(DeviceAfter::Committing);
   std::string reply;
   bool committed = false;
   for (int attempt = 0; attempt < kAttempts && !committed && !thread_.StopRequested(); ++attempt) {
@@ -257,17 +346,16 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
     ShowElapsed();
     if (!alive) break;
   }
-  if (!committed) return false;
+  if (!committed) {
+    cause_ = ReflashCause::CommitNotTaken;
+    return false;
+  }
   SettleWait(kStagedSettleMs);
   if (thread_.StopRequested()) return true;
   for (std::uint32_t paused = 0; paused < kStagedPauseMs && !thread_.StopRequested();
        paused += kPauseSliceMs) {
     clock_.SleepMs(std::min(kPauseSliceMs, kStagedPauseMs - paused));
   }
-  FillProgress();
-  ShowElapsed();
-  ShowRemaining();
-  Step(&ReflashView::ShowSuccess);
   return true;
 }
 
@@ -275,16 +363,25 @@ bool TUpdateThread::WriteStagedGroup(const WriteGroup& group) {
   // The echo: characters 2 to 5 of the command, the whole block number.
   const std::string_view echo = std::string_view(group.command).substr(1, 4);
   bool written = false;
+  bool replied = false;
+  bool alive = true;
   for (int attempt = 0; attempt < kAttempts && !written; ++attempt) {
     // No command goes out once a stop was asked; the group then fails.
     if (thread_.StopRequested()) break;
     std::string reply;
     const bool answered = controller_->WriteCommand(group.command, reply, true);
-    const bool alive = LinkAlive(reply);
+    alive = LinkAlive(reply);
+    replied = replied || !Trim(reply).empty();
     written = answered && EchoMatches(reply, echo) && alive;
     ShowElapsed();
     // A lost line is not tried again.
     if (!alive) break;
+  }
+  if (!written) {
+    failedBlock_ = std::string(echo);
+    cause_ = !alive    ? ReflashCause::LineLost
+             : replied ? ReflashCause::GroupNotTaken
+                       : ReflashCause::GroupUnanswered;
   }
   if (written) {
     StepProgress();

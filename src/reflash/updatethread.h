@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +22,7 @@
 #include "device/deviceidentity.h"
 #include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"
+#include "reflash/reflashreport.h"
 #include "reflash/reflashview.h"
 
 namespace tarvik {
@@ -66,16 +69,6 @@ std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators);
 // Total parts of the reflash progress bar for an image of this many lines.
 std::int32_t ReflashProgressTotal(std::size_t imageLines);
 
-enum class ReflashOutcome {
-  NotRun,  // not started, or stopped before it began
-  Running,
-  Succeeded,  // every command was answered as it must be
-  Failed,     // shown as a failure unless a stop came first
-  Stopped,    // ended early because a stop was asked
-};
-
-const char* ReflashOutcomeName(ReflashOutcome outcome);
-
 class TUpdateThread final : public ConnectionTask {
  public:
   // Created suspended: nothing runs before Resume, or before a connection
@@ -95,6 +88,13 @@ class TUpdateThread final : public ConnectionTask {
   // measured from it on the clock's wall time.
   void SetStartTime(std::chrono::system_clock::time_point start) { start_ = start; }
   void SetView(ReflashView* view) { view_ = view; }
+  // After a reflash that got through, the device is asked for its version
+  // and the answer held against the image's (VersionCheck of the report).
+  void SetCheckVersionAfter(bool check) { checkVersionAfter_ = check; }
+  // Runs on the UI thread once the procedure has ended, whatever ended it (a
+  // stop included), with the report: for whoever tells the outcome after
+  // the view is gone.
+  void SetOnEnded(std::function<void(const ReflashReport&)> onEnded) { onEnded_ = std::move(onEnded); }
 
   // Starts the thread without a connection (a connection starts it itself).
   void Resume();
@@ -104,6 +104,12 @@ class TUpdateThread final : public ConnectionTask {
   void Stop() { thread_.Stop(); }
   bool StopRequested() const { return thread_.StopRequested(); }
   ReflashOutcome Outcome() const { return outcome_.load(); }
+  // What the device may hold by now; read from any thread, also while the
+  // worker runs (no command goes out after a stop, so at a stop this is
+  // what the device is left with).
+  DeviceAfter DeviceState() const { return deviceAfter_.load(); }
+  // How the reflash ended, whole once the outcome is no longer Running.
+  ReflashReport Report() const;
 
   TWorkerThread& Thread() override { return thread_; }
   void Body() override;
@@ -112,6 +118,10 @@ class TUpdateThread final : public ConnectionTask {
   class BootloaderView;
 
   bool Run();
+  // The report's cause, device state and version check once the procedure
+  // has ended.
+  void Conclude(bool succeeded);
+  void Reached(DeviceAfter device);
   bool BootloaderFlash(const std::vector<WriteGroup>& groups);
   bool StagedFlash(const std::vector<WriteGroup>& groups);
   // Up to three attempts, ending at the first answer on a live line that
@@ -144,6 +154,15 @@ class TUpdateThread final : public ConnectionTask {
   // The bar's count, kept here; the window only shows it.
   TProgressModel progress_;
   std::atomic<ReflashOutcome> outcome_{ReflashOutcome::NotRun};
+  std::atomic<DeviceAfter> deviceAfter_{DeviceAfter::Unchanged};
+  bool checkVersionAfter_ = false;
+  std::function<void(const ReflashReport&)> onEnded_;
+  // Written by the worker; the failure it met on the way.
+  ReflashCause cause_ = ReflashCause::None;
+  std::string detail_;
+  std::string failedBlock_;
+  mutable std::mutex reportMutex_;
+  ReflashReport report_;
   // Last: ends the thread before the members it reads go.
   TWorkerThread thread_;
 };
@@ -160,6 +179,10 @@ std::string ElapsedLabelText();      // "Времени прошло:"
 std::string RemainingLabelText();    // "Времени осталось:"
 std::string ReflashSucceededText();  // "Перепрошивка успешно завершена!"
 std::string ReflashFailedText();  // "В процессе перепрошивки возникли ошибки!"
+// One line on how a reflash ended, for a status bar or a summary: the success
+// text with what the device named, or what went wrong with the device's
+// state and what to do.
+std::string ReflashSummaryText(const ReflashReport& report);
 // The traffic log's note on a commit answered without "OK":
 // "Ответ на команду " + commit + " не содержит \"OK\""
 std::string CommitWithoutOkText(const std::string& commit);

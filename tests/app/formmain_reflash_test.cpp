@@ -122,23 +122,32 @@ TEST_F(ReflashWindowRoad, WholeImageOneIsWrittenByteForByteAndTheWindowSaysSo) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(ReflashWindowRoad, AFailureIsShownInRedAndBlockZeroIsNeverWritten) {
+// A failure says what happened, what the device is left with and what to
+// do, in the window and, once it is left, in the main window's status bar.
+TEST_F(ReflashWindowRoad, AFailureIsShownInRedWithItsCauseAndBlockZeroIsNeverWritten) {
   Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) {
     o.faults.push_back({sim::FaultKind::WrongEcho, "W", 0, 0});
   });
   Window().btnUpdateVer->click();
-  ASSERT_TRUE(PumpUntil(
-      [&] { return Window().lbError->text() == Ru("В процессе перепрошивки возникли ошибки!"); }, 30000));
+  const QString failure = Ru(
+      "Блок 0004 не принят устройством после трёх попыток. Память устройства стёрта: оно осталось в режиме "
+      "перепрошивки без прошивки. Подключитесь к устройству снова: ему будет предложена прошивка.");
+  ASSERT_TRUE(PumpUntil([&] { return Window().lbError->text() == failure; }, 30000))
+      << Window().lbError->text().toStdString();
   EXPECT_EQ(TextColour(Window().lbError), QColor(255, 0, 0));
   EXPECT_EQ(reflash_->FlashState(), TFlashState::Running);
   EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
   EXPECT_TRUE(Window().btnExit->isEnabled());
-  EXPECT_EQ(Window().btnExit->text(), Ru("Выйти без перепрошивки"));
+  EXPECT_TRUE(Window().btnExit->hasFocus());
+  EXPECT_EQ(Window().btnExit->text(), Ru("Закрыть")) << "the device was reached: nothing is left unflashed";
+  EXPECT_EQ(Window().lbOldName->text(), Ru("нет (память стёрта)")) << "the old version is gone";
+  EXPECT_EQ(main_->Ui().panels[1]->text(), Ru("нет (память стёрта)"));
   const sim::SimReport report = sim_->Report();
   for (const std::string& block : report.writes) EXPECT_NE(block, "0000");
-  EXPECT_NE(main_->Ui().panels[1]->text(), QStringLiteral("VER 14.002.028"));
   Window().btnExit->click();
   ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_EQ(main_->Ui().panels[2]->text(), failure) << "the outcome stays after the window";
+  EXPECT_TRUE(stopQuestions_.empty()) << "a reflash that has ended is left without a question";
 }
 
 // The line lost while the window is open and nothing has started: the main
@@ -198,7 +207,11 @@ TEST_F(ReflashWindowRoad, TheWaitForAnEraseUnderWayIsShownWhileTheWindowKeepsPai
   EXPECT_TRUE(cursorBusy);
   EXPECT_GT(paintsDuringWait, 0) << "the window kept painting while it waited";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back";
-  EXPECT_TRUE(main_->Ui().panels[2]->text().isEmpty());
+  EXPECT_EQ(stopQuestions_.size(), 1u) << "the stop was asked for";
+  // The erase went out: the technician is told what that leaves.
+  EXPECT_EQ(main_->Ui().panels[2]->text(),
+            Ru("Перепрошивка прервана. Память устройства стёрта: оно осталось в режиме перепрошивки без "
+               "прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."));
 }
 
 // What the user does while the teardown waits is dropped: replayed once it

@@ -36,6 +36,12 @@ class PublishedDeviceTest : public ::testing::Test {
     reflash_ = std::make_unique<TformUpdateIns>(main_->ReflashHooks(), main_.get());
     main_->SetReflashForm(reflash_.get());
     main_->SetPortList([this] { return std::vector<std::string>{linkName_}; });
+    // A stop asked for in a test is meant: the question is answered "stop"
+    // and kept.
+    main_->SetStopQuestion([this](const QString& question) {
+      stopQuestions_.push_back(question);
+      return true;
+    });
     return true;
   }
   void TearDown() override {
@@ -50,6 +56,10 @@ class PublishedDeviceTest : public ::testing::Test {
     options.unpaced = true;
     options.clock = clock_;
     options.linkPath = "/dev/" + linkName_;
+    // After a reflash it starts what it was written, as a device does.
+    if (options.knownImages == nullptr && options.versionAfter.empty() && reflash_) {
+      options.knownImages = &reflash_->Catalogue().ImageLines();
+    }
     sim_ = std::make_unique<sim::DeviceSimulator>(options);
     ASSERT_TRUE(sim_->Start()) << sim_->Error();
   }
@@ -62,6 +72,7 @@ class PublishedDeviceTest : public ::testing::Test {
   QTemporaryDir dir_;
   std::string linkName_;
   std::unique_ptr<TformMain> main_;
+  std::vector<QString> stopQuestions_;
   std::unique_ptr<TformUpdateIns> reflash_;
   std::unique_ptr<sim::DeviceSimulator> sim_;
 

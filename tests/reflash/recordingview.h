@@ -25,8 +25,9 @@ class RecordingView final : public ReflashView {
     Note("running");
     state = TFlashState::Running;
   }
-  void ShowFailure() override {
+  void ShowFailure(const ReflashReport& shown) override {
     Note("failure");
+    report = shown;
     if (state == TFlashState::Running) failureShown = true;
   }
   void ShowStage(const std::string& text) override {
@@ -46,8 +47,9 @@ class RecordingView final : public ReflashView {
     remaining.push_back(text);
   }
   void DisableExit() override { Note("disable exit"); }
-  void ShowSuccess() override {
+  void ShowSuccess(const ReflashReport& shown) override {
     Note("success");
+    report = shown;
     state = TFlashState::Done;
     successShown = true;
   }
@@ -64,6 +66,8 @@ class RecordingView final : public ReflashView {
   TFlashState state = TFlashState::Starting;
   bool failureShown = false;
   bool successShown = false;
+  // What the last success or failure step was told.
+  ReflashReport report;
   std::vector<std::string> events;
   std::vector<std::string> stages;
   std::vector<Progress> progress;

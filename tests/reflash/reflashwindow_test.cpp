@@ -49,6 +49,10 @@ class ReflashWindowTest : public testing::Test {
     hooks.ReflashRunning = [this] { return workerRunning_; };
     hooks.StopReflash = record("StopReflash");
     hooks.SetVersionPane = [this](const QString& text) { versionPane_.push_back(text); };
+    hooks.ConfirmStop = [this](const QString&) {
+      calls_.push_back({"ConfirmStop", window_ != nullptr && window_->isVisible()});
+      return stopConfirmed_;
+    };
     return hooks;
   }
 
@@ -61,6 +65,7 @@ class ReflashWindowTest : public testing::Test {
   std::optional<std::string> versionLine_ = "VER 14.002.020";
   bool startSucceeds_ = true;
   bool workerRunning_ = false;
+  bool stopConfirmed_ = true;
   std::size_t startedLines_ = 0;
   // The wall time of the reflash's clock, moved by hand.
   std::chrono::system_clock::time_point now_{std::chrono::sys_days{std::chrono::year{2015} / 12 / 8}};
@@ -238,7 +243,7 @@ TEST_F(ReflashWindowTest, ExitWhileRunningOrDoneStopsAWorkerThatRunsAndClosesUnl
       {"running",
        TFlashState::Running,
        true,
-       {"StartTimer2", "StopReflash", "EnableMain", "UnlockMainControls"}},
+       {"ConfirmStop", "StartTimer2", "StopReflash", "EnableMain", "UnlockMainControls"}},
       {"failed, the worker has ended",
        TFlashState::Running,
        false,
@@ -269,7 +274,7 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   window.Ui().btnUpdateVer->click();
   ReflashView& view = window;
   // A failure is shown only while the reflash runs.
-  view.ShowFailure();
+  view.ShowFailure({});
   EXPECT_TRUE(window.Ui().lbError->text().isEmpty());
   view.MarkRunning();
   view.ShowStage(Utf8ToCp1251("Идет очистка памяти..."));
@@ -282,7 +287,7 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   EXPECT_EQ(window.Ui().lbTimeLost->text(), QStringLiteral("3 мин 20 сек "));
   view.DisableExit();
   EXPECT_FALSE(window.Ui().btnExit->isEnabled());
-  view.ShowSuccess();
+  view.ShowSuccess({});
   EXPECT_EQ(window.FlashState(), TFlashState::Done);
   EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Перепрошивка успешно завершена!"));
   EXPECT_EQ(window.Ui().lbError->palette().color(QPalette::WindowText), QColor(0, 128, 0));
@@ -291,7 +296,7 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   EXPECT_EQ(window.Ui().lbOldName->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(versionPane_, std::vector<QString>{QStringLiteral("VER 14.002.028")});
   // After success a late failure step changes nothing.
-  view.ShowFailure();
+  view.ShowFailure({});
   EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Перепрошивка успешно завершена!"));
 }
 
@@ -318,8 +323,10 @@ TEST_F(ReflashWindowTest, ElapsedTimeMovesOnDuringACommandAndNoEstimateStandsAft
   EXPECT_TRUE(test::PumpUntil(
       [&] { return window.Ui().lbTimeAfter->text() == QStringLiteral("1 мин 7 сек "); }, 2000));
 
-  view.ShowFailure();
-  EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("В процессе перепрошивки возникли ошибки!"));
+  view.ShowFailure({.outcome = ReflashOutcome::Failed, .cause = ReflashCause::LineLost});
+  EXPECT_EQ(window.Ui().lbError->text(),
+            QStringLiteral("Связь с устройством потеряна. Прошивка устройства не изменена. Проверьте кабель "
+                           "и подключитесь снова."));
   EXPECT_FALSE(window.Ui().lbTimeLost->isVisible());
   EXPECT_FALSE(window.Ui().lbTimeLostHead->isVisible());
   EXPECT_TRUE(window.Ui().lbTimeLost->text().isEmpty());

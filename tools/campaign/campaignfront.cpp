@@ -48,7 +48,7 @@ class IdentifySteps final : public MainThreadSteps {
 class WindowView final : public ReflashView {
  public:
   void MarkRunning() override { running = true; }
-  void ShowFailure() override {
+  void ShowFailure(const ReflashReport&) override {
     if (!running) return;
     failureShown = true;
     exitEnabled = true;
@@ -59,7 +59,7 @@ class WindowView final : public ReflashView {
   void ShowElapsed(const std::string&) override {}
   void ShowRemaining(const std::string&) override {}
   void DisableExit() override { exitEnabled = false; }
-  void ShowSuccess() override {
+  void ShowSuccess(const ReflashReport&) override {
     running = false;
     successShown = true;
     exitEnabled = true;

@@ -86,16 +86,6 @@ std::string OutputFailedText() {
   return Utf8ToCp1251("стандартный вывод не принял текст: итог команды до читателя не дошёл.");
 }
 
-std::string VerifiedText(const std::string& version) {
-  return Utf8ToCp1251("Проверено: устройство называет версию записанной прошивки ") + version + ".";
-}
-std::string NotVerifiedText(const std::string& answered, const std::string& image) {
-  return Utf8ToCp1251("Не проверено: устройство называет версию ") + answered +
-         Utf8ToCp1251(", а записана прошивка ") + image + ".";
-}
-std::string NoAnswerAfterReflashText() {
-  return Utf8ToCp1251("После перепрошивки устройство не отвечает: прошивка не проверена.");
-}
 std::string VerifyInterruptedText() {
   return Utf8ToCp1251("Проверка прервана: прошивка записана, но не проверена.");
 }

@@ -41,10 +41,8 @@ std::string CatalogueErrorText(const std::string& what);
 std::string NoPortsText();
 std::string WaitingForPortText(const std::string& port, int seconds);
 std::string OutputFailedText();
-// After the reflash: the device's version line against the image's.
-std::string VerifiedText(const std::string& version);
-std::string NotVerifiedText(const std::string& answered, const std::string& image);
-std::string NoAnswerAfterReflashText();
+// After the reflash: a stop taken while the device was asked for its version
+// (what it named is told by the core, reflash/reflashreport.h).
 std::string VerifyInterruptedText();
 std::string NoAnsweringPortsText();
 std::string RecordFileErrorText(const std::string& path);

@@ -16,6 +16,7 @@
 #include "firmware/selection.h"
 #include "outqueue/outarray.h"
 #include "reflash/durations.h"
+#include "reflash/reflashreport.h"
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
@@ -86,7 +87,7 @@ class CliReflashView final : public ReflashView {
  public:
   explicit CliReflashView(ProgressSink& progress) : progress_(progress) {}
   void MarkRunning() override {}
-  void ShowFailure() override { progress_.Finish(); }
+  void ShowFailure(const ReflashReport&) override { progress_.Finish(); }
   void ShowStage(const std::string& text) override { progress_.Stage(text); }
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override {
     progress_.Progress(total, partsComplete);
@@ -94,7 +95,7 @@ class CliReflashView final : public ReflashView {
   void ShowElapsed(const std::string& text) override { progress_.Elapsed(text); }
   void ShowRemaining(const std::string& text) override { progress_.Remaining(text); }
   void DisableExit() override {}
-  void ShowSuccess() override { progress_.Finish(); }
+  void ShowSuccess(const ReflashReport&) override { progress_.Finish(); }
 
  private:
   ProgressSink& progress_;
@@ -120,37 +121,6 @@ class CliServiceView final : public ServiceReflashView {
   Clock& clock_;
   const std::chrono::system_clock::time_point start_;
   std::string error_;
-};
-
-// After a reflash, the device is asked for its version once more, as
-// identification asks it, on a worker of its own.
-class VerifyTask final : public ConnectionTask {
- public:
-  VerifyTask(UiSync& sync, TController& controller) : controller_(controller), thread_(sync) {}
-  TWorkerThread& Thread() override { return thread_; }
-  void Body() override {
-    std::string reply;
-    try {
-      answered_ = controller_.Device->ReadVersion(reply);
-    } catch (const std::exception& e) {
-      controller_.WriteLog(e.what());
-    }
-    const std::vector<std::string> lines = SplitLines(reply);
-    if (answered_ && !lines.empty()) versionLine_ = Trim(lines.front());
-    done_.store(true);
-  }
-  bool Done() const { return done_.load(); }
-  // Read once the thread has ended.
-  bool Answered() const { return answered_ && !versionLine_.empty(); }
-  const std::string& VersionLine() const { return versionLine_; }
-
- private:
-  TController& controller_;
-  bool answered_ = false;
-  std::string versionLine_;
-  std::atomic<bool> done_{false};
-  // Last: ends the thread before the members it reads go.
-  TWorkerThread thread_;
 };
 
 // What the decision leaves for the command to do.
@@ -197,9 +167,9 @@ class DeviceRun final : public ControllerUi, public MainThreadSteps {
   bool WaitForPort(const std::string& port, int seconds);
   ExitCode Flash(TConnection& connection);
   ExitCode FlashHex(TConnection& connection);
-  // After a reflash that got through: the device's version line against the
-  // image's.
-  ExitCode Verify(TConnection& connection, int image);
+  // After a reflash that got through: what the device named against the
+  // image's version line.
+  ExitCode Verify(const ReflashReport& report);
   // Starts a task on the connection and serves it to its end; false when the
   // connection would not take it. Ctrl+C stops it only until decided() holds
   // (its outcome is settled): after that there is nothing left to stop, and
@@ -476,6 +446,7 @@ ExitCode DeviceRun::Flash(TConnection& connection) {
   task->SetController(controller);
   task->SetStartTime(setup_.Time.WallNow());
   task->SetView(&view);
+  task->SetCheckVersionAfter(!options_.noVerify);
   const auto decided = [&reflash] {
     const ReflashOutcome outcome = reflash.Outcome();
     return outcome != ReflashOutcome::NotRun && outcome != ReflashOutcome::Running;
@@ -488,8 +459,7 @@ ExitCode DeviceRun::Flash(TConnection& connection) {
     case ReflashOutcome::Succeeded:
       // Also when the stop came in the settle wait: the image was written whole.
       Say(ReflashSucceededText());
-      if (options_.noVerify || stopTaken_) return ExitCode::Done;
-      return Verify(connection, *plan.image);
+      return Verify(reflash.Report());
     case ReflashOutcome::Failed:
       Tell(ReflashFailedText());
       return ExitCode::Failed;
@@ -502,29 +472,29 @@ ExitCode DeviceRun::Flash(TConnection& connection) {
   return ExitCode::Interrupted;
 }
 
-ExitCode DeviceRun::Verify(TConnection& connection, int image) {
-  auto task = std::make_unique<VerifyTask>(sync_, *connection.Controller());
-  VerifyTask& verify = *task;
-  if (!RunTask(connection, std::move(task), [] { return false; }) || !verify.Done()) {
-    Tell(VerifyInterruptedText());
-    return ExitCode::Interrupted;
+ExitCode DeviceRun::Verify(const ReflashReport& report) {
+  switch (report.check) {
+    case VersionCheck::NotAsked:
+      // --no-verify, or a stop came before the question.
+      return ExitCode::Done;
+    case VersionCheck::NoAnswer:
+      if (stopTaken_) {
+        Tell(VerifyInterruptedText());
+        return ExitCode::Interrupted;
+      }
+      Tell(VersionCheckText(report));
+      return ExitCode::Failed;
+    case VersionCheck::OtherVersion:
+      result_.versionAfter = report.versionAfter;
+      sink_.Known(result_);
+      Tell(VersionCheckText(report));
+      return ExitCode::NotVerified;
+    case VersionCheck::Verified:
+      break;
   }
-  if (stopTaken_ && !verify.Answered()) {
-    Tell(VerifyInterruptedText());
-    return ExitCode::Interrupted;
-  }
-  if (!verify.Answered()) {
-    Tell(NoAnswerAfterReflashText());
-    return ExitCode::Failed;
-  }
-  const std::string expected = Trim(VersionOfImage(image));
-  result_.versionAfter = verify.VersionLine();
+  result_.versionAfter = report.versionAfter;
   sink_.Known(result_);
-  if (verify.VersionLine() != expected) {
-    Tell(NotVerifiedText(verify.VersionLine(), expected));
-    return ExitCode::NotVerified;
-  }
-  Say(VerifiedText(expected));
+  Say(VersionCheckText(report));
   result_.outcome = DeviceOutcome::Verified;
   return ExitCode::Done;
 }

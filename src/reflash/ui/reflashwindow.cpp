@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 #include "common/text.h"
 #include "common/ui/placement.h"
@@ -20,6 +22,7 @@
 #include "common/ui/qtext.h"
 #include "device/connection.h"
 #include "reflash/durations.h"
+#include "reflash/reflashreport.h"
 #include "reflash/ui/partsprogressbar.h"
 #include "reflash/updatethread.h"
 
@@ -91,6 +94,9 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
 
   ui_.lbError = NewLabel(QString(), "lbError", this);
   MakeBold(ui_.lbError, 2);
+  // A failure says what happened, what the device is left with and what to
+  // do: more than a line.
+  ui_.lbError->setWordWrap(true);
   ui_.lbError->setMinimumHeight(ui_.lbError->fontMetrics().height());
 
   ui_.RzProgressBar1 = new TPartsProgressBar(this);
@@ -198,6 +204,12 @@ void TformUpdateIns::btnUpdateVerClick() {
   if (!device) return;  // no connection
   flashState_ = TFlashState::Starting;
   ui_.RzProgressBar1->show();
+  // Disabling the focused button would hand the focus on to the exit, and a
+  // second press of the same key (a double press, a bouncing key) would
+  // then stop the reflash it has just started. The focus goes where a key
+  // does nothing, and the exit takes none while the reflash runs.
+  ui_.lbError->setFocus(Qt::OtherFocusReason);
+  ui_.btnExit->setFocusPolicy(Qt::NoFocus);
   ui_.btnUpdateVer->setEnabled(false);
   // A device that sits in its bootloader has nothing to go back to: the
   // reflash may not be left half way.
@@ -214,6 +226,7 @@ void TformUpdateIns::btnUpdateVerClick() {
       hooks_.StartReflash(images[static_cast<std::size_t>(selectedImage_)], *this, reflashStart_);
   if (!started) {
     ui_.btnUpdateVer->setEnabled(false);
+    ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
     ui_.btnExit->setEnabled(true);
     flashState_ = TFlashState::Done;
     return;
@@ -226,12 +239,39 @@ void TformUpdateIns::ShowElapsedNow() {
   ui_.lbTimeAfter->setText(FromCp(FormatDuration(ElapsedSeconds(hooks_.WallNow(), reflashStart_))));
 }
 
+bool AskToStopReflash(QWidget* parent, const QString& question) {
+  QMessageBox box(QMessageBox::Warning, parent != nullptr ? parent->windowTitle() : QString(), question,
+                  QMessageBox::NoButton, parent);
+  box.setObjectName(QStringLiteral("stopQuestion"));
+  QPushButton* stop = box.addButton(Ru("Прервать перепрошивку"), QMessageBox::DestructiveRole);
+  QPushButton* goOn = box.addButton(Ru("Продолжить перепрошивку"), QMessageBox::RejectRole);
+  // A stray key goes on with the reflash.
+  box.setDefaultButton(goOn);
+  box.setEscapeButton(goOn);
+  goOn->setFocus();
+  box.exec();
+  return box.clickedButton() == stop;
+}
+
+bool TformUpdateIns::StopConfirmed() {
+  const QString question =
+      Ru("Перепрошивка ещё не завершена. Если прервать её сейчас, устройство останется в режиме "
+         "перепрошивки без прошивки, и его придётся перепрошить заново.\n\nПрервать перепрошивку?");
+  return hooks_.ConfirmStop ? hooks_.ConfirmStop(question) : AskToStopReflash(this, question);
+}
+
 void TformUpdateIns::btnExitClick() {
-  if (hooks_.StartTimer2) hooks_.StartTimer2();
-  if (flashState_ != TFlashState::Idle && hooks_.ReflashRunning && hooks_.ReflashRunning() &&
-      hooks_.StopReflash) {
-    hooks_.StopReflash();
+  const auto workerRunning = [this] { return hooks_.ReflashRunning && hooks_.ReflashRunning(); };
+  if (flashState_ != TFlashState::Idle && workerRunning()) {
+    // Stopping leaves the device without firmware: only on the user's word.
+    if (!StopConfirmed()) return;
+    // It may have ended while the question was open: its outcome stays to
+    // be read, and the next press leaves.
+    if (!workerRunning()) return;
   }
+  if (hooks_.StartTimer2) hooks_.StartTimer2();
+  const bool stopping = flashState_ != TFlashState::Idle && workerRunning() && hooks_.StopReflash;
+  if (stopping) hooks_.StopReflash();
   switch (flashState_) {
     case TFlashState::Idle: {
       const bool bootloader = VersionIsBootloader();
@@ -268,6 +308,7 @@ void TformUpdateIns::ConnectionClosed() {
   ui_.btnExit->setEnabled(true);
   ui_.btnExit->setFocus();
   ShowStatus(FromCp(LinkLostText()) + Ru(". Перепрошивка невозможна."), QColor(255, 0, 0));
+  FitToScreen();
 }
 
 void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {
@@ -277,17 +318,44 @@ void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {
 
 void TformUpdateIns::MarkRunning() { flashState_ = TFlashState::Running; }
 
-void TformUpdateIns::ShowFailure() {
+void TformUpdateIns::ShowCurrentVersion(const QString& text) {
+  ui_.lbOldName->setText(text);
+  if (hooks_.SetVersionPane) hooks_.SetVersionPane(text);
+}
+
+void TformUpdateIns::ShowFailure(const ReflashReport& report) {
   if (flashState_ != TFlashState::Running) return;
   elapsedTicker_->stop();
-  ShowStatus(FromCp(ReflashFailedText()), QColor(255, 0, 0));
+  ShowStatus(FromCp(ReflashFailureText(report)), QColor(255, 0, 0));
+  // The version read before is no longer what the device holds once the
+  // reflash has reached it.
+  switch (report.device) {
+    case DeviceAfter::Unchanged:
+      break;
+    case DeviceAfter::InBootloader:
+      ShowCurrentVersion(Ru("режим перепрошивки"));
+      break;
+    case DeviceAfter::Erased:
+      ShowCurrentVersion(Ru("нет (память стёрта)"));
+      break;
+    case DeviceAfter::Committing:
+    case DeviceAfter::Written:
+      ShowCurrentVersion(Ru("неизвестна"));
+      break;
+  }
   // The time it took stays; an estimate of the time to go would promise an
   // end that will not come.
   ui_.lbTimeLostHead->hide();
   ui_.lbTimeLost->hide();
   ui_.lbTimeLost->clear();
   ui_.btnUpdateVer->setEnabled(false);
+  // Nothing is left "without reflashing" once the device has been reached.
+  ui_.btnExit->setText(report.device == DeviceAfter::Unchanged ? Ru("Выйти без перепрошивки")
+                                                               : Ru("Закрыть"));
+  ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
   ui_.btnExit->setEnabled(true);
+  ui_.btnExit->setFocus();
+  FitToScreen();
 }
 
 void TformUpdateIns::ShowStage(const std::string& text) { ShowStatus(FromCp(text), Qt::black); }
@@ -303,18 +371,58 @@ void TformUpdateIns::ShowRemaining(const std::string& text) { ui_.lbTimeLost->se
 
 void TformUpdateIns::DisableExit() { ui_.btnExit->setEnabled(false); }
 
-void TformUpdateIns::ShowSuccess() {
+void TformUpdateIns::ShowSuccess(const ReflashReport& report) {
   elapsedTicker_->stop();
   flashState_ = TFlashState::Done;
   ui_.btnUpdateVer->setEnabled(false);
-  const QString version = ui_.lbNewName->text();
-  if (hooks_.SetVersionPane) hooks_.SetVersionPane(version);
-  ui_.lbOldName->setText(version);
   ui_.Label1->hide();
   ui_.lbNewName->hide();
   ui_.btnExit->setText(Ru("Завершить перепрошивку"));
+  ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
   ui_.btnExit->setEnabled(true);
-  ShowStatus(FromCp(ReflashSucceededText()), QColor(0, 128, 0));
+  ui_.btnExit->setFocus();
+  // The current version is what the device names, never what was offered.
+  switch (report.check) {
+    case VersionCheck::Verified:
+      ShowCurrentVersion(FromCp(report.versionAfter));
+      ShowStatus(FromCp(ReflashSucceededText()), QColor(0, 128, 0));
+      break;
+    case VersionCheck::OtherVersion:
+      ShowCurrentVersion(FromCp(report.versionAfter));
+      ShowStatus(FromCp(VersionCheckText(report) + " " + ReflashAdviceText(report)), QColor(192, 96, 0));
+      break;
+    case VersionCheck::NoAnswer:
+      ShowCurrentVersion(Ru("неизвестна"));
+      ShowStatus(FromCp(VersionCheckText(report) + " " + ReflashAdviceText(report)), QColor(192, 96, 0));
+      break;
+    case VersionCheck::NotAsked:
+      // Written whole, not asked: the image's version is all there is.
+      ShowCurrentVersion(ui_.lbNewName->text());
+      ShowStatus(FromCp(ReflashSucceededText()), QColor(0, 128, 0));
+      break;
+  }
+  FitToScreen();
+}
+
+void TformUpdateIns::FitToScreen() {
+  // The status line wraps; the window grows to show it whole and never
+  // beyond its screen.
+  QScreen* screen = this->screen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 4096, 4096);
+  const int frameExtraW = frameGeometry().width() - width();
+  const int frameExtraH = frameGeometry().height() - height();
+  const int width = std::min(kClientWidth, available.width() - frameExtraW);
+  layout()->activate();
+  const int wanted =
+      layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : sizeHint().height();
+  const int height = std::min(std::max(kClientHeight, wanted), available.height() - frameExtraH);
+  setFixedSize(width, height);
+  QRect frame = frameGeometry();
+  if (!available.contains(frame)) {
+    frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() - frame.width() + 1));
+    frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() - frame.height() + 1));
+    move(frame.topLeft());
+  }
 }
 
 void TformUpdateIns::ListBox1Click() { ui_.Button1->setEnabled(!ui_.ListBox1->selectedItems().isEmpty()); }
@@ -343,6 +451,7 @@ void TformUpdateIns::FormShow() {
   if (hooks_.LockMain) hooks_.LockMain();
   ui_.btnUpdateVer->setEnabled(true);
   ui_.btnUpdateVer->setFocus();
+  ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
   ui_.btnExit->setEnabled(true);
   ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
@@ -351,6 +460,7 @@ void TformUpdateIns::FormShow() {
   ui_.Label1->show();
   ui_.lbNewName->show();
   ShowStatus(QString(), Qt::black);
+  FitToScreen();
 }
 
 void TformUpdateIns::closeEvent(QCloseEvent* event) {

@@ -54,6 +54,9 @@ struct TformUpdateInsHooks {
   std::function<void()> StopReflash;
   // The main window's status-bar panel 1 (the device's firmware version).
   std::function<void(const QString&)> SetVersionPane;
+  // Asks the user whether to stop the reflash under way, saying what that
+  // leaves the device with; true to stop. Empty: a message box asks.
+  std::function<bool(const QString& question)> ConfirmStop;
 };
 
 // The window's controls, built in code.
@@ -74,6 +77,11 @@ struct TformUpdateInsUi {
   QListWidget* ListBox1 = nullptr;
   QPushButton* Button1 = nullptr;
 };
+
+// The question before a reflash under way is stopped, in a box over parent
+// whose default, Enter, Space and Esc all go on with the reflash; true to
+// stop.
+bool AskToStopReflash(QWidget* parent, const QString& question);
 
 class TformUpdateIns : public QDialog, public ReflashView {
   Q_OBJECT
@@ -109,13 +117,13 @@ class TformUpdateIns : public QDialog, public ReflashView {
 
   // ReflashView: the reflash worker's steps, on the UI thread.
   void MarkRunning() override;
-  void ShowFailure() override;
+  void ShowFailure(const ReflashReport& report) override;
   void ShowStage(const std::string& text) override;
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override;
   void ShowElapsed(const std::string& text) override;
   void ShowRemaining(const std::string& text) override;
   void DisableExit() override;
-  void ShowSuccess() override;
+  void ShowSuccess(const ReflashReport& report) override;
 
  public slots:
   // Esc must not close the window: only its exit button does.
@@ -132,6 +140,13 @@ class TformUpdateIns : public QDialog, public ReflashView {
   void ShowStatus(const QString& text, const QColor& colour);
   bool VersionIsBootloader() const;
   void ShowElapsedNow();
+  // Asks before a reflash under way is stopped; true to stop.
+  bool StopConfirmed();
+  // The device's current version as the reflash left it, here and in the
+  // main window's status bar.
+  void ShowCurrentVersion(const QString& text);
+  // Keeps the window whole on its screen as its texts grow.
+  void FitToScreen();
 
   TformUpdateInsHooks hooks_;
   TformUpdateInsUi ui_;
