@@ -19,6 +19,15 @@ std::int32_t ThreeDigitGroup(const std::string& line, int n) {
   return ParseInt32Or(RegexNthMatch(line, "\\d{3}", n), -1);
 }
 
+// The first line that holds more than blanks, trimmed.
+std::string FirstTextLine(const std::string& text) {
+  for (const std::string& line : SplitLines(text)) {
+    std::string trimmed = Trim(line);
+    if (!trimmed.empty()) return trimmed;
+  }
+  return {};
+}
+
 }  // namespace
 
 TController::TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui)
@@ -55,7 +64,9 @@ bool TController::IdentifyInner() {
     FailIdentification();
     return false;
   }
-  queue_.PushStatus(reply, ui_.VersionPane());
+  // A bootloader's reply is its banner and an "OK" on lines of their own; the
+  // pane is one line high and shows the banner.
+  queue_.PushStatus(IsBootloaderBanner(reply) ? FirstTextLine(reply) : reply, ui_.VersionPane());
   Identified = true;
   Identity = DeviceIdentity::FromVersionLine(Trim(reply));
 

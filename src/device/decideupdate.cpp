@@ -51,7 +51,9 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
     const std::vector<std::string> names = DeviceTypeNames(catalogue);
     const int type = view.ChooseDeviceType(names);
     if (type < 0) return DecisionOutcome::DeviceTypeCancelled;
-    const FirmwareVersion version = ParseVersion(TypeVersionText(catalogue, type));
+    // The rules are looked up under the chosen type as such, as a device
+    // whose bootloader named its model is: build 0 of that type.
+    const FirmwareVersion version = ParseVersion(TypeBuildZeroText(catalogue, type));
     const std::string value = ReadRules(rulesFile, view).Value(version.TypeCode);
     const RuleChoice choice = EvaluateRules(catalogue, value, version);
     switch (choice.verdict) {

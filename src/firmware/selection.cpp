@@ -1,5 +1,7 @@
 #include "firmware/selection.h"
 
+#include <cstdio>
+
 #include "common/text.h"
 
 namespace tarvik {
@@ -43,6 +45,15 @@ bool IsVersionSupported(const FirmwareCatalogue& catalogue, const FirmwareVersio
 std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex) {
   const DeviceType* type = At(catalogue.DeviceTypes(), typeIndex);
   return type != nullptr ? type->Version.VersionText : std::string();
+}
+
+std::string TypeBuildZeroText(const FirmwareCatalogue& catalogue, int typeIndex) {
+  const DeviceType* type = At(catalogue.DeviceTypes(), typeIndex);
+  if (type == nullptr || type->Version.Major < 0 || type->Version.TypeNumber < 0) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "VER %02d.%03d.000", static_cast<int>(type->Version.Major),
+                static_cast<int>(type->Version.TypeNumber));
+  return text;
 }
 
 std::vector<ImageChoice> ListImagesForVersion(const FirmwareCatalogue& catalogue,

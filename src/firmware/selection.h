@@ -26,6 +26,11 @@ bool IsVersionSupported(const FirmwareCatalogue& catalogue, const FirmwareVersio
 
 // The VersionText of the device type; empty for an index outside the list.
 std::string TypeVersionText(const FirmwareCatalogue& catalogue, int typeIndex);
+// Build 0 of the device type as a numeric version line, "VER 14.002.000",
+// whose TypeCode keys the update rules, also for a type whose line names a
+// firmware family (and so parses as a family version without a TypeCode);
+// empty for an index outside the list or a type without numbers.
+std::string TypeBuildZeroText(const FirmwareCatalogue& catalogue, int typeIndex);
 
 struct ImageChoice {
   std::string Text;  // the image's version text

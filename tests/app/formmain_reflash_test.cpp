@@ -276,6 +276,115 @@ TEST_F(ReflashWindowRoad, LeavingDuringTheEraseOrTheWritesStopsCleanly) {
   }
 }
 
+// "Перепрошить" pressed with Space and Space again 150 ms later (a double
+// press, a bouncing key): the second press lands where a key does nothing,
+// no stop is asked for, and the image is written whole.
+TEST_F(ReflashWindowRoad, ASecondPressOfSpaceDoesNotStopTheReflash) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28);
+  reflash_->activateWindow();
+  Window().btnUpdateVer->setFocus();
+  ASSERT_TRUE(PumpUntil([&] { return Window().btnUpdateVer->hasFocus(); }, 2000));
+  test::PostSystemKey(reflash_.get(), Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() != TFlashState::Idle; }, 2000));
+  EXPECT_FALSE(Window().btnExit->hasFocus()) << "the focus is not handed on to the exit";
+  QTest::qWait(150);
+  test::PostSystemKey(reflash_.get(), Qt::Key_Space);
+  test::PostSystemKey(reflash_.get(), Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
+      << Window().lbError->text().toStdString();
+  EXPECT_TRUE(stopQuestions_.empty());
+  EXPECT_TRUE(reflash_->isVisible());
+  EXPECT_EQ(sim_->Report().FlashRecords(), sim::ExpectedFlash(ImageLines(reflash_->SelectedImage())));
+  // Done, the exit has the focus: Space leaves.
+  EXPECT_TRUE(Window().btnExit->hasFocus());
+  test::PostSystemKey(reflash_.get(), Qt::Key_Space);
+  EXPECT_TRUE(PumpUntil([&] { return !reflash_->isVisible(); }, 2000));
+}
+
+// The stop is asked for; declined, the reflash goes on to its end.
+TEST_F(ReflashWindowRoad, ADeclinedStopLeavesTheReflashRunning) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) { o.eraseMs = 4000; });
+  main_->SetStopQuestion([this](const QString& question) {
+    stopQuestions_.push_back(question);
+    return false;
+  });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(
+      DeviceSaw([](const sim::SimReport& r) { return !r.commands.empty() && r.commands.back() == "BE"; }));
+  Window().btnExit->click();
+  ASSERT_EQ(stopQuestions_.size(), 1u);
+  EXPECT_TRUE(stopQuestions_.front().contains(Ru("без прошивки"))) << stopQuestions_.front().toStdString();
+  EXPECT_TRUE(reflash_->isVisible());
+  ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000));
+  EXPECT_EQ(sim_->Report().FlashRecords(), sim::ExpectedFlash(ImageLines(reflash_->SelectedImage())));
+}
+
+// After the settle wait the device is asked for its version: the window
+// shows what it names, and success only when that is the image's.
+TEST_F(ReflashWindowRoad, TheCurrentVersionIsWhatTheDeviceNamesAfterwards) {
+  const QColor warning(192, 96, 0);
+  const struct {
+    const char* name;
+    std::vector<sim::Fault> faults;
+    QString status;
+    QString current;
+    QColor colour;
+  } cases[] = {
+      {"it runs the new firmware",
+       {},
+       Ru("Перепрошивка успешно завершена!"),
+       QStringLiteral("VER 14.002.028"),
+       QColor(0, 128, 0)},
+      {"it kept its old firmware",
+       {{sim::FaultKind::StaleVersion, "v"}},
+       Ru("Не проверено: устройство называет версию VER 14.002.020, а записана прошивка VER 14.002.028. "
+          "Подключитесь к устройству снова и проверьте его версию."),
+       QStringLiteral("VER 14.002.020"),
+       warning},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Offer("VER 14.002.020", "14.002.000", 20, 28, [&](sim::SimOptions& o) { o.faults = c.faults; });
+    Window().btnUpdateVer->click();
+    ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
+        << Window().lbError->text().toStdString();
+    EXPECT_EQ(Window().lbError->text(), c.status);
+    EXPECT_EQ(TextColour(Window().lbError), c.colour);
+    EXPECT_EQ(Window().lbOldName->text(), c.current);
+    EXPECT_EQ(main_->Ui().panels[1]->text(), c.current);
+    EXPECT_EQ(Window().btnExit->text(), Ru("Завершить перепрошивку"));
+    Window().btnExit->click();
+    ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+    EXPECT_TRUE(
+        main_->Ui().panels[2]->text().startsWith(c.colour == warning ? Ru("Прошивка записана.") : c.status))
+        << main_->Ui().panels[2]->text().toStdString();
+    sim_->Stop();
+    sim_.reset();
+  }
+}
+
+// A line lost part way through is told as such, not as a device that
+// refused a write.
+TEST_F(ReflashWindowRoad, ALineLostPartWayIsToldAsALostLine) {
+  Offer("VER 14.002.020", "14.002.000", 20, 28, [](sim::SimOptions& o) {
+    o.faults.push_back({sim::FaultKind::HangUp, "W0080"});
+  });
+  Window().btnUpdateVer->click();
+  ASSERT_TRUE(PumpUntil(
+      [&] { return Window().lbError->text().startsWith(Ru("Связь с устройством потеряна.")); }, 30000))
+      << Window().lbError->text().toStdString();
+  EXPECT_EQ(
+      Window().lbError->text(),
+      Ru("Связь с устройством потеряна. Память устройства стёрта: оно осталось в режиме перепрошивки без "
+         "прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."));
+  EXPECT_EQ(Window().lbOldName->text(), Ru("нет (память стёрта)"));
+  EXPECT_EQ(Window().btnExit->text(), Ru("Закрыть"));
+  Window().btnExit->click();
+  ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
+  EXPECT_TRUE(main_->Ui().panels[2]->text().startsWith(Ru("Связь с устройством потеряна.")))
+      << main_->Ui().panels[2]->text().toStdString();
+}
+
 // The door detector's rule of the packaged example, uncommented.
 std::string ExampleDoorRule() {
   std::ifstream example(std::string(TARVIK_SOURCE_DIR) + "/packaging/update.ini.example");

@@ -25,6 +25,7 @@ struct IdentifyCase {
   bool bootloader = false;  // the device sits in its bootloader
   std::string unitName{};   // its "+un" model code
   // The text queued for status pane 1; empty optional: the version as sent.
+  // A bootloader's banner is shown as its one line, without the "OK".
   std::optional<std::string> status{};
 };
 
@@ -51,8 +52,6 @@ TEST_P(IdentifyTest, AgainstTheSimulator) {
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.front(), c.status.value_or(c.version));
 }
-
-const std::string kBannerReply = test::kBootBanner + "\r\nOK\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Identification, IdentifyTest,
@@ -110,32 +109,32 @@ INSTANTIATE_TEST_SUITE_P(
                                    .versionLine = "VER 14.012.000",
                                    .bootloader = true,
                                    .unitName = "QTT3",
-                                   .status = kBannerReply},
+                                   .status = test::kBootBanner},
                       IdentifyCase{.name = "boot_qtt1",
                                    .version = test::kBootBanner,
                                    .versionLine = "VER 14.002.000",
                                    .bootloader = true,
                                    .unitName = "QTT1",
-                                   .status = kBannerReply},
+                                   .status = test::kBootBanner},
                       IdentifyCase{.name = "boot_qlt1",
                                    .version = test::kBootBanner,
                                    .versionLine = "VER 14.003.000",
                                    .bootloader = true,
                                    .unitName = "QLT1",
-                                   .status = kBannerReply},
+                                   .status = test::kBootBanner},
                       IdentifyCase{.name = "boot_qhs",
                                    .version = test::kBootBanner,
                                    .versionLine = "VER 14.009.000",
                                    .bootloader = true,
                                    .unitName = "QHT1",
-                                   .status = kBannerReply},
+                                   .status = test::kBootBanner},
                       // An unknown model keeps the whole trimmed banner reply as the version line.
                       IdentifyCase{.name = "boot_unknown",
                                    .version = test::kBootBanner,
                                    .versionLine = test::kBootBanner + "\r\nOK",
                                    .bootloader = true,
                                    .unitName = "XYZ",
-                                   .status = kBannerReply}),
+                                   .status = test::kBootBanner}),
     [](const ::testing::TestParamInfo<IdentifyCase>& p) { return std::string(p.param.name); });
 
 // A device in its bootloader stands for build 0 of the type its model code

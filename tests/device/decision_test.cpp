@@ -351,6 +351,55 @@ TEST(DecideUpdate, ViewWithoutAWarningBoxShowsTheFaultAsInformation) {
   std::filesystem::remove_all(dir);
 }
 
+// A bootloader device that did not name its model gets the image the rules
+// give the type the user chooses, exactly as one whose bootloader named that
+// type: for every type of the catalogue, those whose line names a firmware
+// family among them.
+TEST(DecideUpdate, TheTypeTheUserChoosesIsLookedUpInTheRules) {
+  const FirmwareCatalogue& catalogue = Catalogue();
+  const auto dir = RulesPathOf("chosen_type").parent_path();
+  std::filesystem::create_directories(dir);
+  const auto rules = dir / "update.ini";
+  ASSERT_EQ(catalogue.DeviceTypes().size(), 9u);
+  int typesWithRules = 0;
+  for (int type = 0; type < static_cast<int>(catalogue.DeviceTypes().size()); ++type) {
+    const std::string line = TypeBuildZeroText(catalogue, type);
+    SCOPED_TRACE(line);
+    const FirmwareVersion version = ParseVersion(line);
+    ASSERT_FALSE(version.TypeCode.empty());
+    // Build 0 to the type's first numeric image, where it has one.
+    std::optional<int> target;
+    for (const FirmwareVersion& image : catalogue.FirmwareImages()) {
+      if (image.TypeCode == version.TypeCode && image.Build > 0) {
+        target = image.Build;
+        break;
+      }
+    }
+    if (!target) continue;  // a type with family images only
+    ++typesWithRules;
+    std::ofstream(rules, std::ios::binary | std::ios::trunc)
+        << "[UpdateRules]\r\n"
+        << version.TypeCode << "=0->" << *target << "\r\n";
+
+    FakeDecisionView named;
+    DeviceIdentity modelNamed = DeviceIdentity::FromVersionLine(line);
+    modelNamed.AnsweredFromBootloader = true;
+    modelNamed.ModelNamed = true;
+    ASSERT_EQ(DecideUpdate(modelNamed, catalogue, rules, named), DecisionOutcome::Offered);
+
+    FakeDecisionView chosen;
+    chosen.typeAnswer = type;
+    EXPECT_EQ(
+        DecideUpdate(DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK"), catalogue, rules, chosen),
+        DecisionOutcome::Offered);
+    EXPECT_EQ(chosen.offered, named.offered);
+    EXPECT_TRUE(chosen.errors.empty());
+    EXPECT_TRUE(chosen.information.empty());
+  }
+  EXPECT_EQ(typesWithRules, 8);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(DecideUpdate, LongRuleValueIsCutInTheMessage) {
   EXPECT_EQ(RuleNamesNoImageText("14.002.000", std::string(100000, '1') + "->99"),
             text::Cp(text::RuleNamesNoImage("14.002.000", std::string(200, '1') + "...")));

@@ -210,6 +210,9 @@ void TformUpdateIns::btnUpdateVerClick() {
   // does nothing, and the exit takes none while the reflash runs.
   ui_.lbError->setFocus(Qt::OtherFocusReason);
   ui_.btnExit->setFocusPolicy(Qt::NoFocus);
+  // Nor may Enter press it as the dialog's default button.
+  ui_.btnExit->setAutoDefault(false);
+  ui_.btnExit->setDefault(false);
   ui_.btnUpdateVer->setEnabled(false);
   // A device that sits in its bootloader has nothing to go back to: the
   // reflash may not be left half way.
@@ -227,6 +230,7 @@ void TformUpdateIns::btnUpdateVerClick() {
   if (!started) {
     ui_.btnUpdateVer->setEnabled(false);
     ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
+  ui_.btnExit->setAutoDefault(true);
     ui_.btnExit->setEnabled(true);
     flashState_ = TFlashState::Done;
     return;
@@ -353,6 +357,7 @@ void TformUpdateIns::ShowFailure(const ReflashReport& report) {
   ui_.btnExit->setText(report.device == DeviceAfter::Unchanged ? Ru("Выйти без перепрошивки")
                                                                : Ru("Закрыть"));
   ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
+  ui_.btnExit->setAutoDefault(true);
   ui_.btnExit->setEnabled(true);
   ui_.btnExit->setFocus();
   FitToScreen();
@@ -379,6 +384,7 @@ void TformUpdateIns::ShowSuccess(const ReflashReport& report) {
   ui_.lbNewName->hide();
   ui_.btnExit->setText(Ru("Завершить перепрошивку"));
   ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
+  ui_.btnExit->setAutoDefault(true);
   ui_.btnExit->setEnabled(true);
   ui_.btnExit->setFocus();
   // The current version is what the device names, never what was offered.
@@ -452,6 +458,7 @@ void TformUpdateIns::FormShow() {
   ui_.btnUpdateVer->setEnabled(true);
   ui_.btnUpdateVer->setFocus();
   ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
+  ui_.btnExit->setAutoDefault(true);
   ui_.btnExit->setEnabled(true);
   ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
