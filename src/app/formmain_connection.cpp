@@ -94,7 +94,7 @@ bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool repor
     connection_->Open(portName, highSpeed);
     return true;
   } catch (const std::exception& e) {
-    if (reportErrors) ShowError(FromCp(OpenPortErrorText(e)));
+    if (reportErrors) ShowError(FromCp(PortOpenFailureText(e)));
     return false;
   }
 }

@@ -6,12 +6,15 @@
 
 #include "app/appwindows.h"
 #include "common/stdstreams.h"
+#include "common/ui/translations.h"
 
 int main(int argc, char** argv) {
   // Before anything is opened: a port opened as a standard stream would get
   // the program's and Qt's messages on its line.
   tarvik::EnsureStandardStreams();
   QApplication app(argc, argv);
+  // The program speaks Russian, Qt's own buttons and dialogs included.
+  tarvik::InstallQtRussian(app);
   // Timestamps of the message log follow the user's date and time formats.
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("tarvikflash"));

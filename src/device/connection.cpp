@@ -38,6 +38,43 @@ std::string OpenPortErrorText(const std::exception& error) {
   return OpenPortErrorText(error.what(), device != nullptr ? device->OpenFailure : TOpenFailure::None);
 }
 
+std::string PortOpenFailureText(const std::exception& error) {
+  const auto* device = dynamic_cast<const EDeviceError*>(&error);
+  if (device == nullptr || device->ErrorCode != ecCannotOpen || device->Port.empty()) {
+    return OpenPortErrorText(error);
+  }
+  std::string text = Utf8ToCp1251("Ошибка при открытии Com порта! Не удалось открыть порт ") + device->Port;
+  switch (device->OpenFailure) {
+    case TOpenFailure::Missing:
+      text += Utf8ToCp1251(": такого порта нет");
+      break;
+    case TOpenFailure::Busy:
+      text += Utf8ToCp1251(": порт занят");
+      break;
+    case TOpenFailure::NoPermission:
+      text += Utf8ToCp1251(": нет прав на доступ к порту");
+      break;
+    case TOpenFailure::NotASerialLine:
+      text += Utf8ToCp1251(": это не последовательный порт");
+      break;
+    case TOpenFailure::None:
+    case TOpenFailure::Other:
+      break;
+  }
+  if (!device->Holder.empty()) {
+    text += Utf8ToCp1251(" (его использует программа ") + device->Holder + ")";
+  } else if (!device->SystemDetail.empty()) {
+    text += " (" + device->SystemDetail + ")";
+  }
+  text += ".";
+  // Serial ports belong to the group dialout; a user outside it is refused
+  // whatever the port's state.
+  if (device->OpenFailure == TOpenFailure::NoPermission) {
+    text += Utf8ToCp1251("\nДля доступа к порту пользователь должен входить в группу dialout.");
+  }
+  return text;
+}
+
 std::string ClosingText() { return Utf8ToCp1251("Завершение обмена с устройством..."); }
 
 TConnection::TConnection(ConnectionSetup setup) : setup_(setup) {}

@@ -124,6 +124,12 @@ std::string LinkLostText();
 std::string OpenPortErrorText(const std::string& message, TOpenFailure cause = TOpenFailure::None);
 // The same for what opening a port threw.
 std::string OpenPortErrorText(const std::exception& error);
+// What the windows say of a port that did not open, in Russian:
+// "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: порт
+// занят (его использует программа minicom, pid 1234)." with the system's own
+// error text where it gave one, and on a line of its own what the user can
+// do about it. Any other error keeps its own words.
+std::string PortOpenFailureText(const std::exception& error);
 // "Завершение обмена с устройством..."
 std::string ClosingText();
 

@@ -48,6 +48,12 @@ class EDeviceError : public std::runtime_error {
   explicit EDeviceError(TDeviceErrorCode code) : EDeviceError(DeviceErrorText(code), code) {}
   std::int32_t ErrorCode;
   TOpenFailure OpenFailure;
+  // For a failed open, its parts, so a front end can word it in its own
+  // language: the port as named, the program that holds it ("minicom, pid
+  // 1234"), and the system's error as OsErrorDetail words it.
+  std::string Port;
+  std::string Holder;
+  std::string SystemDetail;
 };
 
 // "Cannot open device " + name, the part of the message that names the port.

@@ -359,7 +359,11 @@ void TCustomComm::Open() {
     } else if (error.Code != 0) {
       detail = OsErrorDetail(error.Code, commos::OsErrorText(error.Code));
     }
-    throw CannotOpenError(deviceName_, error.Cause, detail);
+    EDeviceError failure = CannotOpenError(deviceName_, error.Cause, detail);
+    failure.Port = deviceName_;
+    failure.Holder = error.Holder;
+    if (error.Holder.empty() && error.Code != 0) failure.SystemDetail = detail;
+    throw failure;
   }
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   // A failure from here on leaves the port open; destroying it cleans up.

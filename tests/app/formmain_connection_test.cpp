@@ -96,8 +96,8 @@ TEST_F(ConnectionTest, PortTextIsCutToItsFirstWord) {
   Connect();
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_.front(),
-            QStringLiteral("Ошибка при открытии Com порта! Cannot open device COM12: no such port "
-                           "(error 2: No such file or directory)"));
+            QStringLiteral("Ошибка при открытии Com порта! Не удалось открыть порт COM12: такого порта нет "
+                           "(error 2: No such file or directory)."));
   EXPECT_EQ(main_->PortWorker(), nullptr);
   EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
   EXPECT_EQ(main_->Settings().ReadString("Connect", "ComPort", ""), "COM12 - USB");

@@ -311,3 +311,52 @@ TEST_F(ConnectionTest, TaskStartsOnlyOnAnIdleConnection) {
 
 }  // namespace
 }  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+EDeviceError OpenFailure(TOpenFailure cause, std::string holder, std::string systemDetail) {
+  EDeviceError error("Cannot open device ttyUSB0", ecCannotOpen, cause);
+  error.Port = "ttyUSB0";
+  error.Holder = std::move(holder);
+  error.SystemDetail = std::move(systemDetail);
+  return error;
+}
+
+// The windows word a failed open in Russian, keeping the system's own error
+// text and the program that holds the port.
+TEST(PortOpenFailureText, SaysTheCauseInRussian) {
+  const struct {
+    const char* name;
+    EDeviceError error;
+    const char* text;
+  } cases[] = {
+      {"held by another program", OpenFailure(TOpenFailure::Busy, "sleep, pid 18603", ""),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: порт занят (его использует программа "
+       "sleep, pid 18603)."},
+      {"missing", OpenFailure(TOpenFailure::Missing, "", "error 2: No such file or directory"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: такого порта нет (error 2: No such "
+       "file "
+       "or directory)."},
+      {"no permission: the hint on a line of its own",
+       OpenFailure(TOpenFailure::NoPermission, "", "error 13: Permission denied"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: нет прав на доступ к порту (error "
+       "13: "
+       "Permission denied).\nДля доступа к порту пользователь должен входить в группу dialout."},
+      {"not a serial line", OpenFailure(TOpenFailure::NotASerialLine, "", ""),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: это не последовательный порт."},
+      {"refused for a reason of the system's",
+       OpenFailure(TOpenFailure::Other, "", "error 5: Input/output error"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0 (error 5: Input/output error)."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Cp1251ToUtf8(PortOpenFailureText(c.error)), c.text);
+  }
+  // Another error keeps its words.
+  EXPECT_EQ(Cp1251ToUtf8(PortOpenFailureText(std::runtime_error("boom"))),
+            "Ошибка при открытии Com порта! boom");
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/ui/qtext.h"
+#include "common/ui/translations.h"
 #include "firmware/hexfile.h"
 #include "simulator/hexrecord.h"
 
@@ -301,6 +302,36 @@ TEST(HexFileDialog, OffersHexFilesFromTheHomeFolder) {
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(window.Path(), "");
   EXPECT_EQ(window.Grid().Rows, EmptyHexGrid().Rows);
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// The viewer's buttons and Qt's own file dialog speak Russian once the
+// translation the program carries is installed, as the program does at
+// start.
+TEST(HexFileDialog, SpeaksRussian) {
+  ASSERT_TRUE(InstallQtRussian(*QCoreApplication::instance()));
+  TformUpdateInsertion window;
+  EXPECT_EQ(window.Ui().btnOK->text(), QStringLiteral("ОК"));
+  EXPECT_EQ(window.Ui().btnCancel->text(), QStringLiteral("Отмена"));
+  QStringList texts;
+  QTimer::singleShot(0, [&texts] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) texts << label->text();
+    for (const QPushButton* button : dialog->findChildren<QPushButton*>()) texts << button->text();
+    dialog->reject();
+  });
+  ChooseHexFile(&window);
+  const QString all = texts.join(QStringLiteral(" | "));
+  for (const char* english : {"Look in:", "File name:", "Files of type:", "&Open", "Cancel"}) {
+    EXPECT_FALSE(texts.contains(QString::fromLatin1(english))) << english << " in " << all.toStdString();
+  }
+  EXPECT_TRUE(texts.contains(QStringLiteral("Отмена"))) << all.toStdString();
 }
 
 }  // namespace

@@ -91,12 +91,12 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   ui_.SpeedButton2->setFocusPolicy(Qt::NoFocus);
   ui_.SpeedButton2->setGeometry(160, 24, 24, 24);
 
-  ui_.OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  ui_.OKBtn = new QPushButton(Ru("ОК"), this);
   ui_.OKBtn->setObjectName(QStringLiteral("OKBtn"));
   ui_.OKBtn->setDefault(true);
   ui_.OKBtn->setGeometry(194, 8, 75, 26);
 
-  ui_.CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  ui_.CancelBtn = new QPushButton(Ru("Отмена"), this);
   ui_.CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   ui_.CancelBtn->setGeometry(275, 8, 75, 26);
 

@@ -170,10 +170,10 @@ void TformUpdateInsertion::BuildUi() {
                                     kButtonBarHeight);
   ui_.lbLeftOut = new QLabel(ui_.RzDialogButtons1);
   ui_.lbLeftOut->setObjectName(QStringLiteral("lbLeftOut"));
-  ui_.btnOK = new QPushButton(QStringLiteral("OK"), ui_.RzDialogButtons1);
+  ui_.btnOK = new QPushButton(Ru("ОК"), ui_.RzDialogButtons1);
   ui_.btnOK->setObjectName(QStringLiteral("btnOK"));
   ui_.btnOK->setDefault(true);
-  ui_.btnCancel = new QPushButton(QStringLiteral("Cancel"), ui_.RzDialogButtons1);
+  ui_.btnCancel = new QPushButton(Ru("Отмена"), ui_.RzDialogButtons1);
   ui_.btnCancel->setObjectName(QStringLiteral("btnCancel"));
   auto* bar = new QHBoxLayout(ui_.RzDialogButtons1);
   bar->setContentsMargins(8, 0, 8, 0);
