@@ -36,6 +36,7 @@ service_port=${TARVIK_DEMO_SERVICE_PORT:-ttyV1}
 recovery_port=${TARVIK_DEMO_RECOVERY_PORT:-ttyV2}
 lost_port=${TARVIK_DEMO_LOST_PORT:-ttyV3}
 failing_port=${TARVIK_DEMO_FAILING_PORT:-ttyV4}
+stale_port=${TARVIK_DEMO_STALE_PORT:-ttyV5}
 mkdir -p out
 # An update.ini that an earlier version of this script wrote, without build 0,
 # is replaced; one written by hand is left alone.
@@ -121,5 +122,11 @@ wait "$road" || { echo "The reflash window did not tell the lost line"; exit 1; 
 
 start_sim failing "$failing_port" --version-reply "VER 14.003.037" --unit-name QLT1 --fault wrong-echo@W
 build/run/tools/demo/tarvik-road servicefailure "$appdir" "$failing_port" out
+stop_sim
+
+# A door detector that keeps running its old firmware after every block was
+# written: told as not verified, with the version it names.
+start_sim stale "$stale_port" --version-reply "VER 14.002.020" --unit-name QTT1 --fault stale-version@v
+build/run/tools/demo/tarvik-road stale "$appdir" "$stale_port" out
 stop_sim
 echo "All roads ended as they should"

@@ -3,6 +3,7 @@
 // tarvik-road recovery PROGRAM_DIR PORT OUT_DIR
 // tarvik-road lostline PROGRAM_DIR PORT OUT_DIR
 // tarvik-road servicefailure PROGRAM_DIR PORT OUT_DIR
+// tarvik-road stale PROGRAM_DIR PORT OUT_DIR
 //
 // Runs one of the tool's roads the way a technician would, on the real
 // windows, and saves a picture of each window it passes in OUT_DIR.
@@ -29,8 +30,12 @@
 // servicefailure: as service, against a device that does not take the
 //   writes; the road shows the box that tells the failure and the main
 //   window after it.
+// stale: as reflash, against a device that keeps its old firmware; the
+//   window must say the reflash is not verified and name the version the
+//   device names.
 //
 // Exit status 0 when the road was whole.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -53,6 +58,7 @@
 #include "app/appwindows.h"
 #include "common/inifile.h"
 #include "common/settingspaths.h"
+#include "common/ui/translations.h"
 #include "connect/ui/connectdlg.h"
 #include "device/connection.h"
 #include "hexview/ui/hexviewer.h"
@@ -123,9 +129,10 @@ bool OfferedAtStart(tarvik::AppWindows& windows, const QString& port, const QDir
   return false;
 }
 
-// Starts the reflash and waits for its verdict; true on success.
-bool ReflashToTheEnd(tarvik::TformUpdateIns& reflash, const QDir& out, const char* runningPicture,
-                     const char* finishedPicture) {
+// Starts the reflash and waits for its verdict: the window's status line
+// once the reflash has ended (empty when it did not end in time).
+QString ReflashToTheEnd(tarvik::TformUpdateIns& reflash, const QDir& out, const char* runningPicture,
+                        const char* finishedPicture) {
   const tarvik::TformUpdateInsUi& ui = reflash.Ui();
   std::printf("reflashing...\n");
   std::fflush(stdout);
@@ -134,15 +141,20 @@ bool ReflashToTheEnd(tarvik::TformUpdateIns& reflash, const QDir& out, const cha
   const bool halfWay = WaitFor(
       [&] { return bar->value() >= 40 || reflash.FlashState() == tarvik::TFlashState::Done; }, 300000);
   if (halfWay && runningPicture != nullptr) Save(reflash, out, runningPicture);
-  const QString success = QString::fromUtf8("Перепрошивка успешно завершена!");
-  const QString failure = QString::fromUtf8("В процессе перепрошивки возникли ошибки!");
-  const bool ended =
-      WaitFor([&] { return ui.lbError->text() == success || ui.lbError->text() == failure; }, 300000);
+  // Done, or a failure: the exit is the only button left and no stage runs.
+  const bool ended = WaitFor(
+      [&] {
+        return reflash.FlashState() == tarvik::TFlashState::Done ||
+               (ui.btnExit->isEnabled() && !ui.btnUpdateVer->isEnabled() && !ui.lbTimeLost->isVisible());
+      },
+      300000);
   Save(reflash, out, finishedPicture);
   std::printf("reflash window says: %s (elapsed %s)\n", qPrintable(ui.lbError->text()),
               qPrintable(ui.lbTimeAfter->text()));
-  return ended && ui.lbError->text() == success;
+  return ended ? ui.lbError->text() : QString();
 }
+
+const QString kSucceeded = QString::fromUtf8("Перепрошивка успешно завершена!");
 
 int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
   TformMain& main = windows.formMain;
@@ -163,12 +175,30 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
     return 1;
   }
   Save(reflash, out, "10-recovery-cut-off.png");
+  // Leaving asks first: the technician reads the question and stops.
+  bool asked = false;
+  QTimer::singleShot(300, &main, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    asked = true;
+    Save(*box, out, "19-stop-question.png");
+    for (QAbstractButton* button : box->buttons()) {
+      if (box->buttonRole(button) == QMessageBox::DestructiveRole) button->click();
+    }
+  });
   ui.btnExit->click();
+  if (!asked) {
+    std::fprintf(stderr, "the reflash was left without the question\n");
+    return 1;
+  }
   if (!WaitFor([&] { return Disconnected(main); }, 30000)) {
     std::fprintf(stderr, "still connected after the reflash was left\n");
     return 1;
   }
-  std::printf("left the reflash at %d%%; disconnected\n", bar->value());
+  Settle(200);
+  Save(main, out, "20-main-window-after-stop.png");
+  std::printf("left the reflash at %d%%; disconnected; the status bar says: %s\n", bar->value(),
+              qPrintable(main.Ui().panels[2]->text()));
 
   // Connected again: the device answers from its bootloader.
   main.Ui().tbtnConnect->click();
@@ -184,7 +214,7 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
               qPrintable(ui.lbNewName->text()));
   Save(main, out, "11-recovery-main-window.png");
   Save(reflash, out, "12-recovery-offer.png");
-  if (!ReflashToTheEnd(reflash, out, nullptr, "13-recovery-finished.png")) return 1;
+  if (ReflashToTheEnd(reflash, out, nullptr, "13-recovery-finished.png") != kSucceeded) return 1;
   ui.btnExit->click();
   const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
   std::printf("%s\n", disconnected ? "left the reflash window; disconnected" : "still connected");
@@ -202,7 +232,8 @@ int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
               qPrintable(ui.lbNewName->text()));
   Save(main, out, "02-main-window-connected.png");
   Save(reflash, out, "03-reflash-window.png");
-  if (!ReflashToTheEnd(reflash, out, "04-reflash-running.png", "05-reflash-finished.png")) return 1;
+  if (ReflashToTheEnd(reflash, out, "04-reflash-running.png", "05-reflash-finished.png") != kSucceeded)
+    return 1;
 
   ui.btnExit->click();
   const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
@@ -211,6 +242,28 @@ int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
   std::printf("%s\n", disconnected ? "left the reflash window; disconnected" : "still connected");
   main.close();
   return disconnected ? 0 : 1;
+}
+
+// A device that keeps running its old firmware after a reflash that wrote
+// every block: the window names the version the device names, and says the
+// reflash is not verified.
+int StaleRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out) {
+  TformMain& main = windows.formMain;
+  tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
+  if (!OfferedAtStart(windows, port, out, nullptr)) return 1;
+  const tarvik::TformUpdateInsUi& ui = reflash.Ui();
+  const QString offered = ui.lbNewName->text();
+  const QString said = ReflashToTheEnd(reflash, out, nullptr, "17-stale-version-finished.png");
+  const bool told = said.startsWith(QString::fromUtf8("Не проверено: устройство называет версию ")) &&
+                    ui.lbOldName->text() != offered;
+  std::printf("the window %s: current version %s\n",
+              told ? "says the reflash is not verified" : "DOES NOT warn", qPrintable(ui.lbOldName->text()));
+  ui.btnExit->click();
+  const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
+  Settle(200);
+  Save(main, out, "18-main-window-after-stale-version.png");
+  main.close();
+  return told && disconnected ? 0 : 1;
 }
 
 // A program of 0x300 bytes: reset vectors at 0, code from 0x100 on after a
@@ -374,14 +427,15 @@ int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  tarvik::InstallQtRussian(app);
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("tarvikflash"));
   const std::string road = argc == 5 ? argv[1] : "";
   const bool service = road == "service" || road == "servicefailure";
-  if (road != "reflash" && road != "recovery" && road != "lostline" && !service) {
-    std::fprintf(
-        stderr,
-        "usage: tarvik-road reflash|service|recovery|lostline|servicefailure PROGRAM_DIR PORT OUT_DIR\n");
+  if (road != "reflash" && road != "recovery" && road != "lostline" && road != "stale" && !service) {
+    std::fprintf(stderr,
+                 "usage: tarvik-road reflash|service|recovery|lostline|servicefailure|stale PROGRAM_DIR PORT "
+                 "OUT_DIR\n");
     return 2;
   }
   const QString programDir = QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + QLatin1Char('/');
@@ -401,6 +455,7 @@ int main(int argc, char** argv) {
   windows.formMain.SetLogVisible(true);
   if (road == "recovery") return RecoveryRoad(windows, port, out);
   if (road == "lostline") return LostLineRoad(windows, port, out);
+  if (road == "stale") return StaleRoad(windows, port, out);
   if (service) return ServiceRoad(windows, port, out, road == "servicefailure");
   return ReflashRoad(windows, port, out);
 }
