@@ -156,7 +156,9 @@ void TformMain::tbtnDisconnectClick() {
 bool TformMain::TearDownConnection() {
   // A task (a reflash) may be inside an exchange of up to 15 s that cannot
   // be cut: the window says so and keeps painting while it waits.
-  const bool longWait = connection_->TaskRunning();
+  // So may the identification, whose question and its retries take seconds
+  // with a silent device: the user hears at once why nothing happens.
+  const bool longWait = connection_->TaskRunning() || connection_->State() == ConnectionState::Identifying;
   const QString notice = ui_.panels[2]->text();
   if (longWait) {
     ui_.panels[2]->setText(FromCp(ClosingText()));

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/formmain.h"
@@ -18,6 +19,7 @@
 #include "common/text.h"
 #include "common/ui/qtext.h"
 #include "connect/ui/connectdlg.h"
+#include "device/connection.h"
 #include "device/controller.h"
 #include "device/decideupdate.h"
 #include "device/mainthread.h"
@@ -122,6 +124,21 @@ TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItselfAndSaysW
         return MemoLines(*main_->Ui().Memo1).join(u'\n').contains(QStringLiteral("Устройство не отвечает"));
       },
       1000));
+}
+
+// Closing the program while a silent device is asked what it is: the wait
+// for the question under way is told at once, not after it.
+TEST_F(ConnectionTest, AClosingDuringIdentificationSaysWhatItWaitsFor) {
+  sim::SimOptions o = Device("VER 14.002.020");
+  o.faults.push_back({sim::FaultKind::Silence, "v", 0, 0});
+  StartDevice(o);
+  Connect();
+  ASSERT_EQ(main_->Connection().State(), ConnectionState::Identifying);
+  QString noticeDuringWait;
+  QTimer::singleShot(200, main_.get(), [&] { noticeDuringWait = main_->Ui().panels[2]->text(); });
+  main_->close();
+  EXPECT_EQ(main_->Connection().State(), ConnectionState::Closed);
+  EXPECT_EQ(noticeDuringWait, QStringLiteral("Завершение обмена с устройством..."));
 }
 
 TEST_F(ConnectionTest, UnpluggedWhileConnectedDisconnectsAndSaysTheLinkWasLost) {
