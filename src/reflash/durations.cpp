@@ -66,4 +66,17 @@ std::uint32_t RemainingSeconds(std::uint32_t elapsed, std::int32_t partsComplete
   return ClampToSeconds(rounded);
 }
 
+std::uint32_t RemainingFromWrites(std::uint64_t writingMs, std::size_t written, std::size_t left,
+                                  std::uint32_t settleMs) {
+  double ms = static_cast<double>(settleMs);
+  if (written > 0)
+    ms += static_cast<double>(writingMs) / static_cast<double>(written) * static_cast<double>(left);
+  const double estimate = ms / 1000.0;
+  const double floor = std::floor(estimate);
+  const double fraction = estimate - floor;
+  double rounded = floor;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
+  return ClampToSeconds(rounded);
+}
+
 }  // namespace tarvik

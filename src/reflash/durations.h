@@ -24,4 +24,12 @@ std::uint32_t ElapsedSeconds(std::chrono::system_clock::time_point now,
 // time stands in, as it does at the start of a reflash.
 std::uint32_t RemainingSeconds(std::uint32_t elapsed, std::int32_t partsComplete, std::int32_t total);
 
+// The time a reflash has still to go, judged by its writes alone: the erase
+// before them takes as long as the device needs and says nothing of their
+// pace. writingMs: since the first write went out; the groups written and
+// those still to write; settleMs: the wait after the last write. Rounded to
+// whole seconds as RemainingSeconds rounds.
+std::uint32_t RemainingFromWrites(std::uint64_t writingMs, std::size_t written, std::size_t left,
+                                  std::uint32_t settleMs);
+
 }  // namespace tarvik

@@ -261,6 +261,7 @@ class TUpdateThread::BootloaderView final : public BootloaderSteps {
     t_.ShowRemaining();
   }
   void Writing(bool firstBlock) override {
+    if (!t_.writesStartMs_) t_.writesStartMs_ = t_.clock_.NowMs();
     if (firstBlock) {
       t_.StepProgress();
       t_.ShowRemaining();
@@ -269,10 +270,14 @@ class TUpdateThread::BootloaderView final : public BootloaderSteps {
   }
   void WriteAttempted() override { t_.ShowElapsed(); }
   void Written() override {
+    ++t_.groupsWritten_;
     t_.StepProgress();
     t_.ShowRemaining();
   }
-  void FirstBlockWritten() override { t_.Step(&ReflashView::DisableExit); }
+  void FirstBlockWritten() override {
+    t_.settleStartMs_ = t_.clock_.NowMs();
+    t_.Step(&ReflashView::DisableExit);
+  }
   void SettleTick() override {
     t_.StepProgress();
     t_.ShowElapsed();
@@ -289,6 +294,8 @@ bool TUpdateThread::BootloaderFlash(const std::vector<WriteGroup>& groups) {
   for (std::size_t group = 1; group < groups.size(); ++group) commands.push_back(groups[group].command);
   commands.push_back(groups.front().command);
   BootloaderView steps(*this);
+  groupsTotal_ = commands.size();
+  settleMs_ = BootloaderPolicy{}.settleMs;
   // A device found in its bootloader is there already; one that named a
   // known model is told again.
   if (device_.InBootloader()) Reached(DeviceAfter::InBootloader);
@@ -318,7 +325,10 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   // (k mod 8) div 2, once, whatever its attempts.
   std::array<std::uint8_t, 4> accumulators{};
   std::size_t counter = 0;
+  groupsTotal_ = groups.size();
+  settleMs_ = kStagedSettleMs + kStagedPauseMs;
   for (const WriteGroup& group : groups) {
+    if (!writesStartMs_) writesStartMs_ = clock_.NowMs();
     ShowGroupStage();
     accumulators[counter / 2] ^= group.checkByte;
     counter = (counter + 1) % 8;
@@ -350,6 +360,7 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
     cause_ = ReflashCause::CommitNotTaken;
     return false;
   }
+  settleStartMs_ = clock_.NowMs();
   SettleWait(kStagedSettleMs);
   if (thread_.StopRequested()) return true;
   for (std::uint32_t paused = 0; paused < kStagedPauseMs && !thread_.StopRequested();
@@ -384,6 +395,7 @@ bool TUpdateThread::WriteStagedGroup(const WriteGroup& group) {
                        : ReflashCause::GroupUnanswered;
   }
   if (written) {
+    ++groupsWritten_;
     StepProgress();
     ShowRemaining();
   }
@@ -444,15 +456,25 @@ void TUpdateThread::ShowElapsed() {
 }
 
 void TUpdateThread::ShowInitialRemaining() {
+  // Nothing to go by before the first write: no estimate rather than a
+  // wrong one.
   if (ViewSkipped()) return;
-  const std::string text = FormatDuration(Elapsed());
-  thread_.RunStep([this, &text] { view_->ShowRemaining(text); });
+  thread_.RunStep([this] { view_->ShowRemaining(std::string()); });
 }
 
 void TUpdateThread::ShowRemaining() {
   if (ViewSkipped()) return;
-  const std::string text =
-      FormatDuration(RemainingSeconds(Elapsed(), progress_.PartsComplete(), progress_.Total()));
+  const std::uint64_t now = clock_.NowMs();
+  std::string text;
+  if (settleStartMs_) {
+    const std::uint64_t settled = now - *settleStartMs_;
+    text = FormatDuration(RemainingFromWrites(
+        0, 0, 0, settled >= settleMs_ ? 0 : static_cast<std::uint32_t>(settleMs_ - settled)));
+  } else if (writesStartMs_ && groupsWritten_ > 0) {
+    text =
+        FormatDuration(RemainingFromWrites(now - *writesStartMs_, groupsWritten_,
+                                           groupsTotal_ - std::min(groupsWritten_, groupsTotal_), settleMs_));
+  }
   thread_.RunStep([this, &text] { view_->ShowRemaining(text); });
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -153,6 +154,13 @@ class TUpdateThread final : public ConnectionTask {
   ReflashView* view_ = nullptr;
   // The bar's count, kept here; the window only shows it.
   TProgressModel progress_;
+  // What the remaining time is judged by: the pace of the writes, then the
+  // settle wait (on the clock's milliseconds).
+  std::optional<std::uint64_t> writesStartMs_;
+  std::size_t groupsTotal_ = 0;
+  std::size_t groupsWritten_ = 0;
+  std::uint32_t settleMs_ = 0;
+  std::optional<std::uint64_t> settleStartMs_;
   std::atomic<ReflashOutcome> outcome_{ReflashOutcome::NotRun};
   std::atomic<DeviceAfter> deviceAfter_{DeviceAfter::Unchanged};
   bool checkVersionAfter_ = false;

@@ -101,3 +101,35 @@ TEST(RemainingSeconds, ElapsedPerPartTimesPartsLeftRoundedHalfToEven) {
 
 }  // namespace
 }  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// The time to go is judged by the writes' pace, not by an erase that took
+// as long as the device needed.
+TEST(RemainingFromWrites, FollowsThePaceOfTheWrites) {
+  const struct {
+    const char* name;
+    std::uint64_t writingMs;
+    std::size_t written;
+    std::size_t left;
+    std::uint32_t settleMs;
+    std::uint32_t seconds;
+  } cases[] = {
+      // 952 records, 238 groups: a tenth written in 4 s leaves 36 s of
+      // writes and the 1.5 s settle, whatever the erase before took.
+      {"a tenth of the image", 4000, 24, 214, 1500, 37},
+      {"nothing left but the settle", 40000, 238, 0, 1500, 2},
+      {"half a second rounds to the even neighbour", 500, 1, 1, 0, 0},
+      {"one and a half seconds round up", 1500, 1, 1, 0, 2},
+      {"before the first group the settle is all there is", 0, 0, 100, 15000, 15},
+      {"the settle of a staged upload", 0, 0, 0, 60300, 60},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RemainingFromWrites(c.writingMs, c.written, c.left, c.settleMs), c.seconds);
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
