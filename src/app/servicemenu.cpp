@@ -15,6 +15,7 @@
 #include "device/connection.h"
 #include "outqueue/outelement.h"
 #include "outqueue/ui/drainoutput.h"
+#include "reflash/durations.h"
 #include "reflash/progressmodel.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
@@ -24,14 +25,24 @@ namespace {
 
 class ServiceMenuView final : public ServiceReflashView {
  public:
-  explicit ServiceMenuView(QProgressBar& bar) : bar_(bar) {}
+  ServiceMenuView(QProgressBar& bar, Clock& clock, std::function<void(const QString&)> notice)
+      : bar_(bar), clock_(clock), start_(clock.WallNow()), notice_(std::move(notice)) {}
 
+  // The bar, and beside it what the reflash window would show: the stage,
+  // the per cent and the times.
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override {
     TProgressModel model;
     model.SetTotal(total);
     model.SetPartsComplete(partsComplete);
     bar_.setValue(model.Percent());
+    const std::uint32_t elapsed = ElapsedSeconds(clock_.WallNow(), start_);
+    const QString text =
+        FromCp(StageReflashingText()) + QStringLiteral(" %1 %  ").arg(model.Percent()) +
+        FromCp(ElapsedLabelText() + " " + FormatDuration(elapsed) + " " + RemainingLabelText() + " " +
+               FormatDuration(RemainingSeconds(elapsed, partsComplete, total)));
+    notice_(text.trimmed());
   }
+  void ShowVersionAfter(const std::string& versionLine) override { versionAfter_ = versionLine; }
   // Kept for the end: a box shown now would hold the procedure up.
   void ShowError(const std::string& text) override { error_ = text; }
   void ShowOutcome(ServiceReflashOutcome outcome) override { outcome_ = outcome; }
@@ -50,9 +61,19 @@ class ServiceMenuView final : public ServiceReflashView {
     }
   }
   bool Succeeded() const { return outcome_ == ServiceReflashOutcome::Settled; }
+  // What the device named after the reflash.
+  QString SuccessText() const {
+    QString text = FromCp(ReflashSucceededText());
+    if (versionAfter_.empty()) return text + Ru(" Устройство не ответило на запрос версии.");
+    return text + Ru(" Устройство называет версию ") + FromCp(versionAfter_) + u'.';
+  }
 
  private:
   QProgressBar& bar_;
+  Clock& clock_;
+  const std::chrono::system_clock::time_point start_;
+  std::function<void(const QString&)> notice_;
+  std::string versionAfter_;
   std::string error_;
   ServiceReflashOutcome outcome_ = ServiceReflashOutcome::NotStarted;
 };
@@ -76,13 +97,14 @@ void TformMain::mnuUpdateClick() {
     return;
   }
 
-  ServiceMenuView view(*ui_.RzProgressBar1);
+  ServiceMenuView view(*ui_.RzProgressBar1, clock_, [this](const QString& text) { ShowNotice(text); });
   auto task = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *controller,
                                                                        .Queue = *outQueue_,
                                                                        .Memo = Memo1(),
                                                                        .View = view,
                                                                        .Sync = *uiSteps_,
-                                                                       .Time = clock_},
+                                                                       .Time = clock_,
+                                                                       .AskVersionAfter = true},
                                                 &choice.Grid);
   const auto done = task->Done();
   // Only an idle connection hands its device over: not while it is still
@@ -109,7 +131,9 @@ void TformMain::mnuUpdateClick() {
     ShowNotice(FromCp(failure));
     ShowError(FromCp(failure));
   } else if (view.Succeeded()) {
-    ShowNotice(FromCp(ReflashSucceededText()));
+    ShowNotice(view.SuccessText());
+  } else {
+    ShowNotice(QString());
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "reflash/bootloaderflash.h"
+#include "reflash/reflashreport.h"
 
 namespace tarvik {
 namespace {
@@ -128,6 +129,12 @@ void TServiceReflash::Body() {
     }
   }
   if (Stopped() && outcome != ServiceReflashOutcome::NothingToSend) outcome = ServiceReflashOutcome::Stopped;
+  if (outcome == ServiceReflashOutcome::Settled && setup_.AskVersionAfter) {
+    // A file carries no version line to hold the answer against: what the
+    // device names is told as it is.
+    const std::string named = CheckVersionAfterReflash(setup_.Controller, std::string()).versionLine;
+    thread_.RunStep([&] { setup_.View.ShowVersionAfter(named); });
+  }
   outcome_.store(outcome);
   if (!Stopped()) thread_.RunStep([&] { setup_.View.ShowOutcome(outcome); });
   EndSteps();

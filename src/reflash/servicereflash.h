@@ -48,6 +48,9 @@ class ServiceReflashView {
   // How the procedure ended, told once before the connection is handed back
   // (not when the connection is closing anyway).
   virtual void ShowOutcome(ServiceReflashOutcome /*outcome*/) {}
+  // After a reflash that settled, when asked for: the first line the device
+  // named as its version, empty when it named none. Before ShowOutcome.
+  virtual void ShowVersionAfter(const std::string& /*versionLine*/) {}
 };
 
 // A grid that cannot be turned into write commands.
@@ -86,6 +89,8 @@ class TServiceReflash final : public ConnectionTask {
     ServiceReflashView& View;
     UiSync& Sync;
     Clock& Time = SystemClock();
+    // Once the device has settled, ask it for its version (ShowVersionAfter).
+    bool AskVersionAfter = false;
   };
 
   static constexpr std::uint32_t kSettleMs = 15000;

@@ -166,7 +166,9 @@ TEST_F(ServiceMenuTest, TheOutcomeIsToldWhereTheUserLooks) {
        "шестнадцатеричным байтом",
        "ОШИБКА! Прошивка не обновлена! Ячейка таблицы прошивки в строке 7, столбце 2 не является "
        "шестнадцатеричным байтом"},
-      {"every group written and settled", {}, false, nullptr, "Перепрошивка успешно завершена!"},
+      // Afterwards the device is asked for its version, which is told.
+      {"every group written and settled", {}, false, nullptr,
+       "Перепрошивка успешно завершена! Устройство называет версию VER 14.003.099."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -178,6 +180,7 @@ TEST_F(ServiceMenuTest, TheOutcomeIsToldWhereTheUserLooks) {
     errors_.clear();
     sim::SimOptions device;
     device.faults = c.faults;
+    device.versionAfter = "VER 14.003.099";
     Connect(device);
     HexGrid grid = NineRows();
     if (c.spoilGrid) grid.Rows[7][2] = "X5";
