@@ -569,7 +569,11 @@ void TformMain::ShowError(const QString& text) {
   if (errorHook_) errorHook_(text);
 }
 
-void TformMain::ShowNotice(const QString& text) { ui_.panels[kNoticePanel]->setText(text); }
+void TformMain::ShowNotice(const QString& text) {
+  ui_.panels[kNoticePanel]->setText(text);
+  // A notice longer than its pane is read whole under the pointer.
+  ui_.panels[kNoticePanel]->setToolTip(text);
+}
 
 void TformMain::HideDevicePictures() {
   for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) picture->hide();

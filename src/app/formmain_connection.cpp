@@ -144,9 +144,17 @@ void TformMain::tbtnDisconnectClick() {
   // The reflash window is gone by now: how its reflash ended stays where the
   // technician looks next, a stop after the erase above all.
   if (lastReflash_) {
-    const QString text = FromCp(ReflashSummaryText(*lastReflash_));
+    const ReflashReport report = *lastReflash_;
     lastReflash_.reset();
+    const QString text = FromCp(ReflashSummaryText(report));
     if (!text.isEmpty()) ShowNotice(text);
+    // A reflash stopped after the device was reached left it without working
+    // firmware, and the window that would have said so is gone: a status line
+    // is too short to be read for that.
+    if (report.outcome == ReflashOutcome::Stopped && report.device != DeviceAfter::Unchanged &&
+        messageHook_) {
+      messageHook_(text);
+    }
   }
   // While the reflash window is open the main window takes no input, so a
   // disconnect under it comes from the line, not from the user.

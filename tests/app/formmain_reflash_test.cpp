@@ -208,6 +208,7 @@ TEST_F(ReflashWindowRoad, TheWaitForAnEraseUnderWayIsShownWhileTheWindowKeepsPai
   EXPECT_GT(paintsDuringWait, 0) << "the window kept painting while it waited";
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back";
   EXPECT_EQ(stopQuestions_.size(), 1u) << "the stop was asked for";
+  EXPECT_EQ(errors_.size(), 1u) << "and what it left is told in a box";
   // The erase went out: the technician is told what that leaves.
   EXPECT_EQ(main_->Ui().panels[2]->text(),
             Ru("Перепрошивка прервана. Память устройства стёрта: оно осталось в режиме перепрошивки без "
@@ -446,7 +447,11 @@ TEST_F(ReflashWindowRoad, ADeviceLeftInItsBootloaderIsFoundThereAndReflashedWhol
   EXPECT_TRUE(report.checkErrors.empty());
   Window().btnExit->click();
   ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
-  EXPECT_TRUE(errors_.empty());
+  // The one box: the stop, after the erase, told once the window was gone.
+  EXPECT_EQ(errors_,
+            std::vector<QString>{Ru("Перепрошивка прервана. Память устройства стёрта: оно осталось в "
+                                    "режиме перепрошивки без прошивки. Подключитесь к устройству снова: "
+                                    "ему будет предложена прошивка.")});
 }
 
 }  // namespace

@@ -186,6 +186,19 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
       if (box->buttonRole(button) == QMessageBox::DestructiveRole) button->click();
     }
   });
+  // Once the window is gone the main window tells, in a box, what the stop
+  // left the device with.
+  bool told = false;
+  QTimer boxes;
+  boxes.setInterval(100);
+  QObject::connect(&boxes, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->text().startsWith(QString::fromUtf8("Перепрошивка прервана"))) return;
+    told = true;
+    Save(*box, out, "21-stop-told.png");
+    box->accept();
+  });
+  boxes.start();
   ui.btnExit->click();
   if (!asked) {
     std::fprintf(stderr, "the reflash was left without the question\n");
@@ -195,7 +208,12 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
     std::fprintf(stderr, "still connected after the reflash was left\n");
     return 1;
   }
-  Settle(200);
+  Settle(300);
+  boxes.stop();
+  if (!told) {
+    std::fprintf(stderr, "the stop was not told after the window had gone\n");
+    return 1;
+  }
   Save(main, out, "20-main-window-after-stop.png");
   std::printf("left the reflash at %d%%; disconnected; the status bar says: %s\n", bar->value(),
               qPrintable(main.Ui().panels[2]->text()));
