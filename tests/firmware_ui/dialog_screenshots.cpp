@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -14,16 +15,22 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "common/ui/comboboxpatch.h"
+#include "common/ui/translations.h"
 #include "connect/ui/connectdlg.h"
 #include "firmware/catalogue.h"
 #include "firmware/selection.h"
 #include "firmware/ui/selectdevicetypeform.h"
 #include "firmware/ui/selectfirmvareform.h"
+#include "hexview/ui/hexviewer.h"
 #include "reflash/ui/reflashwindow.h"
 
 namespace {
@@ -69,6 +76,7 @@ int ImageIndexOf(const FirmwareCatalogue& catalogue, const std::string& versionT
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  InstallQtRussian(app);
   const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
   const std::string deviceLine = "VER 14.002.020";
   FirmwareCatalogue catalogue;
@@ -115,6 +123,61 @@ int main(int argc, char** argv) {
     window.ApplySelection(chosen);
     window.show();
     ok &= Save(out.filePath(QStringLiteral("dlg-reflash.png")), {&window});
+  }
+  // The reflash window's outcomes: a failure with its cause, and a success
+  // the device confirmed by naming the image's version.
+  TformUpdateInsHooks hooks;
+  hooks.Device = [] {
+    return std::optional<DeviceIdentity>(DeviceIdentity::FromVersionLine("VER 14.002.020"));
+  };
+  hooks.StartReflash = [](const std::vector<std::string>&, ReflashView&,
+                          std::chrono::system_clock::time_point) { return true; };
+  const int offered = ImageIndexOf(catalogue, "VER 14.002.028");
+  {
+    TformUpdateIns window(hooks);
+    window.HideVersionChoice();
+    window.ApplySelection(SelectImage(catalogue, offered, deviceLine, true));
+    window.show();
+    window.btnUpdateVerClick();
+    window.MarkRunning();
+    window.ShowElapsed(Utf8ToCp1251("14 сек "));
+    window.ShowProgress(251, 70);
+    ReflashReport failure;
+    failure.outcome = ReflashOutcome::Failed;
+    failure.cause = ReflashCause::GroupNotTaken;
+    failure.block = "00E4";
+    failure.device = DeviceAfter::Erased;
+    window.ShowFailure(failure);
+    ok &= Save(out.filePath(QStringLiteral("dlg-reflash-failure.png")), {&window});
+  }
+  {
+    TformUpdateIns window(hooks);
+    window.HideVersionChoice();
+    window.ApplySelection(SelectImage(catalogue, offered, deviceLine, true));
+    window.show();
+    window.btnUpdateVerClick();
+    window.MarkRunning();
+    window.ShowElapsed(Utf8ToCp1251("47 сек "));
+    window.ShowProgress(251, 251);
+    window.ShowRemaining(Utf8ToCp1251("0 сек "));
+    ReflashReport done;
+    done.outcome = ReflashOutcome::Succeeded;
+    done.device = DeviceAfter::Written;
+    done.check = VersionCheck::Verified;
+    done.imageVersion = "VER 14.002.028";
+    done.versionAfter = "VER 14.002.028";
+    window.ShowSuccess(done);
+    ok &= Save(out.filePath(QStringLiteral("dlg-reflash-verified.png")), {&window});
+  }
+  {
+    // Qt's file dialog, in Russian as the program carries it.
+    QTimer::singleShot(300, [&] {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        ok &= Save(out.filePath(QStringLiteral("dlg-open-hex.png")), {dialog});
+        dialog->reject();
+      }
+    });
+    ChooseHexFile(nullptr);
   }
   return ok ? 0 : 1;
 }
