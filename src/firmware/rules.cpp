@@ -91,7 +91,15 @@ UpdateRules UpdateRules::Read(const std::filesystem::path& rulesFile) {
   const FileRead read = ReadSettingsFile(rulesFile);
   UpdateRules rules;
   rules.problem_ = FileReadProblem(read);
-  if (read.Usable()) rules.doc_ = IniDocument::Parse(read.bytes);
+  if (read.Usable()) {
+    rules.doc_ = IniDocument::Parse(read.bytes);
+    // A file that holds something but no rules section is not a rules file
+    // (a garbled copy, another program's file): its rules are not silently
+    // none.
+    if (rules.problem_.empty() && !Trim(read.bytes).empty() && !rules.doc_.HasSection(kUpdateRulesSection)) {
+      rules.problem_ = Utf8ToCp1251("в нём нет раздела [") + std::string(kUpdateRulesSection) + "]";
+    }
+  }
   return rules;
 }
 

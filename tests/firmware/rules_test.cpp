@@ -172,6 +172,30 @@ TEST_F(RulesFile, FileThatCannotBeReadGivesNoRulesAndSaysWhy) {
 }
 #endif
 
+// A file that holds something but no rules section gives no rules and says
+// so, rather than passing for a file whose rules cover nothing.
+TEST_F(RulesFile, AFileWithoutTheRulesSectionSaysSo) {
+  const std::string noSection = Utf8ToCp1251("в нём нет раздела [UpdateRules]");
+  const struct {
+    const char* name;
+    std::string text;
+    std::string problem;
+  } cases[] = {
+      {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0binary", 16), noSection},
+      {"another program's file", "[Settings]\r\nColour=red\r\n", noSection},
+      {"a rule without its section", "14.002.000=20->28\r\n", noSection},
+      {"empty", "", ""},
+      {"blank lines", "\r\n  \r\n", ""},
+      {"the section, empty", "[UpdateRules]\r\n", ""},
+      {"the section in other letters", "[updaterules]\r\n14.002.000=20->28\r\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(c.text);
+    EXPECT_EQ(UpdateRules::Read(path_).Problem(), c.problem);
+  }
+}
+
 TEST_F(RulesFile, SectionAndKeyMatchWithoutRegardToCase) {
   Write("[updaterules]\r\n14.003.000 = 0..36->37\r\n");
   EXPECT_TRUE(HasUpdateRule(path_, "VER 14.003.001"));
