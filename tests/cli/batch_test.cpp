@@ -63,6 +63,37 @@ struct BatchBench {
   Clock* clock = nullptr;
   // The ports the system lists (--all); empty: the devices' own.
   std::vector<std::string> listed{};
+  // Each device's clock, by its index; empty: a quick one of its own.
+  std::function<std::unique_ptr<Clock>(std::size_t index)> deviceClock{};
+};
+
+// A device's clock whose waits for an answer do not begin until open()
+// holds (or a minute has passed, against a hang): a device kept waiting on
+// purpose while the others work.
+class HeldClock final : public Clock {
+ public:
+  // heldTooLong: set when the minute ran out.
+  HeldClock(std::function<bool()> open, std::atomic<bool>& heldTooLong)
+      : open_(std::move(open)), heldTooLong_(heldTooLong) {}
+  std::uint64_t NowMs() override { return quick_.NowMs(); }
+  void SleepMs(std::uint32_t ms) override { quick_.SleepMs(ms); }
+  bool SleepMs(std::uint32_t ms, Wakeup& wake) override {
+    const auto since = std::chrono::steady_clock::now();
+    while (!open_()) {
+      if (std::chrono::steady_clock::now() - since > std::chrono::minutes(1)) {
+        heldTooLong_.store(true);
+        break;
+      }
+      if (wake.Wait(10)) return true;
+    }
+    return quick_.SleepMs(ms, wake);
+  }
+  std::chrono::system_clock::time_point WallNow() override { return quick_.WallNow(); }
+
+ private:
+  std::function<bool()> open_;
+  std::atomic<bool>& heldTooLong_;
+  test::QuickPauseClock quick_{kBatchAnswerMs};
 };
 
 class CliBatch : public ::testing::Test {
@@ -110,7 +141,11 @@ class CliBatch : public ::testing::Test {
         // Each device keeps its own time, as on the real clock.
         .DeviceClock = bench.clock != nullptr
                            ? std::function<std::unique_ptr<Clock>()>()
-                           : [] { return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs); },
+                           : [&bench, made = std::size_t{0}]() mutable -> std::unique_ptr<Clock> {
+          const std::size_t index = made++;
+          if (bench.deviceClock) return bench.deviceClock(index);
+          return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs);
+        },
         .Interrupted = [&] { return pending.exchange(false); },
         .ListPorts = [&] { return listed; },
         .DefaultRules = [this] { return dir_.Path() / "update.ini"; },
@@ -226,10 +261,25 @@ TEST_F(CliBatch, OneDeviceFailingLeavesTheOthersAlone) {
 }
 
 // A silent device takes its time-outs (four version queries); the others do
-// not wait for it: they end, and are recorded, first.
+// not wait for it. Its time-outs begin only once the other device's record
+// is written: were the devices run one after the other, that would never
+// come, and the silent device would be recorded first.
 TEST_F(CliBatch, ASilentDeviceHoldsNobodyUp) {
+  const std::filesystem::path record = dir_.Path() / "bench.jsonl";
+  std::atomic<bool> heldTooLong{false};
+  BatchBench bench{.deviceClock = [&](std::size_t index) -> std::unique_ptr<Clock> {
+    if (index != 0) return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs);
+    return std::make_unique<HeldClock>(
+        [record] {
+          std::error_code error;
+          const std::uintmax_t size = std::filesystem::file_size(record, error);
+          return !error && size > 0;
+        },
+        heldTooLong);
+  }};
   const BatchRun run = Run({test::Detector({"silence@v"}), test::Detector()},
-                           {"flash", "PORT1", "PORT2", "--no-rules", "--image", "2"});
+                           {"flash", "PORT1", "PORT2", "--no-rules", "--image", "2"}, bench);
+  EXPECT_FALSE(heldTooLong.load()) << "the other device was never recorded while the silent one waited";
   ASSERT_EQ(run.records.size(), 2u);
   EXPECT_EQ(run.records[0]["outcome"], "verified");
   EXPECT_EQ(run.records[1]["outcome"], "no_device");

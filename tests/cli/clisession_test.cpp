@@ -785,6 +785,68 @@ TEST_F(CliSession, InterruptAfterTheOutcomeChangesNothing) {
   device.Stop();
 }
 
+// On a single port as in a batch: the first Ctrl+C lets the command under
+// way be answered (here a write the device holds 3 s), and only then stops.
+TEST_F(CliSession, FirstCtrlCLetsTheCommandUnderWayBeAnswered) {
+  sim::DeviceSimulator device(test::Detector({"slow=3000@W#3"}));
+  ASSERT_TRUE(device.Start()) << device.Error();
+  test::QuickPauseClock clock(10000);
+  std::uint64_t pressedAt = 0;
+  bool pressed = false;
+  cli::CliEnvironment env{
+      .Out = out_,
+      .Time = clock,
+      .Interrupted =
+          [&] {
+            if (pressed || device.Report().writes.size() < 3) return false;
+            pressed = true;
+            pressedAt = clock.NowMs();
+            return true;
+          },
+      .ListPorts = [] { return std::vector<std::string>{}; },
+  };
+  EXPECT_EQ(cli::RunCli({"flash", device.SlavePath(), "--image", "2", "--no-rules"}, env),
+            ExitCode::Interrupted);
+  ASSERT_TRUE(pressed);
+  // The tool's time went on while it waited for the held answer.
+  EXPECT_GE(clock.NowMs() - pressedAt, 3000u) << "the write under way was cut short";
+  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  EXPECT_EQ(device.Report().writes.size(), 3u) << "nothing after the stop";
+  device.Stop();
+}
+
+// The second Ctrl+C ends every wait at once: on the real clock, an erase
+// that is never answered is not waited out (15 s).
+TEST_F(CliSession, SecondCtrlCEndsTheWaitsAtOnce) {
+  sim::DeviceSimulator device(test::Detector({"silence@BE"}));
+  ASSERT_TRUE(device.Start()) << device.Error();
+  int presses = 0;
+  cli::CliEnvironment env{
+      .Out = out_,
+      .Time = SystemClock(),
+      .Interrupted =
+          [&] {
+            const std::vector<std::string> commands = device.Report().commands;
+            if (presses == 2 || std::find(commands.begin(), commands.end(), "BE") == commands.end())
+              return false;
+            ++presses;
+            return true;
+          },
+      .ListPorts = [] { return std::vector<std::string>{}; },
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli::RunCli({"flash", device.SlavePath(), "--image", "2", "--no-rules"}, env),
+            ExitCode::Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12))
+      << "the erase's time-out was waited out";
+  EXPECT_EQ(presses, 2);
+  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  const sim::SimReport report = device.Report();
+  EXPECT_EQ(CountOf(report.commands, "BE"), 1u);
+  EXPECT_TRUE(report.writes.empty());
+  device.Stop();
+}
+
 TEST_F(CliSession, InterruptDuringIdentification) {
   const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return !r.commands.empty(); }};
   const Outcome run = Run(test::Detector({"silence@v"}), {"flash", "PORT", "--image", "2"}, bench);
@@ -922,6 +984,21 @@ TEST_F(CliSession, RelativePortPathIsTakenFromTheCurrentFolder) {
     EXPECT_TRUE(Contains(run.out, "Текущая версия прошивки : VER 14.002.020")) << run.out;
   }
   std::filesystem::current_path(before);
+}
+
+// Records are appended: a bench keeps one file for many runs, and a second
+// run must leave the first one's lines as they were.
+TEST_F(CliSession, RecordFileGrowsFromRunToRun) {
+  const std::filesystem::path record = dir_.Path() / "bench.jsonl";
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--image", "2", "--record", record.string()}).code,
+            ExitCode::Done);
+  const std::string first = ReadFileBytes(record);
+  ASSERT_EQ(test::Count(first, "\n"), 1u) << first;
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--image", "2", "--record", record.string()}).code,
+            ExitCode::Done);
+  const std::string both = ReadFileBytes(record);
+  EXPECT_EQ(test::Count(both, "\n"), 2u) << both;
+  EXPECT_TRUE(both.starts_with(first));
 }
 
 TEST_F(CliSession, LogFileThatCannotBeOpenedStopsBeforeThePort) {
