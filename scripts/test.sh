@@ -9,7 +9,9 @@
 #      MinGW-w64 and run under Wine, the serial tests against the simulator
 #      of stage 1 behind COM ports of a fresh Wine prefix (scripts/wine.sh).
 # After stage 1's tests the fault campaign over the reflash runs on that
-# build for a bounded time (TARVIK_CAMPAIGN_SECONDS, 60 by default).
+# build for a bounded time (TARVIK_CAMPAIGN_SECONDS, 60 by default), then
+# its cut-point mode over a random sample of cut points of each procedure
+# (TARVIK_CUT_SAMPLE per procedure, 6 by default).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,6 +20,7 @@ scripts/setup.sh
 jobs=$(nproc)
 fuzz_seconds=${TARVIK_FUZZ_SECONDS:-10}
 campaign_seconds=${TARVIK_CAMPAIGN_SECONDS:-60}
+cut_sample=${TARVIK_CUT_SAMPLE:-6}
 # Compile time is most of the run: each target's files are compiled as one
 # unit, and debug information is kept to line tables (enough for sanitizer
 # reports; none at all for the Windows programs, whose linker spends most of
@@ -92,6 +95,19 @@ if [ "$campaign_rc" -eq 0 ]; then
 else
   failed=$((failed + 1))
   summary+=("campaign: 0 passed, 1 failed (replay the VIOLATION above with its command)" "${campaign_figures[@]}")
+fi
+echo "== 1/4: recovery from a sample of cut points, ${cut_sample} per procedure"
+set +e
+build/ci-main/tools/campaign/tarvik-campaign --cut-sample "$cut_sample" 2>&1 | tee "$campaign_log"
+cut_rc=${PIPESTATUS[0]}
+set -e
+mapfile -t cut_figures < <(sed -n '/^campaign: cut points/,$p' "$campaign_log" | sed 's/^/  /')
+if [ "$cut_rc" -eq 0 ]; then
+  passed=$((passed + 1))
+  summary+=("cut points: 1 passed, 0 failed" "${cut_figures[@]}")
+else
+  failed=$((failed + 1))
+  summary+=("cut points: 0 passed, 1 failed (replay the cut NOT RECOVERED above with its command)" "${cut_figures[@]}")
 fi
 rm -f "$campaign_log"
 stage_time "campaign"

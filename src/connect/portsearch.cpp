@@ -24,7 +24,8 @@ ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::st
       .Queue = setup.Queue, .Memo = setup.Memo, .Ui = ui, .Sync = setup.Sync, .Time = setup.Time});
   try {
     connection.Open(port);
-  } catch (const EDeviceError&) {
+  } catch (const EDeviceError& e) {
+    reply = e.what();
     return ProbeResult::NotOpened;
   }
   bool answered = false;
@@ -74,22 +75,32 @@ std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, co
   return std::nullopt;
 }
 
-std::vector<std::size_t> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup) {
-  std::vector<char> accepted(ports.size(), 0);
+std::vector<PortProbe> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup) {
+  std::vector<PortProbe> probed(ports.size());
   std::vector<std::thread> probes;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     probes.emplace_back([&, i] {
-      std::string reply;
-      accepted[i] =
-          Probe(ports[i], setup, reply) == ProbeResult::Answered && AcceptsProbeReply(setup.Catalogue, reply);
+      PortProbe& probe = probed[i];
+      switch (Probe(ports[i], setup, probe.detail)) {
+        case ProbeResult::NotOpened:
+          probe.verdict = ProbeVerdict::NotOpened;
+          break;
+        case ProbeResult::Silent:
+          probe.verdict = ProbeVerdict::Silent;
+          probe.detail.clear();
+          break;
+        case ProbeResult::Failed:
+          probe.verdict = ProbeVerdict::Failed;
+          break;
+        case ProbeResult::Answered:
+          probe.verdict = AcceptsProbeReply(setup.Catalogue, probe.detail) ? ProbeVerdict::Accepted
+                                                                           : ProbeVerdict::Foreign;
+          break;
+      }
     });
   }
   for (std::thread& probe : probes) probe.join();
-  std::vector<std::size_t> found;
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    if (accepted[i] != 0) found.push_back(i);
-  }
-  return found;
+  return probed;
 }
 
 }  // namespace tarvik

@@ -65,9 +65,25 @@ bool AcceptsProbeReply(const FirmwareCatalogue* catalogue, const std::string& re
 std::optional<std::size_t> SearchPorts(const std::vector<std::string>& ports, const PortSearchSetup& setup,
                                        const PortSearchEvents& events, const std::atomic<bool>& stop);
 
-// The indices of every port that is accepted, in the list's order: a bench
-// that works on all the devices plugged in. The ports are probed at once, one
-// thread each, so silent ones cost one probe's time in all.
-std::vector<std::size_t> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup);
+// How the probe of one port ended.
+enum class ProbeVerdict {
+  Accepted,   // a device the tool can serve
+  NotOpened,  // missing, held by another program, not a serial line
+  Silent,     // no answer in time
+  Foreign,    // an answer, but not one of a device the tool serves
+  Failed,     // the line failed during the probe
+};
+
+struct PortProbe {
+  ProbeVerdict verdict = ProbeVerdict::Silent;
+  // NotOpened, Failed: the serial layer's message; Foreign: the answer.
+  std::string detail;
+};
+
+// Every port of the list probed at once, one thread each, so silent ones
+// cost one probe's time in all: a bench that works on all the devices
+// plugged in, and tells why each other port was passed over. In the list's
+// order.
+std::vector<PortProbe> ProbeEveryPort(const std::vector<std::string>& ports, const PortSearchSetup& setup);
 
 }  // namespace tarvik

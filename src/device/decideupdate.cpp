@@ -1,5 +1,6 @@
 #include "device/decideupdate.h"
 
+#include "common/inifile.h"
 #include "common/text.h"
 #include "firmware/rules.h"
 
@@ -24,18 +25,27 @@ UpdateRules ReadRules(const std::filesystem::path& rulesFile, DecisionView& view
   return rules;
 }
 
+// The file the rules were read from, as the messages name it: the command
+// line may name any file, the windows always read an update.ini.
+std::string RulesName(const std::filesystem::path& rulesFile) {
+  return rulesFile.empty() ? std::string(kRulesFileName) : PathText(rulesFile.filename());
+}
+
 }  // namespace
 
-std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue) {
+std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue,
+                                 std::string_view rulesName) {
   std::string value(ruleValue.substr(0, kShownValueChars));
   if (ruleValue.size() > kShownValueChars) value += "...";
   return Utf8ToCp1251("Правило обновления ") + std::string(typeCode) + "=" + value +
-         Utf8ToCp1251(" в файле update.ini не указывает ни одной прошивки, имеющейся в программе");
+         Utf8ToCp1251(" в файле ") + std::string(rulesName) +
+         Utf8ToCp1251(" не указывает ни одной прошивки, имеющейся в программе");
 }
 
-std::string NoRuleForBootloaderText(std::string_view typeName) {
-  return Utf8ToCp1251("В файле update.ini нет правила обновления, применимого к устройству \"") +
-         std::string(typeName) + Utf8ToCp1251("\" в режиме перепрошивки");
+std::string NoRuleForBootloaderText(std::string_view typeName, std::string_view rulesName) {
+  return Utf8ToCp1251("В файле ") + std::string(rulesName) +
+         Utf8ToCp1251(" нет правила обновления, применимого к устройству \"") + std::string(typeName) +
+         Utf8ToCp1251("\" в режиме перепрошивки");
 }
 
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem) {
@@ -62,7 +72,7 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
         return DecisionOutcome::Offered;
       case RuleVerdict::NoImage:
       case RuleVerdict::Unreadable:
-        view.ShowError(RuleNamesNoImageText(version.TypeCode, value));
+        view.ShowError(RuleNamesNoImageText(version.TypeCode, value, RulesName(rulesFile)));
         return DecisionOutcome::RuleNamesNoImage;
       case RuleVerdict::NotCovered:
         break;
@@ -70,7 +80,8 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
     // The user chose a type and waits for a reflash; silence would look as if
     // the choice had been lost. The device stays connected for another try.
     const auto index = static_cast<std::size_t>(type);
-    view.ShowInformation(NoRuleForBootloaderText(index < names.size() ? names[index] : std::string()));
+    view.ShowInformation(
+        NoRuleForBootloaderText(index < names.size() ? names[index] : std::string(), RulesName(rulesFile)));
     return DecisionOutcome::NoImageForType;
   }
 
@@ -104,7 +115,7 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
     case RuleVerdict::Unreadable:
       break;
   }
-  view.ShowError(RuleNamesNoImageText(version.TypeCode, value));
+  view.ShowError(RuleNamesNoImageText(version.TypeCode, value, RulesName(rulesFile)));
   view.RequestDisconnect();
   return DecisionOutcome::RuleNamesNoImage;
 }

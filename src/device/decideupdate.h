@@ -64,12 +64,15 @@ enum class DecisionOutcome {
 std::string NoUpdateNeededText();
 // "Версия " + line + " не поддерживается"
 std::string UnsupportedVersionText(const std::string& versionLine);
-// The rule key=value of update.ini names no image the tool carries; a long
-// value is cut.
-std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue);
-// No rule of update.ini covers a device of the chosen type (its display name)
-// that sits in its bootloader.
-std::string NoRuleForBootloaderText(std::string_view typeName);
+// The name of the rules file the windows read.
+inline constexpr std::string_view kRulesFileName = "update.ini";
+// The rule key=value of the rules file (its name, Windows-1251) names no
+// image the tool carries; a long value is cut.
+std::string RuleNamesNoImageText(std::string_view typeCode, std::string_view ruleValue,
+                                 std::string_view rulesName = kRulesFileName);
+// No rule of the rules file covers a device of the chosen type (its display
+// name) that sits in its bootloader.
+std::string NoRuleForBootloaderText(std::string_view typeName, std::string_view rulesName = kRulesFileName);
 // The rules file could not be read (why: FileReadProblem), so the firmware is
 // chosen as if it were not there.
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem);

@@ -259,10 +259,19 @@ std::string LockFileName(const std::string& path) {
 }
 
 // The process that a lock file names: its number as text, the form every
-// current program writes; 0 when there is none.
+// current program writes; 0 when there is none, -1 when the file holds
+// something else (a form this tool does not read, which may well belong to
+// a program that runs).
 long LockOwner(const std::string& file) {
-  const std::optional<std::int32_t> pid = ParseInt32(Trim(ReadSmallFile(AT_FDCWD, file)));
-  return pid && *pid > 0 ? *pid : 0;
+  const std::string raw = ReadSmallFile(AT_FDCWD, file);
+  // Digits and blanks only: the binary form of old programs may well hold
+  // bytes that read as digits, with zeros after them.
+  if (raw.find_first_not_of("0123456789 \t\r\n") != std::string::npos) return -1;
+  const std::string text = Trim(raw);
+  if (text.empty()) return 0;
+  const std::optional<std::int32_t> pid = ParseInt32(text);
+  if (!pid) return -1;
+  return *pid > 0 ? *pid : 0;
 }
 
 bool Runs(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
@@ -277,6 +286,7 @@ std::string LockHolder(const TOpenOptions& options, const std::vector<std::strin
       struct stat st {};
       if (::lstat(file.c_str(), &st) != 0) continue;
       const long owner = LockOwner(file);
+      if (owner < 0) return "the lock file " + file;
       if (Runs(owner)) return ProcessName(options.ProcRoot, owner);
       ::unlink(file.c_str());
     }
@@ -297,6 +307,10 @@ std::string TakeLockFile(const TOpenOptions& options, const std::string& name, s
     if (fd < 0) {
       if (errno == EEXIST) {
         const long owner = LockOwner(file);
+        if (owner < 0) {
+          holder = "the lock file " + file;
+          return {};
+        }
         if (Runs(owner)) {
           holder = ProcessName(options.ProcRoot, owner);
           return {};
@@ -653,13 +667,15 @@ std::unique_ptr<TCommDevice> OpenDevice(const std::string& name, Clock& clock, T
   // open itself may raise the modem lines, which some devices take for a
   // reset. So a port in use is refused before it is opened: by the
   // processes that have it open, and by the lock files that serial programs
-  // leave under the name they opened and under the device's own.
+  // leave under the name they opened and under the device's own. This
+  // tool's own lock goes under the device's name (ttyUSB0 however it was
+  // reached, by-id link or not), the one other programs look for.
   char resolved[PATH_MAX];
   const std::string devicePath = ::realpath(path.c_str(), resolved) != nullptr
                                      ? std::string(resolved)
                                      : std::filesystem::path(path).lexically_normal().string();
-  std::vector<std::string> lockNames = {LockFileName(path)};
-  if (LockFileName(devicePath) != lockNames.front()) lockNames.push_back(LockFileName(devicePath));
+  std::vector<std::string> lockNames = {LockFileName(devicePath)};
+  if (LockFileName(path) != lockNames.front()) lockNames.push_back(LockFileName(path));
   error.Holder = OtherHolder(options.ProcRoot, devicePath, before.st_rdev);
   if (error.Holder.empty()) error.Holder = LockHolder(options, lockNames);
   if (error.Holder.empty()) {

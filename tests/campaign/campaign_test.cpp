@@ -102,6 +102,28 @@ TEST(CampaignPlan, StepsOfEachProcedure) {
   EXPECT_EQ(StepAttempts(Procedure::Catalogue, "BL"), 1u);
 }
 
+// The line is cut during each command (carried out, unanswered) and after
+// it (answered); after the last one the tool sits in its settle wait.
+TEST(CampaignPlan, CutPointsOfEachProcedure) {
+  Plan plan = DrawPlan(1, {.procedure = Procedure::Catalogue});
+  plan.imageLines.resize(1 + 5);
+  plan.startInBootloader = false;
+  plan.unitName = "QTT1";
+  std::vector<std::string> names;
+  for (const CutPoint& cut : CutPoints(plan)) {
+    names.push_back(cut.name);
+    EXPECT_EQ(cut.fault.attempt, 1u) << cut.name;
+    EXPECT_EQ(cut.fault.kind, cut.name.starts_with("during") ? FaultKind::HangUpSilent : FaultKind::HangUp)
+        << cut.name;
+  }
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"during BL", "after BL", "during BE", "after BE", "during W0004",
+                                      "after W0004", "during W0000", "in the settle wait after W0000"}));
+  plan.procedure = Procedure::Staged;
+  EXPECT_EQ(CutPoints(plan).back().name, "in the settle wait after EE");
+  EXPECT_EQ(CutPoints(plan).size(), 2 * ReflashSteps(plan, false).size());
+}
+
 // ---------------------------------------------------------------------------
 // What a run must end in
 
@@ -444,6 +466,25 @@ TEST(CampaignRuns, EveryFrontEndAndProcedureKeepsItsPromises) {
       seed += 2;
     }
   }
+}
+
+// A sample of cut points of each procedure: every device the cut left
+// behind is reflashed whole by a technician's second try.
+TEST(CampaignRuns, RecoveryFromCutPoints) {
+  test::TempDir dir("tarvik-campaign-cuts");
+  std::ostringstream out;
+  CampaignOptions options;
+  options.firstSeed = 7;
+  options.cutPoints = true;
+  options.cutSample = 4;
+  options.workDir = dir.Path().string();
+  EXPECT_EQ(RunCampaign(options, out), 0) << out.str();
+  for (const char* procedure : {"catalogue", "service", "staged"}) {
+    EXPECT_NE(out.str().find(std::string("  ") + procedure + " (seed "), std::string::npos) << out.str();
+  }
+  EXPECT_NE(out.str().find("tried 4, recovered 4"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("NOT RECOVERED"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("violations: 0"), std::string::npos) << out.str();
 }
 
 // The agent in a process of its own, as under Wine, on this system: the

@@ -21,6 +21,7 @@
 #include "cli/outcome.h"
 #include "common/text.h"
 #include "firmware/shippedcatalogue.h"
+#include "serial/otherprogram.h"
 #include "support/tempdir.h"
 
 namespace tarvik {
@@ -62,6 +63,37 @@ struct BatchBench {
   Clock* clock = nullptr;
   // The ports the system lists (--all); empty: the devices' own.
   std::vector<std::string> listed{};
+  // Each device's clock, by its index; empty: a quick one of its own.
+  std::function<std::unique_ptr<Clock>(std::size_t index)> deviceClock{};
+};
+
+// A device's clock whose waits for an answer do not begin until open()
+// holds (or a minute has passed, against a hang): a device kept waiting on
+// purpose while the others work.
+class HeldClock final : public Clock {
+ public:
+  // heldTooLong: set when the minute ran out.
+  HeldClock(std::function<bool()> open, std::atomic<bool>& heldTooLong)
+      : open_(std::move(open)), heldTooLong_(heldTooLong) {}
+  std::uint64_t NowMs() override { return quick_.NowMs(); }
+  void SleepMs(std::uint32_t ms) override { quick_.SleepMs(ms); }
+  bool SleepMs(std::uint32_t ms, Wakeup& wake) override {
+    const auto since = std::chrono::steady_clock::now();
+    while (!open_()) {
+      if (std::chrono::steady_clock::now() - since > std::chrono::minutes(1)) {
+        heldTooLong_.store(true);
+        break;
+      }
+      if (wake.Wait(10)) return true;
+    }
+    return quick_.SleepMs(ms, wake);
+  }
+  std::chrono::system_clock::time_point WallNow() override { return quick_.WallNow(); }
+
+ private:
+  std::function<bool()> open_;
+  std::atomic<bool>& heldTooLong_;
+  test::QuickPauseClock quick_{kBatchAnswerMs};
 };
 
 class CliBatch : public ::testing::Test {
@@ -109,7 +141,11 @@ class CliBatch : public ::testing::Test {
         // Each device keeps its own time, as on the real clock.
         .DeviceClock = bench.clock != nullptr
                            ? std::function<std::unique_ptr<Clock>()>()
-                           : [] { return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs); },
+                           : [&bench, made = std::size_t{0}]() mutable -> std::unique_ptr<Clock> {
+          const std::size_t index = made++;
+          if (bench.deviceClock) return bench.deviceClock(index);
+          return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs);
+        },
         .Interrupted = [&] { return pending.exchange(false); },
         .ListPorts = [&] { return listed; },
         .DefaultRules = [this] { return dir_.Path() / "update.ini"; },
@@ -225,10 +261,25 @@ TEST_F(CliBatch, OneDeviceFailingLeavesTheOthersAlone) {
 }
 
 // A silent device takes its time-outs (four version queries); the others do
-// not wait for it: they end, and are recorded, first.
+// not wait for it. Its time-outs begin only once the other device's record
+// is written: were the devices run one after the other, that would never
+// come, and the silent device would be recorded first.
 TEST_F(CliBatch, ASilentDeviceHoldsNobodyUp) {
+  const std::filesystem::path record = dir_.Path() / "bench.jsonl";
+  std::atomic<bool> heldTooLong{false};
+  BatchBench bench{.deviceClock = [&](std::size_t index) -> std::unique_ptr<Clock> {
+    if (index != 0) return std::make_unique<test::QuickPauseClock>(kBatchAnswerMs);
+    return std::make_unique<HeldClock>(
+        [record] {
+          std::error_code error;
+          const std::uintmax_t size = std::filesystem::file_size(record, error);
+          return !error && size > 0;
+        },
+        heldTooLong);
+  }};
   const BatchRun run = Run({test::Detector({"silence@v"}), test::Detector()},
-                           {"flash", "PORT1", "PORT2", "--no-rules", "--image", "2"});
+                           {"flash", "PORT1", "PORT2", "--no-rules", "--image", "2"}, bench);
+  EXPECT_FALSE(heldTooLong.load()) << "the other device was never recorded while the silent one waited";
   ASSERT_EQ(run.records.size(), 2u);
   EXPECT_EQ(run.records[0]["outcome"], "verified");
   EXPECT_EQ(run.records[1]["outcome"], "no_device");
@@ -415,6 +466,79 @@ TEST_F(CliBatch, AllTakesThePortsWhoseDevicesAnswer) {
   EXPECT_EQ(run.reports[1].commands, std::vector<std::string>{"v"});
 }
 
+// A bench that counts on exit 0 must learn of every port --all passed over:
+// the summary names each with why (held by which program, silent, not the
+// protocol, not there).
+TEST_F(CliBatch, AllNamesEveryPortItPassesOverAndWhy) {
+  sim::DeviceSimulator held(test::Detector());
+  ASSERT_TRUE(held.Start()) << held.Error();
+  const test::OtherProgram terminal({"cat"}, held.SlavePath());
+  BatchBench bench;
+  std::vector<sim::SimOptions> devices = {test::Detector(), test::Detector({"silence@v"}),
+                                          test::Detector({"garbage@v"})};
+  for (std::size_t i = 0; i < devices.size(); ++i)
+    devices[i].linkPath = (dir_.Path() / ("ttyB" + std::to_string(i))).string();
+  for (const sim::SimOptions& device : devices) bench.listed.push_back(cli::PortNameOf(device.linkPath));
+  const std::string heldName = cli::PortNameOf(held.SlavePath());
+  bench.listed.push_back(heldName);
+  bench.listed.push_back("tarvik-no-such-port");
+  const BatchRun run = Run(devices, {"flash", "--all", "--no-rules", "--image", "2"}, bench);
+  EXPECT_EQ(run.code, 0) << run.err;
+  ASSERT_EQ(run.records.size(), 1u);
+  EXPECT_EQ(run.reports[0].FlashRecords(), sim::ExpectedFlash(ShippedImage(2)));
+  const std::string summary = run.out.substr(run.out.find("Итог:"));
+  const std::size_t width = bench.listed[0].size();
+  const auto pad = [width](std::string port) {
+    port.resize(std::max(width, port.size()), ' ');
+    return "  " + port + "  ";
+  };
+  EXPECT_TRUE(Contains(summary, "Пропущены порты:\n")) << summary;
+  EXPECT_TRUE(Contains(summary, pad(bench.listed[1]) + "устройство не отвечает\n")) << summary;
+  EXPECT_TRUE(Contains(
+      summary, pad(bench.listed[2]) + "отвечает не как устройство, которое обслуживает программа: \""))
+      << summary;
+  EXPECT_TRUE(Contains(summary, pad(heldName) + "не открывается: Cannot open device " + heldName +
+                                    ": the port is busy (held by cat, pid " + std::to_string(terminal.Pid()) +
+                                    ")\n"))
+      << summary;
+  EXPECT_TRUE(Contains(summary, pad("tarvik-no-such-port") +
+                                    "не открывается: Cannot open device tarvik-no-such-port: no such port"))
+      << summary;
+  EXPECT_TRUE(run.out.ends_with("Устройств: 1 (проверено: 1), пропущено портов: 4\n")) << run.out;
+  EXPECT_TRUE(held.Report().commands.empty());
+}
+
+// --expect N: fewer answering devices than the bench has is an error found
+// before anything is written.
+TEST_F(CliBatch, AllWithFewerDevicesThanExpectedWritesNothing) {
+  BatchBench bench;
+  std::vector<sim::SimOptions> devices = {test::Detector(), test::Detector({"silence@v"}), test::Detector()};
+  for (std::size_t i = 0; i < devices.size(); ++i)
+    devices[i].linkPath = (dir_.Path() / ("ttyB" + std::to_string(i))).string();
+  for (const sim::SimOptions& device : devices) bench.listed.push_back(cli::PortNameOf(device.linkPath));
+  struct Case {
+    int expect;
+    int code;
+    std::size_t records;
+  };
+  const Case cases[] = {{3, 3, 0}, {2, 0, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expect);
+    const BatchRun run =
+        Run(devices, {"flash", "--all", "--no-rules", "--image", "2", "--expect", std::to_string(c.expect)},
+            bench);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(run.records.size(), c.records);
+    if (c.code == 0) continue;
+    EXPECT_EQ(run.err,
+              bench.listed[1] +
+                  ": устройство не отвечает\n"
+                  "Отвечают устройств: 2, а ожидается не меньше 3 (--expect); ничего не записано.\n");
+    for (const sim::SimReport& report : run.reports)
+      EXPECT_EQ(report.commands, std::vector<std::string>{"v"});
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The exit code of a batch: 0 only when every device was written; otherwise
 // the code of the worst outcome.
@@ -472,6 +596,77 @@ TEST(CliBatchTable, LinesFitTheWidthDroppingWhatMattersLeast) {
     EXPECT_EQ(Cp1251ToUtf8(line), c.line);
     EXPECT_LT(line.size(), static_cast<std::size_t>(c.columns));
   }
+}
+
+// Before the first part is written there is nothing to reckon the rest
+// from: the erase shows no "ещё 0 сек".
+TEST(CliBatchTable, NoEstimateBeforeThereIsOne) {
+  const cli::BatchBoard::Row erasing{.port = "ttyUSB0",
+                                     .device = "",
+                                     .versions = "",
+                                     .stage = Utf8ToCp1251("очистка"),
+                                     .total = 251,
+                                     .parts = 0,
+                                     .elapsed = Utf8ToCp1251("3 сек"),
+                                     .remaining = Utf8ToCp1251("0 сек")};
+  const std::string line = Cp1251ToUtf8(cli::BatchBoard::RowLine(erasing, 7, 120));
+  EXPECT_TRUE(line.ends_with("очистка        [....................]    0 %  3 сек")) << line;
+  cli::BatchBoard::Row writing = erasing;
+  writing.parts = 1;
+  EXPECT_TRUE(Cp1251ToUtf8(cli::BatchBoard::RowLine(writing, 7, 120)).ends_with("  ещё 0 сек"));
+}
+
+// The screen lines the table's last drawing took, by the clearing that
+// precedes each redraw ("\x1b[NA\r\x1b[J"); -1 where a write is no clearing.
+int LinesCleared(const std::string& write) {
+  std::smatch m;
+  static const std::regex clearing("\x1b\\[(\\d+)A\r\x1b\\[J");
+  return std::regex_match(write, m, clearing) ? std::stoi(m[1]) : -1;
+}
+
+// A table taller than the terminal would leave a copy in the scrollback at
+// each redraw: only what fits is drawn. After the terminal narrows, each
+// line drawn before takes several screen lines, and all of them are
+// cleared.
+TEST(CliBatchTable, DrawsWhatFitsTheTerminalAndRedrawsAfterAResize) {
+  CaptureOutput out(true, 100, 6);
+  std::vector<std::string> ports;
+  for (int i = 0; i < 8; ++i) ports.push_back("ttyUSB" + std::to_string(i));
+  cli::BatchBoard board(out, ports, false, true);
+  cli::DeviceResult known;
+  known.deviceType = Utf8ToCp1251("QTT Радиоканальный магнитоконтактный извещатель");
+  known.versionBefore = "VER 14.002.020";
+  known.imageVersion = "VER 14.002.028";
+  for (std::size_t i = 0; i < ports.size(); ++i) board.Sink(i).Known(known);
+  board.Refresh();
+  board.Sink(0).Progress().Stage(Utf8ToCp1251("Идет очистка памяти..."));
+  board.Refresh();
+  // A terminal of 6 lines: 4 ports and a line that tells how many more.
+  std::vector<std::string> lastDrawn;
+  for (const std::string& write : out.OutWrites()) {
+    const int cleared = LinesCleared(write);
+    if (cleared >= 0) {
+      EXPECT_EQ(cleared, 5);
+      continue;
+    }
+    lastDrawn = SplitLines(write);
+    EXPECT_LE(lastDrawn.size(), 5u);
+  }
+  ASSERT_EQ(lastDrawn.size(), 5u);
+  EXPECT_EQ(Cp1251ToUtf8(lastDrawn.back()), "... и ещё портов: 4 (не помещаются на экране)");
+  EXPECT_TRUE(Contains(Cp1251ToUtf8(lastDrawn.front()), "очистка")) << Cp1251ToUtf8(lastDrawn.front());
+
+  // Narrowed to 30 columns: nothing changed on the devices, yet the table is
+  // drawn anew, and every wrapped piece of the old one cleared.
+  std::size_t wrapped = 0;
+  for (const std::string& line : lastDrawn) wrapped += std::max<std::size_t>(1, (line.size() + 29) / 30);
+  ASSERT_GT(wrapped, 5u);
+  const std::size_t before = out.OutWrites().size();
+  out.Resize(30, 6);
+  board.Refresh();
+  ASSERT_GT(out.OutWrites().size(), before + 1) << "no redraw after the resize";
+  EXPECT_EQ(LinesCleared(out.OutWrites()[before]), static_cast<int>(wrapped));
+  for (const std::string& line : SplitLines(out.OutWrites()[before + 1])) EXPECT_LT(line.size(), 30u);
 }
 
 TEST_F(CliBatch, TableOnATerminalIsRedrawnInPlace) {

@@ -22,6 +22,11 @@ struct ArgsCase {
 TEST(CliArguments, BadUsageIsToldNotGuessed) {
   const ArgsCase cases[] = {
       {{}, "не указана команда"},
+      {{"-V"}, "неизвестный ключ -V"},
+      {{"--frobnicate"}, "неизвестный ключ --frobnicate"},
+      {{"identify", "COM3", "--expect", "2"}, "--expect нужен только вместе с --all"},
+      {{"flash", "--all", "--expect", "0"}, "--expect ждёт число устройств от 1 до 9999, а не \"0\""},
+      {{"flash", "--all", "--expect", "4"}},
       {{"flsh", "COM3"}, "неизвестная команда \"flsh\""},
       {{"flash"}, "команде flash нужен порт"},
       {{"flash-hex", "COM3"}, "команде flash-hex нужен HEX-файл после порта"},
@@ -39,12 +44,12 @@ TEST(CliArguments, BadUsageIsToldNotGuessed) {
       {{"flash-hex", "COM3", "a.hex", "--", "--quiet"}, "лишний аргумент \"--quiet\""},
       {{"identify", "COM3", "--no-verify"}, "--no-verify нужен только команде flash"},
       {{"flash-hex", "COM3", "a.hex", "--all"},
-       "--image, --rules, --no-rules, --all и --record нужны только командам identify и flash"},
+       "--image, --rules, --no-rules, --all, --expect и --record нужны только командам identify и flash"},
       {{"identify", "COM3", "--wait", "5x"}, "--wait ждёт число секунд от 0 до 86400, а не \"5x\""},
       {{"identify", "COM3", "--wait", "86401"}, "--wait ждёт число секунд от 0 до 86400, а не \"86401\""},
       {{"images", "--json"}, "--json нужен только командам ports, identify и flash"},
       {{"flash-hex", "COM3", "a.hex", "--image", "2"},
-       "--image, --rules, --no-rules, --all и --record нужны только командам identify и flash"},
+       "--image, --rules, --no-rules, --all, --expect и --record нужны только командам identify и flash"},
       {{"flash", "COM3", "--rules", "a.ini", "--no-rules"}, "--rules и --no-rules исключают друг друга"},
       {{"images", "--log", "x"},
        "--log, --quiet, --verbose и --wait нужны только командам, которые обращаются к устройству"},
@@ -199,6 +204,10 @@ TEST(CliArguments, PortAsTheUserWritesIt) {
   EXPECT_EQ(PortNameOf("\\\\.\\COM12"), "COM12");
   EXPECT_EQ(PortNameOf("COM3"), "COM3");
   EXPECT_EQ(PortNameOf("/tmp/bench/ttyV0"), "../tmp/bench/ttyV0");
+  // A name with a slash is a path from the current folder.
+  const std::string here = std::filesystem::current_path().lexically_normal().generic_string();
+  EXPECT_EQ(PortNameOf("./run/t1"), ".." + here + "/run/t1");
+  EXPECT_EQ(PortNameOf("run/t1"), ".." + here + "/run/t1");
 }
 
 }  // namespace

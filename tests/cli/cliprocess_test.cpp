@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,9 @@ class Program {
   void SetEnvironment(std::vector<std::string> entries) { environment_ = std::move(entries); }
   // The width the next runs' terminal tells (0: none, as before any was set).
   void SetTerminalColumns(unsigned short columns) { terminalColumns_ = columns; }
+  // The size no file of the next runs may grow beyond (ulimit -f), in bytes;
+  // 0: the test's own.
+  void SetFileSizeLimit(rlim_t bytes) { fileSizeLimit_ = bytes; }
 
   Finished Run(const std::vector<std::string>& args, StdOut stdOut = StdOut::Pipe,
                const std::function<bool(const std::string& out)>& interruptWhen = {}) {
@@ -124,7 +128,15 @@ class Program {
     envp.push_back(nullptr);
 
     pid_t pid = -1;
+    // The limit is inherited at the start: the test's own is set back at once.
+    rlimit own{};
+    ::getrlimit(RLIMIT_FSIZE, &own);
+    if (fileSizeLimit_ > 0) {
+      const rlimit limited{.rlim_cur = fileSizeLimit_, .rlim_max = own.rlim_max};
+      ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
     const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    if (fileSizeLimit_ > 0) ::setrlimit(RLIMIT_FSIZE, &own);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(outWrite);
@@ -178,6 +190,7 @@ class Program {
   std::vector<int> closedAtStart_;
   std::vector<std::string> environment_;
   unsigned short terminalColumns_ = 0;
+  rlim_t fileSizeLimit_ = 0;
 };
 
 class CliProcess : public ::testing::Test {
@@ -263,6 +276,60 @@ TEST_F(CliProcess, ExitCodes) {
     const Finished run = program_.Run(args);
     EXPECT_EQ(run.code, c.code) << run.out << run.err;
     EXPECT_TRUE(Contains(c.code == 0 ? run.out : run.err, c.said)) << run.out << run.err;
+  }
+}
+
+// A bench keeps the record (and the log) for traceability: a device served
+// whose record or log could not be written (a full disk, here the file size
+// limit) ends with a code of its own, never 0. A command that failed anyway
+// keeps its own code.
+TEST_F(CliProcess, RecordOrLogThatCannotBeWrittenIsNotSuccess) {
+  constexpr rlim_t kFull = 4096;
+  struct Case {
+    const char* name;
+    sim::SimOptions device;
+    std::vector<std::string> args;  // FILE: a file already at the limit
+    int code;
+    bool flashed;
+  };
+  const Case cases[] = {
+      {"flash --record",
+       test::Detector(),
+       {"flash", "PORT", "--no-rules", "--image", "2", "--record", "FILE"},
+       9,
+       true},
+      {"identify --record",
+       test::Detector(),
+       {"identify", "PORT", "--image", "2", "--record", "FILE"},
+       9,
+       false},
+      {"flash-hex --log", test::Detector(), {"flash-hex", "PORT", "HEX", "--log", "FILE"}, 9, true},
+      {"failed anyway",
+       test::Detector({"wrong-echo"}),
+       {"flash", "PORT", "--no-rules", "--image", "2", "--record", "FILE"},
+       5,
+       false},
+  };
+  // A short file: on the real clock a whole catalogue image takes 25 s.
+  const std::string hex = WriteFile("short.hex", test::MakeHexFile(8).text);
+  program_.SetFileSizeLimit(kFull);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = WriteFile("full.txt", std::string(kFull, 'x'));
+    sim::DeviceSimulator sim(c.device);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args) {
+      if (a == "PORT") a = sim.SlavePath();
+      if (a == "FILE") a = file;
+      if (a == "HEX") a = hex;
+    }
+    const Finished run = program_.Run(args);
+    EXPECT_EQ(run.code, c.code) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "Не удалось записать")) << run.err;
+    sim.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+    EXPECT_EQ(sim.Report().complete, c.flashed);
+    sim.Stop();
   }
 }
 

@@ -3,8 +3,10 @@
 // what the device receives and keeps, the exit code, and the --log file.
 #include "cli/clisession.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -274,11 +276,18 @@ TEST_F(CliSession, FlashRefusesWhereItMayNotDecideAndLeavesTheDeviceAlone) {
        .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
        .code = ExitCode::Refused,
        .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
-      {.name = "a rule whose target the tool does not carry",
+      // The messages name the file that was read, not the windows' update.ini.
+      {.name = "an unreadable rule in a --rules file",
        .device = test::Detector(),
-       .updateIni = "[UpdateRules]\r\n14.002.000=20->99\r\n",
+       .extraArgs = {"--rules", WriteFile("bench.ini", "[UpdateRules]\r\n14.002.000=20=>28\r\n").string()},
        .code = ExitCode::Refused,
-       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20->99")},
+       .firstErrorLine = test::text::RuleNamesNoImage("14.002.000", "20=>28", "bench.ini")},
+      {.name = "a --rules file without a rule for the type",
+       .device = test::Detector(),
+       .extraArgs = {"--rules", WriteFile("other.ini", "[UpdateRules]\r\n14.003.000=20->39\r\n").string()},
+       .code = ExitCode::Refused,
+       .firstErrorLine =
+           "Для версии VER 14.002.020 правила other.ini не выбирают прошивку: укажите её ключом --image N."},
       {.name = "an unsupported version",
        .device = test::Detector({}, "VER 14.010.001"),
        .extraArgs = {"--image", "2"},
@@ -776,6 +785,68 @@ TEST_F(CliSession, InterruptAfterTheOutcomeChangesNothing) {
   device.Stop();
 }
 
+// On a single port as in a batch: the first Ctrl+C lets the command under
+// way be answered (here a write the device holds 3 s), and only then stops.
+TEST_F(CliSession, FirstCtrlCLetsTheCommandUnderWayBeAnswered) {
+  sim::DeviceSimulator device(test::Detector({"slow=3000@W#3"}));
+  ASSERT_TRUE(device.Start()) << device.Error();
+  test::QuickPauseClock clock(10000);
+  std::uint64_t pressedAt = 0;
+  bool pressed = false;
+  cli::CliEnvironment env{
+      .Out = out_,
+      .Time = clock,
+      .Interrupted =
+          [&] {
+            if (pressed || device.Report().writes.size() < 3) return false;
+            pressed = true;
+            pressedAt = clock.NowMs();
+            return true;
+          },
+      .ListPorts = [] { return std::vector<std::string>{}; },
+  };
+  EXPECT_EQ(cli::RunCli({"flash", device.SlavePath(), "--image", "2", "--no-rules"}, env),
+            ExitCode::Interrupted);
+  ASSERT_TRUE(pressed);
+  // The tool's time went on while it waited for the held answer.
+  EXPECT_GE(clock.NowMs() - pressedAt, 3000u) << "the write under way was cut short";
+  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  EXPECT_EQ(device.Report().writes.size(), 3u) << "nothing after the stop";
+  device.Stop();
+}
+
+// The second Ctrl+C ends every wait at once: on the real clock, an erase
+// that is never answered is not waited out (15 s).
+TEST_F(CliSession, SecondCtrlCEndsTheWaitsAtOnce) {
+  sim::DeviceSimulator device(test::Detector({"silence@BE"}));
+  ASSERT_TRUE(device.Start()) << device.Error();
+  int presses = 0;
+  cli::CliEnvironment env{
+      .Out = out_,
+      .Time = SystemClock(),
+      .Interrupted =
+          [&] {
+            const std::vector<std::string> commands = device.Report().commands;
+            if (presses == 2 || std::find(commands.begin(), commands.end(), "BE") == commands.end())
+              return false;
+            ++presses;
+            return true;
+          },
+      .ListPorts = [] { return std::vector<std::string>{}; },
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli::RunCli({"flash", device.SlavePath(), "--image", "2", "--no-rules"}, env),
+            ExitCode::Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12))
+      << "the erase's time-out was waited out";
+  EXPECT_EQ(presses, 2);
+  device.WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  const sim::SimReport report = device.Report();
+  EXPECT_EQ(CountOf(report.commands, "BE"), 1u);
+  EXPECT_TRUE(report.writes.empty());
+  device.Stop();
+}
+
 TEST_F(CliSession, InterruptDuringIdentification) {
   const Bench bench{.interruptWhen = [](const sim::SimReport& r) { return !r.commands.empty(); }};
   const Outcome run = Run(test::Detector({"silence@v"}), {"flash", "PORT", "--image", "2"}, bench);
@@ -824,6 +895,110 @@ TEST_F(CliSession, LogFileHoldsTheMessageLogsLinesAndGrowsFromRunToRun) {
                                     "укажите её ключом --image N."),
                        Utf8ToCp1251("Подходящие прошивки:"), "    2  VER 14.002.028",
                        "    3  VER QTT1.001.001", "    4  VER QTT1.001.002"}));
+}
+
+// A FIFO's open waits for a reader for ever, with Ctrl+C only polled: a log
+// or record path that is no regular file is refused before the port, as the
+// rules and HEX files are. (The test keeps a reader on the FIFO, so a tool
+// that opened it would go on rather than hang.)
+TEST_F(CliSession, LogOrRecordThatIsNoRegularFileIsRefusedBeforeThePort) {
+  const std::filesystem::path fifo = dir_.Path() / "bench.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const std::filesystem::path folder = dir_.Path() / "records";
+  std::filesystem::create_directory(folder);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"--log on a FIFO",
+       {"flash", "PORT", "--image", "2", "--log", fifo.string()},
+       "Не удалось записать журнал в \"" + fifo.string() + "\": это именованный канал, а не файл.\n"},
+      {"--record on a FIFO",
+       {"flash", "PORT", "--image", "2", "--record", fifo.string()},
+       "Не удалось записать отчёт в \"" + fifo.string() + "\": это именованный канал, а не файл.\n"},
+      {"identify --record on a folder",
+       {"identify", "PORT", "--record", folder.string()},
+       "Не удалось записать отчёт в \"" + folder.string() + "\": это папка, а не файл.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = Run(test::Detector(), c.args);
+    EXPECT_EQ(cli::ToInt(run.code), 1);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_TRUE(run.report.commands.empty()) << Joined(run.report.commands);
+  }
+  ::close(reader);
+}
+
+// One port named twice in a batch would find itself busy by the tool's own
+// hand: bad usage, told before any port is opened, however it is named.
+TEST_F(CliSession, SamePortTwiceIsBadUsage) {
+  sim::SimOptions device = test::Detector();
+  device.linkPath = (dir_.Path() / "ttyBench").string();
+  sim::DeviceSimulator sim(device);
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+  const std::string pts = sim.SlavePath();
+  struct Case {
+    const char* name;
+    std::vector<std::string> ports;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"the same text", {pts, pts}, "Порт " + pts + " назван дважды.\n"},
+      {"spelt another way",
+       {pts, "/dev/pts/../" + cli::PortNameOf(pts)},
+       "Порт /dev/pts/../" + cli::PortNameOf(pts) + " назван дважды: это тот же порт, что и " + pts + ".\n"},
+      {"through a link",
+       {device.linkPath, pts},
+       "Порт " + pts + " назван дважды: это тот же порт, что и " + device.linkPath + ".\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"flash"};
+    args.insert(args.end(), c.ports.begin(), c.ports.end());
+    args.insert(args.end(), {"--image", "2"});
+    const Outcome run = RunArgs(args);
+    EXPECT_EQ(run.code, ExitCode::Usage);
+    EXPECT_EQ(run.err, c.err);
+  }
+  EXPECT_TRUE(sim.Report().commands.empty()) << Joined(sim.Report().commands);
+  sim.Stop();
+}
+
+// A name with a slash is a path from the current folder, as a shell user
+// means "./run/t1", not a place under /dev.
+TEST_F(CliSession, RelativePortPathIsTakenFromTheCurrentFolder) {
+  sim::SimOptions device = test::Detector();
+  std::filesystem::create_directory(dir_.Path() / "run");
+  device.linkPath = (dir_.Path() / "run" / "t1").string();
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  for (const char* typed : {"./run/t1", "run/t1"}) {
+    SCOPED_TRACE(typed);
+    const Outcome run = Run(device, {"identify", typed, "--image", "2"});
+    EXPECT_EQ(run.code, ExitCode::Done) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Текущая версия прошивки : VER 14.002.020")) << run.out;
+  }
+  std::filesystem::current_path(before);
+}
+
+// Records are appended: a bench keeps one file for many runs, and a second
+// run must leave the first one's lines as they were.
+TEST_F(CliSession, RecordFileGrowsFromRunToRun) {
+  const std::filesystem::path record = dir_.Path() / "bench.jsonl";
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--image", "2", "--record", record.string()}).code,
+            ExitCode::Done);
+  const std::string first = ReadFileBytes(record);
+  ASSERT_EQ(test::Count(first, "\n"), 1u) << first;
+  ASSERT_EQ(Run(test::Detector(), {"identify", "PORT", "--image", "2", "--record", record.string()}).code,
+            ExitCode::Done);
+  const std::string both = ReadFileBytes(record);
+  EXPECT_EQ(test::Count(both, "\n"), 2u) << both;
+  EXPECT_TRUE(both.starts_with(first));
 }
 
 TEST_F(CliSession, LogFileThatCannotBeOpenedStopsBeforeThePort) {

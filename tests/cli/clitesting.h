@@ -24,13 +24,20 @@ namespace tarvik::test {
 // Records the program's two streams; converted to UTF-8 for the checks.
 class CaptureOutput final : public cli::CliOutput {
  public:
-  explicit CaptureOutput(bool terminal = false, int columns = 0) : terminal_(terminal), columns_(columns) {}
+  explicit CaptureOutput(bool terminal = false, int columns = 0, int rows = 0)
+      : terminal_(terminal), columns_(columns), rows_(rows) {}
   void Write(cli::Stream stream, std::string_view cp1251) override {
     (stream == cli::Stream::Out ? out_ : err_).append(cp1251);
     (stream == cli::Stream::Out ? outWrites_ : errWrites_).emplace_back(cp1251);
   }
   bool OutIsTerminal() const override { return terminal_; }
-  int Columns() const override { return columns_; }
+  int Columns() const override { return columns_.load(); }
+  int Rows() const override { return rows_.load(); }
+  // The terminal resized, as by its window.
+  void Resize(int columns, int rows) {
+    columns_.store(columns);
+    rows_.store(rows);
+  }
 
   std::string Out() const { return Cp1251ToUtf8(out_); }
   std::string Err() const { return Cp1251ToUtf8(err_); }
@@ -39,7 +46,8 @@ class CaptureOutput final : public cli::CliOutput {
 
  private:
   const bool terminal_;
-  const int columns_;
+  std::atomic<int> columns_;
+  std::atomic<int> rows_;
   std::string out_;
   std::string err_;
   std::vector<std::string> outWrites_;

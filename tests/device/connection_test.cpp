@@ -284,9 +284,14 @@ TEST_F(ConnectionTest, ALineLostAroundAFailedIdentificationQueuesOneDisconnectAn
   EXPECT_EQ(steps_.noAnswer, 2);
 }
 
+// The device identified first, as before every reflash: only the task's
+// having had the device keeps the watcher from telling the loss.
 TEST_F(ConnectionTest, ALineLostAfterATaskIsLeftToWhoeverStartedTheTask) {
   StartDevice(Door());
   Open();
+  connection_.StartIdentification(steps_);
+  ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
+  ASSERT_TRUE(ServeUntil([&] { return connection_.State() == ConnectionState::Idle; }));
   ASSERT_TRUE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_)));
   ASSERT_TRUE(ServeUntil([&] { return !connection_.TaskRunning(); }));
   QueuedControlWords();

@@ -19,6 +19,7 @@
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "outqueue/outarray.h"
+#include "reflash/durations.h"
 #include "reflash/recordingview.h"
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
@@ -28,6 +29,7 @@
 #include "support/recordingclock.h"
 #include "support/scaledclock.h"
 #include "support/serveuntil.h"
+#include "support/sharedtimeline.h"
 #include "support/usertexts.h"
 #include "tools/simwire.h"
 
@@ -150,6 +152,11 @@ struct Reflash {
   // The worker's own clock for its pauses, apart from the port's; none: the
   // port's.
   Clock* workerClock = nullptr;
+  // The tool and the device on one timeline (SharedTimeline) rather than
+  // each on a paced clock of its own: where the case turns on when an answer
+  // comes against a time-out, a busy machine must not shift one against the
+  // other.
+  bool oneTimeline = false;
 };
 
 struct Result {
@@ -168,11 +175,15 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   // Erase and write latency go by a paced clock of the device's own unless
   // the case gives one.
   test::PacedClock deviceClock;
+  test::SharedTimeline timeline;
+  Clock& toolClock = setup.oneTimeline ? timeline.Tool() : clock;
+  if (setup.oneTimeline) options.clock = &timeline.Device();
   if (options.clock == nullptr) options.clock = &deviceClock;
   UiStepQueue sync;
-  DeviceLine line(std::move(options), clock);
+  DeviceLine line(std::move(options), toolClock);
+  if (setup.oneTimeline) timeline.WatchDevice([&line] { return line.Sim().Working(); });
   Result result;
-  Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : clock;
+  Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : toolClock;
   TUpdateThread task(sync, workerClock);
   DeviceIdentity device = DeviceIdentity::FromVersionLine(setup.version);
   device.TypeNumber = setup.type;
@@ -195,6 +206,9 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   if (exitButton.joinable()) exitButton.join();
   // Bytes still on their way reach the device and its report.
   line.Sim().WaitUntil([](const sim::SimReport&) { return false; }, 30);
+  // Nobody waits on the tool's time any more: a device still in a pause is
+  // let out, so it can be stopped.
+  timeline.Free();
   result.outcome = task.Outcome();
   result.report = line.Sim().Report();
   result.logLines = line.Log().Lines();
@@ -572,6 +586,23 @@ TEST(UpdateThreadProcedure, ShowsStagesProgressAndTimes) {
   EXPECT_EQ(r.view.remaining.back(), Utf8ToCp1251("0 сек "));
 }
 
+// The erase may take three attempts of 15 s: the elapsed time is told after
+// each, so a front end that shows only what it is told (the command line)
+// does not stand still for 45 s.
+TEST(UpdateThreadProgress, ElapsedTimeIsToldAfterEachEraseAttempt) {
+  test::PacedClock clock;
+  const Result r = Flash(Device({"silence@BE"}), Image(8), {}, clock);
+  ExpectShown(r, false);
+  std::vector<std::string> told;
+  for (const std::string& text : r.view.elapsed) {
+    if (told.empty() || told.back() != text) told.push_back(text);
+  }
+  // From the start on: 15, 30 and 45 s, one after each attempt.
+  ASSERT_GE(told.size(), 3u) << Joined(told);
+  EXPECT_EQ(std::vector<std::string>(told.end() - 3, told.end()),
+            (std::vector<std::string>{FormatDuration(15), FormatDuration(30), FormatDuration(45)}));
+}
+
 // What a device needs between commands, pinned: 40 ms after every write
 // attempt of the bootloader procedure, answered or not, then the 1.5 s
 // settle in ticks of 150 ms; no pause after a staged write, then 45.3 s and
@@ -645,11 +676,13 @@ TEST(UpdateThreadFaults, EndInFailureWithNothingSentAfterIt) {
       {"silence to the erase", 8, Device({"silence@BE"}), {}, {"BL", "BE", "BE", "BE"}, false},
       // Busy starting its bootloader, the device answers "BL" 750 ms after
       // its time-out and never hears the erase: that late "OK" is no answer
-      // to "BE", and nothing is written over the old firmware.
+      // to "BE", and nothing is written over the old firmware. The 750 ms
+      // are the tool's: on clocks of their own a starved device thread made
+      // them longer than the tool's wait for a late answer.
       {"a late answer to BL is not taken for the erase's",
        4,
        WithOldFirmware(Device({"slow=3250@BL", "no-ok!@BE"})),
-       {},
+       {.oneTimeline = true},
        {"BL", "BE", "BE", "BE"},
        false},
       {"a wrong echo to group 2, three times",
@@ -840,13 +873,17 @@ TEST(UpdateThreadStop, DuringTheSettleWaitTheImageIsWrittenButNotAnnounced) {
 TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
   for (const bool closeMidway : {false, true}) {
     SCOPED_TRACE(closeMidway ? "closed mid-way" : "run to the end");
-    test::PacedClock clock;
-    test::PacedClock deviceClock;
+    // The device's 500 ms for each write are measured on the tool's time,
+    // far inside the write's time-out however busy the machine: every group
+    // is answered at its first attempt.
+    test::SharedTimeline timeline;
+    Clock& clock = timeline.Tool();
     sim::SimOptions options = Device();
-    options.clock = &deviceClock;
+    options.clock = &timeline.Device();
     options.writeLatencyMs = 500;
     sim::DeviceSimulator sim(options);
     ASSERT_TRUE(sim.Start()) << sim.Error();
+    timeline.WatchDevice([&sim] { return sim.Working(); });
     UiStepQueue sync;
     TOutArray queue(clock);
     test::RecordingControllerUi ui;
@@ -880,6 +917,7 @@ TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
         connection.Close();
       }
     }
+    timeline.Free();
     sim.Stop();
   }
 }

@@ -554,7 +554,8 @@ TEST_F(PortOthersMayHold, TheLookAtProcessesNamesTheHolderAndPassesTheLinesFarEn
 }
 
 // Serial programs mark a port they use with a lock file, LCK..<name>, that
-// holds their process number; one whose process has gone is stale.
+// holds their process number; one whose process has gone is stale. One that
+// holds something else is nobody's to delete: it may be a live program's.
 TEST_F(PortOthersMayHold, LockFilesOfRunningProgramsKeepThePortOutAndStaleOnesAreTakenOver) {
   test::OtherProgram sleeper({"sleep", "60"});
   const std::string sleeping = "sleep, pid " + std::to_string(sleeper.Pid());
@@ -577,8 +578,12 @@ TEST_F(PortOthersMayHold, LockFilesOfRunningProgramsKeepThePortOutAndStaleOnesAr
       {"by the device's name, opened through a link", linkName, byDevice, LockText(sleeper.Pid()), sleeping},
       {"by the link's name", linkName, "LCK..ttyLinked", LockText(sleeper.Pid()), sleeping},
       {"a program that has gone", peer.DeviceName(), byDevice, LockText(test::GonePid()), ""},
-      {"no number in it", peer.DeviceName(), byDevice, "locked\n", ""},
+      {"a form this tool does not read", peer.DeviceName(), byDevice, "locked\n",
+       "the lock file " + (lockDir() / byDevice).string()},
+      {"a binary number", linkName, byDevice, std::string("\x39\x30\x00\x00", 4),
+       "the lock file " + (lockDir() / byDevice).string()},
       {"empty", peer.DeviceName(), byDevice, "", ""},
+      {"empty, opened through a link", linkName, byDevice, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -588,9 +593,10 @@ TEST_F(PortOthersMayHold, LockFilesOfRunningProgramsKeepThePortOutAndStaleOnesAr
     UseOptions(other);
     if (c.holder.empty()) {
       ASSERT_NO_THROW(other.Open());
-      // The stale lock went; this tool's own stands under the name it opened by.
-      const std::string own = c.portName == linkName ? "LCK..ttyLinked" : byDevice;
-      EXPECT_EQ(ReadText(lockDir() / own), LockText(::getpid()));
+      // The stale lock went; this tool's own stands under the device's name,
+      // whatever name it was opened by, since that is where other programs
+      // look.
+      EXPECT_EQ(ReadText(lockDir() / byDevice), LockText(::getpid()));
       other.Close();
       EXPECT_TRUE(std::filesystem::is_empty(lockDir())) << "the own lock goes with the port";
       continue;

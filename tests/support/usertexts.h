@@ -42,9 +42,10 @@ inline constexpr std::string_view kDialoutHint =
 inline std::string UnsupportedVersion(std::string_view versionLine) {
   return "Версия " + std::string(versionLine) + " не поддерживается";
 }
-inline std::string RuleNamesNoImage(std::string_view typeCode, std::string_view value) {
-  return "Правило обновления " + std::string(typeCode) + "=" + std::string(value) +
-         " в файле update.ini не указывает ни одной прошивки, имеющейся в программе";
+inline std::string RuleNamesNoImage(std::string_view typeCode, std::string_view value,
+                                    std::string_view file = "update.ini") {
+  return "Правило обновления " + std::string(typeCode) + "=" + std::string(value) + " в файле " +
+         std::string(file) + " не указывает ни одной прошивки, имеющейся в программе";
 }
 inline std::string RulesFileUnreadable(std::string_view path, std::string_view problem) {
   return "Не удалось прочитать файл правил обновления " + std::string(path) + " (" + std::string(problem) +

@@ -830,22 +830,26 @@ TEST_F(SimulatorTest, ReportAsJson) {
 // than a busy machine's delays: an unpaced answer is allowed half the time
 // the line would take.
 TEST_F(SimulatorTest, PacesAnswersAtTheWireRate) {
-  // A 1000-byte answer, 520 ms at 19200 bit/s: 994 characters of version
-  // line, CR LF, "OK", CR LF.
-  const std::string version = "VER 14.002.020 " + std::string(979, 'x');
+  // Paced, a 1000-byte answer takes at least the 520 ms it needs at 19200
+  // bit/s, and not ten times that. Unpaced, a 10000-byte answer (5.2 s on
+  // the wire) comes in well under half its wire time however busy the
+  // machine. Each is a version line of x's, CR LF, "OK", CR LF; a pause of
+  // a starved device thread inside the answer is waited out, not taken for
+  // its end.
   struct Case {
     bool unpaced;
+    std::size_t bytes;
     long long minMs;
     long long maxMs;
   };
-  for (const Case c : {Case{false, 520, 2600}, Case{true, 0, 260}}) {
+  for (const Case c : {Case{false, 1000, 520, 5200}, Case{true, 10000, 0, 2600}}) {
     SCOPED_TRACE(c.unpaced ? "unpaced" : "paced");
     SimOptions options = Fast();
     options.unpaced = c.unpaced;
-    options.version = version;
+    options.version = "VER 14.002.020 " + std::string(c.bytes - 21, 'x');
     Start(options);
-    const Reply reply = Ask("+v\r");
-    ASSERT_EQ(reply.text.size(), 1000u);
+    const Reply reply = Ask("+v\r", 3000);
+    ASSERT_EQ(reply.text.size(), c.bytes);
     EXPECT_GE(reply.ms, c.minMs);
     EXPECT_LE(reply.ms, c.maxMs);
   }

@@ -1,6 +1,7 @@
 #include "campaign/campaignfront.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cli/clisession.h"
@@ -8,7 +9,9 @@
 #include "common/uisync.h"
 #include "device/connection.h"
 #include "device/controller.h"
+#include "device/decideupdate.h"
 #include "firmware/hexfile.h"
+#include "firmware/selection.h"
 #include "outqueue/outarray.h"
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
@@ -37,10 +40,39 @@ class IdentifySteps final : public MainThreadSteps {
  public:
   void PublishIdentity(TController&) override {}
   void ResetFlashState() override {}
-  void DecideUpdate(TController&) override { decided = true; }
+  void DecideUpdate(TController& controller) override {
+    if (decide) decide(controller);
+    decided = true;
+  }
   void ReportNoAnswer() override { noAnswer = true; }
+  std::function<void(TController&)> decide;
   bool decided = false;
   bool noAnswer = false;
+};
+
+// A technician who knows which device is on the bench: the type and the
+// image of the plan, where the windows ask.
+class TechnicianView final : public DecisionView {
+ public:
+  TechnicianView(const FirmwareCatalogue& catalogue, int image) : catalogue_(catalogue), image_(image) {}
+  int ChooseDeviceType(const std::vector<std::string>&) override {
+    return FindDeviceType(catalogue_, catalogue_.FirmwareImages()[static_cast<std::size_t>(image_)]);
+  }
+  int ChoosePreferredFirmware(const std::string&, const std::vector<ImageChoice>& images, bool) override {
+    for (const ImageChoice& choice : images) {
+      if (choice.ImageIndex == image_) return image_;
+    }
+    return -1;
+  }
+  void ShowInformation(const std::string&) override {}
+  void OfferImage(int imageIndex) override { offered = imageIndex; }
+  void ReportUnsupported(const std::string&) override {}
+  void RequestDisconnect() override {}
+  int offered = -1;
+
+ private:
+  const FirmwareCatalogue& catalogue_;
+  const int image_;
 };
 
 // The reflash window as far as the user sees it: its state, the verdict and
@@ -131,6 +163,24 @@ FrontResult RunWindow(const FrontRequest& request) {
   WishToLeave leave(request.userWantsOut, request.mayStop);
 
   IdentifySteps identify;
+  FirmwareCatalogue catalogue;
+  std::optional<CampaignCatalogue> source;
+  std::vector<std::string> imageLines = request.plan.imageLines;
+  const bool decide = request.decide && request.plan.procedure != Procedure::Service;
+  if (decide) {
+    source.emplace(request.plan);
+    catalogue.LoadCatalogue(source->Source());
+    identify.decide = [&](TController& controller) {
+      TechnicianView view(catalogue, source->ImageNumber() - 1);
+      const DecisionOutcome outcome = tarvik::DecideUpdate(controller.Identity, catalogue, {}, view);
+      if (outcome != DecisionOutcome::Offered || view.offered < 0) {
+        result.offered = "nothing";
+        return;
+      }
+      imageLines = catalogue.ImageLines()[static_cast<std::size_t>(view.offered)];
+      result.offered = imageLines == request.plan.imageLines ? "the image" : "another image";
+    };
+  }
   connection.StartIdentification(identify);
   sync.WaitServicing([&] {
     Drain(queue);
@@ -145,6 +195,13 @@ FrontResult RunWindow(const FrontRequest& request) {
     return result;
   }
   result.identified = true;
+  if (decide && result.offered != "the image") {
+    // The window would offer something else, or nothing: the technician
+    // could not reflash the device from here.
+    result.outcome = "offered " + result.offered;
+    connection.Close();
+    return result;
+  }
   TController& controller = *connection.Controller();
 
   std::unique_ptr<ConnectionTask> task;
@@ -177,7 +234,7 @@ FrontResult RunWindow(const FrontRequest& request) {
     view.exitEnabled = !controller.Identity.InBootloader();
     auto flash = std::make_unique<TUpdateThread>(sync, request.clock);
     flash->SetDevice(controller.Identity);
-    flash->SetImageLines(request.plan.imageLines);
+    flash->SetImageLines(imageLines);
     flash->SetController(&controller);
     flash->SetStartTime(request.clock.WallNow());
     flash->SetView(&view);

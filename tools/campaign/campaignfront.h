@@ -26,6 +26,10 @@ struct FrontRequest {
   std::function<bool()> userWantsOut = {};
   // false: a reflash without faults that nobody stops.
   bool mayStop = true;
+  // The windows: the update decision made as a technician answers it (the
+  // device type and the image of the plan, no rules file), and the image it
+  // offers written, rather than the plan's image handed straight over.
+  bool decide = false;
 };
 
 struct FrontResult {
@@ -49,6 +53,9 @@ struct FrontResult {
   bool verdictAfterStop = false;
   // What kept the front end from its work (the port did not open).
   std::string error;
+  // With decide: "the image" when the decision offered the plan's image,
+  // "another image" or "nothing" when not; empty without a decision.
+  std::string offered;
 };
 
 FrontResult RunFront(const FrontRequest& request);

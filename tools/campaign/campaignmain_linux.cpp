@@ -33,6 +33,16 @@ what broke and the command that replays it. Exit code 0: every promise held.
   --verbose           the facts of every run, not only of a broken one
   --work-dir DIR      the runs' files (default: a fresh temporary folder)
 
+Recovery from every cut point:
+  --cut-points        for one image of each procedure (the first from the
+                      seed on with at least 16 records), cut the line during
+                      and after each command of the reflash in turn ("BL",
+                      "BE", each write, block 0000, the settle wait), with
+                      each front end, then connect again as a technician
+                      would: the device must be identified, offered its
+                      image, reflashed and its flash equal to the image
+  --cut-sample N      only N cut points per procedure, drawn from the seed
+
 The front end in another process, for the Windows program under Wine:
   --agent PROGRAM     the agent, repeated for its words (e.g. --agent wine
                       --agent tarvik-campaign.exe); the device then keeps
@@ -109,6 +119,11 @@ int CampaignMain(const std::vector<std::string>& args) {
       replay << " --warm-up-port " << options.warmUpPort;
     } else if (flag == "--warm-up-link" && value(options.warmUpLink)) {
       replay << " --warm-up-link " << options.warmUpLink;
+    } else if (flag == "--cut-points") {
+      options.cutPoints = true;
+    } else if (flag == "--cut-sample" && value(text) && ParseNumber(text, number) && number > 0) {
+      options.cutPoints = true;
+      options.cutSample = static_cast<std::uint32_t>(number);
     } else if (flag == "--work-dir" && value(workDir)) {
     } else {
       std::fprintf(stderr, "tarvik-campaign: bad option %s (see --help)\n", flag.c_str());

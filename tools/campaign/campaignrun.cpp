@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <thread>
 
 #include "campaign/campaignagent.h"
@@ -122,6 +123,18 @@ bool LastAnswerLostTheLine(const sim::SimReport& report) {
 }
 
 }  // namespace
+
+std::vector<CutPoint> CutPoints(const Plan& plan) {
+  std::vector<CutPoint> cuts;
+  const std::vector<std::string> steps = ReflashSteps(plan, plan.startInBootloader);
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const std::string& step = steps[i];
+    cuts.push_back({"during " + step, {.step = step, .attempt = 1, .kind = FaultKind::HangUpSilent}});
+    cuts.push_back({i + 1 == steps.size() ? "in the settle wait after " + step : "after " + step,
+                    {.step = step, .attempt = 1, .kind = FaultKind::HangUp}});
+  }
+  return cuts;
+}
 
 std::vector<std::string> CheckReflash(const Plan& plan, const ReflashFacts& facts,
                                       const Expectation& expected) {
@@ -424,6 +437,7 @@ class Runner {
   Runner(const CampaignOptions& options, std::ostream& out) : options_(options), out_(out) {}
 
   int Run() {
+    if (options_.cutPoints) return RunCutPoints();
     Watchdog watchdog(options_.replayFlags);
     const auto start = std::chrono::steady_clock::now();
     for (std::uint64_t i = 0;; ++i) {
@@ -455,9 +469,108 @@ class Runner {
   // A path as the agent reads it.
   std::string AgentPath(const std::string& path) const { return options_.winePaths ? "Z:" + path : path; }
 
-  RunRecord RunOne(std::uint64_t seed) {
+  RunRecord RunOne(std::uint64_t seed) { return RunPlanned(DrawPlan(seed, options_.draw)); }
+
+  // A plan for the cut points of a procedure: from the first seed on, the
+  // first image of at least kCutRecords records, written into a device in its
+  // firmware (so the catalogue reflash starts with "BL"), with no faults of
+  // its own.
+  Plan CutPlan(Procedure procedure) const {
+    constexpr std::size_t kCutRecords = 16;
+    DrawOptions draw = options_.draw;
+    draw.procedure = procedure;
+    Plan plan;
+    for (std::uint64_t seed = options_.firstSeed;; ++seed) {
+      plan = DrawPlan(seed, draw);
+      if (plan.imageLines.size() > kCutRecords) break;
+    }
+    plan.faults.clear();
+    plan.stop = {};
+    if (procedure != Procedure::Staged) {
+      plan.startInBootloader = false;
+      plan.unitName = "QTT1";
+    }
+    return plan;
+  }
+
+  // Every cut point (or a sample) of one image of each procedure, with each
+  // front end: the reflash cut there, then the device reflashed anew, which
+  // must identify it, offer its image, write it and leave the flash equal to
+  // it.
+  int RunCutPoints() {
+    Watchdog watchdog(options_.replayFlags);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<Procedure> procedures = {Procedure::Catalogue, Procedure::Service, Procedure::Staged};
+    if (options_.draw.procedure) procedures = {*options_.draw.procedure};
+    std::vector<Front> fronts = {Front::Window, Front::Cli};
+    if (options_.draw.front) fronts = {*options_.draw.front};
+    std::mt19937_64 sample(options_.firstSeed);
+    std::vector<std::string> figures;
+    std::uint32_t notRecovered = 0;
+    for (const Procedure procedure : procedures) {
+      const Plan base = CutPlan(procedure);
+      std::vector<std::pair<Front, CutPoint>> tries;
+      for (const CutPoint& cut : CutPoints(base)) {
+        for (const Front front : fronts) tries.emplace_back(front, cut);
+      }
+      if (options_.cutSample > 0 && tries.size() > options_.cutSample) {
+        std::shuffle(tries.begin(), tries.end(), sample);
+        tries.resize(options_.cutSample);
+      }
+      std::uint32_t recovered = 0;
+      std::string failed;
+      for (const auto& [front, cut] : tries) {
+        Plan plan = base;
+        plan.front = front;
+        plan.faults = {cut.fault};
+        watchdog.Begin(plan.seed);
+        const RunRecord run = RunPlanned(plan, true);
+        watchdog.End();
+        const FrontResult& again = run.second.front;
+        std::vector<std::string> broken = run.broken;
+        if (again.successShown && FirstDifference(run.second.report.flash, ExpectedFlash(plan)) != "")
+          broken.push_back("again: the flash is not the image's");
+        const bool ok = broken.empty() && again.identified && again.successShown;
+        if (ok) {
+          ++recovered;
+        } else {
+          ++notRecovered;
+          failed += std::string(failed.empty() ? "" : ", ") + FrontName(front) + " " + cut.name;
+        }
+        out_ << "cut " << ProcedureName(procedure) << " " << FrontName(front) << " " << cut.name << ": "
+             << Outcome(run.first.front) << "; again: " << Outcome(again)
+             << (again.offered.empty() ? "" : ", offered " + again.offered)
+             << (ok ? "; recovered" : "; NOT RECOVERED") << "\n";
+        if (!ok) {
+          for (const std::string& line : broken) out_ << "  " << line << "\n";
+          out_ << "  device got: " << Joined(run.first.report.commands)
+               << (run.first.report.hungUp ? " (hung up)" : "")
+               << "; again: " << Joined(run.second.report.commands) << "\n";
+          out_ << "  replay: tarvik-campaign --cut-points --seed " << base.seed << " --procedure "
+               << ProcedureName(procedure) << " --front " << FrontName(front) << options_.replayFlags << "\n";
+        }
+        out_.flush();
+      }
+      figures.push_back(std::string(ProcedureName(procedure)) + " (seed " + std::to_string(base.seed) + ", " +
+                        std::to_string(base.imageLines.size() - 1) + " records, " +
+                        std::to_string(CutPoints(base).size()) + " cut points): tried " +
+                        std::to_string(tries.size()) + ", recovered " + std::to_string(recovered) +
+                        (failed.empty() ? "" : ", not recovered: " + failed));
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", Seconds(start));
+    out_ << "campaign: cut points in " << time << " s\n";
+    for (const std::string& line : figures) out_ << "  " << line << "\n";
+    out_ << "  violations: " << notRecovered << "\n";
+    out_.flush();
+    return notRecovered == 0 ? 0 : 1;
+  }
+
+  // decide: the second reflash, as a technician's, lets the windows' update
+  // decision choose the image.
+  RunRecord RunPlanned(const Plan& drawn, bool decide = false) {
     RunRecord run;
-    run.plan = DrawPlan(seed, options_.draw);
+    run.plan = drawn;
     const Plan& plan = run.plan;
     run.expected = Expect(plan, plan.startInBootloader, true);
     const std::string hexPath = HexPath(plan);
@@ -471,7 +584,9 @@ class Runner {
     run.first = Reflash(plan, clock, true, plan.startInBootloader, plan.oldFlash, hexPath);
     run.broken = CheckReflash(plan, run.first, run.expected);
     const bool inBootloader = run.first.report.mode == "bootloader";
-    run.second = Reflash(plan, clock, false, inBootloader, run.first.report.flash, hexPath);
+    run.second = Reflash(plan, clock, false, inBootloader, run.first.report.flash, hexPath, decide);
+    if (decide && !run.second.front.offered.empty() && run.second.front.offered != "the image")
+      run.broken.push_back("again: the decision offered " + run.second.front.offered);
     for (const std::string& line : CheckReflash(plan, run.second, Expect(plan, inBootloader, false))) {
       run.broken.push_back("again: " + line);
     }
@@ -481,7 +596,8 @@ class Runner {
   }
 
   ReflashFacts Reflash(const Plan& plan, Clock& clock, bool withFaults, bool inBootloader,
-                       const std::map<std::string, std::string>& flash, const std::string& hexPath) {
+                       const std::map<std::string, std::string>& flash, const std::string& hexPath,
+                       bool decide = false) {
     ReflashFacts facts;
     facts.inBootloader = inBootloader;
     facts.withFaults = withFaults;
@@ -500,7 +616,7 @@ class Runner {
         return facts;
       }
       if (inProcess) {
-        RunInProcess(plan, clock, withFaults, sim, hexPath, facts);
+        RunInProcess(plan, clock, withFaults, sim, hexPath, facts, decide);
       } else {
         RunAgentProcess(plan, withFaults, sim, hexPath, facts);
       }
@@ -515,7 +631,7 @@ class Runner {
   }
 
   void RunInProcess(const Plan& plan, Clock& clock, bool withFaults, sim::DeviceSimulator& sim,
-                    const std::string& hexPath, ReflashFacts& facts) {
+                    const std::string& hexPath, ReflashFacts& facts, bool decide) {
     std::atomic<bool> wanted{false};
     User user(plan, withFaults, sim, clock, [&](const std::atomic<bool>&) { wanted.store(true); });
     const FrontRequest request{
@@ -530,6 +646,7 @@ class Runner {
               return true;
             },
         .mayStop = withFaults,
+        .decide = decide,
     };
     facts.front = RunFront(request);
     user.End();

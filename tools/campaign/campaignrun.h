@@ -47,6 +47,13 @@ struct CampaignOptions {
   std::string workDir;
   // What a replay must repeat besides the seed, as arguments.
   std::string replayFlags;
+  // The cut-point mode: for one image of each procedure (of draw.procedure
+  // when given), the line is cut at each moment of the reflash in turn,
+  // with each front end (draw.front when given), and the device then
+  // reflashed anew as a technician would. cutSample: that many cut points
+  // per procedure drawn from the seed; 0: every one.
+  bool cutPoints = false;
+  std::uint32_t cutSample = 0;
 };
 
 // 0 when every promise held in every run.
@@ -71,6 +78,17 @@ struct ReflashFacts {
 
   static constexpr std::size_t kNoStop = static_cast<std::size_t>(-1);
 };
+
+// A moment the line is cut at: its name ("during BE", "after W0004") and the
+// fault that cuts it.
+struct CutPoint {
+  std::string name;
+  PlannedFault fault;
+};
+// Every cut point of the plan's reflash: during each command (carried out,
+// the line gone before its answer) and after it (answered, the line gone
+// before the next command; after the last one, in the settle wait).
+std::vector<CutPoint> CutPoints(const Plan& plan);
 
 // The promises of one reflash, each that does not hold as a line.
 std::vector<std::string> CheckReflash(const Plan& plan, const ReflashFacts& facts,

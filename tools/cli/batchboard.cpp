@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 
+#include "cli/clitexts.h"
 #include "common/text.h"
 #include "reflash/durations.h"
 #include "reflash/updatethread.h"
@@ -172,24 +173,53 @@ void BatchBoard::WriteLine(Stream stream, const std::string& text) {
 }
 
 void BatchBoard::Erase() {
-  if (drawn_ == 0) return;
+  if (drawnLines_.empty()) return;
+  // A terminal narrowed since the table was drawn has wrapped each line onto
+  // as many screen lines as it now takes: all of them go.
+  const std::size_t columns =
+      static_cast<std::size_t>(out_.Columns() > 0 ? out_.Columns() : kTableDefaultColumns);
+  std::size_t up = 0;
+  for (const std::size_t length : drawnLines_)
+    up += std::max<std::size_t>(1, (length + columns - 1) / columns);
   // Up to the table's first line, and everything from there down cleared.
-  out_.Write(Stream::Out, "\x1b[" + std::to_string(drawn_) + "A\r\x1b[J");
-  drawn_ = 0;
+  out_.Write(Stream::Out, "\x1b[" + std::to_string(up) + "A\r\x1b[J");
+  drawnLines_.clear();
 }
 
 void BatchBoard::Draw() {
   dirty_ = false;
   if (!table_) return;
+  drawnColumns_ = out_.Columns();
+  drawnRows_ = out_.Rows();
+  // Only what fits the screen, with a line to spare for the cursor: a line
+  // that scrolled off could not be reached again, and each redraw would
+  // leave another copy of the table behind.
+  std::size_t shown = rows_.size();
+  if (drawnRows_ > 0) shown = std::min(shown, static_cast<std::size_t>(std::max(drawnRows_ - 1, 1)));
+  const bool cut = shown < rows_.size();
+  if (cut) shown = shown > 1 ? shown - 1 : 0;
   std::string text;
-  for (const auto& row : rows_) text += RowLine(row->Shown(), portWidth_, out_.Columns()) + "\n";
+  for (std::size_t i = 0; i < shown; ++i) {
+    const std::string line = RowLine(rows_[i]->Shown(), portWidth_, drawnColumns_);
+    drawnLines_.push_back(line.size());
+    text += line + "\n";
+  }
+  if (cut) {
+    std::string line = HiddenRowsText(rows_.size() - shown);
+    const int columns = drawnColumns_ > 0 ? drawnColumns_ : kTableDefaultColumns;
+    line.resize(std::min(line.size(), static_cast<std::size_t>(std::max(columns - 1, 1))));
+    drawnLines_.push_back(line.size());
+    text += line + "\n";
+  }
   out_.Write(Stream::Out, text);
-  drawn_ = rows_.size();
 }
 
 void BatchBoard::Refresh() {
   const std::lock_guard lock(mutex_);
-  if (!dirty_ || !table_) return;
+  if (!table_) return;
+  // A resized terminal gets the table drawn anew to its size.
+  const bool resized = out_.Columns() != drawnColumns_ || out_.Rows() != drawnRows_;
+  if (!dirty_ && !resized) return;
   Erase();
   Draw();
 }
@@ -200,13 +230,14 @@ void BatchBoard::Ended(std::size_t index, const DeviceResult& result) {
   dirty_ = true;
 }
 
-void BatchBoard::Summary(const std::vector<DeviceResult>& results) {
+void BatchBoard::Summary(const std::vector<DeviceResult>& results,
+                         const std::vector<PassedPort>& passedOver) {
   const std::lock_guard lock(mutex_);
   if (table_) {
     // The table's last state stays on the screen, above the summary.
     Erase();
     Draw();
-    drawn_ = 0;
+    drawnLines_.clear();
   }
   std::size_t wordsWidth = 0;
   for (const DeviceResult& result : results)
@@ -224,7 +255,16 @@ void BatchBoard::Summary(const std::vector<DeviceResult>& results) {
     if (n == 0) continue;
     counts += (counts.empty() ? "" : ", ") + Utf8ToCp1251(std::string(row.words)) + ": " + std::to_string(n);
   }
-  text += Utf8ToCp1251("Устройств: ") + std::to_string(results.size()) + " (" + counts + ")\n";
+  if (!passedOver.empty()) {
+    std::size_t width = 0;
+    for (const PassedPort& passed : passedOver) width = std::max(width, passed.port.size());
+    text += PassedOverHead() + "\n";
+    for (const PassedPort& passed : passedOver)
+      text += "  " + FittedCell(passed.port, width) + "  " + passed.why + "\n";
+  }
+  text += Utf8ToCp1251("Устройств: ") + std::to_string(results.size()) + " (" + counts + ")";
+  if (!passedOver.empty()) text += Utf8ToCp1251(", пропущено портов: ") + std::to_string(passedOver.size());
+  text += "\n";
   out_.Write(Stream::Out, text);
 }
 
@@ -251,7 +291,10 @@ std::string BatchBoard::RowLine(const Row& row, std::size_t portWidth, int colum
       line += "  " + std::string(3 - std::min<std::size_t>(3, figure.size()), ' ') + figure + " %";
     }
     if (layout.elapsed && !row.elapsed.empty()) line += "  " + row.elapsed;
-    if (layout.remaining && !row.remaining.empty()) line += Utf8ToCp1251("  ещё ") + row.remaining;
+    // Before the first part is written (the erase) there is nothing to
+    // reckon the rest from: no estimate rather than "0 сек".
+    if (layout.remaining && !row.remaining.empty() && row.parts > 0)
+      line += Utf8ToCp1251("  ещё ") + row.remaining;
     while (!line.empty() && line.back() == ' ') line.pop_back();
     if (line.size() <= room) return line;
   }

@@ -36,7 +36,8 @@ class BatchBoard {
   void Refresh();
   void Ended(std::size_t index, const DeviceResult& result);
   // The table's last state stays; the summary follows below it.
-  void Summary(const std::vector<DeviceResult>& results);
+  // passedOver: the ports --all left out, each named with why.
+  void Summary(const std::vector<DeviceResult>& results, const std::vector<PassedPort>& passedOver = {});
 
   // A table line, fitted to columns (0: 80).
   struct Row {
@@ -65,8 +66,11 @@ class BatchBoard {
   std::size_t portWidth_ = 0;
   std::mutex mutex_;
   std::vector<std::unique_ptr<RowSink>> rows_;
-  // Lines of the table on the screen now.
-  std::size_t drawn_ = 0;
+  // The lengths of the table's lines on the screen now, and the terminal's
+  // size they were drawn for.
+  std::vector<std::size_t> drawnLines_;
+  int drawnColumns_ = 0;
+  int drawnRows_ = 0;
   bool dirty_ = false;
 };
 

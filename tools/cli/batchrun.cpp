@@ -48,7 +48,8 @@ std::vector<DeviceResult> RunBatch(const BatchSetup& setup) {
                                   .Time = *clocks[i],
                                   .StopAsked = [&stop] { return stop.load(); },
                                   .Log = setup.Log,
-                                  .PortPresent = setup.PortPresent};
+                                  .PortPresent = setup.PortPresent,
+                                  .Listed = setup.Listed};
       DeviceResult result = RunDevice(device, board.Sink(i));
       {
         const std::lock_guard lock(mutex);
@@ -93,7 +94,7 @@ std::vector<DeviceResult> RunBatch(const BatchSetup& setup) {
       }
     }
   }
-  if (setup.Summary) board.Summary(results);
+  if (setup.Summary) board.Summary(results, setup.PassedOver);
   return results;
 }
 

@@ -38,6 +38,10 @@ struct BatchSetup {
   // The summary at the end (not with --json, whose standard output is
   // records only).
   bool Summary = true;
+  // The ports are names of the system's list (--all), not typed ones.
+  bool Listed = false;
+  // --all: the ports the search passed over, named in the summary.
+  std::vector<PassedPort> PassedOver{};
 };
 
 // The devices' results in the order of the ports.

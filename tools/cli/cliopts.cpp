@@ -42,6 +42,8 @@ constexpr std::array<CommandRow, 6> kCommands = {{
 }};
 
 constexpr int kMaxImageNumber = 9999;
+// More ports than any bench has.
+constexpr int kMaxExpected = 9999;
 // A day: longer than any fixture takes to come back.
 constexpr int kMaxWaitSeconds = 86400;
 
@@ -151,6 +153,31 @@ class OptionTable {
     return std::nullopt;
   }
 
+  // The first word before "--" that looks like an option the program does
+  // not know ("-V", "--frobnicate", the x of "-qx"); none when all are known.
+  std::optional<std::string> UnknownOption(const std::vector<std::string>& args) const {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const std::string& arg = args[i];
+      if (arg == "--") break;
+      if (arg.size() < 2 || arg.front() != '-') continue;
+      const std::string name = arg.substr(0, arg.find('='));
+      if (arg.starts_with("--")) {
+        const OptionRow* row = Find(name);
+        if (row == nullptr && name != "--help" && name != "--version") return name;
+        if (row != nullptr && row->takesValue && arg.find('=') == std::string::npos) ++i;
+        continue;
+      }
+      // Short flags, one letter each, maybe run together.
+      for (std::size_t at = 1; at < arg.size(); ++at) {
+        const std::string letter = std::string("-") + arg[at];
+        const OptionRow* row = Find(letter);
+        if (row == nullptr && letter != "-h") return letter;
+        if (row != nullptr && row->takesValue) break;
+      }
+    }
+    return std::nullopt;
+  }
+
   UsageErrorFacts Facts() const {
     UsageErrorFacts facts{.unplaced = app_.remaining(),
                           .optionNamedIn = [this](std::string_view text) { return NamedIn(text); },
@@ -239,6 +266,10 @@ std::string WrongWait(const std::string& value) {
   return "--wait ждёт число секунд от 0 до " + std::to_string(kMaxWaitSeconds) + ", а не \"" + value + "\"";
 }
 
+std::string WrongExpected(const std::string& value) {
+  return "--expect ждёт число устройств от 1 до " + std::to_string(kMaxExpected) + ", а не \"" + value + "\"";
+}
+
 // Every option of the program, a line each (UTF-8 help).
 void DeclareOptions(OptionTable& table, CliOptions& o) {
   table.Number(
@@ -264,6 +295,10 @@ void DeclareOptions(OptionTable& table, CliOptions& o) {
   table.Flag("--all", o.all, kDecides,
              "вместо ПОРТА - все порты системы, на которых отвечает устройство (как при автоматическом "
              "поиске)");
+  table.Number("--expect", "N", o.expect, 1, kMaxExpected, kDecides,
+               "с --all: ожидается не меньше N отвечающих устройств; если их меньше, ничего не "
+               "записывается (код 3), а итог называет пропущенные порты",
+               WrongExpected);
   table.Flag("--no-verify", o.noVerify, Of(Command::Flash),
              "не спрашивать версию устройства после перепрошивки (без ключа: проверено, только если "
              "устройство называет версию записанной прошивки)");
@@ -352,6 +387,12 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   } catch (const CLI::Error& error) {
     // Help asked for wins over what else is wrong.
     if (HelpAsked(app)) return Asked(Command::Help);
+    // An option the program does not know is the mistake to name, rather
+    // than the command it left missing ("tarvik-cli -V").
+    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+      if (const std::optional<std::string> unknown = table.UnknownOption(args))
+        return Fail("неизвестный ключ " + *unknown);
+    }
     return Fail(UsageErrorText(error, table.Facts()));
   }
 
@@ -373,6 +414,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     return Fail("лишний аргумент \"" + operands[row->mostOperands] + "\"");
   if (const std::string misplaced = table.Misplaced(options.command); !misplaced.empty())
     return Fail(misplaced);
+  if (options.expect && !options.all) return Fail("--expect нужен только вместе с --all");
 
   if (options.command == Command::FlashHex) {
     options.ports = {operands[0]};

@@ -34,6 +34,9 @@ struct CliOptions {
   bool json = false;
   // flash: every port of the system's list whose device answers the probe.
   bool all = false;
+  // With --all: fewer answering devices than this is an error, found before
+  // anything is written (a bench knows how many fixtures it has).
+  std::optional<int> expect;
   // flash: the device is not asked for its version after the reflash.
   bool noVerify = false;
   // identify, flash: a JSON line per device appended to this file.

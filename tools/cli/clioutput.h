@@ -20,6 +20,9 @@ class CliOutput {
   // Width of that terminal in characters (COLUMNS where the terminal does
   // not tell); 0 when unknown.
   virtual int Columns() const = 0;
+  // Height of that terminal in lines; 0 when unknown. A table taller than
+  // the screen cannot be redrawn in place: the lines that scrolled off stay.
+  virtual int Rows() const { return 0; }
   // Text for standard output was lost: a write failed (a full disk, an I/O
   // error). A reader that closed its end early (| head) is not a failure:
   // it has read what it wanted.

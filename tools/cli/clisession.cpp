@@ -39,6 +39,21 @@ class DirectSink final : public DeviceSink {
   ProgressPrinter progress_;
 };
 
+// An answer that is not the protocol's, as one line of at most a few dozen
+// characters: it may be noise of any length.
+std::string ShownAnswer(const std::string& answer) {
+  constexpr std::size_t kShownChars = 40;
+  std::string shown;
+  for (const char c : Trim(answer)) {
+    if (shown.size() == kShownChars) {
+      shown += "...";
+      break;
+    }
+    shown += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  }
+  return shown;
+}
+
 class Session final {
  public:
   Session(const CliOptions& options, CliEnvironment& env) : options_(options), env_(env), out_(env.Out) {}
@@ -51,8 +66,13 @@ class Session final {
   ExitCode DeviceCommand();
   bool LoadCatalogue();
   bool LoadHexFile();
-  // The ports whose devices answer the automatic search's probe.
+  // The ports whose devices answer the automatic search's probe; the others
+  // go to passedOver_ with why.
   std::vector<std::string> AnsweringPorts();
+  // False (and said) when two names of the command line reach one port.
+  bool PortsDistinct();
+  // False (and said) when a --log or --record path is no file to append to.
+  bool WritablePath(const std::filesystem::path& path, bool log);
   ExitCode OneDevice();
   ExitCode Batch(const std::vector<std::string>& ports);
   // --record and --json, as each device ends.
@@ -69,6 +89,8 @@ class Session final {
   HexGrid grid_;
   std::ofstream record_;
   bool recordFailed_ = false;
+  // --all: each port the search passed over, with why.
+  std::vector<PassedPort> passedOver_;
 };
 
 ExitCode Session::Run() {
@@ -89,11 +111,16 @@ ExitCode Session::Run() {
       break;
   }
   const ExitCode code = DeviceCommand();
-  if (log_.IsOpen() && !log_.Good()) {
+  const bool logLost = log_.IsOpen() && !log_.Good();
+  if (logLost) {
     // The file no longer takes lines: say so here, where nothing is logged.
     Tell(LogFileErrorText(PathText(*options_.log)), false);
   }
   if (recordFailed_) Tell(RecordFileErrorText(PathText(*options_.record)));
+  // A bench keeps the record and the log for traceability: a device served
+  // without its trace is not a success.
+  if ((logLost || recordFailed_) && (code == ExitCode::Done || code == ExitCode::UpToDate))
+    return ExitCode::NotRecorded;
   return code;
 }
 
@@ -167,7 +194,49 @@ bool Session::LoadHexFile() {
   return true;
 }
 
+bool Session::WritablePath(const std::filesystem::path& path, bool log) {
+  // Only a regular file is opened (created when missing), or the log on a
+  // terminal: the open of a FIFO waits for a reader for ever, deaf to
+  // Ctrl+C, and a device may block or act on the open itself.
+  std::error_code error;
+  const std::filesystem::file_type type = std::filesystem::status(path, error).type();
+  if (type == std::filesystem::file_type::regular || type == std::filesystem::file_type::not_found ||
+      type == std::filesystem::file_type::none || (log && IsTerminalPath(path))) {
+    return true;
+  }
+  const std::string problem = FileReadProblem({.status = FileReadStatus::NotAFile, .type = type});
+  Tell(log ? LogFileNotAFileText(PathText(path), problem) : RecordFileNotAFileText(PathText(path), problem),
+       false);
+  return false;
+}
+
+bool Session::PortsDistinct() {
+  // The same device by another name: "ttyUSB0" and "/dev/ttyUSB0", or a
+  // link to it. A batch would find it held by itself.
+  const auto sameAs = [](const std::string& typed) {
+    const std::string name = PortNameOf(typed);
+    std::error_code error;
+    const std::filesystem::path real =
+        std::filesystem::canonical(std::filesystem::path("/dev") / name, error);
+    return error ? name : real.string();
+  };
+  std::vector<std::string> seen;
+  for (const std::string& port : options_.ports) {
+    const std::string key = sameAs(port);
+    const auto first = std::find(seen.begin(), seen.end(), key);
+    if (first != seen.end()) {
+      Tell(PortNamedTwiceText(options_.ports[static_cast<std::size_t>(first - seen.begin())], port), false);
+      return false;
+    }
+    seen.push_back(key);
+  }
+  return true;
+}
+
 ExitCode Session::DeviceCommand() {
+  if (!PortsDistinct()) return ExitCode::Usage;
+  if (options_.log && !WritablePath(*options_.log, true)) return ExitCode::FileError;
+  if (options_.record && !WritablePath(*options_.record, false)) return ExitCode::FileError;
   if (options_.log && !log_.Open(*options_.log)) {
     Tell(LogFileErrorText(PathText(*options_.log)), false);
     return ExitCode::FileError;
@@ -206,8 +275,18 @@ ExitCode Session::DeviceCommand() {
   if (options_.command == Command::FlashHex && !LoadHexFile()) return ExitCode::FileError;
   if (options_.all) {
     const std::vector<std::string> ports = AnsweringPorts();
+    const bool tooFew = options_.expect && ports.size() < static_cast<std::size_t>(*options_.expect);
+    if (ports.empty() || tooFew || options_.json) {
+      // No summary follows (or none on standard output): each port passed
+      // over is told here.
+      for (const PassedPort& passed : passedOver_) Tell(passed.port + ": " + passed.why);
+    }
     if (ports.empty()) {
       Tell(NoAnsweringPortsText());
+      return ExitCode::NoDevice;
+    }
+    if (tooFew) {
+      Tell(FewerDevicesText(ports.size(), *options_.expect));
       return ExitCode::NoDevice;
     }
     return Batch(ports);
@@ -220,10 +299,29 @@ std::vector<std::string> Session::AnsweringPorts() {
   UiStepQueue sync;
   TOutArray queue(env_.Time);
   const std::vector<std::string> listed = env_.ListPorts ? env_.ListPorts() : SystemSerialPorts();
-  const std::vector<std::size_t> found = ProbeEveryPort(
+  const std::vector<PortProbe> probed = ProbeEveryPort(
       listed, {.Queue = queue, .Memo = nullptr, .Sync = sync, .Catalogue = &catalogue_, .Time = env_.Time});
   std::vector<std::string> ports;
-  for (const std::size_t index : found) ports.push_back(listed[index]);
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    const PortProbe& probe = probed[i];
+    switch (probe.verdict) {
+      case ProbeVerdict::Accepted:
+        ports.push_back(listed[i]);
+        break;
+      case ProbeVerdict::NotOpened:
+        passedOver_.push_back({listed[i], PortNotOpenedText(probe.detail)});
+        break;
+      case ProbeVerdict::Silent:
+        passedOver_.push_back({listed[i], PortSilentText()});
+        break;
+      case ProbeVerdict::Foreign:
+        passedOver_.push_back({listed[i], PortForeignText(ShownAnswer(probe.detail))});
+        break;
+      case ProbeVerdict::Failed:
+        passedOver_.push_back({listed[i], PortProbeFailedText(probe.detail)});
+        break;
+    }
+  }
   return ports;
 }
 
@@ -257,7 +355,9 @@ ExitCode Session::Batch(const std::vector<std::string>& ports) {
                                                       .Log = log_.IsOpen() ? &log_ : nullptr,
                                                       .PortPresent = env_.PortPresent,
                                                       .Ended = [this](const DeviceResult& r) { Recorded(r); },
-                                                      .Summary = !options_.json});
+                                                      .Summary = !options_.json,
+                                                      .Listed = options_.all,
+                                                      .PassedOver = passedOver_});
   std::vector<DeviceOutcome> outcomes;
   for (const DeviceResult& result : results) outcomes.push_back(result.outcome);
   return BatchExitCode(outcomes);
@@ -265,7 +365,7 @@ ExitCode Session::Batch(const std::vector<std::string>& ports) {
 
 void Session::Recorded(const DeviceResult& result) {
   if (!options_.record && !options_.json) return;
-  const std::string port = PortNameOf(result.port);
+  const std::string port = options_.all ? result.port : PortNameOf(result.port);
   const SerialPortFacts facts = env_.DescribePort ? env_.DescribePort(port) : DescribeSerialPort(port);
   const std::string line = DeviceRecordJson(options_.command, result, facts);
   if (options_.json) out_.Write(Stream::Out, line + "\n");

@@ -27,9 +27,9 @@ std::string ImageNumberUnknownText(int number, std::size_t count) {
   return Utf8ToCp1251("Прошивки номер " + std::to_string(number) + " нет: в каталоге их " +
                       std::to_string(count) + " (см. images).");
 }
-std::string NeedsImageText(const std::string& versionLine) {
-  return Utf8ToCp1251("Для версии ") + versionLine +
-         Utf8ToCp1251(" правила update.ini не выбирают прошивку: укажите её ключом --image N.");
+std::string NeedsImageText(const std::string& versionLine, const std::string& rulesName) {
+  return Utf8ToCp1251("Для версии ") + versionLine + Utf8ToCp1251(" правила ") + rulesName +
+         Utf8ToCp1251(" не выбирают прошивку: укажите её ключом --image N.");
 }
 std::string BootloaderNeedsImageText() {
   return Utf8ToCp1251(
@@ -45,10 +45,11 @@ std::string ImageOfNoTypeText(int number, const std::string& image) {
          Utf8ToCp1251(") не относится ни к одному типу устройств каталога.");
 }
 std::string RulesDisagreeText(int rulesNumber, const std::string& rulesImage, int optionNumber,
-                              const std::string& optionImage) {
-  return Utf8ToCp1251("Правила update.ini выбирают прошивку " + std::to_string(rulesNumber) + " (") +
-         rulesImage + Utf8ToCp1251("), а --image называет прошивку " + std::to_string(optionNumber) + " (") +
-         optionImage + Utf8ToCp1251("); устройство не перепрошивалось.");
+                              const std::string& optionImage, const std::string& rulesName) {
+  return Utf8ToCp1251("Правила ") + rulesName +
+         Utf8ToCp1251(" выбирают прошивку " + std::to_string(rulesNumber) + " (") + rulesImage +
+         Utf8ToCp1251("), а --image называет прошивку " + std::to_string(optionNumber) + " (") + optionImage +
+         Utf8ToCp1251("); устройство не перепрошивалось.");
 }
 std::string NoImagesForVersionText(const std::string& versionLine) {
   return Utf8ToCp1251("Для версии ") + versionLine + Utf8ToCp1251(" нет встроенных прошивок.");
@@ -94,6 +95,34 @@ std::string NoAnsweringPortsText() {
 }
 std::string RecordFileErrorText(const std::string& path) {
   return Utf8ToCp1251("Не удалось записать отчёт в файл \"") + path + "\".";
+}
+
+std::string LogFileNotAFileText(const std::string& path, const std::string& problem) {
+  return Utf8ToCp1251("Не удалось записать журнал в \"") + path + "\": " + problem + ".";
+}
+std::string RecordFileNotAFileText(const std::string& path, const std::string& problem) {
+  return Utf8ToCp1251("Не удалось записать отчёт в \"") + path + "\": " + problem + ".";
+}
+std::string PortNamedTwiceText(const std::string& first, const std::string& second) {
+  if (first == second) return Utf8ToCp1251("Порт ") + first + Utf8ToCp1251(" назван дважды.");
+  return Utf8ToCp1251("Порт ") + second + Utf8ToCp1251(" назван дважды: это тот же порт, что и ") + first +
+         ".";
+}
+std::string PortNotOpenedText(const std::string& reason) { return Utf8ToCp1251("не открывается: ") + reason; }
+std::string PortSilentText() { return Utf8ToCp1251("устройство не отвечает"); }
+std::string PortForeignText(const std::string& answer) {
+  return Utf8ToCp1251("отвечает не как устройство, которое обслуживает программа: \"") + answer + "\"";
+}
+std::string PortProbeFailedText(const std::string& reason) {
+  return Utf8ToCp1251("ошибка при опросе: ") + reason;
+}
+std::string HiddenRowsText(std::size_t count) {
+  return Utf8ToCp1251("... и ещё портов: " + std::to_string(count) + " (не помещаются на экране)");
+}
+std::string PassedOverHead() { return Utf8ToCp1251("Пропущены порты:"); }
+std::string FewerDevicesText(std::size_t answered, int expected) {
+  return Utf8ToCp1251("Отвечают устройств: " + std::to_string(answered) + ", а ожидается не меньше " +
+                      std::to_string(expected) + " (--expect); ничего не записано.");
 }
 
 }  // namespace tarvik::cli

@@ -22,12 +22,13 @@ std::string UnitNameLabel();    // "Модель:"
 // "Доступна следующая версия для перепрошивки: VER ... (прошивка N)"
 std::string OfferedText(int number, const std::string& version);
 std::string ImageNumberUnknownText(int number, std::size_t count);
-std::string NeedsImageText(const std::string& versionLine);
+// rulesName: the rules file's name (update.ini, or the one --rules names).
+std::string NeedsImageText(const std::string& versionLine, const std::string& rulesName);
 std::string BootloaderNeedsImageText();
 std::string ImageDoesNotFitText(int number, const std::string& image, const std::string& versionLine);
 std::string ImageOfNoTypeText(int number, const std::string& image);
 std::string RulesDisagreeText(int rulesNumber, const std::string& rulesImage, int optionNumber,
-                              const std::string& optionImage);
+                              const std::string& optionImage, const std::string& rulesName);
 std::string NoImagesForVersionText(const std::string& versionLine);
 std::string WouldAskText();
 std::string ImageListHead();
@@ -46,5 +47,21 @@ std::string OutputFailedText();
 std::string VerifyInterruptedText();
 std::string NoAnsweringPortsText();
 std::string RecordFileErrorText(const std::string& path);
+// --log, --record: a path that is no regular file (problem: what it is,
+// FileReadProblem).
+std::string LogFileNotAFileText(const std::string& path, const std::string& problem);
+std::string RecordFileNotAFileText(const std::string& path, const std::string& problem);
+// The same port named twice (as the user wrote each).
+std::string PortNamedTwiceText(const std::string& first, const std::string& second);
+// --all: a port the search passed over, and why.
+std::string PortNotOpenedText(const std::string& reason);
+std::string PortSilentText();
+std::string PortForeignText(const std::string& answer);
+std::string PortProbeFailedText(const std::string& reason);
+std::string PassedOverHead();
+// The live table's last line where the terminal has no room for the rest.
+std::string HiddenRowsText(std::size_t count);
+// --expect: fewer devices answered than the bench has.
+std::string FewerDevicesText(std::size_t answered, int expected);
 
 }  // namespace tarvik::cli

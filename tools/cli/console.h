@@ -19,6 +19,7 @@ class ConsoleOutput final : public CliOutput {
   bool OutIsTerminal() const override { return outIsTerminal_; }
   bool OutMovesCursor() const override { return outMovesCursor_; }
   int Columns() const override;
+  int Rows() const override;
   bool OutFailed() const override { return out_ == WriteState::Failed; }
 
  private:
@@ -42,6 +43,12 @@ int ColumnsFromEnvironment();
 void HoldInterrupts();
 // True once an interrupt has come since the last call that returned true.
 bool InterruptRequested();
+
+// A terminal the user may name as a file (the one the program runs on, a
+// pseudo-terminal of another window), told without opening it: a serial
+// port is a character device too, and its open may wait for a carrier or
+// raise the modem lines.
+bool IsTerminalPath(const std::filesystem::path& path);
 
 // The folder of the program file.
 std::filesystem::path ProgramFolder();

@@ -2,6 +2,8 @@
 // and taken when the program asks, the program file from /proc.
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +19,12 @@ namespace {
 // run under nohup keeps ignoring SIGHUP, and goes on when the terminal
 // closes).
 sigset_t watched;
+
+// Device numbers of the terminals: /dev/tty (5, 0), and the pseudo-
+// terminals' slaves.
+constexpr unsigned kTtyAuxMajor = 5;
+constexpr unsigned kPtySlaveFirstMajor = 136;
+constexpr unsigned kPtySlaveLastMajor = 143;
 
 }  // namespace
 
@@ -52,6 +60,26 @@ int ConsoleOutput::Columns() const {
   return ColumnsFromEnvironment();
 }
 
+int ConsoleOutput::Rows() const {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_row;
+  return 0;
+}
+
+bool IsTerminalPath(const std::filesystem::path& path) {
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0 || !S_ISCHR(named.st_mode)) return false;
+  // The controlling terminal by its own name, and any pseudo-terminal.
+  if (major(named.st_rdev) == kTtyAuxMajor && minor(named.st_rdev) == 0) return true;
+  if (major(named.st_rdev) >= kPtySlaveFirstMajor && major(named.st_rdev) <= kPtySlaveLastMajor) return true;
+  // The terminal of one of the program's own streams, by whatever name.
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat stream {};
+    if (::isatty(fd) == 1 && ::fstat(fd, &stream) == 0 && stream.st_rdev == named.st_rdev) return true;
+  }
+  return false;
+}
+
 void HoldInterrupts() {
   sigemptyset(&watched);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -63,6 +91,9 @@ void HoldInterrupts() {
   // A reader that goes away (a pipe into head) must not end the process in
   // the middle of a reflash: the write fails instead, and the work goes on.
   ::signal(SIGPIPE, SIG_IGN);
+  // Nor a file that reaches the size limit (ulimit -f) set for the bench:
+  // that write fails, and the lost record is told by the exit code.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool InterruptRequested() {

@@ -99,6 +99,18 @@ int ConsoleOutput::Columns() const {
   return ColumnsFromEnvironment();
 }
 
+int ConsoleOutput::Rows() const {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (::GetConsoleScreenBufferInfo(HandleOf(Stream::Out), &info) &&
+      info.srWindow.Bottom > info.srWindow.Top) {
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+  }
+  return 0;
+}
+
+// A log goes to a file; the console is standard error, which -v fills.
+bool IsTerminalPath(const std::filesystem::path&) { return false; }
+
 void HoldInterrupts() { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 bool InterruptRequested() { return interrupted.exchange(false); }

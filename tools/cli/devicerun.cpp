@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "cli/clitexts.h"
+#include "common/inifile.h"
 #include "common/sha256.h"
 #include "common/text.h"
 #include "common/uisync.h"
@@ -177,6 +179,10 @@ class DeviceRun final : public ControllerUi, public MainThreadSteps {
   bool RunTask(TConnection& connection, std::unique_ptr<ConnectionTask> task,
                const std::function<bool()>& decided);
   Plan MakePlan() const;
+  // The rules file as the messages name it.
+  std::string RulesName() const {
+    return setup_.Rules.empty() ? std::string(kRulesFileName) : PathText(setup_.Rules.filename());
+  }
   void PrintIdentity();
   std::vector<std::string> ChoiceLines(const std::vector<ImageChoice>& choices) const;
   std::string VersionOfImage(int index) const;
@@ -260,7 +266,7 @@ std::string NamedAsTyped(const std::string& message, const std::string& opened, 
 
 ExitCode DeviceRun::OnDevice() {
   TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = setup_.Time});
-  const std::string port = PortNameOf(setup_.Port);
+  const std::string port = setup_.Listed ? setup_.Port : PortNameOf(setup_.Port);
   if (options_.waitSeconds && !WaitForPort(port, *options_.waitSeconds)) {
     Tell(InterruptedText());
     return ExitCode::Interrupted;
@@ -374,7 +380,7 @@ Plan DeviceRun::MakePlan() const {
       // names the same one: neither may be overruled without a word.
       if (wanted && *wanted != view_->Offered()) {
         plan.lines.push_back(RulesDisagreeText(view_->Offered() + 1, VersionOfImage(view_->Offered()),
-                                               *wanted + 1, VersionOfImage(*wanted)));
+                                               *wanted + 1, VersionOfImage(*wanted), RulesName()));
       } else {
         plan.image = view_->Offered();
       }
@@ -399,7 +405,7 @@ Plan DeviceRun::MakePlan() const {
         break;
       }
       plan.lines.push_back(wanted ? ImageDoesNotFitText(*wanted + 1, VersionOfImage(*wanted), versionLine_)
-                                  : NeedsImageText(versionLine_));
+                                  : NeedsImageText(versionLine_, RulesName()));
       for (std::string& line : ChoiceLines(view_->Choices())) plan.lines.push_back(std::move(line));
       break;
     case DecisionOutcome::DeviceTypeCancelled:
@@ -652,6 +658,14 @@ std::string PortNameOf(const std::string& text) {
   // Any other absolute path (a simulated port linked elsewhere) is reached
   // from /dev, where the POSIX port worker starts.
   if (text.size() > 1 && text.front() == '/') return ".." + text;
+  // A name with a slash is a path, from the folder the tool runs in
+  // ("./run/t1"), not a place under /dev. No port the system lists has one.
+  if (text.find('/') != std::string::npos) {
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    const std::string full = (here / text).lexically_normal().generic_string();
+    if (!error && full.starts_with('/')) return ".." + full;
+  }
   return text;
 }
 

@@ -51,6 +51,9 @@ struct DeviceRunSetup {
   LogFile* Log = nullptr;
   // A port by the name the worker opens is there; empty: SerialPortPresent.
   std::function<bool(const std::string& name)> PortPresent{};
+  // Port is a name of the system's list (--all), as the worker opens it,
+  // rather than one the user typed.
+  bool Listed = false;
 };
 
 // Runs the command of the options on the port and tells how it ended. Runs
@@ -58,8 +61,8 @@ struct DeviceRunSetup {
 DeviceResult RunDevice(const DeviceRunSetup& setup, DeviceSink& sink);
 
 // The port as the port worker opens it: a "/dev/" or "\\.\" in front taken
-// off, since the worker adds its own; another absolute path made relative to
-// /dev.
+// off, since the worker adds its own; another path (absolute, or relative to
+// the current folder when the name holds a slash) made relative to /dev.
 std::string PortNameOf(const std::string& text);
 
 // The image's data as the writes carry it, in block order: what an image

@@ -77,4 +77,11 @@ struct DeviceResult {
   std::string error;
 };
 
+// --all: a port of the system's list the search passed over (as listed), and
+// why (Windows-1251).
+struct PassedPort {
+  std::string port;
+  std::string why;
+};
+
 }  // namespace tarvik::cli

@@ -57,7 +57,9 @@ std::string ProgressPrinter::Line(int bar, bool elapsed, bool remaining) const {
   line += percent + " %";
   // The windows' time texts end in a blank of their own.
   if (elapsed && !elapsed_.empty()) line += "  " + ElapsedLabelText() + " " + WithoutTrailingBlanks(elapsed_);
-  if (remaining && !remaining_.empty()) {
+  // Before the first part is written (the erase) there is nothing to reckon
+  // the rest from: no estimate rather than "0 сек".
+  if (remaining && !remaining_.empty() && model_.PartsComplete() > 0) {
     line += "  " + RemainingLabelText() + " " + WithoutTrailingBlanks(remaining_);
   }
   return line;

@@ -318,17 +318,18 @@ bool DeviceSimulator::WaitFinished(std::uint32_t timeoutMs) const {
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return finished_.load(); });
 }
 
+bool DeviceSimulator::Working() const {
+  if (busy_.load()) return true;
+  std::lock_guard lock(mutex_);
+  int pending = 0;
+  // A closed line has nothing more to bring.
+  return master_ >= 0 && ::ioctl(master_, FIONREAD, &pending) == 0 && pending != 0;
+}
+
 bool DeviceSimulator::WaitIdle(std::uint32_t timeoutMs) const {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    bool quiet = true;
-    {
-      std::lock_guard lock(mutex_);
-      int pending = 0;
-      // A closed line has nothing more to bring.
-      quiet = master_ < 0 || ::ioctl(master_, FIONREAD, &pending) != 0 || pending == 0;
-    }
-    if (quiet && !busy_.load()) return true;
+    if (!Working()) return true;
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

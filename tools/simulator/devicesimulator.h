@@ -153,6 +153,9 @@ class DeviceSimulator {
   // handled (one that is still being answered, or still on the line behind
   // it, included), so that the report is whole; false on time-out.
   bool WaitIdle(std::uint32_t timeoutMs) const;
+  // Bytes from the tool wait to be read, or a command is being handled (its
+  // answer's pauses included): what WaitIdle waits out.
+  bool Working() const;
 
  private:
   struct Answer {
