@@ -226,15 +226,23 @@ TEST_F(CliBatch, OneDeviceFailingLeavesTheOthersAlone) {
     const char* outcome;
     int code;
     std::string error;
+    // The record's cause, by which a bench tells a cable from a device.
+    const char* cause;
   };
   const Case cases[] = {
-      {"silent", {"silence@v"}, "no_device", 3, "Устройство не отвечает"},
-      {"every write echoed wrongly", {"wrong-echo"}, "failed", 5, "В процессе перепрошивки возникли ошибки!"},
+      {"silent", {"silence@v"}, "no_device", 3, "Устройство не отвечает", nullptr},
+      {"every write echoed wrongly",
+       {"wrong-echo"},
+       "failed",
+       5,
+       "В процессе перепрошивки возникли ошибки! Блок 0004 не принят устройством",
+       "group_not_taken"},
       {"hung up in the middle of the image",
        {"hangup@W#40"},
        "failed",
        5,
-       "В процессе перепрошивки возникли ошибки!"},
+       "В процессе перепрошивки возникли ошибки! Связь с устройством потеряна.",
+       "line_lost"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,6 +263,12 @@ TEST_F(CliBatch, OneDeviceFailingLeavesTheOthersAlone) {
       EXPECT_EQ(record["exit_code"], c.code);
       EXPECT_EQ(Utf8ToCp1251(record["error"].get<std::string>()).substr(0, Utf8ToCp1251(c.error).size()),
                 Utf8ToCp1251(c.error));
+      if (c.cause != nullptr) {
+        EXPECT_EQ(record["cause"], c.cause);
+        EXPECT_EQ(record["device_after"], "erased");
+      } else {
+        EXPECT_TRUE(record["cause"].is_null());
+      }
     }
     EXPECT_EQ(verified, 2);
   }
@@ -387,11 +401,11 @@ TEST_F(CliBatch, RecordOfASuccessAndOfAFailure) {
                            {"flash", "PORT1", "PORT2", "--no-rules", "--image", "2"});
   ASSERT_EQ(run.records.size(), 2u);
   const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
-  const std::vector<std::string> keys = {"tool",          "command",       "start",        "end",
-                                         "port",          "stable_name",   "vendor_id",    "product_id",
-                                         "serial_number", "unit_name",     "device_type",  "version_before",
-                                         "image",         "image_version", "image_sha256", "version_after",
-                                         "outcome",       "exit_code",     "error"};
+  const std::vector<std::string> keys = {
+      "tool",      "command",       "start",         "end",           "port",        "stable_name",
+      "vendor_id", "product_id",    "serial_number", "unit_name",     "device_type", "version_before",
+      "image",     "image_version", "image_sha256",  "version_after", "outcome",     "exit_code",
+      "error",     "cause",         "device_after"};
   for (const nlohmann::ordered_json& record : run.records) {
     std::vector<std::string> named;
     for (const auto& [key, value] : record.items()) named.push_back(key);
@@ -420,7 +434,14 @@ TEST_F(CliBatch, RecordOfASuccessAndOfAFailure) {
   EXPECT_EQ(failure["outcome"], "failed");
   EXPECT_EQ(failure["exit_code"], 5);
   EXPECT_TRUE(failure["version_after"].is_null());
-  EXPECT_EQ(failure["error"], "В процессе перепрошивки возникли ошибки!");
+  EXPECT_EQ(
+      failure["error"],
+      "В процессе перепрошивки возникли ошибки! Блок 0004 не принят устройством после трёх попыток. Память "
+      "устройства стёрта: оно осталось в режиме перепрошивки без прошивки. Подключитесь к устройству снова: "
+      "ему будет предложена прошивка.");
+  EXPECT_EQ(failure["cause"], "group_not_taken");
+  EXPECT_EQ(failure["device_after"], "erased");
+  EXPECT_TRUE(success["cause"].is_null());
 }
 
 // --json: the same objects on standard output, a line each, and nothing else

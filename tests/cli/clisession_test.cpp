@@ -410,20 +410,32 @@ TEST_F(CliSession, PortThatCannotBeOpenedSaysWhy) {
 struct FailureCase {
   const char* name = "";
   std::vector<std::string> faults{};
+  // What follows the failure's first words: the cause, what the device is
+  // left with, what to do.
+  std::string cause{};
 };
 
 TEST_F(CliSession, FailedReflashSaysSoAndNeverWritesBlockZeroAfterAFailure) {
   const FailureCase cases[] = {
-      {"every write echoed wrongly", {"wrong-echo"}},
-      {"the erase never answered", {"silence@BE"}},
-      {"the line hung up during the writes", {"hangup@W#3"}},
+      {"every write echoed wrongly",
+       {"wrong-echo"},
+       "Блок 0004 не принят устройством после трёх попыток. Память устройства стёрта: оно осталось в режиме "
+       "перепрошивки без прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."},
+      {"the erase never answered",
+       {"silence@BE"},
+       "Устройство не ответило на команду очистки памяти. Память устройства стёрта: оно осталось в режиме "
+       "перепрошивки без прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."},
+      {"the line hung up during the writes",
+       {"hangup@W#3"},
+       "Связь с устройством потеряна. Память устройства стёрта: оно осталось в режиме перепрошивки без "
+       "прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     const Outcome run = Run(test::Detector(c.faults), {"flash", "PORT", "--image", "2"});
     EXPECT_EQ(run.code, ExitCode::Failed);
     // A hang-up may also be told as the link lost, once the reflash is over.
-    EXPECT_EQ(test::Lines(run.err).at(0), "В процессе перепрошивки возникли ошибки!");
+    EXPECT_EQ(test::Lines(run.err).at(0), "В процессе перепрошивки возникли ошибки! " + c.cause);
     EXPECT_FALSE(Contains(run.out, "успешно"));
     EXPECT_EQ(CountOf(run.report.writes, "0000"), 0u);
   }

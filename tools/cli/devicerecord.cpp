@@ -59,6 +59,9 @@ std::string DeviceRecordJson(Command command, const DeviceResult& result, const 
       {"error", result.code == ExitCode::Done || result.code == ExitCode::UpToDate
                     ? RecordJson(nullptr)
                     : RecordText(result.error)},
+      // A bench tells a cable from a device by these, not by the words.
+      {"cause", result.cause.empty() ? RecordJson(nullptr) : RecordJson(result.cause)},
+      {"device_after", result.deviceAfter.empty() ? RecordJson(nullptr) : RecordJson(result.deviceAfter)},
   };
   return record.dump(-1, ' ', true);
 }

@@ -461,13 +461,20 @@ ExitCode DeviceRun::Flash(TConnection& connection) {
     Tell(ReflashFailedText());
     return ExitCode::Failed;
   }
+  const ReflashReport report = reflash.Report();
+  if (report.outcome == ReflashOutcome::Failed || report.outcome == ReflashOutcome::Stopped) {
+    result_.cause = ReflashCauseName(report.cause);
+    result_.deviceAfter = DeviceAfterName(report.device);
+  }
   switch (reflash.Outcome()) {
     case ReflashOutcome::Succeeded:
       // Also when the stop came in the settle wait: the image was written whole.
       Say(ReflashSucceededText());
-      return Verify(reflash.Report());
+      return Verify(report);
     case ReflashOutcome::Failed:
-      Tell(ReflashFailedText());
+      // Its cause, what it left the device with and what to do: a bench
+      // tells a pulled cable from a device that refused a write.
+      Tell(ReflashFailedText() + " " + ReflashFailureText(report));
       return ExitCode::Failed;
     case ReflashOutcome::NotRun:
     case ReflashOutcome::Running:

@@ -75,6 +75,10 @@ struct DeviceResult {
   std::string versionAfter;
   // Why it failed or was refused, the first line the user read.
   std::string error;
+  // Of a reflash that did not get through: why (ReflashCauseName) and what
+  // that left the device with (DeviceAfterName); empty otherwise.
+  std::string cause;
+  std::string deviceAfter;
 };
 
 // --all: a port of the system's list the search passed over (as listed), and
