@@ -145,6 +145,21 @@ cmake --build "$build" --parallel "$jobs"
 cmake --install "$build"
 
 objects=$(find "$build" -name '*.obj' -o -name '*.o' | wc -l)
+
+# The Qt DLLs load the compiler's C++ runtime as DLLs: keep them in the kit's
+# bin/, so one folder on WINEPATH (or beside a program) serves everything.
+for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+  cp "$($cross-g++-posix -print-file-name=$dll)" "$kit/bin/"
+done
+# The texts a shipped folder must carry: Qt's licences (LGPLv3 among them, and
+# those of the third-party code built into the DLLs), Debian's account of
+# who holds which part, and the licences of the C++ runtime DLLs.
+licenses="$kit/share/licenses"
+mkdir -p "$licenses/qt" "$licenses/mingw-runtime"
+cp "$src"/LICENSES/*.txt "$licenses/qt/"
+cp "$src/debian/copyright" "$licenses/qt/debian-copyright"
+cp /usr/share/doc/gcc-mingw-w64-base/copyright "$licenses/mingw-runtime/gcc-copyright"
+cp /usr/share/doc/mingw-w64-common/copyright "$licenses/mingw-runtime/mingw-w64-copyright"
 elapsed=$(($(date +%s) - started))
 echo "qt $qt_version gcc $gcc_version built $(date -u +%FT%TZ) in ${elapsed}s, $objects objects" >"$kit/.complete"
 rm -rf "$work"
