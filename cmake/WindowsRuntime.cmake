@@ -11,14 +11,21 @@ if(TARVIK_WITH_UI)
   if(tarvik_qt_core_type STREQUAL "STATIC_LIBRARY")
     message(FATAL_ERROR "A static Qt for MinGW is not supported: use the shared kit of scripts/qt-mingw.sh")
   endif()
-  # Wine finds the DLLs of the test programs through WINEPATH: the kit's
-  # bin/ holds Qt's and the runtime's. ctest starts every test program (and
-  # lists its cases) through the emulator, so it carries the path.
   get_target_property(tarvik_qt_core_dll Qt6::Core IMPORTED_LOCATION_RELEASE)
   get_filename_component(TARVIK_QT_BIN "${tarvik_qt_core_dll}" DIRECTORY)
+  # Wine finds the DLLs of the programs of this build through WINEPATH: the
+  # kit's bin/ holds Qt's and the runtime's. ctest starts every test program
+  # (and lists its cases) through the emulator, and the scripted tests take
+  # it as one word, so it is a small script that sets the path.
   if(CMAKE_CROSSCOMPILING_EMULATOR)
-    find_program(TARVIK_ENV env REQUIRED)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVIK_ENV} "WINEPATH=Z:${TARVIK_QT_BIN}" ${CMAKE_CROSSCOMPILING_EMULATOR})
+    list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 tarvik_wine)
+    set(tarvik_wine_with_qt ${CMAKE_BINARY_DIR}/wine-with-qt)
+    file(CONFIGURE OUTPUT ${tarvik_wine_with_qt} CONTENT "#!/bin/sh
+WINEPATH='Z:${TARVIK_QT_BIN}' exec '${tarvik_wine}' \"$@\"
+")
+    file(CHMOD ${tarvik_wine_with_qt} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+         WORLD_READ WORLD_EXECUTE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${tarvik_wine_with_qt})
   endif()
 else()
   add_link_options(-static)
