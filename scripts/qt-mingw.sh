@@ -85,6 +85,19 @@ if [ -f "$kit/.complete" ]; then
   exit 0
 fi
 
+# One build at a time (two test runs may start at once on one machine): a
+# second waits and then finds the kit the first made.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/qt-mingw.lock"
+if ! flock -n 9; then
+  echo "qt-mingw: another build of the kit is running; waiting for it"
+  flock 9
+  if [ -f "$kit/.complete" ]; then
+    echo "$kit"
+    exit 0
+  fi
+fi
+
 started=$(date +%s)
 echo "qt-mingw: building Qt $qt_version for $cross (gcc $gcc_version) into $kit"
 
