@@ -17,12 +17,19 @@ if(TARVIK_WITH_UI)
   # kit's bin/ holds Qt's and the runtime's. ctest starts every test program
   # (and lists its cases) through the emulator, and the scripted tests take
   # it as one word, so it is a small script that sets the path.
+  # Qt's offscreen platform on Windows reads its fonts from a folder, as on
+  # Linux without fontconfig: the window tests get the fonts they have on
+  # Linux.
+  set(TARVIK_WINE_FONT_DIR /usr/share/fonts/truetype/dejavu CACHE PATH
+      "Fonts of the offscreen window tests under Wine")
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 tarvik_wine)
     set(tarvik_wine_with_qt ${CMAKE_BINARY_DIR}/wine-with-qt)
     file(CONFIGURE OUTPUT ${tarvik_wine_with_qt} CONTENT "#!/bin/sh
-WINEPATH='Z:${TARVIK_QT_BIN}' exec '${tarvik_wine}' \"$@\"
-")
+export WINEPATH='Z:${TARVIK_QT_BIN}'
+export QT_QPA_FONTDIR=\"\${QT_QPA_FONTDIR:-Z:${TARVIK_WINE_FONT_DIR}}\"
+exec '${tarvik_wine}' \"$@\"
+" @ONLY)
     file(CHMOD ${tarvik_wine_with_qt} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
          WORLD_READ WORLD_EXECUTE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${tarvik_wine_with_qt})
