@@ -32,6 +32,9 @@ gcc_version=$($cross-g++-posix -dumpversion)
 # - tabletevent off: Debian's repack dropped the bundled wintab headers the
 #   Windows tablet support includes;
 # - androiddeployqt off: Debian's cross-build patch would build it for Windows;
+# - OpenGL off as configure's -no-opengl has it (the input, not only the
+#   feature): dynamic OpenGL would stay on and the windows plugin would not
+#   compile without OpenGL;
 # - direct2d stays on: without it the windows plugin fails to link its
 #   DirectWrite font database;
 # - third-party libraries bundled, so the DLLs need nothing from the system;
@@ -42,7 +45,6 @@ configure_flags=(
   -DQT_BUILD_EXAMPLES=OFF
   -DQT_BUILD_TESTS=OFF
   -DQT_BUILD_BENCHMARKS=OFF
-  -DQT_GENERATE_SBOM=OFF
   -DFEATURE_thread=ON
   -DFEATURE_gui=ON
   -DFEATURE_widgets=ON
@@ -53,7 +55,9 @@ configure_flags=(
   -DFEATURE_network=OFF
   -DFEATURE_dbus=OFF
   -DFEATURE_printsupport=OFF
+  -DINPUT_opengl=no
   -DFEATURE_opengl=OFF
+  -DFEATURE_dynamicgl=OFF
   -DFEATURE_vulkan=OFF
   -DFEATURE_icu=OFF
   -DFEATURE_zstd=OFF
@@ -121,7 +125,10 @@ EOF
   "${sudo_cmd[@]}" apt-get update -qq
 fi
 
-work="$cache_root/qt-mingw-work-$key"
+# The build folder outlives a failed build and serves any flags, so a change
+# of flags rebuilds only what it touches (TARVIK_QT_WORK puts it elsewhere;
+# Qt refuses a path through a symbolic link).
+work=${TARVIK_QT_WORK:-$cache_root/qt-mingw-work-$qt_version-gcc$gcc_version}
 mkdir -p "$work"
 src="$work/qt6-base-$qt_version+dfsg"
 if [ ! -f "$src/CMakeLists.txt" ]; then
