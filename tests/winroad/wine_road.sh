@@ -46,7 +46,7 @@ done
 mkdir -p "$work/program" "$pictures"
 printf '[UpdateRules]\r\n14.002.000=0,20->28\r\n' >"$work/program/update.ini"
 started=$(date +%s)
-QT_QPA_PLATFORM=windows xvfb-run -a -s "-screen 0 1280x1024x24" \
+QT_QPA_PLATFORM=windows xvfb-run -a -s "-screen 0 1920x1080x24" \
   "$wine" "$road" reflash "Z:$work/program" "$TARVIK_WIN_ROAD_COM" "Z:$pictures" >"$work/road.log" 2>&1
 rc=$?
 # Its texts come in the system's code page, Windows-1251 on a Russian system.
