@@ -29,7 +29,8 @@ void UseDesktopSizedScreen(QTemporaryFile& config) {
   config.write(R"({"screens": [{"name": "desktop", "x": 0, "y": 0, "width": 1920, "height": 1080,
                   "logicalDpiX": 96, "logicalDpiY": 96, "dpr": 1}]})");
   config.flush();
-  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+  qputenv("QT_QPA_PLATFORM",
+          "offscreen:configfile=" + QFile::encodeName(QDir::current().relativeFilePath(config.fileName())));
 }
 
 }  // namespace
@@ -37,7 +38,13 @@ void UseDesktopSizedScreen(QTemporaryFile& config) {
 int main(int argc, char** argv) {
   // Test discovery runs the binary without the test environment.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+  // The platform's options are separated by colons, so a path with a drive
+  // cannot be one: the file is named relative to the current folder.
+  QTemporaryFile screenConfig(QStringLiteral("tarvik-screen-XXXXXX.json"));
+#else
   QTemporaryFile screenConfig(QDir::tempPath() + QStringLiteral("/tarvik-screen-XXXXXX.json"));
+#endif
   UseDesktopSizedScreen(screenConfig);
   qInstallMessageHandler(QuietHandler);
   QApplication app(argc, argv);
