@@ -6,7 +6,6 @@ include(GNUInstallDirs)
 
 # The icon, drawn by a small tool at the sizes the icon theme knows.
 set(TARVIK_ICON_SIZES 16 24 32 48 64 128 256)
-find_package(Qt6 REQUIRED COMPONENTS Gui)
 add_executable(tarvik-icongen ${PROJECT_SOURCE_DIR}/tools/icongen/icongen.cpp)
 target_link_libraries(tarvik-icongen PRIVATE Qt6::Gui)
 tarvik_warnings(tarvik-icongen)

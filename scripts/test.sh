@@ -5,9 +5,12 @@
 #      AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the Qt-free core under ThreadSanitizer;
 #   3. the core's libFuzzer targets (clang), each run for a bounded time;
-#   4. the core, the Windows serial layer and their tests cross-built with
-#      MinGW-w64 and run under Wine, the serial tests against the simulator
-#      of stage 1 behind COM ports of a fresh Wine prefix (scripts/wine.sh).
+#   4. the core, the Windows serial layer, the windows and their tests
+#      cross-built with MinGW-w64 against a Qt for MinGW (scripts/qt-mingw.sh,
+#      built first when it is not cached, which takes about half an hour) and
+#      run under Wine, the serial tests and the windows' road against the
+#      simulator of stage 1 behind COM ports of a fresh Wine prefix
+#      (scripts/wine.sh).
 # After stage 1's tests the fault campaign over the reflash runs on that
 # build for a bounded time (TARVIK_CAMPAIGN_SECONDS, 60 by default), then
 # its cut-point mode over a random sample of cut points of each procedure
@@ -158,22 +161,46 @@ summary+=("fuzz: $fuzz_pass passed, $fuzz_fail failed" "${fuzz_report[@]}")
 
 stage_time "stage 3 (fuzz)"
 
-echo "== 4/4: Windows core and serial layer under Wine"
-cmake -S . -B build/ci-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
-  -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON -DTARVIK_WITH_UI=OFF -DTARVIK_BENCH=OFF \
-  "${quick_build[@]}" -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DCMAKE_C_FLAGS_DEBUG=-O0 >/dev/null
-ninja -C build/ci-win -j"$jobs"
-# shellcheck source=scripts/wine.sh
-source scripts/wine.sh
-trap wine_stop EXIT
-if wine_start build/ci-win build/ci-main/tools/simulator/tarvik-sim; then
-  run_ctest "wine" build/ci-win
+echo "== 4/4: Windows core, serial layer and windows under Wine"
+qt_kit=$(scripts/qt-mingw.sh --print)
+if [ -f "$qt_kit/.complete" ]; then
+  echo "Qt for MinGW: cached in $qt_kit"
+  summary+=("qt for mingw: cached ($qt_kit)")
 else
-  failed=$((failed + 1))
-  summary+=("wine: the simulated COM ports did not start")
+  echo "Qt for MinGW is not cached: building it first into $qt_kit (about 30 min on two idle cores; log in build/qt-mingw.log)"
+  mkdir -p build
+  kit_start=$SECONDS
+  if scripts/qt-mingw.sh >build/qt-mingw.log 2>&1; then
+    kit_seconds=$((SECONDS - kit_start))
+    echo "Qt for MinGW: built in $((kit_seconds / 60)) min $((kit_seconds % 60)) s"
+    summary+=("qt for mingw: not cached, built in $((kit_seconds / 60)) min $((kit_seconds % 60)) s ($(tail -2 build/qt-mingw.log | head -1 | sed 's/^qt-mingw: //'))")
+  else
+    tail -60 build/qt-mingw.log
+    summary+=("qt for mingw: not cached, and its build FAILED (build/qt-mingw.log)")
+  fi
+  stage_time "Qt for MinGW (not cached, built)"
 fi
-wine_stop
-trap - EXIT
+if [ ! -f "$qt_kit/.complete" ]; then
+  # Without the kit nothing of the Windows build can run: the stage fails.
+  failed=$((failed + 1))
+  summary+=("wine: not run, there is no Qt for MinGW")
+else
+  cmake -S . -B build/ci-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+    -DCMAKE_PREFIX_PATH="$qt_kit" -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON -DTARVIK_BENCH=OFF \
+    "${quick_build[@]}" -DCMAKE_CXX_FLAGS_DEBUG=-O0 -DCMAKE_C_FLAGS_DEBUG=-O0 >/dev/null
+  ninja -C build/ci-win -j"$jobs"
+  # shellcheck source=scripts/wine.sh
+  source scripts/wine.sh
+  trap wine_stop EXIT
+  if wine_start build/ci-win build/ci-main/tools/simulator/tarvik-sim; then
+    run_ctest "wine" build/ci-win
+  else
+    failed=$((failed + 1))
+    summary+=("wine: the simulated COM ports did not start")
+  fi
+  wine_stop
+  trap - EXIT
+fi
 stage_time "stage 4 (wine)"
 
 echo

@@ -10,10 +10,14 @@
 # port in HARDWARE\DEVICEMAP\SERIALCOMM as Windows does.
 #   COM7  a door detector (VER 14.002.020) that leaves "+un" unanswered
 #   COM8  a device that hangs up instead of answering "+v"
+#   COM14 nothing yet: the window road (tests/winroad) puts its own device
+#         behind it. Ports are listed when the server starts, so it is
+#         listed now and points at the link the road's simulator will make.
 # It starts one wineserver for the whole run and exports WINEPREFIX, the
 # port names the test programs read (TARVIK_WIN_COM, TARVIK_WIN_COM_HANGUP)
 # and the simulator (TARVIK_WIN_SIM), with which a test may put a device of its
-# own behind another port.
+# own behind another port, and the road's port with the link it points at
+# (TARVIK_WIN_ROAD_COM, TARVIK_WIN_ROAD_LINK).
 # wine_stop ends the simulators and that wineserver.
 
 wine_loader=/usr/lib/wine/wine64
@@ -51,7 +55,7 @@ wine_start() {  # build-dir simulator
 
   "$wine_loader" wineboot --init >"$wine_dir/prefix.log" 2>&1 || { cat "$wine_dir/prefix.log" >&2; return 1; }
   local port
-  for port in 7 8; do
+  for port in 7 8 14; do
     "$wine_loader" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /t REG_SZ /d "$wine_dir/com$port" /f \
       >>"$wine_dir/prefix.log" 2>&1 || return 1
   done
@@ -67,6 +71,7 @@ wine_start() {  # build-dir simulator
     return 1
   fi
   export TARVIK_WIN_COM=COM7 TARVIK_WIN_COM_HANGUP=COM8 TARVIK_WIN_SIM=$sim
+  export TARVIK_WIN_ROAD_COM=COM14 TARVIK_WIN_ROAD_LINK=$wine_dir/com14
 }
 
 wine_stop() {
