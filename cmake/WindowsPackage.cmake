@@ -17,6 +17,10 @@ install(FILES
   ${TARVIK_QT_BIN}/libgcc_s_seh-1.dll
   ${TARVIK_QT_BIN}/libwinpthread-1.dll
   DESTINATION .)
+# Debian's runtime DLLs and the kit's carry symbol tables no user needs;
+# without them the folder is far smaller.
+set(tarvik_stripped_dlls Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll
+    libwinpthread-1.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll)
 # Qt looks for its plugins beside the program too, as Windows tools that
 # ship Qt lay them out.
 install(FILES ${tarvik_qt_prefix}/plugins/platforms/qwindows.dll DESTINATION platforms)
@@ -25,6 +29,11 @@ install(FILES packaging/update.ini.example DESTINATION .)
 install(FILES README.md DESTINATION .)
 install(FILES packaging/copyright DESTINATION licenses RENAME tarvikflash.txt)
 install(DIRECTORY ${tarvik_qt_prefix}/share/licenses/ DESTINATION licenses)
+install(CODE "
+  foreach(dll ${tarvik_stripped_dlls})
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${dll}\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()")
 
 # One target builds what cmake --install and cpack need, without the tests.
 add_custom_target(tarvik_installable)
