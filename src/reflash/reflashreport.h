@@ -65,19 +65,19 @@ struct ReflashReport {
   ReflashCause cause = ReflashCause::None;
   DeviceAfter device = DeviceAfter::Unchanged;
   // The group the device did not take, as four hex digits.
-  std::string block;
+  std::string block{};
   // The words of the error behind LineLost, BadImage and Error, for the log.
-  std::string detail;
+  std::string detail{};
   VersionCheck check = VersionCheck::NotAsked;
   // The image's version line, and the one the device named afterwards.
-  std::string imageVersion;
-  std::string versionAfter;
+  std::string imageVersion{};
+  std::string versionAfter{};
 };
 
 // The device's answer to the question after a reflash.
 struct VersionCheckResult {
   VersionCheck check = VersionCheck::NotAsked;
-  std::string versionLine;
+  std::string versionLine{};
 };
 
 // Asks the device for its version as identification asks it, once its new

@@ -167,7 +167,10 @@ TEST_F(ServiceMenuTest, TheOutcomeIsToldWhereTheUserLooks) {
        "ОШИБКА! Прошивка не обновлена! Ячейка таблицы прошивки в строке 7, столбце 2 не является "
        "шестнадцатеричным байтом"},
       // Afterwards the device is asked for its version, which is told.
-      {"every group written and settled", {}, false, nullptr,
+      {"every group written and settled",
+       {},
+       false,
+       nullptr,
        "Перепрошивка успешно завершена! Устройство называет версию VER 14.003.099."},
   };
   for (const auto& c : cases) {

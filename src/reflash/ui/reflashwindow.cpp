@@ -30,8 +30,8 @@ namespace tarvik {
 
 namespace {
 
-constexpr int kClientWidth = 687;
-constexpr int kClientHeight = 178;
+constexpr int kWindowClientWidth = 687;
+constexpr int kWindowClientHeight = 178;
 // How often the elapsed time is brought up to date while a command runs.
 constexpr int kElapsedTickMs = 250;
 
@@ -73,7 +73,7 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   catalogue_.LoadCatalogue();
   setObjectName(QStringLiteral("formUpdateIns"));
   setWindowTitle(Ru("Перепрошивка панели"));
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kWindowClientWidth, kWindowClientHeight);
 
   auto* versionsPane = new QWidget(this);
   ui_.Label2 = NewLabel(Ru("Текущая версия прошивки панели:"), "Label2", versionsPane);
@@ -230,7 +230,7 @@ void TformUpdateIns::btnUpdateVerClick() {
   if (!started) {
     ui_.btnUpdateVer->setEnabled(false);
     ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
-  ui_.btnExit->setAutoDefault(true);
+    ui_.btnExit->setAutoDefault(true);
     ui_.btnExit->setEnabled(true);
     flashState_ = TFlashState::Done;
     return;
@@ -417,11 +417,11 @@ void TformUpdateIns::FitToScreen() {
   const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 4096, 4096);
   const int frameExtraW = frameGeometry().width() - width();
   const int frameExtraH = frameGeometry().height() - height();
-  const int width = std::min(kClientWidth, available.width() - frameExtraW);
+  const int width = std::min(kWindowClientWidth, available.width() - frameExtraW);
   layout()->activate();
   const int wanted =
       layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : sizeHint().height();
-  const int height = std::min(std::max(kClientHeight, wanted), available.height() - frameExtraH);
+  const int height = std::min(std::max(kWindowClientHeight, wanted), available.height() - frameExtraH);
   setFixedSize(width, height);
   QRect frame = frameGeometry();
   if (!available.contains(frame)) {
