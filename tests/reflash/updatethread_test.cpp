@@ -554,7 +554,13 @@ TEST(UpdateThreadProcedure, WritesAShippedImageByteForByte) {
   const Result r = Flash(Device(), lines, {.oneTimeline = true}, clock);
   ExpectShown(r, true);
   EXPECT_EQ(r.report.FlashRecords(), sim::ExpectedFlash(lines));
-  ASSERT_EQ(r.report.writes.size(), 228u) << "every group once";
+  // Every group, each tried no more than three times: a kernel slow to
+  // pass the command on may still make an answer late for the tool now and
+  // then, and the group is then written again.
+  std::map<std::string, int> tries;
+  for (const std::string& block : r.report.writes) ++tries[block];
+  ASSERT_EQ(tries.size(), 228u) << "every group";
+  for (const auto& [block, count] : tries) EXPECT_LE(count, 3) << block;
   EXPECT_EQ(r.report.writes.front(), "0004");
   EXPECT_EQ(r.report.writes.back(), "0000");
 }

@@ -23,8 +23,11 @@ namespace tarvik::test {
 
 class SharedTimeline {
  public:
-  // Fake milliseconds per real one while the tool sleeps.
-  static constexpr std::uint32_t kPace = 25;
+  // Fake milliseconds per real one while the tool sleeps: slow enough that a
+  // command the kernel is slow to pass on to the device on a busy machine
+  // (the tool's time runs while it is on its way) still arrives well inside
+  // a time-out (3500 ms of a write: 0.7 s of real time).
+  static constexpr std::uint32_t kPace = 5;
   // A step of the tool's time, so that a pause the device begins meanwhile
   // is seen before the time runs past its end.
   static constexpr std::uint32_t kStepMs = kPace;
