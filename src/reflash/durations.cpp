@@ -30,6 +30,16 @@ std::uint32_t ClampToSeconds(double value) {
   return value >= kMax ? std::numeric_limits<std::uint32_t>::max() : static_cast<std::uint32_t>(value);
 }
 
+// Whole seconds, halves to the even neighbour, whatever rounding mode the
+// thread has.
+std::uint32_t RoundedSeconds(double estimate) {
+  const double floor = std::floor(estimate);
+  const double fraction = estimate - floor;
+  double rounded = floor;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
+  return ClampToSeconds(rounded);
+}
+
 }  // namespace
 
 std::string FormatDuration(std::uint32_t seconds) {
@@ -56,14 +66,8 @@ std::uint32_t ElapsedSeconds(std::chrono::system_clock::time_point now,
 std::uint32_t RemainingSeconds(std::uint32_t elapsed, std::int32_t partsComplete, std::int32_t total) {
   if (partsComplete >= total) return 0;
   if (partsComplete <= 0) return elapsed;
-  const double estimate = static_cast<double>(elapsed) / static_cast<double>(partsComplete) *
-                          static_cast<double>(total - partsComplete);
-  // Halves go to the even neighbour, whatever rounding mode the thread has.
-  const double floor = std::floor(estimate);
-  const double fraction = estimate - floor;
-  double rounded = floor;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
-  return ClampToSeconds(rounded);
+  return RoundedSeconds(static_cast<double>(elapsed) / static_cast<double>(partsComplete) *
+                        static_cast<double>(total - partsComplete));
 }
 
 std::uint32_t RemainingFromWrites(std::uint64_t writingMs, std::size_t written, std::size_t left,
@@ -71,12 +75,7 @@ std::uint32_t RemainingFromWrites(std::uint64_t writingMs, std::size_t written, 
   double ms = static_cast<double>(settleMs);
   if (written > 0)
     ms += static_cast<double>(writingMs) / static_cast<double>(written) * static_cast<double>(left);
-  const double estimate = ms / 1000.0;
-  const double floor = std::floor(estimate);
-  const double fraction = estimate - floor;
-  double rounded = floor;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1;
-  return ClampToSeconds(rounded);
+  return RoundedSeconds(ms / 1000.0);
 }
 
 }  // namespace tarvik
