@@ -1,7 +1,6 @@
 #include "device/connection.h"
 
 #include "common/text.h"
-#include "outqueue/logmemowriter.h"
 
 namespace tarvik {
 
@@ -87,14 +86,15 @@ TConnection::~TConnection() {
 
 void TConnection::Open(const std::string& portName, bool highSpeed) {
   if (state_.load() != ConnectionState::Closed) return;
-  auto log = std::make_unique<TLogMemoWriter>(setup_.Memo, setup_.Queue);
+  auto log = std::make_unique<EventLogWriter>(setup_.Events, setup_.Time);
   auto worker = std::make_unique<TComPortWorker>(portName, highSpeed, log.get(), true, setup_.Time);
   worker->Port().SetOnWatcherEnd([this](TCustomComm&, const std::string& reason) { OnLineLost(reason); });
   worker->Open();  // on failure both go with this frame
   log_ = std::move(log);
   worker_ = std::move(worker);
-  controller_ = std::make_unique<TController>(worker_.get(), setup_.Queue, setup_.Ui);
+  controller_ = std::make_unique<TController>(worker_.get(), setup_.Events);
   state_.store(ConnectionState::Idle);
+  setup_.Events.Connected(portName);
 }
 
 void TConnection::StartIdentification(MainThreadSteps& steps) {
@@ -157,6 +157,7 @@ bool TConnection::Close(bool keepPainting) {
   log_.reset();
   taskStarted_.store(false);
   identified_.store(false);
+  lineLostTold_.store(false);
   state_.store(ConnectionState::Closed);
   return true;
 }
@@ -179,9 +180,9 @@ void TConnection::OnLineLost(const std::string& reason) {
   // A failed identification (the lost line among its causes) has asked for
   // the disconnect and told the user already.
   if (state_.load() != ConnectionState::Idle || taskStarted_.load() || !identified_.load()) return;
+  if (lineLostTold_.exchange(true)) return;
   WriteLog(LinkLostText() + " (" + reason + ")");
-  setup_.Queue.PushStatus(LinkLostText(), setup_.Ui.NoticePane());
-  setup_.Queue.PushControl(setup_.Ui.DisconnectButton(), "Click");
+  setup_.Events.LineLost(reason);
 }
 
 }  // namespace tarvik

@@ -30,13 +30,13 @@ std::string FirstTextLine(const std::string& text) {
 
 }  // namespace
 
-TController::TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui)
-    : Device(std::make_unique<TDevTarvik6>(worker)), queue_(queue), ui_(ui) {}
+TController::TController(TComPortWorker* worker, DeviceEvents& events)
+    : Device(std::make_unique<TDevTarvik6>(worker)), events_(events) {}
 
 void TController::FailIdentification() {
   Identity.Build = 0;
   Identity.TypeNumber = 0;
-  queue_.PushStatus("", ui_.VersionPane());
+  events_.IdentityCleared();
 }
 
 bool TController::Identify() {
@@ -57,16 +57,16 @@ void TController::WriteLog(const std::string& line) {
 }
 
 bool TController::IdentifyInner() {
-  ui_.HideVersionChoice();
+  events_.Identifying();
   std::string reply;
   if (!Device->ReadVersion(reply)) {
     Identified = false;
     FailIdentification();
     return false;
   }
-  // A bootloader's reply is its banner and an "OK" on lines of their own; the
-  // pane is one line high and shows the banner.
-  queue_.PushStatus(IsBootloaderBanner(reply) ? FirstTextLine(reply) : reply, ui_.VersionPane());
+  // A bootloader's reply is its banner and an "OK" on lines of their own; one
+  // line shows the banner. Told at once, while the device is asked further.
+  events_.Answered(IsBootloaderBanner(reply) ? FirstTextLine(reply) : reply);
   Identified = true;
   Identity = DeviceIdentity::FromVersionLine(Trim(reply));
 
@@ -82,6 +82,7 @@ bool TController::IdentifyInner() {
         break;
       }
     }
+    if (named) events_.Identified(Identity);
     return named;
   }
 
@@ -95,6 +96,7 @@ bool TController::IdentifyInner() {
     }
     Identity.TypeNumber = *type;
     Identity.Build = *build;
+    events_.Identified(Identity);
     return true;
   }
 
@@ -104,27 +106,22 @@ bool TController::IdentifyInner() {
     FailIdentification();
     return false;
   }
+  events_.Identified(Identity);
   return true;
 }
 
-void TController::PushLockWords(const std::string& word) {
-  queue_.PushControl(ui_.DisconnectButton(), word);
-  for (UiObject* menu : ui_.LockableMenus()) queue_.PushMenuItem(menu, word);
-}
+void TController::LockUi() { events_.Busy(true); }
 
-void TController::LockUi() {
-  ui_.SetBusyCursor(true);
-  PushLockWords("false");
-}
+void TController::UnlockUi() { events_.Busy(false); }
 
-void TController::UnlockUi() {
-  PushLockWords("true");
-  ui_.SetBusyCursor(false);
+void TController::ReportNoAnswer() {
+  Identified = false;
+  events_.NoAnswer();
 }
 
 void TController::RequestDisconnect() {
   Identified = false;
-  queue_.PushControl(ui_.DisconnectButton(), "Click");
+  events_.DisconnectRequested();
 }
 
 }  // namespace tarvik

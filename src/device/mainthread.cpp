@@ -35,7 +35,7 @@ void TMainThread::Execute() {
   thread_.RunStep([this] {
     controller_.WriteLog(NoAnswerText());
     steps_.ReportNoAnswer();
-    controller_.RequestDisconnect();
+    controller_.ReportNoAnswer();
     steps_.ResetFlashState();
   });
 }

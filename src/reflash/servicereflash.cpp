@@ -216,8 +216,8 @@ void TServiceReflash::ShowProgress() {
 }
 
 void TServiceReflash::LogLine(const std::string& text) {
-  // Through the queue the traffic lines took, so it stands after them.
-  setup_.Queue.PushMemoLine(setup_.Memo, text, true, false);
+  // Through the events the traffic lines took, so it stands after them.
+  setup_.Controller.Events().OutcomeLine(setup_.Time.WallNow(), text);
 }
 
 }  // namespace tarvik

@@ -14,12 +14,10 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "common/uiobject.h"
 #include "common/workerthread.h"
 #include "device/connection.h"
 #include "device/controller.h"
 #include "firmware/hexgrid.h"
-#include "outqueue/outarray.h"
 #include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"
 
@@ -82,10 +80,8 @@ std::string WriteFailedText();
 class TServiceReflash final : public ConnectionTask {
  public:
   struct Setup {
+    // Its events carry the failure lines, after the traffic lines.
     TController& Controller;
-    // The queue and log the failure lines go to, after the traffic lines.
-    TOutArray& Queue;
-    UiObject* Memo = nullptr;
     ServiceReflashView& View;
     UiSync& Sync;
     Clock& Time = SystemClock();

@@ -40,6 +40,22 @@ std::string StageSwitchingText() { return Utf8ToCp1251("Идет переход 
 std::string StageErasingText() { return Utf8ToCp1251("Идет очистка памяти..."); }
 std::string StageLoadingText() { return Utf8ToCp1251("Идет загрузка новой версии прошивки..."); }
 std::string StageReflashingText() { return Utf8ToCp1251("Идет перепрошивка..."); }
+
+std::string StageText(ReflashStage stage) {
+  switch (stage) {
+    case ReflashStage::Switching:
+      return StageSwitchingText();
+    case ReflashStage::Erasing:
+      return StageErasingText();
+    case ReflashStage::Loading:
+      return StageLoadingText();
+    case ReflashStage::Reflashing:
+      return StageReflashingText();
+    case ReflashStage::Checking:
+      return StageCheckingText();
+  }
+  return {};
+}
 std::string OfferedVersionLabelText() { return Utf8ToCp1251("Доступна следующая версия для перепрошивки:"); }
 std::string ElapsedLabelText() { return Utf8ToCp1251("Времени прошло:"); }
 std::string RemainingLabelText() { return Utf8ToCp1251("Времени осталось:"); }
@@ -197,7 +213,7 @@ void TUpdateThread::Conclude(bool succeeded) {
     // Written whole also when the stop came in the settle wait; the device
     // is then left to start its firmware unasked.
     if (checkVersionAfter_ && !thread_.StopRequested() && controller_ != nullptr) {
-      ShowStage(StageCheckingText());
+      ShowStage(ReflashStage::Checking);
       const VersionCheckResult check = CheckVersionAfterReflash(*controller_, report.imageVersion);
       report.check = check.check;
       report.versionAfter = check.versionLine;
@@ -244,14 +260,14 @@ class TUpdateThread::BootloaderView final : public BootloaderSteps {
   void Sending(BootloaderCommand command) override {
     t_.Reached(command == BootloaderCommand::Switch ? DeviceAfter::InBootloader : DeviceAfter::Erased);
   }
-  void Switching() override { t_.ShowStage(StageSwitchingText()); }
+  void Switching() override { t_.ShowStage(ReflashStage::Switching); }
   void Switched() override {
     t_.StepProgress();
     t_.ShowElapsed();
     t_.ShowRemaining();
   }
   void Erasing() override {
-    t_.ShowStage(StageErasingText());
+    t_.ShowStage(ReflashStage::Erasing);
     t_.StepProgress();
   }
   void EraseAttempted() override { t_.ShowElapsed(); }
@@ -340,7 +356,7 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   std::string reply;
   bool committed = false;
   for (int attempt = 0; attempt < kAttempts && !committed && !thread_.StopRequested(); ++attempt) {
-    ShowStage(StageReflashingText());
+    ShowStage(ReflashStage::Reflashing);
     reply.clear();
     if (thread_.StopRequested()) break;
     const bool answered = controller_->SlowCommand(commit, reply, true);
@@ -417,17 +433,16 @@ void TUpdateThread::Step(void (ReflashView::*step)()) {
   thread_.RunStep([this, step] { (view_->*step)(); });
 }
 
-void TUpdateThread::ShowStage(const std::string& text) {
+void TUpdateThread::ShowStage(ReflashStage stage) {
   if (ViewSkipped()) return;
-  thread_.RunStep([this, &text] { view_->ShowStage(text); });
+  thread_.RunStep([this, stage] { view_->ShowStage(stage); });
 }
 
 void TUpdateThread::ShowGroupStage() {
   // The one step a stop does not hold back: until the worker has ended, the
   // window says that it is still busy with the image.
   if (view_ == nullptr) return;
-  static const std::string text = StageLoadingText();
-  thread_.RunStepAlways([this] { view_->ShowStage(text); });
+  thread_.RunStepAlways([this] { view_->ShowStage(ReflashStage::Loading); });
 }
 
 void TUpdateThread::ShowProgress() {

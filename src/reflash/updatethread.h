@@ -134,7 +134,7 @@ class TUpdateThread final : public ConnectionTask {
   // View steps; each is skipped once a stop was asked, but the stage notice
   // before a group.
   void Step(void (ReflashView::*step)());
-  void ShowStage(const std::string& text);
+  void ShowStage(ReflashStage stage);
   void ShowGroupStage();
   void ShowProgress();
   void StepProgress();

@@ -47,7 +47,7 @@ TEST_P(IdentifyTest, AgainstTheSimulator) {
   EXPECT_EQ(ctl.Identity.InBootloader(), c.bootloader && !ctl.Identity.VersionLine.starts_with("VER "));
   // The parsed version is the line's, the model's default line included.
   EXPECT_EQ(ctl.Identity.Version, ParseVersion(ctl.Identity.VersionLine));
-  EXPECT_EQ(dev.Ui().versionChoiceHidden, 1);
+  EXPECT_EQ(dev.Events().Count("identifying"), 1);
   const auto status = dev.StatusTexts();
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.front(), c.status.value_or(c.version));
@@ -203,7 +203,7 @@ TEST(Identify, ClosedPortFailsWithoutThrowing) {
   EXPECT_FALSE(dev.Controller().Identify());
 }
 
-TEST(ControllerUi, LockUnlockAndDisconnectAreQueued) {
+TEST(ControllerEvents, LockUnlockNoAnswerAndDisconnectAreTold) {
   test::DeviceFixture dev(test::Unpaced({}));
   TController& ctl = dev.Controller();
   ctl.Identified = true;
@@ -211,22 +211,10 @@ TEST(ControllerUi, LockUnlockAndDisconnectAreQueued) {
   ctl.UnlockUi();
   ctl.RequestDisconnect();
   EXPECT_FALSE(ctl.Identified);
-  EXPECT_EQ(dev.Ui().cursor, (std::vector<bool>{true, false}));
-  std::vector<std::pair<std::uintptr_t, std::string>> seen;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutControl) {
-      auto* c = static_cast<TControlOut*>(e);
-      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
-    } else if (e->Kind == kOutComponent) {
-      auto* c = static_cast<TCompOut*>(e);
-      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
-    }
-  }
-  const std::vector<std::pair<std::uintptr_t, std::string>> expected = {
-      {1, "false"}, {10, "false"}, {11, "false"}, {12, "false"}, {13, "false"}, {14, "false"}, {1, "true"},
-      {10, "true"}, {11, "true"},  {12, "true"},  {13, "true"},  {14, "true"},  {1, "Click"}};
-  EXPECT_EQ(seen, expected);
+  ctl.Identified = true;
+  ctl.ReportNoAnswer();
+  EXPECT_FALSE(ctl.Identified);
+  EXPECT_EQ(dev.Events().Events(), (std::vector<std::string>{"busy", "idle", "disconnect", "no answer"}));
 }
 
 }  // namespace

@@ -66,16 +66,23 @@ class FakeDecisionView : public DecisionView {
   std::vector<std::string> asked;
 };
 
+// The disconnect clicks the windows would queue for what the controller told.
+std::vector<std::string> DisconnectClicks(const test::RecordingEvents& events) {
+  std::vector<std::string> clicks;
+  for (const std::string& e : events.Events()) {
+    if (e == "no answer" || e == "disconnect") clicks.push_back("Click");
+  }
+  return clicks;
+}
+
 struct Steps : MainThreadSteps {
-  Steps(FakeDecisionView& v, TOutArray& q, std::filesystem::path r)
-      : view(v), queue(q), rules(std::move(r)) {}
+  Steps(FakeDecisionView& v, std::filesystem::path r) : view(v), rules(std::move(r)) {}
   void PublishIdentity(TController& c) override { published.push_back(c.Identity.VersionLine); }
   void ResetFlashState() override { ++resets; }
   void DecideUpdate(TController& c) override {
     outcome = tarvik::DecideUpdate(c.Identity, Catalogue(), rules, view);
   }
   FakeDecisionView& view;
-  TOutArray& queue;
   std::filesystem::path rules;
   std::vector<std::string> published;
   int resets = 0;
@@ -142,7 +149,7 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   FakeDecisionView view;
   view.typeAnswer = c.typeAnswer;
   view.firmwareAnswer = c.firmwareAnswer;
-  Steps steps(view, dev.Queue(), rules);
+  Steps steps(view, rules);
   UiStepQueue ui;
   {
     TMainThread thread(dev.Controller(), ui, steps);
@@ -168,12 +175,7 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   EXPECT_EQ(view.offered, c.offered);
   EXPECT_EQ(view.typeDialogs, c.typeDialogs);
   EXPECT_EQ(view.firmwareDialogs, c.firmwareDialogs);
-  std::vector<std::string> words;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutMessage) words.push_back(static_cast<TMsgOut*>(e)->Text);
-    if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
-  }
+  std::vector<std::string> words = DisconnectClicks(dev.Events());
   words.insert(words.end(), view.asked.begin(), view.asked.end());
   EXPECT_EQ(words, c.queuedWords);
   EXPECT_EQ(view.information, c.information);
@@ -410,7 +412,7 @@ TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
   o.version = "garbage";
   test::DeviceFixture dev(o);
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   TMainThread thread(dev.Controller(), ui, steps);
   thread.Resume();
@@ -419,18 +421,13 @@ TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
   EXPECT_TRUE(steps.published.empty());
   EXPECT_EQ(steps.resets, 1);
   EXPECT_FALSE(steps.outcome.has_value());
-  std::vector<std::string> words;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
-  }
-  EXPECT_EQ(words, std::vector<std::string>{"Click"});
+  EXPECT_EQ(DisconnectClicks(dev.Events()), std::vector<std::string>{"Click"});
 }
 
 TEST(MainThread, NothingRunsBeforeResumeAndDestructionWithoutResumeIsSafe) {
   test::DeviceFixture dev(test::Unpaced({}));
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   { TMainThread thread(dev.Controller(), ui, steps); }
   EXPECT_TRUE(dev.Sim().Report().commands.empty());
@@ -441,7 +438,7 @@ TEST(MainThread, StopDuringIdentificationSkipsTheUiSteps) {
   o.faults.push_back({sim::FaultKind::Slow, "v", 0, 200});
   test::DeviceFixture dev(o);
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   TMainThread thread(dev.Controller(), ui, steps);
   thread.Resume();
@@ -450,8 +447,7 @@ TEST(MainThread, StopDuringIdentificationSkipsTheUiSteps) {
   EXPECT_TRUE(steps.published.empty());
   EXPECT_EQ(steps.resets, 0);
   EXPECT_FALSE(steps.outcome.has_value());
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) EXPECT_NE(e->Kind, kOutControl);
+  EXPECT_TRUE(DisconnectClicks(dev.Events()).empty());
 }
 
 }  // namespace
