@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
-#include "device/controller.h"
+#include "firmware/devicetypes.h"
 #include "simulator/hexrecord.h"
 
 namespace tarvik::campaign {
