@@ -8,6 +8,11 @@
 // hold the codes of several rows, the order of the search is a column of its
 // own (familyRank, tokenRank), and CheckDeviceTypes proves at build time that
 // no row hides another.
+//
+// A table in code rather than a file beside the images: the family and
+// bootloader lookups run where no catalogue is loaded (parsing a version,
+// reading a device's reply), and a contradiction stops the build instead of
+// a program in the field.
 #include <array>
 #include <cstddef>
 #include <cstdint>
