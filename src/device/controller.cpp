@@ -36,6 +36,7 @@ TController::TController(TComPortWorker* worker, DeviceEvents& events)
 void TController::FailIdentification() {
   Identity.Build = 0;
   Identity.TypeNumber = 0;
+  Identity.ResolvedType = 0;
   events_.IdentityCleared();
 }
 
@@ -43,7 +44,9 @@ bool TController::Identify() {
   // A failing port ends identification like a silent device; what failed
   // goes to the traffic log.
   try {
-    return IdentifyInner();
+    const bool identified = IdentifyInner();
+    Device->Timings = TimingsOfType(Identity.ResolvedType);
+    return identified;
   } catch (const std::exception& e) {
     WriteLog(e.what());
   } catch (...) {
@@ -74,13 +77,12 @@ bool TController::IdentifyInner() {
     std::string unit;
     const bool named = Device->ReadUnitName(unit);
     Identity.UnitName = unit;
-    for (const auto& d : BootloaderDefaults) {
-      if (Contains(Identity.UnitName, d.token)) {
-        Identity.VersionLine = std::string(d.versionLine);
-        Identity.Version = ParseVersion(Identity.VersionLine);
-        Identity.ModelNamed = true;
-        break;
-      }
+    // A known model stands for build 0 of its type.
+    if (const DeviceTypeRow* model = BootloaderModel(Identity.UnitName)) {
+      Identity.VersionLine = "VER " + std::string(model->versionLine);
+      Identity.Version = ParseVersion(Identity.VersionLine);
+      Identity.ModelNamed = true;
+      Identity.ResolvedType = model->typeNumber;
     }
     if (named) events_.Identified(Identity);
     return named;
@@ -96,6 +98,7 @@ bool TController::IdentifyInner() {
     }
     Identity.TypeNumber = *type;
     Identity.Build = *build;
+    Identity.ResolvedType = KnownTypeNumber(*type);
     events_.Identified(Identity);
     return true;
   }
@@ -106,6 +109,8 @@ bool TController::IdentifyInner() {
     FailIdentification();
     return false;
   }
+  if (const DeviceTypeRow* family = FamilyByRank(Device->FamilyIndex))
+    Identity.ResolvedType = family->typeNumber;
   events_.Identified(Identity);
   return true;
 }

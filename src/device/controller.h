@@ -3,7 +3,6 @@
 // passes the reflash commands through to it, and tells its front end what
 // happened through the connection's events, so it stays free of any window
 // code.
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,25 +15,6 @@
 namespace tarvik {
 
 class TComPortWorker;
-
-struct BootloaderDefault {
-  std::string_view token;
-  std::string_view versionLine;
-};
-
-// Tested in this order as case-sensitive substrings of the unit name: "QTT3"
-// holds "TT" and must come before it; "LT" is found in "QLT" and "QLT1".
-inline constexpr std::array<BootloaderDefault, 9> BootloaderDefaults = {{
-    {"LT", "VER 14.003.000"},
-    {"QTT3", "VER 14.012.000"},
-    {"TT", "VER 14.002.000"},
-    {"TN", "VER 14.001.000"},
-    {"QNF", "VER 14.007.000"},
-    {"QFQ1", "VER 14.004.000"},
-    {"QZT1", "VER 14.005.000"},
-    {"QEVQ1", "VER 14.008.000"},
-    {"QHT1", "VER 14.009.000"},
-}};
 
 class TController {
  public:

@@ -69,7 +69,8 @@ std::string BuildServiceWriteCommand(const HexGrid& grid, std::size_t firstRow);
 // then rows 1 to 4. A grid without data rows has none.
 std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid);
 
-// (rows − 1) div 4 + 103.
+// The parts of the service reflash's sequence for a grid of this many rows
+// (the header row among them): BootloaderProgressParts of its policy.
 std::int32_t ServiceProgressTotal(std::size_t gridRows);
 
 // "ОШИБКА! Прошивка не обновлена! Не удалось стереть содержимое флэш."

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 
 #include "common/text.h"
 #include "device/controller.h"
@@ -13,12 +12,11 @@ namespace tarvik {
 namespace {
 
 constexpr int kAttempts = 3;
-// While a type-10 device reprograms itself after the commit, and after that.
+// While a staged device reprograms itself after the commit, and after that.
 constexpr std::uint32_t kStagedSettleMs = 45300;
 constexpr std::uint32_t kStagedPauseMs = 15000;
 // How often the pause after the staged settle wait looks for a stop.
 constexpr std::uint32_t kPauseSliceMs = 50;
-constexpr std::int32_t kStagedType = 10;
 
 constexpr std::size_t kRecordsPerGroup = 4;
 // ":", byte count, address and record type, then the data, then two digits
@@ -27,7 +25,6 @@ constexpr std::size_t kRecordHeadChars = 9;
 constexpr std::size_t kRecordDataChars = 32;
 constexpr std::size_t kRecordChars = kRecordHeadChars + kRecordDataChars + 2;
 constexpr std::size_t kLastBlock = 0xFFFF;
-constexpr std::int32_t kProgressExtraParts = 13;
 
 std::string LineError(std::size_t index, const std::string& what) {
   // Counted from 1 with the header as line 1, as an editor shows the file.
@@ -137,10 +134,8 @@ std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators) {
 }
 
 std::int32_t ReflashProgressTotal(std::size_t imageLines) {
-  const std::size_t groups = imageLines == 0 ? 0 : (imageLines - 1) / kRecordsPerGroup;
-  const std::size_t cap =
-      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - kProgressExtraParts);
-  return static_cast<std::int32_t>(std::min(groups, cap)) + kProgressExtraParts;
+  return BootloaderProgressParts(BootloaderPolicy{},
+                                 imageLines == 0 ? 0 : (imageLines - 1) / kRecordsPerGroup);
 }
 
 TUpdateThread::TUpdateThread(UiSync& sync, Clock& clock) : clock_(clock), thread_(sync) {}
@@ -249,7 +244,7 @@ bool TUpdateThread::Run() {
   ShowInitialRemaining();
   // The whole image is checked before the first command.
   const std::vector<WriteGroup> groups = BuildWriteCommands(*lines_);
-  return device_.TypeNumber == kStagedType ? StagedFlash(groups) : BootloaderFlash(groups);
+  return device_.Procedure() == FlashProcedure::Staged ? StagedFlash(groups) : BootloaderFlash(groups);
 }
 
 // The reflash window's steps between the bootloader's commands.

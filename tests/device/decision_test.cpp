@@ -346,9 +346,8 @@ TEST(DecideUpdate, ViewWithoutAWarningBoxShowsTheFaultAsInformation) {
   const auto dir = RulesPathOf("information_only").parent_path();
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "update.ini", std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->99\r\n";
-  EXPECT_EQ(
-      DecideUpdate(DeviceIdentity::FromVersionLine("VER 14.002.020"), Catalogue(), dir / "update.ini", view),
-      DecisionOutcome::RuleNamesNoImage);
+  DeviceIdentity device = DeviceIdentity::FromVersionLine("VER 14.002.020");
+  EXPECT_EQ(DecideUpdate(device, Catalogue(), dir / "update.ini", view), DecisionOutcome::RuleNamesNoImage);
   EXPECT_EQ(view.shown, std::vector<std::string>{text::Cp(text::RuleNamesNoImage("14.002.000", "20->99"))});
   std::filesystem::remove_all(dir);
 }
@@ -391,15 +390,32 @@ TEST(DecideUpdate, TheTypeTheUserChoosesIsLookedUpInTheRules) {
 
     FakeDecisionView chosen;
     chosen.typeAnswer = type;
-    EXPECT_EQ(
-        DecideUpdate(DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK"), catalogue, rules, chosen),
-        DecisionOutcome::Offered);
+    DeviceIdentity banner = DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK");
+    EXPECT_EQ(DecideUpdate(banner, catalogue, rules, chosen), DecisionOutcome::Offered);
     EXPECT_EQ(chosen.offered, named.offered);
     EXPECT_TRUE(chosen.errors.empty());
     EXPECT_TRUE(chosen.information.empty());
   }
   EXPECT_EQ(typesWithRules, 8);
   std::filesystem::remove_all(dir);
+}
+
+// The type the user chooses for a device in its bootloader is the device's
+// type from then on, whether an image follows or not; a cancelled choice
+// leaves it unknown. It stays in its bootloader, so it is flashed through
+// it whatever the type.
+TEST(DecideUpdate, TheChosenTypeIsTheDevicesType) {
+  const std::int32_t expected[] = {1, 2, 12, 3, 4, 5, 7, 8, 9};
+  ASSERT_EQ(Catalogue().DeviceTypes().size(), std::size(expected));
+  for (int index = -1; index < static_cast<int>(std::size(expected)); ++index) {
+    SCOPED_TRACE(index);
+    FakeDecisionView view;
+    view.typeAnswer = index;
+    DeviceIdentity device = DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK");
+    DecideUpdate(device, Catalogue(), "/nonexistent/update.ini", view);
+    EXPECT_EQ(device.ResolvedType, index < 0 ? 0 : expected[index]);
+    EXPECT_EQ(device.Procedure(), FlashProcedure::Bootloader);
+  }
 }
 
 TEST(DecideUpdate, LongRuleValueIsCutInTheMessage) {

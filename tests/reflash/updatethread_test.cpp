@@ -185,7 +185,7 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : toolClock;
   TUpdateThread task(sync, workerClock);
   DeviceIdentity device = DeviceIdentity::FromVersionLine(setup.version);
-  device.TypeNumber = setup.type;
+  device.ResolvedType = setup.type;
   task.SetDevice(device);
   task.SetImageLines(lines);
   if (setup.withController) task.SetController(&line.Controller());
