@@ -144,7 +144,7 @@ void BM_ReflashImage1(benchmark::State& state) {
                     "--write-latency", std::to_string(latencyMs)});
     TOutArray queue;
     NoWindowUi ui;
-    TComPortWorker worker(sim.PortName(), false, nullptr, true);
+    TComPortWorker worker(sim.PortName(), false, nullptr);
     worker.Open();
     TController controller(&worker, queue, ui);
     UiStepQueue sync;

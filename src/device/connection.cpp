@@ -57,6 +57,9 @@ std::string PortOpenFailureText(const std::exception& error) {
     case TOpenFailure::NotASerialLine:
       text += Utf8ToCp1251(": это не последовательный порт");
       break;
+    case TOpenFailure::BadAddress:
+      text += Utf8ToCp1251(": неверный адрес");
+      break;
     case TOpenFailure::None:
     case TOpenFailure::Other:
       break;
@@ -86,10 +89,15 @@ TConnection::~TConnection() {
 }
 
 void TConnection::Open(const std::string& portName, bool highSpeed) {
+  Open(SerialPortAddress(portName), highSpeed);
+}
+
+void TConnection::Open(const LinkAddress& address, bool highSpeed) {
   if (state_.load() != ConnectionState::Closed) return;
   auto log = std::make_unique<TLogMemoWriter>(setup_.Memo, setup_.Queue);
-  auto worker = std::make_unique<TComPortWorker>(portName, highSpeed, log.get(), true, setup_.Time);
-  worker->Port().SetOnWatcherEnd([this](TCustomComm&, const std::string& reason) { OnLineLost(reason); });
+  std::unique_ptr<Link> link = setup_.Links(address, {.HighSpeed = highSpeed}, setup_.Time);
+  link->SetOnLost([this](const std::string& reason) { OnLineLost(reason); });
+  auto worker = std::make_unique<TComPortWorker>(std::move(link), log.get(), setup_.Time);
   worker->Open();  // on failure both go with this frame
   log_ = std::move(log);
   worker_ = std::move(worker);

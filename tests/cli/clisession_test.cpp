@@ -26,6 +26,7 @@
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
+#include "serial/link.h"
 #include "serial/otherprogram.h"
 #include "support/tempdir.h"
 #include "support/usertexts.h"
@@ -681,8 +682,8 @@ TEST_F(CliSession, PortsJsonListsAPseudoTerminal) {
   device.linkPath = (dir_.Path() / "ttyBench").string();
   sim::DeviceSimulator sim(device);
   ASSERT_TRUE(sim.Start()) << sim.Error();
-  const std::string link = cli::PortNameOf(device.linkPath);
-  const std::string pts = cli::PortNameOf(sim.SlavePath());
+  const std::string link = PortNameOf(device.linkPath);
+  const std::string pts = PortNameOf(sim.SlavePath());
   cli::CliEnvironment env{.Out = out_, .ListPorts = [&] { return std::vector<std::string>{link, pts}; }};
   EXPECT_EQ(cli::RunCli({"ports", "--json"}, env), ExitCode::Done);
   const nlohmann::json parsed = nlohmann::json::parse(out_.Out());
@@ -763,7 +764,7 @@ TEST_F(CliSession, InterruptStopsBetweenCommandsAndReleasesThePort) {
     EXPECT_EQ(report.strayBytes, 0u);
     EXPECT_FALSE(report.complete);
     EXPECT_EQ(CountOf(report.writes, "0000"), 0u);
-    TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr, true);
+    TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr);
     EXPECT_NO_THROW(again.Open());
     device.Stop();
   }
@@ -962,8 +963,8 @@ TEST_F(CliSession, SamePortTwiceIsBadUsage) {
   const Case cases[] = {
       {"the same text", {pts, pts}, "Порт " + pts + " назван дважды.\n"},
       {"spelt another way",
-       {pts, "/dev/pts/../" + cli::PortNameOf(pts)},
-       "Порт /dev/pts/../" + cli::PortNameOf(pts) + " назван дважды: это тот же порт, что и " + pts + ".\n"},
+       {pts, "/dev/pts/../" + PortNameOf(pts)},
+       "Порт /dev/pts/../" + PortNameOf(pts) + " назван дважды: это тот же порт, что и " + pts + ".\n"},
       {"through a link",
        {device.linkPath, pts},
        "Порт " + pts + " назван дважды: это тот же порт, что и " + device.linkPath + ".\n"},

@@ -12,6 +12,8 @@
 
 #include "common/text.h"
 #include "devicefixture.h"
+#include "serial/link.h"
+#include "serial/portwaits.h"
 #include "support/usertexts.h"
 
 namespace tarvik {
@@ -109,6 +111,35 @@ class ConnectionTest : public ::testing::Test {
   // Declared after everything it uses, so it goes first.
   TConnection connection_{{.Queue = queue_, .Memo = test::FakeHandle(30), .Ui = controllerUi_, .Sync = ui_}};
 };
+
+// The link comes from the factory of the setup, made from the address and
+// the speed asked for; one it cannot make leaves the connection closed.
+TEST_F(ConnectionTest, TheLinkIsMadeByTheSetupsFactory) {
+  StartDevice(Door());
+  std::vector<std::pair<LinkAddress, bool>> made;
+  TConnection connection(
+      {.Queue = queue_,
+       .Memo = nullptr,
+       .Ui = controllerUi_,
+       .Sync = ui_,
+       .Links = [&](const LinkAddress& address, const LinkSettings& settings, Clock& clock) {
+         made.emplace_back(address, settings.HighSpeed);
+         return MakeLink(address, settings, clock);
+       }});
+  const LinkAddress address = SerialPortAddress(test::PortName(sim_->SlavePath()));
+  connection.Open(address, true);
+  EXPECT_EQ(connection.State(), ConnectionState::Idle);
+  EXPECT_EQ(made, (std::vector<std::pair<LinkAddress, bool>>{{address, true}}));
+  EXPECT_EQ(connection.PortWorker()->Port().Name(), address.Port);
+  EXPECT_TRUE(connection.Close());
+
+  const EDeviceError e =
+      test::CatchDeviceError([&] { connection.Open(ParseLinkAddress("tcp://host").Take()); });
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::BadAddress);
+  EXPECT_EQ(made.size(), 1u) << "a malformed address makes no link";
+  EXPECT_EQ(connection.State(), ConnectionState::Closed);
+  EXPECT_EQ(connection.PortWorker(), nullptr);
+}
 
 TEST_F(ConnectionTest, StatesFromOpenToClosed) {
   StartDevice(Door());
@@ -328,6 +359,10 @@ EDeviceError OpenFailure(TOpenFailure cause, std::string holder, std::string sys
   return error;
 }
 
+EDeviceError ParseErrorOf(const std::string& address) {
+  return test::CatchDeviceError([&] { ParseLinkAddress(address).Take(); });
+}
+
 // The windows word a failed open in Russian, keeping the system's own error
 // text and the program that holds the port.
 TEST(PortOpenFailureText, SaysTheCauseInRussian) {
@@ -353,6 +388,9 @@ TEST(PortOpenFailureText, SaysTheCauseInRussian) {
       {"refused for a reason of the system's",
        OpenFailure(TOpenFailure::Other, "", "error 5: Input/output error"),
        "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0 (error 5: Input/output error)."},
+      {"a malformed address", ParseErrorOf("tcp://host:0"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт tcp://host:0: неверный адрес (the port in the "
+       "address is out of range (1 to 65535))."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

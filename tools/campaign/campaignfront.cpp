@@ -16,6 +16,7 @@
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
+#include "serial/link.h"
 
 namespace tarvik::campaign {
 namespace {
@@ -154,7 +155,7 @@ FrontResult RunWindow(const FrontRequest& request) {
   NoWindowUi ui;
   TConnection connection({.Queue = queue, .Memo = nullptr, .Ui = ui, .Sync = sync, .Time = request.clock});
   try {
-    connection.Open(cli::PortNameOf(request.port));
+    connection.Open(PortNameOf(request.port));
   } catch (const std::exception& e) {
     result.error = std::string("the port did not open: ") + e.what();
     return result;

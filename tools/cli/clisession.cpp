@@ -20,6 +20,7 @@
 #include "firmware/hexfile.h"
 #include "firmware/selection.h"
 #include "outqueue/outarray.h"
+#include "serial/link.h"
 #include "serial/portfacts.h"
 #include "serial/portlist.h"
 
