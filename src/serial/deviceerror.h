@@ -29,6 +29,10 @@ enum class TOpenFailure : std::uint8_t {
   NotASerialLine,  // the name leads to something else: a file, a folder, the user's own terminal
   Other,           // refused for a reason of the system's own; its text tells
   BadAddress,      // the address of a link is malformed; the detail says how
+  UnknownHost,     // a network link's host name does not resolve
+  Refused,         // a network link's host answered that nobody listens there
+  NoAnswer,        // a network link's host did not answer in time
+  SettingRefused,  // the server of a network link did not set the line as asked
 };
 
 // The message of a code as the port raises it; "Cannot open device %s"

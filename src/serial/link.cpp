@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "serial/deviceerror.h"
+#include "serial/netlink.h"
 #include "serial/seriallink.h"
 
 namespace tarvik {
@@ -156,10 +157,7 @@ std::unique_ptr<Link> MakeLink(const LinkAddress& address, const LinkSettings& s
     case LinkKind::Tcp:
       break;
   }
-  EDeviceError error =
-      CannotOpenError(address.Name(), TOpenFailure::Other, "this kind of link is not built in");
-  error.Port = address.Name();
-  throw error;
+  return std::make_unique<NetLink>(address, settings, clock);
 }
 
 }  // namespace tarvik

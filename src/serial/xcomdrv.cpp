@@ -60,6 +60,14 @@ const char* OpenFailureText(TOpenFailure cause) {
       return "the system refused it";
     case TOpenFailure::BadAddress:
       return "bad address";
+    case TOpenFailure::UnknownHost:
+      return "unknown host";
+    case TOpenFailure::Refused:
+      return "the server refused the connection";
+    case TOpenFailure::NoAnswer:
+      return "the server does not answer";
+    case TOpenFailure::SettingRefused:
+      return "the server refused a line setting";
   }
   return "";
 }

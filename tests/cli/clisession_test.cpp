@@ -28,6 +28,7 @@
 #include "serial/comportworker.h"
 #include "serial/link.h"
 #include "serial/otherprogram.h"
+#include "serial/ser2net.h"
 #include "support/tempdir.h"
 #include "support/usertexts.h"
 
@@ -52,6 +53,10 @@ struct Bench {
   int columns = 0;
   // Ctrl+C once the device has seen what this asks for.
   std::function<bool(const sim::SimReport&)> interruptWhen{};
+  // The device reached through a server on the network, "PORT" its address;
+  // the server goes once the device has seen what endServerWhen asks for.
+  std::optional<test::Ser2Net::Kind> server{};
+  std::function<bool(const sim::SimReport&)> endServerWhen{};
 };
 
 const std::vector<std::string>& ImageLines(int number) {
@@ -80,10 +85,26 @@ class CliSession : public ::testing::Test {
   Outcome Run(sim::SimOptions device, std::vector<std::string> args, const Bench& bench = {}) {
     sim::DeviceSimulator sim(std::move(device));
     if (!sim.Start()) throw std::runtime_error("simulator: " + sim.Error());
+    std::optional<test::Ser2Net> server;
+    if (bench.server) server.emplace(sim.SlavePath(), *bench.server);
     for (std::string& arg : args) {
-      if (arg == "PORT") arg = sim.SlavePath();
+      if (arg == "PORT") arg = server ? server->Address() : sim.SlavePath();
+    }
+    std::atomic<bool> over{false};
+    std::thread cut;
+    if (bench.endServerWhen && server) {
+      cut = std::thread([&] {
+        while (!over.load()) {
+          if (sim.WaitUntil(bench.endServerWhen, 20)) {
+            server->End();
+            return;
+          }
+        }
+      });
     }
     Outcome outcome = RunArgs(args, bench, &sim);
+    over.store(true);
+    if (cut.joinable()) cut.join();
     // Bytes still on their way reach the device's report.
     sim.WaitUntil([](const sim::SimReport&) { return false; }, 30);
     outcome.report = sim.Report();
@@ -229,6 +250,47 @@ TEST_F(CliSession, FlashWritesTheImageTheRulesChoose) {
   EXPECT_EQ(lines.back(), "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
   EXPECT_EQ(run.report.commands.back(), "v");
   EXPECT_EQ(run.err, "");
+}
+
+// A port a server shares on the network, in both of its kinds: the same
+// identification, the same image byte for byte, and a server that goes away
+// during the writes ends the reflash as a line lost on the spot does.
+TEST_F(CliSession, ThroughAServerOnTheNetwork) {
+  for (const test::Ser2Net::Kind kind : {test::Ser2Net::Kind::Rfc2217, test::Ser2Net::Kind::Tcp}) {
+    SCOPED_TRACE(test::Ser2Net::Scheme(kind));
+    std::filesystem::remove(dir_.Path() / "update.ini");
+    const Outcome identified =
+        Run(test::Detector(), {"identify", "PORT"}, {.updateIni = kDoorRule, .server = kind});
+    EXPECT_EQ(identified.code, ExitCode::Done) << identified.err;
+    EXPECT_EQ(test::Lines(identified.out),
+              (std::vector<std::string>{
+                  "Текущая версия прошивки : VER 14.002.020",
+                  "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+                  "Доступна следующая версия для перепрошивки: VER 14.002.028 (прошивка 2)"}));
+
+    const Outcome flashed =
+        Run(test::Detector(), {"flash", "PORT"}, {.updateIni = kDoorRule, .server = kind});
+    ASSERT_EQ(flashed.code, ExitCode::Done) << flashed.err;
+    EXPECT_TRUE(flashed.report.complete);
+    EXPECT_EQ(flashed.report.FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
+    EXPECT_EQ(flashed.report.lastBlock, "0000");
+    EXPECT_EQ(test::Lines(flashed.out).back(),
+              "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
+    EXPECT_EQ(flashed.err, "");
+
+    const Outcome lost = Run(test::Detector(), {"flash", "PORT", "--image", "2"},
+                             {.server = kind, .endServerWhen = [](const sim::SimReport& report) {
+                                return report.writes.size() >= 3;
+                              }});
+    EXPECT_EQ(lost.code, ExitCode::Failed);
+    EXPECT_EQ(
+        test::Lines(lost.err).at(0),
+        "В процессе перепрошивки возникли ошибки! Связь с устройством потеряна. Память устройства стёрта: "
+        "оно "
+        "осталось в режиме перепрошивки без прошивки. Подключитесь к устройству снова: ему будет предложена "
+        "прошивка.");
+    EXPECT_EQ(CountOf(lost.report.writes, "0000"), 0u);
+  }
 }
 
 struct RefusalCase {

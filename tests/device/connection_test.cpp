@@ -388,6 +388,22 @@ TEST(PortOpenFailureText, SaysTheCauseInRussian) {
       {"refused for a reason of the system's",
        OpenFailure(TOpenFailure::Other, "", "error 5: Input/output error"),
        "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0 (error 5: Input/output error)."},
+      {"a host without that name", OpenFailure(TOpenFailure::UnknownHost, "", "Name or service not known"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: узел не найден (Name or service not "
+       "known)."},
+      {"nobody listens", OpenFailure(TOpenFailure::Refused, "", "error 111: Connection refused"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер отказал в соединении (error "
+       "111: "
+       "Connection refused)."},
+      {"no answer", OpenFailure(TOpenFailure::NoAnswer, "", "nothing within 5000 ms"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер не отвечает (nothing within "
+       "5000 "
+       "ms)."},
+      {"a line setting refused",
+       OpenFailure(TOpenFailure::SettingRefused, "", "bit/s: asked 19200, the server set 9600"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер не принял настройки линии "
+       "(bit/s: "
+       "asked 19200, the server set 9600)."},
       {"a malformed address", ParseErrorOf("tcp://host:0"),
        "Ошибка при открытии Com порта! Не удалось открыть порт tcp://host:0: неверный адрес (the port in the "
        "address is out of range (1 to 65535))."},
