@@ -268,6 +268,15 @@ TEST_F(CliSession, ThroughAServerOnTheNetwork) {
                   "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
                   "Доступна следующая версия для перепрошивки: VER 14.002.028 (прошивка 2)"}));
 
+    // Its record names the port by its address; the system knows nothing more of it.
+    const Outcome recorded =
+        Run(test::Detector(), {"identify", "PORT", "--json"}, {.updateIni = kDoorRule, .server = kind});
+    const nlohmann::json record = nlohmann::json::parse(recorded.out);
+    EXPECT_TRUE(
+        std::string(record["port"]).starts_with(std::string(test::Ser2Net::Scheme(kind)) + "://127.0.0.1:"));
+    EXPECT_TRUE(record["stable_name"].is_null());
+    EXPECT_EQ(record["version_before"], "VER 14.002.020");
+
     const Outcome flashed =
         Run(test::Detector(), {"flash", "PORT"}, {.updateIni = kDoorRule, .server = kind});
     ASSERT_EQ(flashed.code, ExitCode::Done) << flashed.err;
@@ -1030,6 +1039,9 @@ TEST_F(CliSession, SamePortTwiceIsBadUsage) {
       {"through a link",
        {device.linkPath, pts},
        "Порт " + pts + " назван дважды: это тот же порт, что и " + device.linkPath + ".\n"},
+      {"a server's port, its scheme spelt another way",
+       {"rfc2217://bench:4000", "RFC2217://bench:4000/"},
+       "Порт RFC2217://bench:4000/ назван дважды: это тот же порт, что и rfc2217://bench:4000.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
