@@ -47,21 +47,10 @@ class ShortCatalogue {
     for (std::size_t i = 0; i <= kRecords; ++i) image_ += lines.at(i) + "\r\n";
   }
   CatalogueSource Source() const {
-    return {[this](std::string_view name) -> std::optional<std::string_view> {
-              if (name == "SensorCount") return std::string_view(counts_);
-              if (name == "SensorNames") return std::string_view(names_);
-              return std::nullopt;
-            },
-            [this](int number) -> std::optional<std::string_view> {
-              if (number != 1) return std::nullopt;
-              return std::string_view(image_);
-            }};
+    return {.Types = {*DeviceTypeByNumber(2)}, .Resources = {{.Name = {}, .Number = 1, .Data = image_}}};
   }
 
  private:
-  std::string counts_ = "1\r\n1\r\n";
-  std::string names_ =
-      Utf8ToCp1251("QTT Радиоканальный магнитоконтактный извещатель;14.002.000;QTT1.000.000\r\n");
   std::string image_;
 };
 

@@ -31,7 +31,6 @@
 #include "device/controller.h"
 #include "device/devtarvik6.h"
 #include "firmware/catalogue.h"
-#include "outqueue/outarray.h"
 #include "reflash/updatethread.h"
 #include "serial/comportworker.h"
 #include "simprocess.h"
@@ -53,7 +52,7 @@ class QuietView final : public ReflashView {
  public:
   void MarkRunning() override {}
   void ShowFailure(const ReflashReport&) override { ended = std::chrono::steady_clock::now(); }
-  void ShowStage(const std::string&) override {}
+  void ShowStage(ReflashStage) override {}
   void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowElapsed(const std::string&) override {}
   void ShowRemaining(const std::string&) override {}
@@ -142,11 +141,9 @@ void BM_ReflashImage1(benchmark::State& state) {
   for (auto _ : state) {
     SimProcess sim({"--version-reply", "VER 14.001.040", "--unit-name", "QTN", "--erase-ms", "0",
                     "--write-latency", std::to_string(latencyMs)});
-    TOutArray queue;
-    NoWindowUi ui;
     TComPortWorker worker(sim.PortName(), false, nullptr);
     worker.Open();
-    TController controller(&worker, queue, ui);
+    TController controller(&worker, SilentDeviceEvents());
     UiStepQueue sync;
     UiLoop loop(sync);
     QuietView view;

@@ -2,9 +2,10 @@
 #
 #   tarvik_embed_resources(TARGET <target> [BASE_DIR <dir>] FILES <name>=<path> ...)
 #
-# Each file becomes a read-only block of the target, found at run time with
-# FindResource (common/resources.h): a <name> made of digits only is a
-# numbered resource, any other <name> a named one. Relative paths are taken
+# Each file becomes a read-only block of the target, listed at run time by
+# EmbeddedResources (common/resources.h): a <name> made of digits only is a
+# numbered resource (also found with FindResource), any other <name> a named
+# one. Relative paths are taken
 # from BASE_DIR (default: the calling directory).
 #
 # The bytes travel as string literals of a generated C++ file, so every

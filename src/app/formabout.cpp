@@ -47,13 +47,13 @@ TFormAbout::TFormAbout(QWidget* parent)
   rzLabel2_->setText(QString::fromUtf8(
       "Сервисная служба «Тарвик»\nРоссия\nтел. +7 (000) 000-00-00\nтел. +7 (000) 000-00-01"));
 
-  button1_ = new QPushButton(QStringLiteral("OK"), this);
-  button1_->setObjectName(QStringLiteral("Button1"));
-  button1_->setGeometry(180, 192, 81, 25);
-  button1_->setDefault(true);
-  connect(button1_, &QPushButton::clicked, this, &TFormAbout::Button1Click);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("OkButton"));
+  okButton_->setGeometry(180, 192, 81, 25);
+  okButton_->setDefault(true);
+  connect(okButton_, &QPushButton::clicked, this, &TFormAbout::OkButtonClick);
 }
 
-void TFormAbout::Button1Click() { hide(); }
+void TFormAbout::OkButtonClick() { hide(); }
 
 }  // namespace tarvik

@@ -11,15 +11,15 @@ class TFormAbout : public QDialog {
   Q_OBJECT
  public:
   explicit TFormAbout(QWidget* parent = nullptr);
-  QPushButton* Button1() const { return button1_; }
+  QPushButton* OkButton() const { return okButton_; }
 
  private:
-  void Button1Click();
+  void OkButtonClick();
 
   QLabel* image1_ = nullptr;
   QLabel* rzUrlLabel1_ = nullptr;
   QLabel* rzLabel2_ = nullptr;
-  QPushButton* button1_ = nullptr;
+  QPushButton* okButton_ = nullptr;
 };
 
 }  // namespace tarvik

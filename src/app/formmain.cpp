@@ -118,24 +118,24 @@ TformMain::TformMain(const QString& programDir, bool autoConnect, QWidget* paren
   uiSteps_->SetPaintHook([](int maxMs) { ProcessEventsDroppingInput(maxMs); });
 
   BuildUi();
-  connection_ = std::make_unique<TConnection>(ConnectionSetup{
-      .Queue = *outQueue_, .Memo = Memo1(), .Ui = *bridge_, .Sync = *uiSteps_, .Time = clock_});
+  connection_ =
+      std::make_unique<TConnection>(ConnectionSetup{.Events = *bridge_, .Sync = *uiSteps_, .Time = clock_});
 
   if (settings_->ReadString("Update", "UpdatePanelVersion", "") == kAccessWord) {
-    ui_.N4->menuAction()->setVisible(true);
+    ui_.mnuPanel->menuAction()->setVisible(true);
     ui_.mnuUpdate->setVisible(true);
   }
   SetLogVisible(placement_->ReadInteger(kLogSection, kLogVisibleKey, 0) != 0);
 
   // Key presses reach the window before its controls.
   qApp->installEventFilter(this);
-  ui_.Timer1->start();
+  ui_.drainTimer->start();
 }
 
 TformMain::~TformMain() {
   qApp->removeEventFilter(this);
-  ui_.Timer1->stop();
-  ui_.Timer2->stop();
+  ui_.drainTimer->stop();
+  ui_.disconnectTimer->stop();
   FormDestroy();
 }
 
@@ -145,14 +145,14 @@ void TformMain::BuildUi() {
   BuildStatusBar();
   setCentralWidget(BuildClientArea());
 
-  ui_.Timer1 = new QTimer(this);
-  ui_.Timer1->setObjectName(QStringLiteral("Timer1"));
-  ui_.Timer1->setInterval(50);
-  connect(ui_.Timer1, &QTimer::timeout, this, &TformMain::Timer1Timer);
-  ui_.Timer2 = new QTimer(this);
-  ui_.Timer2->setObjectName(QStringLiteral("Timer2"));
-  ui_.Timer2->setInterval(100);
-  connect(ui_.Timer2, &QTimer::timeout, this, &TformMain::Timer2Timer);
+  ui_.drainTimer = new QTimer(this);
+  ui_.drainTimer->setObjectName(QStringLiteral("drainTimer"));
+  ui_.drainTimer->setInterval(50);
+  connect(ui_.drainTimer, &QTimer::timeout, this, &TformMain::drainTimerTick);
+  ui_.disconnectTimer = new QTimer(this);
+  ui_.disconnectTimer->setObjectName(QStringLiteral("disconnectTimer"));
+  ui_.disconnectTimer->setInterval(100);
+  connect(ui_.disconnectTimer, &QTimer::timeout, this, &TformMain::disconnectTimerTick);
 
   // The menu bar lies inside a Qt window but outside the designed client area.
   const int menuHeight = menuBar()->sizeHint().height();
@@ -187,12 +187,12 @@ void TformMain::BuildMenus() {
   ui_.mnuLog->setCheckable(true);
   connect(ui_.mnuLog, &QAction::triggered, this, &TformMain::mnuLogClick);
 
-  ui_.N4 = bar->addMenu(Ru("Панель"));
-  ui_.N4->setObjectName(QStringLiteral("N4"));
-  ui_.mnuUpdate = ui_.N4->addAction(Ru("Обновление версии прошивки"));
+  ui_.mnuPanel = bar->addMenu(Ru("Панель"));
+  ui_.mnuPanel->setObjectName(QStringLiteral("mnuPanel"));
+  ui_.mnuUpdate = ui_.mnuPanel->addAction(Ru("Обновление версии прошивки"));
   ui_.mnuUpdate->setObjectName(QStringLiteral("mnuUpdate"));
   connect(ui_.mnuUpdate, &QAction::triggered, this, [this] { mnuUpdateClick(); });
-  ui_.N4->menuAction()->setVisible(false);
+  ui_.mnuPanel->menuAction()->setVisible(false);
   ui_.mnuUpdate->setVisible(false);
 
   ui_.mnuHelp = bar->addMenu(Ru("Помощь"));
@@ -204,28 +204,28 @@ void TformMain::BuildMenus() {
 }
 
 void TformMain::BuildToolBar() {
-  ui_.ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
-  ui_.ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-  ui_.ToolBar1->setMovable(false);
-  ui_.ToolBar1->setFloatable(false);
-  ui_.ToolBar1->setFixedHeight(kToolBarHeight);
-  ui_.ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
-  ui_.ToolBar1->setIconSize(QSize(16, 16));
+  ui_.mainToolBar = addToolBar(QStringLiteral("mainToolBar"));
+  ui_.mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+  ui_.mainToolBar->setMovable(false);
+  ui_.mainToolBar->setFloatable(false);
+  ui_.mainToolBar->setFixedHeight(kToolBarHeight);
+  ui_.mainToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+  ui_.mainToolBar->setIconSize(QSize(16, 16));
 
   auto makeButton = [this](const char* name, const QIcon& icon, const QString& tip) {
-    auto* button = new QToolButton(ui_.ToolBar1);
+    auto* button = new QToolButton(ui_.mainToolBar);
     button->setObjectName(QString::fromLatin1(name));
     button->setIcon(icon);
     button->setToolTip(tip);
     button->setAutoRaise(true);
     button->setFixedSize(kToolButtonSize);
-    ui_.ToolBar1->addWidget(button);
+    ui_.mainToolBar->addWidget(button);
     return button;
   };
   ui_.tbtnConnect = makeButton("tbtnConnect", ConnectIcon(), Ru("Подключиться"));
   ui_.tbtnDisconnect = makeButton("tbtnDisconnect", DisconnectIcon(), Ru("Отключиться"));
   ui_.tbtnDisconnect->setEnabled(false);
-  ui_.ToolBar1->addSeparator();
+  ui_.mainToolBar->addSeparator();
   // The clicked signal, not click(), carries the action: a disabled button
   // can still be clicked from the queue.
   connect(ui_.tbtnConnect, &QToolButton::clicked, this, [this] { tbtnConnectClick(); });
@@ -233,13 +233,13 @@ void TformMain::BuildToolBar() {
 }
 
 void TformMain::BuildStatusBar() {
-  ui_.StatusBar1 = statusBar();
-  ui_.StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  ui_.StatusBar1->setSizeGripEnabled(false);
-  ui_.StatusBar1->setFixedHeight(kStatusBarHeight);
-  QFont small = ui_.StatusBar1->font();
+  ui_.mainStatusBar = statusBar();
+  ui_.mainStatusBar->setObjectName(QStringLiteral("mainStatusBar"));
+  ui_.mainStatusBar->setSizeGripEnabled(false);
+  ui_.mainStatusBar->setFixedHeight(kStatusBarHeight);
+  QFont small = ui_.mainStatusBar->font();
   small.setPointSizeF(small.pointSizeF() * 0.85);
-  ui_.StatusBar1->setFont(small);
+  ui_.mainStatusBar->setFont(small);
   struct PaneSpec {
     const char* text;
     int width;
@@ -250,9 +250,9 @@ void TformMain::BuildStatusBar() {
                              {"", 100, Qt::AlignLeft},
                              {"", 200, Qt::AlignLeft}};
   for (int i = 0; i < 4; ++i) {
-    auto* pane = new StatusPane(Ru(panes[i].text), panes[i].width, panes[i].alignment, ui_.StatusBar1);
+    auto* pane = new StatusPane(Ru(panes[i].text), panes[i].width, panes[i].alignment, ui_.mainStatusBar);
     pane->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    ui_.StatusBar1->addWidget(pane, i == kNoticePanel ? 1 : 0);
+    ui_.mainStatusBar->addWidget(pane, i == kNoticePanel ? 1 : 0);
     ui_.panels[static_cast<std::size_t>(i)] = pane;
   }
   // The notices about the connection are longer than the designed panel:
@@ -262,13 +262,13 @@ void TformMain::BuildStatusBar() {
   StatusPane* last = ui_.panels[3];
   auto* layout = new QHBoxLayout(last);
   layout->setContentsMargins(2, 1, 2, 0);
-  ui_.RzProgressBar1 = new QProgressBar(last);
-  ui_.RzProgressBar1->setObjectName(QStringLiteral("RzProgressBar1"));
-  ui_.RzProgressBar1->setTextVisible(false);
-  ui_.RzProgressBar1->setRange(0, 100);
-  ui_.RzProgressBar1->setValue(0);
-  layout->addWidget(ui_.RzProgressBar1);
-  ui_.RzProgressBar1->hide();
+  ui_.serviceProgressBar = new QProgressBar(last);
+  ui_.serviceProgressBar->setObjectName(QStringLiteral("serviceProgressBar"));
+  ui_.serviceProgressBar->setTextVisible(false);
+  ui_.serviceProgressBar->setRange(0, 100);
+  ui_.serviceProgressBar->setValue(0);
+  layout->addWidget(ui_.serviceProgressBar);
+  ui_.serviceProgressBar->hide();
 }
 
 QWidget* TformMain::BuildClientArea() {
@@ -279,11 +279,12 @@ QWidget* TformMain::BuildClientArea() {
 
   auto* pictures = new QHBoxLayout();
   pictures->setContentsMargins(4, 4, 4, 4);
-  ui_.n001 = HiddenPicture("n001", QStringLiteral("001"), client);
-  ui_.N002 = HiddenPicture("N002", QStringLiteral("002"), client);
-  ui_.N003 = HiddenPicture("N003", QStringLiteral("003"), client);
-  ui_.N010 = HiddenPicture("N010", QStringLiteral("010"), client);
-  for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) pictures->addWidget(picture);
+  ui_.picture001 = HiddenPicture("picture001", QStringLiteral("001"), client);
+  ui_.picture002 = HiddenPicture("picture002", QStringLiteral("002"), client);
+  ui_.picture003 = HiddenPicture("picture003", QStringLiteral("003"), client);
+  ui_.picture010 = HiddenPicture("picture010", QStringLiteral("010"), client);
+  for (QLabel* picture : {ui_.picture001, ui_.picture002, ui_.picture003, ui_.picture010})
+    pictures->addWidget(picture);
   pictures->addStretch(1);
   column->addLayout(pictures);
   column->addStretch(1);
@@ -305,17 +306,17 @@ QWidget* TformMain::BuildClientArea() {
   memoFrame->setFixedHeight(kMemoHeight);
   auto* frameLayout = new QVBoxLayout(memoFrame);
   frameLayout->setContentsMargins(1, 1, 1, 1);
-  ui_.Memo1 = new QPlainTextEdit(memoFrame);
-  ui_.Memo1->setObjectName(QStringLiteral("Memo1"));
-  ui_.Memo1->setReadOnly(true);
-  ui_.Memo1->setFrameShape(QFrame::NoFrame);
-  ui_.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  ui_.Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  QPalette memoPalette = ui_.Memo1->palette();
+  ui_.messageLog = new QPlainTextEdit(memoFrame);
+  ui_.messageLog->setObjectName(QStringLiteral("messageLog"));
+  ui_.messageLog->setReadOnly(true);
+  ui_.messageLog->setFrameShape(QFrame::NoFrame);
+  ui_.messageLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ui_.messageLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QPalette memoPalette = ui_.messageLog->palette();
   memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::ToolTipBase));
   memoPalette.setColor(QPalette::Text, memoPalette.color(QPalette::ToolTipText));
-  ui_.Memo1->setPalette(memoPalette);
-  frameLayout->addWidget(ui_.Memo1);
+  ui_.messageLog->setPalette(memoPalette);
+  frameLayout->addWidget(ui_.messageLog);
   row->addWidget(memoFrame, 1);
 
   auto* buttons = new QWidget(ui_.logArea);
@@ -323,18 +324,18 @@ QWidget* TformMain::BuildClientArea() {
   auto* buttonColumn = new QVBoxLayout(buttons);
   buttonColumn->setContentsMargins(0, 4, 0, 4);
   buttonColumn->setSpacing(6);
-  ui_.RzBitBtn1 = new QPushButton(ClearIcon(), Ru("Очистить"), buttons);
-  ui_.RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
-  ui_.RzButton1 = new QPushButton(Ru("Сохранить"), buttons);
-  ui_.RzButton1->setObjectName(QStringLiteral("RzButton1"));
-  for (QPushButton* button : {ui_.RzBitBtn1, ui_.RzButton1}) {
+  ui_.clearLogButton = new QPushButton(ClearIcon(), Ru("Очистить"), buttons);
+  ui_.clearLogButton->setObjectName(QStringLiteral("clearLogButton"));
+  ui_.saveLogButton = new QPushButton(Ru("Сохранить"), buttons);
+  ui_.saveLogButton->setObjectName(QStringLiteral("saveLogButton"));
+  for (QPushButton* button : {ui_.clearLogButton, ui_.saveLogButton}) {
     button->setFixedWidth(kLogButtonWidth);
     buttonColumn->addWidget(button, 0, Qt::AlignHCenter);
   }
   buttonColumn->addStretch(1);
   row->addWidget(buttons);
-  connect(ui_.RzBitBtn1, &QPushButton::clicked, this, &TformMain::RzBitBtn1Click);
-  connect(ui_.RzButton1, &QPushButton::clicked, this, &TformMain::RzButton1Click);
+  connect(ui_.clearLogButton, &QPushButton::clicked, this, &TformMain::clearLogButtonClick);
+  connect(ui_.saveLogButton, &QPushButton::clicked, this, &TformMain::saveLogButtonClick);
 
   column->addWidget(ui_.logArea);
   ui_.logArea->hide();
@@ -430,23 +431,23 @@ bool TformMain::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
   return false;
 }
 
-void TformMain::Timer1Timer() {
-  ui_.Timer1->stop();
+void TformMain::drainTimerTick() {
+  ui_.drainTimer->stop();
   // While a connection is wound up the windows only repaint: what is queued
   // meanwhile (a click, a message box) and the user's input wait until it is
   // over.
   if (connection_->State() == ConnectionState::Closing) {
-    ui_.Timer1->start();
+    ui_.drainTimer->start();
     return;
   }
   if (outQueue_->PeekKind() != kOutNone) DrainOutput(*outQueue_, messageHook_);
   QCoreApplication::processEvents();
-  ui_.Timer1->start();
+  ui_.drainTimer->start();
 }
 
-void TformMain::Timer2Timer() {
+void TformMain::disconnectTimerTick() {
   // Stopped first, so a click that runs an event loop cannot see a second tick.
-  ui_.Timer2->stop();
+  ui_.disconnectTimer->stop();
   if (ui_.tbtnDisconnect->isEnabled()) PerformClick(ui_.tbtnDisconnect);
 }
 
@@ -473,9 +474,9 @@ void TformMain::SetLogVisible(bool visible) {
   ui_.mnuLog->setChecked(visible);
 }
 
-void TformMain::RzBitBtn1Click() { ui_.Memo1->clear(); }
+void TformMain::clearLogButtonClick() { ui_.messageLog->clear(); }
 
-void TformMain::RzButton1Click() {
+void TformMain::saveLogButtonClick() {
   QFileDialog dialog(this, Ru("Сохранение журнала"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -483,7 +484,8 @@ void TformMain::RzButton1Click() {
   dialog.setDefaultSuffix(QStringLiteral("txt"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   QString error;
-  if (!WriteLogFile(dialog.selectedFiles().constFirst(), MemoLines(*ui_.Memo1), &error)) ShowError(error);
+  if (!WriteLogFile(dialog.selectedFiles().constFirst(), MemoLines(*ui_.messageLog), &error))
+    ShowError(error);
 }
 
 void TformMain::RestorePlacement() {
@@ -576,12 +578,12 @@ void TformMain::ShowNotice(const QString& text) {
 }
 
 void TformMain::HideDevicePictures() {
-  for (QLabel* picture : {ui_.n001, ui_.N002, ui_.N003, ui_.N010}) picture->hide();
+  for (QLabel* picture : {ui_.picture001, ui_.picture002, ui_.picture003, ui_.picture010}) picture->hide();
 }
 
 void TformMain::LockMainControls() {
   for (QAction* action : {ui_.mnuFile->menuAction(), ui_.mnuConnections->menuAction(),
-                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.N4->menuAction()}) {
+                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.mnuPanel->menuAction()}) {
     action->setEnabled(false);
   }
   ui_.tbtnDisconnect->setEnabled(false);
@@ -589,7 +591,7 @@ void TformMain::LockMainControls() {
 
 void TformMain::UnlockMainControls() {
   for (QAction* action : {ui_.mnuFile->menuAction(), ui_.mnuConnections->menuAction(),
-                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.N4->menuAction()}) {
+                          ui_.mnuHelp->menuAction(), ui_.mnuUpdate, ui_.mnuPanel->menuAction()}) {
     action->setEnabled(true);
   }
   ui_.tbtnDisconnect->setEnabled(true);
@@ -603,10 +605,12 @@ UiObject* TformMain::mnuFile() const { return ToUi(ui_.mnuFile->menuAction()); }
 UiObject* TformMain::mnuConnections() const { return ToUi(ui_.mnuConnections->menuAction()); }
 UiObject* TformMain::mnuHelp() const { return ToUi(ui_.mnuHelp->menuAction()); }
 UiObject* TformMain::mnuUpdate() const { return ToUi(ui_.mnuUpdate); }
-UiObject* TformMain::N4() const { return ToUi(ui_.N4->menuAction()); }
-UiObject* TformMain::RzProgressBar1() const { return ToUi(ui_.RzProgressBar1); }
-UiObject* TformMain::Memo1() const { return ToUi(ui_.Memo1); }
-UiObject* TformMain::Timer2() const { return ToUi(ui_.Timer2); }
+DeviceEvents& TformMain::Events() { return *bridge_; }
+
+UiObject* TformMain::mnuPanel() const { return ToUi(ui_.mnuPanel->menuAction()); }
+UiObject* TformMain::serviceProgressBar() const { return ToUi(ui_.serviceProgressBar); }
+UiObject* TformMain::messageLog() const { return ToUi(ui_.messageLog); }
+UiObject* TformMain::disconnectTimer() const { return ToUi(ui_.disconnectTimer); }
 
 UiObject* TformMain::StatusPanel(int index) const {
   if (index < 0 || index >= static_cast<int>(ui_.panels.size())) return nullptr;

@@ -50,6 +50,7 @@ struct TformUpdateInsHooks;
 class FirmwareCatalogue;
 class DecisionDialogs;
 class TMainBridge;
+class DeviceEvents;
 class ReflashView;
 
 // The directory of the running program, with its trailing separator.
@@ -63,26 +64,26 @@ struct TformMainUi {
   QAction* mnuConnect = nullptr;
   QAction* mnuDisconnect = nullptr;
   QAction* mnuLog = nullptr;  // shows and hides the message log
-  QMenu* N4 = nullptr;
+  QMenu* mnuPanel = nullptr;
   QAction* mnuUpdate = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* mnuAbout = nullptr;
-  QToolBar* ToolBar1 = nullptr;
+  QToolBar* mainToolBar = nullptr;
   QToolButton* tbtnConnect = nullptr;
   QToolButton* tbtnDisconnect = nullptr;
-  QStatusBar* StatusBar1 = nullptr;
+  QStatusBar* mainStatusBar = nullptr;
   std::array<StatusPane*, 4> panels{};
-  QProgressBar* RzProgressBar1 = nullptr;
-  QLabel* n001 = nullptr;
-  QLabel* N002 = nullptr;
-  QLabel* N003 = nullptr;
-  QLabel* N010 = nullptr;
+  QProgressBar* serviceProgressBar = nullptr;
+  QLabel* picture001 = nullptr;
+  QLabel* picture002 = nullptr;
+  QLabel* picture003 = nullptr;
+  QLabel* picture010 = nullptr;
   QWidget* logArea = nullptr;  // the memo with its frame and its button column
-  QPlainTextEdit* Memo1 = nullptr;
-  QPushButton* RzBitBtn1 = nullptr;
-  QPushButton* RzButton1 = nullptr;
-  QTimer* Timer1 = nullptr;
-  QTimer* Timer2 = nullptr;
+  QPlainTextEdit* messageLog = nullptr;
+  QPushButton* clearLogButton = nullptr;
+  QPushButton* saveLogButton = nullptr;
+  QTimer* drainTimer = nullptr;
+  QTimer* disconnectTimer = nullptr;
 };
 
 // The lines of a memo as the user sees them; an empty memo has none.
@@ -116,6 +117,8 @@ class TformMain : public QMainWindow {
   // Where current.ini, windows.ini and update.ini are.
   const SettingsLocations& SettingsPlaces() const { return settingsPlaces_; }
   TOutArray& OutQueue() { return *outQueue_; }
+  // What the connection tells the windows (the bridge's side of it).
+  DeviceEvents& Events();
   UiStepQueue& UiSteps() { return *uiSteps_; }
   IniFile& Settings() { return *settings_; }
   const TformMainUi& Ui() const { return ui_; }
@@ -182,11 +185,11 @@ class TformMain : public QMainWindow {
   UiObject* mnuConnections() const;
   UiObject* mnuHelp() const;
   UiObject* mnuUpdate() const;
-  UiObject* N4() const;
+  UiObject* mnuPanel() const;
   UiObject* StatusPanel(int index) const;
-  UiObject* RzProgressBar1() const;
-  UiObject* Memo1() const;
-  UiObject* Timer2() const;
+  UiObject* serviceProgressBar() const;
+  UiObject* messageLog() const;
+  UiObject* disconnectTimer() const;
 
   void setVisible(bool visible) override;
 
@@ -215,12 +218,12 @@ class TformMain : public QMainWindow {
   void FormShow();
   void FormDestroy();
   bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
-  void Timer1Timer();
-  void Timer2Timer();
+  void drainTimerTick();
+  void disconnectTimerTick();
   void mnuAboutClick();
   void mnuLogClick(bool checked);
-  void RzBitBtn1Click();
-  void RzButton1Click();
+  void clearLogButtonClick();
+  void saveLogButtonClick();
   void RestorePlacement();
   QRect FitOnScreen(QRect normal) const;
   // Neither disabled (the reflash window is open) nor under a modal dialog,

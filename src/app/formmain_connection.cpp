@@ -45,7 +45,7 @@ TformUpdateInsHooks TformMain::ReflashHooks() {
   };
   hooks.EnableMain = [this] { setEnabled(true); };
   hooks.UnlockMainControls = [this] { UnlockMainControls(); };
-  hooks.StartTimer2 = [this] { ui_.Timer2->start(); };
+  hooks.StartDisconnectTimer = [this] { ui_.disconnectTimer->start(); };
   hooks.Device = [this]() -> std::optional<DeviceIdentity> {
     if (Controller() == nullptr) return std::nullopt;
     return Controller()->Identity;
@@ -109,7 +109,7 @@ void TformMain::tbtnConnectClick() {
 
   TdlgConnect dialog(portList_ ? portList_ : PortListFn(SystemSerialPorts), this);
   dialog.LoadPort(*settings_);
-  dialog.SetPortSearch({.Queue = *outQueue_, .Memo = Memo1(), .Sync = *uiSteps_, .Catalogue = Catalogue()});
+  dialog.SetPortSearch({.Log = *bridge_, .Sync = *uiSteps_, .Catalogue = Catalogue()});
   const int result = connectDialogRunner_ ? connectDialogRunner_(dialog) : dialog.exec();
   if (result == QDialog::Accepted) {
     const std::string portText = dialog.ChosenPortText();
@@ -140,7 +140,7 @@ void TformMain::tbtnDisconnectClick() {
   ui_.mnuDisconnect->setEnabled(false);
   ui_.panels[0]->clear();
   ui_.panels[1]->clear();
-  ui_.RzProgressBar1->hide();
+  ui_.serviceProgressBar->hide();
   // The reflash window is gone by now: how its reflash ended stays where the
   // technician looks next, a stop after the erase above all.
   if (lastReflash_) {

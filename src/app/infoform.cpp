@@ -16,9 +16,9 @@ TInfoForm::TInfoForm(QWidget* parent)
   setFixedSize(279, 374);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  listBox1_ = new QListWidget(this);
-  listBox1_->setObjectName(QStringLiteral("ListBox1"));
-  layout->addWidget(listBox1_);
+  infoList_ = new QListWidget(this);
+  infoList_->setObjectName(QStringLiteral("InfoList"));
+  layout->addWidget(infoList_);
 }
 
 void TInfoForm::showEvent(QShowEvent* event) {
@@ -29,8 +29,8 @@ void TInfoForm::showEvent(QShowEvent* event) {
 }
 
 void TInfoForm::FormShow() {
-  listBox1_->clear();
-  if (filler_) filler_(*listBox1_);
+  infoList_->clear();
+  if (filler_) filler_(*infoList_);
 }
 
 }  // namespace tarvik

@@ -16,7 +16,7 @@ class TInfoForm : public QDialog {
 
   explicit TInfoForm(QWidget* parent = nullptr);
   void SetListFiller(ListFiller filler) { filler_ = std::move(filler); }
-  QListWidget* ListBox1() const { return listBox1_; }
+  QListWidget* InfoList() const { return infoList_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -24,7 +24,7 @@ class TInfoForm : public QDialog {
  private:
   void FormShow();
 
-  QListWidget* listBox1_ = nullptr;
+  QListWidget* infoList_ = nullptr;
   ListFiller filler_;
 };
 

@@ -10,21 +10,66 @@
 
 #include "app/formmain.h"
 #include "common/ui/qtext.h"
+#include "device/connection.h"
 #include "firmware/rules.h"
 #include "firmware/ui/selectdevicetypeform.h"
 #include "firmware/ui/selectfirmvareform.h"
 #include "reflash/ui/reflashwindow.h"
 
 namespace tarvik {
-UiObject* TMainBridge::DisconnectButton() { return main_.tbtnDisconnect(); }
+namespace {
+// The status-bar panes: the device's answer, and what the user must know
+// about the connection.
+constexpr int kVersionPane = 1;
+constexpr int kNoticePane = 2;
+}  // namespace
 
-std::array<UiObject*, 5> TMainBridge::LockableMenus() {
-  return {main_.mnuFile(), main_.mnuConnections(), main_.mnuHelp(), main_.mnuUpdate(), main_.N4()};
+void TMainBridge::Identifying() { HideVersionChoice(); }
+
+void TMainBridge::Answered(const std::string& answer) {
+  main_.OutQueue().PushStatus(answer, main_.StatusPanel(kVersionPane));
 }
 
-UiObject* TMainBridge::VersionPane() { return main_.StatusPanel(1); }
+void TMainBridge::IdentityCleared() { main_.OutQueue().PushStatus("", main_.StatusPanel(kVersionPane)); }
 
-UiObject* TMainBridge::NoticePane() { return main_.StatusPanel(2); }
+void TMainBridge::NoAnswer() { ClickDisconnect(); }
+
+void TMainBridge::DisconnectRequested() { ClickDisconnect(); }
+
+void TMainBridge::LineLost(const std::string&) {
+  // The reason is in the log already; the pane says it in the user's words.
+  main_.OutQueue().PushStatus(LinkLostText(), main_.StatusPanel(kNoticePane));
+  ClickDisconnect();
+}
+
+void TMainBridge::ClickDisconnect() { main_.OutQueue().PushControl(main_.tbtnDisconnect(), "Click"); }
+
+void TMainBridge::Busy(bool busy) {
+  if (busy) {
+    SetBusyCursor(true);
+    PushLockWords("false");
+  } else {
+    PushLockWords("true");
+    SetBusyCursor(false);
+  }
+}
+
+void TMainBridge::PushLockWords(const std::string& word) {
+  TOutArray& queue = main_.OutQueue();
+  queue.PushControl(main_.tbtnDisconnect(), word);
+  for (UiObject* menu :
+       {main_.mnuFile(), main_.mnuConnections(), main_.mnuHelp(), main_.mnuUpdate(), main_.mnuPanel()}) {
+    queue.PushMenuItem(menu, word);
+  }
+}
+
+void TMainBridge::LogLine(TimePoint when, const std::string& text) {
+  main_.OutQueue().PushMemoLineAt(main_.messageLog(), text, when, true);
+}
+
+void TMainBridge::OutcomeLine(TimePoint when, const std::string& text) {
+  main_.OutQueue().PushMemoLineAt(main_.messageLog(), text, when, false);
+}
 
 void TMainBridge::SetBusyCursor(bool busy) {
   // The cursor belongs to the UI thread; a worker's change waits its turn.
@@ -112,7 +157,7 @@ void TMainBridge::OfferImage(int imageIndex) {
   std::optional<std::string> versionLine;
   if (const TController* controller = main_.Controller()) versionLine = controller->Identity.VersionLine;
   const ReflashSelection selection =
-      SelectImage(*catalogue, imageIndex, versionLine, form->Ui().RzGroupBox1->isHidden());
+      SelectImage(*catalogue, imageIndex, versionLine, form->Ui().versionChoiceGroup->isHidden());
   form->ApplySelection(selection);
   if (selection.HideDevicePictures) main_.HideDevicePictures();
   form->show();

@@ -1,27 +1,35 @@
 #pragma once
-// What the connection's worker-side code asks of the windows: the targets
-// the controller names and the cursor (ControllerUi), the three steps the
-// main worker thread runs on the UI thread (MainThreadSteps), and what the
-// update decision shows (DecisionView, with the real dialogs).
+// What the connection's worker-side code asks of the windows: what it tells
+// (DeviceEvents, each mapped to the main window's queued elements and
+// widgets), the three steps the main worker thread runs on the UI thread
+// (MainThreadSteps), and what the update decision shows (DecisionView, with
+// the real dialogs).
+#include <string>
+
 #include "device/controller.h"
 #include "device/decideupdate.h"
+#include "device/deviceevents.h"
 #include "device/mainthread.h"
 
 namespace tarvik {
 
 class TformMain;
 
-class TMainBridge final : public ControllerUi, public MainThreadSteps, public DecisionView {
+class TMainBridge final : public DeviceEvents, public MainThreadSteps, public DecisionView {
  public:
   explicit TMainBridge(TformMain& main) : main_(main) {}
 
-  // ControllerUi: may be called from any thread.
-  UiObject* DisconnectButton() override;
-  std::array<UiObject*, 5> LockableMenus() override;
-  UiObject* VersionPane() override;
-  void SetBusyCursor(bool busy) override;
-  void HideVersionChoice() override;
-  UiObject* NoticePane() override;
+  // DeviceEvents: called from any thread, so each goes through the output
+  // queue or is queued to the UI thread.
+  void Identifying() override;
+  void Answered(const std::string& answer) override;
+  void IdentityCleared() override;
+  void NoAnswer() override;
+  void LineLost(const std::string& reason) override;
+  void Busy(bool busy) override;
+  void DisconnectRequested() override;
+  void LogLine(TimePoint when, const std::string& text) override;
+  void OutcomeLine(TimePoint when, const std::string& text) override;
 
   // MainThreadSteps: on the UI thread.
   void PublishIdentity(TController& controller) override;
@@ -42,6 +50,15 @@ class TMainBridge final : public ControllerUi, public MainThreadSteps, public De
   void RequestDisconnect() override;
 
  private:
+  void SetBusyCursor(bool busy);
+  // The reflash window's version choice: what it offered was for the last
+  // device.
+  void HideVersionChoice();
+  // Enables or disables the disconnect button and the menus that would
+  // start something else.
+  void PushLockWords(const std::string& word);
+  void ClickDisconnect();
+
   TformMain& main_;
 };
 

@@ -84,7 +84,7 @@ void TformMain::mnuUpdateClick() {
   if (!hexViewer_) return;
   const HexViewerChoice choice = hexViewer_();
   if (!choice.Accepted) return;
-  ui_.RzProgressBar1->setValue(0);
+  ui_.serviceProgressBar->setValue(0);
   TController* controller = Controller();
   if (controller == nullptr) return;
   // A viewer left without a file (one it refused) has nothing to write; the
@@ -97,10 +97,8 @@ void TformMain::mnuUpdateClick() {
     return;
   }
 
-  ServiceMenuView view(*ui_.RzProgressBar1, clock_, [this](const QString& text) { ShowNotice(text); });
+  ServiceMenuView view(*ui_.serviceProgressBar, clock_, [this](const QString& text) { ShowNotice(text); });
   auto task = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *controller,
-                                                                       .Queue = *outQueue_,
-                                                                       .Memo = Memo1(),
                                                                        .View = view,
                                                                        .Sync = *uiSteps_,
                                                                        .Time = clock_,
@@ -113,11 +111,11 @@ void TformMain::mnuUpdateClick() {
     ShowError(Ru("Устройство занято, перепрошивка не начата."));
     return;
   }
-  ui_.RzProgressBar1->show();
-  // Timer1's drain may run a full event loop, which would let input in; the
+  ui_.serviceProgressBar->show();
+  // The queue's drain may run a full event loop, which would let input in; the
   // wait applies the queue itself, so the log follows the exchanges as they
   // happen.
-  ui_.Timer1->stop();
+  ui_.drainTimer->stop();
   WaitPainting(
       *uiSteps_, [&] { return done->load(); },
       [this] {
@@ -125,7 +123,7 @@ void TformMain::mnuUpdateClick() {
       });
   // The disconnect request, queued last, is applied by the next drain,
   // which the box below lets run.
-  ui_.Timer1->start();
+  ui_.drainTimer->start();
   const std::string failure = view.FailureText();
   if (!failure.empty()) {
     ShowNotice(FromCp(failure));

@@ -16,12 +16,11 @@ enum class ProbeResult { NotOpened, Silent, Answered, Failed };
 
 // reply: the answer, or why the probe failed.
 ProbeResult Probe(const std::string& port, const PortSearchSetup& setup, std::string& reply) {
-  // A probe names no window object: should its line drop, nothing of the
-  // main window (its disconnect button above all) may react.
-  NoWindowUi ui;
+  // A probe only logs: should its line drop, nothing of the main window (its
+  // disconnect button above all) may react.
+  LogOnlyEvents events(setup.Log);
   // Its destructor closes the port on every way out, an error included.
-  TConnection connection(ConnectionSetup{
-      .Queue = setup.Queue, .Memo = setup.Memo, .Ui = ui, .Sync = setup.Sync, .Time = setup.Time});
+  TConnection connection(ConnectionSetup{.Events = events, .Sync = setup.Sync, .Time = setup.Time});
   try {
     connection.Open(port);
   } catch (const EDeviceError& e) {

@@ -15,18 +15,16 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "common/uiobject.h"
 #include "common/uisync.h"
+#include "device/deviceevents.h"
 #include "firmware/catalogue.h"
-#include "outqueue/outarray.h"
 
 namespace tarvik {
 
 // What a search needs from the main window.
 struct PortSearchSetup {
-  // The queue and message log the probes' traffic lines go to.
-  TOutArray& Queue;
-  UiObject* Memo = nullptr;
+  // Where the probes' traffic lines go; nothing else of it hears of them.
+  DeviceEvents& Log;
   UiSync& Sync;
   // Tells a known device by its version reply; without one only a bootloader
   // is accepted.

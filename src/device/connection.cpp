@@ -1,7 +1,6 @@
 #include "device/connection.h"
 
 #include "common/text.h"
-#include "outqueue/logmemowriter.h"
 
 namespace tarvik {
 
@@ -99,15 +98,16 @@ void TConnection::Open(const std::string& portName, bool highSpeed) {
 
 void TConnection::Open(const LinkAddress& address, bool highSpeed) {
   if (state_.load() != ConnectionState::Closed) return;
-  auto log = std::make_unique<TLogMemoWriter>(setup_.Memo, setup_.Queue);
+  auto log = std::make_unique<EventLogWriter>(setup_.Events, setup_.Time);
   std::unique_ptr<Link> link = setup_.Links(address, {.HighSpeed = highSpeed}, setup_.Time);
   link->SetOnLost([this](const std::string& reason) { OnLineLost(reason); });
   auto worker = std::make_unique<TComPortWorker>(std::move(link), log.get(), setup_.Time);
   worker->Open();  // on failure both go with this frame
   log_ = std::move(log);
   worker_ = std::move(worker);
-  controller_ = std::make_unique<TController>(worker_.get(), setup_.Queue, setup_.Ui);
+  controller_ = std::make_unique<TController>(worker_.get(), setup_.Events);
   state_.store(ConnectionState::Idle);
+  setup_.Events.Connected(address.Name());
 }
 
 void TConnection::StartIdentification(MainThreadSteps& steps) {
@@ -170,6 +170,7 @@ bool TConnection::Close(bool keepPainting) {
   log_.reset();
   taskStarted_.store(false);
   identified_.store(false);
+  lineLostTold_.store(false);
   state_.store(ConnectionState::Closed);
   return true;
 }
@@ -192,9 +193,9 @@ void TConnection::OnLineLost(const std::string& reason) {
   // A failed identification (the lost line among its causes) has asked for
   // the disconnect and told the user already.
   if (state_.load() != ConnectionState::Idle || taskStarted_.load() || !identified_.load()) return;
+  if (lineLostTold_.exchange(true)) return;
   WriteLog(LinkLostText() + " (" + reason + ")");
-  setup_.Queue.PushStatus(LinkLostText(), setup_.Ui.NoticePane());
-  setup_.Queue.PushControl(setup_.Ui.DisconnectButton(), "Click");
+  setup_.Events.LineLost(reason);
 }
 
 }  // namespace tarvik

@@ -12,11 +12,10 @@
 
 #include "common/clock.h"
 #include "common/logwriter.h"
-#include "common/uiobject.h"
 #include "common/workerthread.h"
 #include "device/controller.h"
+#include "device/deviceevents.h"
 #include "device/mainthread.h"
-#include "outqueue/outarray.h"
 #include "serial/comportworker.h"
 #include "serial/deviceerror.h"
 #include "serial/link.h"
@@ -46,10 +45,8 @@ class ConnectionTask {
 
 // What a connection needs from its surroundings.
 struct ConnectionSetup {
-  TOutArray& Queue;
-  // The message log the traffic lines go to.
-  UiObject* Memo = nullptr;
-  ControllerUi& Ui;
+  // What the connection tells, its traffic log included.
+  DeviceEvents& Events;
   UiSync& Sync;
   Clock& Time = SystemClock();
   // Makes the link an address names; tests put a link of their own here.
@@ -112,6 +109,8 @@ class TConnection {
   // The device answered its identification; until then a lost line is the
   // identification's to tell.
   std::atomic<bool> identified_{false};
+  // The lost line has been told; a connection tells it once.
+  std::atomic<bool> lineLostTold_{false};
   // Created in this order and released in the reverse one.
   std::unique_ptr<TLogWriter> log_;
   std::unique_ptr<TComPortWorker> worker_;

@@ -30,20 +30,23 @@ std::string FirstTextLine(const std::string& text) {
 
 }  // namespace
 
-TController::TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui)
-    : Device(std::make_unique<TDevTarvik6>(worker)), queue_(queue), ui_(ui) {}
+TController::TController(TComPortWorker* worker, DeviceEvents& events)
+    : Device(std::make_unique<TDevTarvik6>(worker)), events_(events) {}
 
 void TController::FailIdentification() {
   Identity.Build = 0;
   Identity.TypeNumber = 0;
-  queue_.PushStatus("", ui_.VersionPane());
+  Identity.ResolvedType = 0;
+  events_.IdentityCleared();
 }
 
 bool TController::Identify() {
   // A failing port ends identification like a silent device; what failed
   // goes to the traffic log.
   try {
-    return IdentifyInner();
+    const bool identified = IdentifyInner();
+    Device->Timings = TimingsOfType(Identity.ResolvedType);
+    return identified;
   } catch (const std::exception& e) {
     WriteLog(e.what());
   } catch (...) {
@@ -57,16 +60,16 @@ void TController::WriteLog(const std::string& line) {
 }
 
 bool TController::IdentifyInner() {
-  ui_.HideVersionChoice();
+  events_.Identifying();
   std::string reply;
   if (!Device->ReadVersion(reply)) {
     Identified = false;
     FailIdentification();
     return false;
   }
-  // A bootloader's reply is its banner and an "OK" on lines of their own; the
-  // pane is one line high and shows the banner.
-  queue_.PushStatus(IsBootloaderBanner(reply) ? FirstTextLine(reply) : reply, ui_.VersionPane());
+  // A bootloader's reply is its banner and an "OK" on lines of their own; one
+  // line shows the banner. Told at once, while the device is asked further.
+  events_.Answered(IsBootloaderBanner(reply) ? FirstTextLine(reply) : reply);
   Identified = true;
   Identity = DeviceIdentity::FromVersionLine(Trim(reply));
 
@@ -74,14 +77,14 @@ bool TController::IdentifyInner() {
     std::string unit;
     const bool named = Device->ReadUnitName(unit);
     Identity.UnitName = unit;
-    for (const auto& d : BootloaderDefaults) {
-      if (Contains(Identity.UnitName, d.token)) {
-        Identity.VersionLine = std::string(d.versionLine);
-        Identity.Version = ParseVersion(Identity.VersionLine);
-        Identity.ModelNamed = true;
-        break;
-      }
+    // A known model stands for build 0 of its type.
+    if (const DeviceTypeRow* model = BootloaderModel(Identity.UnitName)) {
+      Identity.VersionLine = "VER " + std::string(model->versionLine);
+      Identity.Version = ParseVersion(Identity.VersionLine);
+      Identity.ModelNamed = true;
+      Identity.ResolvedType = model->typeNumber;
     }
+    if (named) events_.Identified(Identity);
     return named;
   }
 
@@ -95,6 +98,8 @@ bool TController::IdentifyInner() {
     }
     Identity.TypeNumber = *type;
     Identity.Build = *build;
+    Identity.ResolvedType = KnownTypeNumber(*type);
+    events_.Identified(Identity);
     return true;
   }
 
@@ -104,27 +109,24 @@ bool TController::IdentifyInner() {
     FailIdentification();
     return false;
   }
+  if (const DeviceTypeRow* family = FamilyByRank(Device->FamilyIndex))
+    Identity.ResolvedType = family->typeNumber;
+  events_.Identified(Identity);
   return true;
 }
 
-void TController::PushLockWords(const std::string& word) {
-  queue_.PushControl(ui_.DisconnectButton(), word);
-  for (UiObject* menu : ui_.LockableMenus()) queue_.PushMenuItem(menu, word);
-}
+void TController::LockUi() { events_.Busy(true); }
 
-void TController::LockUi() {
-  ui_.SetBusyCursor(true);
-  PushLockWords("false");
-}
+void TController::UnlockUi() { events_.Busy(false); }
 
-void TController::UnlockUi() {
-  PushLockWords("true");
-  ui_.SetBusyCursor(false);
+void TController::ReportNoAnswer() {
+  Identified = false;
+  events_.NoAnswer();
 }
 
 void TController::RequestDisconnect() {
   Identified = false;
-  queue_.PushControl(ui_.DisconnectButton(), "Click");
+  events_.DisconnectRequested();
 }
 
 }  // namespace tarvik

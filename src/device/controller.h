@@ -1,70 +1,24 @@
 #pragma once
 // The per-connection controller: identifies the device, holds what it is,
-// passes the reflash commands through to it, and drives the main window
-// through the output queue only, so it stays free of any window code.
-#include <array>
+// passes the reflash commands through to it, and tells its front end what
+// happened through the connection's events, so it stays free of any window
+// code.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "device/deviceevents.h"
 #include "device/deviceidentity.h"
 #include "device/devtarvik6.h"
-#include "outqueue/outarray.h"
 
 namespace tarvik {
 
 class TComPortWorker;
 
-// The main-window objects the controller names in its queued elements, and
-// the mouse cursor, which the window side changes on behalf of any thread.
-class ControllerUi {
- public:
-  virtual ~ControllerUi() = default;
-  virtual UiObject* DisconnectButton() = 0;              // tbtnDisconnect
-  virtual std::array<UiObject*, 5> LockableMenus() = 0;  // mnuFile, mnuConnections, mnuHelp, mnuUpdate, N4
-  virtual UiObject* VersionPane() = 0;                   // status-bar panel 1
-  virtual void SetBusyCursor(bool busy) = 0;
-  virtual void HideVersionChoice() = 0;  // the reflash window's version-choice group
-  // The status-bar pane for what the user must know about the connection
-  // (the device did not answer, the link was lost); null: not shown.
-  virtual UiObject* NoticePane() { return nullptr; }
-};
-
-// A controller that names no window object and changes no cursor: a probe
-// of the port search, a bench, a program without windows. Should its line
-// drop, nothing of a window (a disconnect button above all) may react.
-class NoWindowUi final : public ControllerUi {
- public:
-  UiObject* DisconnectButton() override { return nullptr; }
-  std::array<UiObject*, 5> LockableMenus() override { return {}; }
-  UiObject* VersionPane() override { return nullptr; }
-  void SetBusyCursor(bool) override {}
-  void HideVersionChoice() override {}
-};
-
-struct BootloaderDefault {
-  std::string_view token;
-  std::string_view versionLine;
-};
-
-// Tested in this order as case-sensitive substrings of the unit name: "QTT3"
-// holds "TT" and must come before it; "LT" is found in "QLT" and "QLT1".
-inline constexpr std::array<BootloaderDefault, 9> BootloaderDefaults = {{
-    {"LT", "VER 14.003.000"},
-    {"QTT3", "VER 14.012.000"},
-    {"TT", "VER 14.002.000"},
-    {"TN", "VER 14.001.000"},
-    {"QNF", "VER 14.007.000"},
-    {"QFQ1", "VER 14.004.000"},
-    {"QZT1", "VER 14.005.000"},
-    {"QEVQ1", "VER 14.008.000"},
-    {"QHT1", "VER 14.009.000"},
-}};
-
 class TController {
  public:
-  TController(TComPortWorker* worker, TOutArray& queue, ControllerUi& ui);
+  TController(TComPortWorker* worker, DeviceEvents& events);
 
   bool Identify();
 
@@ -81,9 +35,15 @@ class TController {
   // A line of the connection's traffic log, when it has one.
   void WriteLog(const std::string& line);
 
+  // A worker has the device (Busy events); the front end locks what would
+  // start another.
   void LockUi();
   void UnlockUi();
+  // Identification failed: told, and the connection is to end.
+  void ReportNoAnswer();
+  // A procedure ended and asks for the connection to end.
   void RequestDisconnect();
+  DeviceEvents& Events() { return events_; }
 
   bool Identified = false;
   // What the last identification found; a failed one sets the type number
@@ -93,11 +53,9 @@ class TController {
 
  private:
   bool IdentifyInner();
-  void PushLockWords(const std::string& word);
   void FailIdentification();
 
-  TOutArray& queue_;
-  ControllerUi& ui_;
+  DeviceEvents& events_;
 };
 
 }  // namespace tarvik

@@ -53,7 +53,7 @@ std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, cons
          Utf8ToCp1251("). Прошивка выбирается без правил обновления.");
 }
 
-DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalogue& catalogue,
+DecisionOutcome DecideUpdate(DeviceIdentity& device, const FirmwareCatalogue& catalogue,
                              const std::filesystem::path& rulesFile, DecisionView& view) {
   // A bootloader device that did not name a known model: only the user can
   // tell what it is.
@@ -61,6 +61,9 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
     const std::vector<std::string> names = DeviceTypeNames(catalogue);
     const int type = view.ChooseDeviceType(names);
     if (type < 0) return DecisionOutcome::DeviceTypeCancelled;
+    const auto index = static_cast<std::size_t>(type);
+    if (index < catalogue.DeviceTypes().size())
+      device.ResolvedType = KnownTypeNumber(catalogue.DeviceTypes()[index].Version.TypeNumber);
     // The rules are looked up under the chosen type as such, as a device
     // whose bootloader named its model is: build 0 of that type.
     const FirmwareVersion version = ParseVersion(TypeBuildZeroText(catalogue, type));
@@ -79,7 +82,6 @@ DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalog
     }
     // The user chose a type and waits for a reflash; silence would look as if
     // the choice had been lost. The device stays connected for another try.
-    const auto index = static_cast<std::size_t>(type);
     view.ShowInformation(
         NoRuleForBootloaderText(index < names.size() ? names[index] : std::string(), RulesName(rulesFile)));
     return DecisionOutcome::NoImageForType;

@@ -77,7 +77,9 @@ std::string NoRuleForBootloaderText(std::string_view typeName, std::string_view 
 // chosen as if it were not there.
 std::string RulesFileUnreadableText(const std::filesystem::path& rulesFile, const std::string& problem);
 
-DecisionOutcome DecideUpdate(const DeviceIdentity& device, const FirmwareCatalogue& catalogue,
+// A device in its bootloader takes the type the user chooses as its
+// ResolvedType, also when no image follows.
+DecisionOutcome DecideUpdate(DeviceIdentity& device, const FirmwareCatalogue& catalogue,
                              const std::filesystem::path& rulesFile, DecisionView& view);
 
 }  // namespace tarvik

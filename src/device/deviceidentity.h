@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "firmware/devicetypes.h"
 #include "firmware/firmwareversion.h"
 
 namespace tarvik {
@@ -32,12 +33,29 @@ struct DeviceIdentity {
   // From a family line: its first two groups of three digits.
   std::int32_t FamilyMajor = 0;
   std::int32_t FamilyMinor = 0;
+  // Which device type this is, as a type number of kDeviceTypes; 0 while
+  // unknown. Identification sets it from a numeric line, a family line or
+  // the model the bootloader named; the decision from the type the user
+  // chose for a device in its bootloader.
+  std::int32_t ResolvedType = 0;
+
+  // The row of the resolved type; null while unknown.
+  const DeviceTypeRow* TypeRow() const { return DeviceTypeByNumber(ResolvedType); }
 
   // In its bootloader and known by the banner alone: it needs no "BL", the
   // user chooses its type, and a reflash once begun may not be left. A
   // device whose bootloader named its model is flashed like one in its
   // firmware.
   bool InBootloader() const { return AnsweredFromBootloader && !ModelNamed; }
+
+  // How new firmware reaches it: a device that answered from its bootloader
+  // knows only the bootloader's commands; one running its firmware takes its
+  // type's procedure, and an unknown type the bootloader's.
+  FlashProcedure Procedure() const {
+    const DeviceTypeRow* row = TypeRow();
+    if (AnsweredFromBootloader || row == nullptr) return FlashProcedure::Bootloader;
+    return row->procedure;
+  }
 
   // A device known by this line alone, as identification first takes it.
   static DeviceIdentity FromVersionLine(std::string line) {

@@ -2,11 +2,18 @@
 
 #include "common/regex.h"
 #include "common/text.h"
-#include "firmware/familycodes.h"
 #include "firmware/firmwareversion.h"
 #include "serial/comportworker.h"
 
 namespace tarvik {
+namespace {
+
+// Identification's queries, the same whatever the device turns out to be.
+constexpr std::int32_t kQueryMs = 2000;
+constexpr std::int32_t kValueQueryMs = 500;
+constexpr std::int32_t kValueQueryAttempts = 3;
+
+}  // namespace
 
 std::string FrameCommand(std::string_view name) {
   std::string framed = "+";
@@ -52,30 +59,30 @@ bool TDevTarvik6::Send(std::string_view name, std::string& reply, std::string_vi
 }
 
 bool TDevTarvik6::Command(std::string_view name, std::string& reply, bool log) {
-  return Send(name, reply, "OK", 1, 2500, log);
+  return Send(name, reply, "OK", 1, Timings.commandMs, log);
 }
 
 bool TDevTarvik6::SlowCommand(std::string_view name, std::string& reply, bool log) {
-  return Send(name, reply, "OK", 1, 15000, log);
+  return Send(name, reply, "OK", 1, Timings.slowCommandMs, log);
 }
 
 bool TDevTarvik6::WriteCommand(std::string_view command, std::string& reply, bool log) {
-  return Send(command, reply, "OK", 1, 3500, log);
+  return Send(command, reply, "OK", 1, Timings.writeMs, log);
 }
 
 bool TDevTarvik6::Query(std::string_view name, std::string& reply) {
-  return Send(name, reply, "\r", 1, 2000, true);
+  return Send(name, reply, "\r", 1, kQueryMs, true);
 }
 
 bool TDevTarvik6::QueryValue(std::string_view name, std::string& value) {
   std::string reply;
-  const bool ok = Send(name, reply, "OK", 3, 500, true);
+  const bool ok = Send(name, reply, "OK", kValueQueryAttempts, kValueQueryMs, true);
   value = ok ? ParseValue(reply) : reply;
   return ok;
 }
 
 bool TDevTarvik6::QueryRaw(std::string_view name, std::string& reply) {
-  return Send(name, reply, "OK", 1, 500, true);
+  return Send(name, reply, "OK", 1, kValueQueryMs, true);
 }
 
 bool TDevTarvik6::MatchFamily(std::string_view text) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "firmware/devicetypes.h"
+
 namespace tarvik {
 
 class TComPortWorker;
@@ -22,7 +24,7 @@ enum class VersionReplyKind { None, Version, Family, Bootloader };
 struct VersionReplyClass {
   VersionReplyKind kind = VersionReplyKind::None;
   std::string line;              // the first non-empty line, or the whole reply for a bootloader banner
-  std::int32_t familyIndex = 0;  // 1-based position in FamilyCodes for a family reply
+  std::int32_t familyIndex = 0;  // the family code's search rank (kDeviceTypes) for a family reply
 };
 
 // How a version reply is read: a "VER" reply, a family line, a bootloader
@@ -46,6 +48,9 @@ class TDevTarvik6 {
 
   std::int32_t FamilyFlag = 0;
   std::int32_t FamilyIndex = 0;
+  // Those of the identified type (the controller sets them), the defaults
+  // before.
+  DeviceTimings Timings;
   TComPortWorker* Worker;
   std::string VersionText;
 

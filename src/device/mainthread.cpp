@@ -23,7 +23,7 @@ void TMainThread::Execute() {
   if (onIdentified_) onIdentified_(identified);
   // Each step checks the stop request on the UI thread, where a disconnect
   // or a close is ordered before it: no step opens a dialog over a
-  // connection that is being torn down, and no queued click outlives it.
+  // connection that is being torn down, and no disconnect request outlives it.
   if (identified) {
     if (!thread_.RunStep([this] { steps_.PublishIdentity(controller_); })) return;
     if (!thread_.RunStep([this] { steps_.ResetFlashState(); })) return;
@@ -35,7 +35,7 @@ void TMainThread::Execute() {
   thread_.RunStep([this] {
     controller_.WriteLog(NoAnswerText());
     steps_.ReportNoAnswer();
-    controller_.RequestDisconnect();
+    controller_.ReportNoAnswer();
     steps_.ResetFlashState();
   });
 }

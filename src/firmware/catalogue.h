@@ -1,13 +1,13 @@
 #pragma once
 // The device types and firmware images that the tool knows, built once at
-// start from the files that travel inside the program and read-only after.
-#include <functional>
-#include <optional>
+// start from the table of device types and the images that travel inside the
+// program, and read-only after.
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "common/resources.h"
+#include "firmware/devicetypes.h"
 #include "firmware/firmwareversion.h"
 
 namespace tarvik {
@@ -18,28 +18,31 @@ class CatalogueError : public std::runtime_error {
 };
 
 struct DeviceType {
-  FirmwareVersion Version;  // parsed from the numeric and family fields of its line
-  std::string DisplayName;  // model code, a blank and a description
+  FirmwareVersion Version;  // parsed from its row's version and family lines
+  std::string DisplayName;  // model code, a blank and a description (Windows-1251)
 
   bool operator==(const DeviceType&) const = default;
 };
 
-// Where the catalogue's files come from: the counts ("SensorCount") and the
-// type lines ("SensorNames") by name, image n (1-based) by number. The
-// returned views need to live only until LoadCatalogue returns.
+// What a catalogue is made of: the device types in the order the
+// device-type choice lists them, and the resources whose numbered ones are
+// the images (image n is the resource numbered n; named ones are not
+// images). The views need to live only until LoadCatalogue returns.
 struct CatalogueSource {
-  std::function<std::optional<std::string_view>(std::string_view name)> FindByName;
-  std::function<std::optional<std::string_view>(int number)> FindByNumber;
+  std::vector<DeviceTypeRow> Types;
+  std::vector<EmbeddedResource> Resources;
 };
 
-// The files compiled into the program (common/resources.h).
+// The listed rows of kDeviceTypes and the images compiled into the program
+// (common/resources.h).
 CatalogueSource EmbeddedCatalogueSource();
 
 class FirmwareCatalogue {
  public:
   // Replaces the contents with the catalogue of the source. Throws
-  // CatalogueError when a file is missing or the type count exceeds the type
-  // lines; the catalogue is then left as it was.
+  // CatalogueError when the types contradict each other (CheckDeviceTypes)
+  // or the images are not numbered 1, 2, ... without a gap; the catalogue is
+  // then left as it was.
   void LoadCatalogue(const CatalogueSource& source = EmbeddedCatalogueSource());
 
   const std::vector<DeviceType>& DeviceTypes() const { return deviceTypes_; }

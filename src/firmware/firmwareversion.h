@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "firmware/familycodes.h"
+#include "firmware/devicetypes.h"
 
 namespace tarvik {
 
@@ -44,7 +44,7 @@ bool IsBootloaderBanner(std::string_view line);
 // line shown as the image's type instead.
 bool LooksLikeBootloaderAnswer(std::string_view text);
 
-// One of FamilyCodes occurs in the text (case-sensitive).
+// The family code of a device type occurs in the text (case-sensitive).
 bool HasFamilyCode(std::string_view text);
 // Keeps only the digits and dots.
 std::string KeepVersionChars(std::string_view text);

@@ -64,16 +64,17 @@ std::string CurrentVersionLabelText();
 // What the reflash window shows after an image has been chosen for flashing.
 struct ReflashSelection {
   int SelectedImage = 0;
-  // lbOldName and lbNewName are visible exactly when the version-choice
-  // group is hidden.
+  // The device's current version and the chosen image's are shown exactly
+  // when the version-choice group is hidden.
   bool NamesVisible = false;
-  // lbOldName; empty optional: the label keeps its text (no controller).
+  // The device's current version; empty optional: the window keeps what it
+  // shows (no controller).
   std::optional<std::string> OldName;
-  std::string NewName;              // lbNewName: the image's version text
+  std::string NewName;              // the image's version text
   std::string Caption;              // the window caption: TypeNameForImage
-  std::string CurrentVersionLabel;  // Label2
-  bool HideDevicePictures = true;   // the main window's n001, N002, N003, N010
-  int ProgressComplete = 0;         // RzProgressBar1 parts complete
+  std::string CurrentVersionLabel;  // the heading over the current version
+  bool HideDevicePictures = true;   // the main window's device pictures
+  int ProgressComplete = 0;         // the reflash progress bar's parts complete
 
   bool operator==(const ReflashSelection&) const = default;
 };

@@ -25,10 +25,23 @@ void TOutArray::Push(std::unique_ptr<TOutElement> element) {
   writeIndex_ = Next(writeIndex_);
 }
 
-void TOutArray::PushMemoLine(UiObject* memo, const std::string& text, bool addLine, bool timestamped) {
-  const auto when = clock_.WallNow();
+namespace {
+
+std::unique_ptr<TMemoOut> NewMemoOut(UiObject* memo, const std::string& text, bool addLine,
+                                     std::chrono::system_clock::time_point when, bool timestamped) {
   const std::string stamp = timestamped ? FormatLocalDateTime(when) + " " : std::string();
-  Push(std::make_unique<TMemoOut>(memo, stamp + text, addLine ? 1 : 0, when, stamp.size()));
+  return std::make_unique<TMemoOut>(memo, stamp + text, addLine ? 1 : 0, when, stamp.size());
+}
+
+}  // namespace
+
+void TOutArray::PushMemoLine(UiObject* memo, const std::string& text, bool addLine, bool timestamped) {
+  Push(NewMemoOut(memo, text, addLine, clock_.WallNow(), timestamped));
+}
+
+void TOutArray::PushMemoLineAt(UiObject* memo, const std::string& text,
+                               std::chrono::system_clock::time_point when, bool timestamped) {
+  Push(NewMemoOut(memo, text, true, when, timestamped));
 }
 
 void TOutArray::PushControl(UiObject* target, const std::string& text) {

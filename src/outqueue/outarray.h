@@ -8,6 +8,7 @@
 // never waits for the UI thread to apply anything), and when the ring is full
 // further elements wait in an overflow list in push order instead of
 // overrunning the ring, so nothing pending is ever lost or reordered.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -29,6 +30,10 @@ class TOutArray {
   ~TOutArray();
 
   void PushMemoLine(UiObject* memo, const std::string& text, bool addLine, bool timestamped);
+  // A whole line written at when (a line of a connection's traffic log): the
+  // time it shows is when's, not the push's.
+  void PushMemoLineAt(UiObject* memo, const std::string& text, std::chrono::system_clock::time_point when,
+                      bool timestamped);
   void PushControl(UiObject* target, const std::string& text);
   void PushMenuItem(UiObject* target, const std::string& text);
   void PushMessage(const std::string& text);

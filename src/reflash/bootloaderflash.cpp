@@ -1,6 +1,7 @@
 #include "reflash/bootloaderflash.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "common/text.h"
 #include "device/controller.h"
@@ -40,7 +41,7 @@ bool WriteAttempts(TController& controller, Clock& clock, const std::string& com
     failure.answered = failure.answered || !Trim(reply).empty();
     const bool written = answered && (!echoChecked || EchoesBlock(command, reply));
     steps.WriteAttempted();
-    clock.SleepMs(kBootloaderWritePauseMs);
+    clock.SleepMs(controller.Device->Timings.writePauseMs);
     if (written) return true;
   }
   return false;
@@ -53,6 +54,13 @@ bool EchoMatches(std::string_view reply, std::string_view echo) { return Trim(re
 bool EchoesBlock(const std::string& command, const std::string& reply) {
   if (command.size() < 5) return false;
   return EchoMatches(reply, std::string_view(command).substr(2, 3));
+}
+
+std::int32_t BootloaderProgressParts(const BootloaderPolicy& policy, std::size_t fullGroups) {
+  constexpr std::int64_t kSwitchAndEraseParts = 3;
+  const std::int64_t fixed = kSwitchAndEraseParts + policy.settleMs / kBootloaderSettleTickMs;
+  const auto cap = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - fixed);
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(std::min(fullGroups, cap)) + fixed);
 }
 
 void WaitWithProgress(Clock& clock, std::uint32_t totalMs, std::uint32_t stepMs,

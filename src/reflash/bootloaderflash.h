@@ -3,8 +3,9 @@
 // written through its bootloader (the catalogue reflash and the service
 // reflash): "BL" unless the device sits in its bootloader already (2.5 s more
 // when it went unanswered, for a late answer to pass), "BE" up to three
-// times, every group but block 0000, block 0000 last, 40 ms after every
-// write attempt, then a settle wait in which the device is not addressed.
+// times, every group but block 0000, block 0000 last, a pause after every
+// write attempt (the device type's), then a settle wait in which the device
+// is not addressed.
 // What differs between the two is data (BootloaderPolicy); what each shows
 // on the way are its own steps (BootloaderSteps).
 #include <cstdint>
@@ -97,9 +98,15 @@ struct BootloaderFailure {
   bool answered = false;
 };
 
-// 40 ms after every write attempt, answered or not; ticks of the settle wait.
-inline constexpr std::uint32_t kBootloaderWritePauseMs = 40;
+// The ticks of the settle wait.
 inline constexpr std::uint32_t kBootloaderSettleTickMs = 150;
+
+// The parts the sequence's progress is measured in: the switch, the erase
+// begun, the erase taken, one for each group of four records or rows
+// (fullGroups: a short last group is not counted), and a settle tick each.
+// The steps past that (a short last group, the first block's own step in the
+// catalogue reflash) run into the end, where the bar is filled anyway.
+std::int32_t BootloaderProgressParts(const BootloaderPolicy& policy, std::size_t fullGroups);
 
 // Runs the sequence on the controller's device. commands are the W commands
 // in the order they are written, block 0000 last; inBootloader: the device

@@ -10,6 +10,18 @@
 
 namespace tarvik {
 
+// Where a reflash is, for the status line.
+enum class ReflashStage {
+  Switching,   // the device is asked into its bootloader
+  Erasing,     // its memory is erased
+  Loading,     // the image's groups are written
+  Reflashing,  // a staged device takes the image it was sent
+  Checking,    // the device is asked for its version afterwards
+};
+
+// The stage as the status line says it (Windows-1251).
+std::string StageText(ReflashStage stage);
+
 class ReflashView {
  public:
   virtual ~ReflashView() = default;
@@ -19,8 +31,8 @@ class ReflashView {
   // left with and what to do, in red; the start button disabled, the exit
   // button enabled.
   virtual void ShowFailure(const ReflashReport& report) = 0;
-  // The status line in black with the stage text.
-  virtual void ShowStage(const std::string& text) = 0;
+  // The status line in black with the stage's text.
+  virtual void ShowStage(ReflashStage stage) = 0;
   // The progress bar: total parts and parts complete.
   virtual void ShowProgress(std::int32_t total, std::int32_t partsComplete) = 0;
   // The elapsed-time label.

@@ -11,6 +11,15 @@ namespace tarvik {
 namespace {
 
 constexpr std::size_t kRowsPerGroup = 4;
+
+// Block 0000 is tried once and taken with any answer; every exchange goes to
+// the log; the device gets 15 s to settle, which a closing connection cuts
+// short.
+constexpr BootloaderPolicy kServicePolicy{.firstBlockAttempts = 1,
+                                          .firstBlockEchoChecked = false,
+                                          .logTraffic = true,
+                                          .settleMs = TServiceReflash::kSettleMs,
+                                          .settleStoppable = true};
 constexpr std::size_t kByteColumns = 16;
 const std::string kFillRow = [] {
   std::string fill;
@@ -97,8 +106,7 @@ std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid) {
 }
 
 std::int32_t ServiceProgressTotal(std::size_t gridRows) {
-  const auto rows = static_cast<std::int64_t>(gridRows);
-  return static_cast<std::int32_t>((rows - 1) / 4 + 103);
+  return BootloaderProgressParts(kServicePolicy, gridRows == 0 ? 0 : (gridRows - 1) / kRowsPerGroup);
 }
 
 std::string EraseFailedText() {
@@ -175,18 +183,9 @@ ServiceReflashOutcome TServiceReflash::Flash() {
   // that cannot be sent never leaves the device erased.
   const std::vector<std::string> commands = BuildServiceWriteCommands(grid_);
 
-  // Block 0000 is tried once and taken with any answer; every exchange goes
-  // to the log; the device gets 15 s to settle, which a closing connection
-  // cuts short.
   Steps steps(*this);
-  const BootloaderResult result =
-      FlashThroughBootloader(controller, setup_.Time, commands, controller.Identity.InBootloader(),
-                             {.firstBlockAttempts = 1,
-                              .firstBlockEchoChecked = false,
-                              .logTraffic = true,
-                              .settleMs = kSettleMs,
-                              .settleStoppable = true},
-                             steps);
+  const BootloaderResult result = FlashThroughBootloader(
+      controller, setup_.Time, commands, controller.Identity.InBootloader(), kServicePolicy, steps);
   switch (result) {
     case BootloaderResult::Written:
       break;
@@ -216,8 +215,8 @@ void TServiceReflash::ShowProgress() {
 }
 
 void TServiceReflash::LogLine(const std::string& text) {
-  // Through the queue the traffic lines took, so it stands after them.
-  setup_.Queue.PushMemoLine(setup_.Memo, text, true, false);
+  // Through the events the traffic lines took, so it stands after them.
+  setup_.Controller.Events().OutcomeLine(setup_.Time.WallNow(), text);
 }
 
 }  // namespace tarvik

@@ -14,12 +14,10 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "common/uiobject.h"
 #include "common/workerthread.h"
 #include "device/connection.h"
 #include "device/controller.h"
 #include "firmware/hexgrid.h"
-#include "outqueue/outarray.h"
 #include "reflash/bootloaderflash.h"
 #include "reflash/progressmodel.h"
 
@@ -71,7 +69,8 @@ std::string BuildServiceWriteCommand(const HexGrid& grid, std::size_t firstRow);
 // then rows 1 to 4. A grid without data rows has none.
 std::vector<std::string> BuildServiceWriteCommands(const HexGrid& grid);
 
-// (rows − 1) div 4 + 103.
+// The parts of the service reflash's sequence for a grid of this many rows
+// (the header row among them): BootloaderProgressParts of its policy.
 std::int32_t ServiceProgressTotal(std::size_t gridRows);
 
 // "ОШИБКА! Прошивка не обновлена! Не удалось стереть содержимое флэш."
@@ -82,10 +81,8 @@ std::string WriteFailedText();
 class TServiceReflash final : public ConnectionTask {
  public:
   struct Setup {
+    // Its events carry the failure lines, after the traffic lines.
     TController& Controller;
-    // The queue and log the failure lines go to, after the traffic lines.
-    TOutArray& Queue;
-    UiObject* Memo = nullptr;
     ServiceReflashView& View;
     UiSync& Sync;
     Clock& Time = SystemClock();

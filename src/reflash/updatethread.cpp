@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 
 #include "common/text.h"
 #include "device/controller.h"
@@ -13,12 +12,11 @@ namespace tarvik {
 namespace {
 
 constexpr int kAttempts = 3;
-// While a type-10 device reprograms itself after the commit, and after that.
+// While a staged device reprograms itself after the commit, and after that.
 constexpr std::uint32_t kStagedSettleMs = 45300;
 constexpr std::uint32_t kStagedPauseMs = 15000;
 // How often the pause after the staged settle wait looks for a stop.
 constexpr std::uint32_t kPauseSliceMs = 50;
-constexpr std::int32_t kStagedType = 10;
 
 constexpr std::size_t kRecordsPerGroup = 4;
 // ":", byte count, address and record type, then the data, then two digits
@@ -27,7 +25,6 @@ constexpr std::size_t kRecordHeadChars = 9;
 constexpr std::size_t kRecordDataChars = 32;
 constexpr std::size_t kRecordChars = kRecordHeadChars + kRecordDataChars + 2;
 constexpr std::size_t kLastBlock = 0xFFFF;
-constexpr std::int32_t kProgressExtraParts = 13;
 
 std::string LineError(std::size_t index, const std::string& what) {
   // Counted from 1 with the header as line 1, as an editor shows the file.
@@ -40,6 +37,22 @@ std::string StageSwitchingText() { return Utf8ToCp1251("Идет переход 
 std::string StageErasingText() { return Utf8ToCp1251("Идет очистка памяти..."); }
 std::string StageLoadingText() { return Utf8ToCp1251("Идет загрузка новой версии прошивки..."); }
 std::string StageReflashingText() { return Utf8ToCp1251("Идет перепрошивка..."); }
+
+std::string StageText(ReflashStage stage) {
+  switch (stage) {
+    case ReflashStage::Switching:
+      return StageSwitchingText();
+    case ReflashStage::Erasing:
+      return StageErasingText();
+    case ReflashStage::Loading:
+      return StageLoadingText();
+    case ReflashStage::Reflashing:
+      return StageReflashingText();
+    case ReflashStage::Checking:
+      return StageCheckingText();
+  }
+  return {};
+}
 std::string OfferedVersionLabelText() { return Utf8ToCp1251("Доступна следующая версия для перепрошивки:"); }
 std::string ElapsedLabelText() { return Utf8ToCp1251("Времени прошло:"); }
 std::string RemainingLabelText() { return Utf8ToCp1251("Времени осталось:"); }
@@ -121,10 +134,8 @@ std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators) {
 }
 
 std::int32_t ReflashProgressTotal(std::size_t imageLines) {
-  const std::size_t groups = imageLines == 0 ? 0 : (imageLines - 1) / kRecordsPerGroup;
-  const std::size_t cap =
-      static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - kProgressExtraParts);
-  return static_cast<std::int32_t>(std::min(groups, cap)) + kProgressExtraParts;
+  return BootloaderProgressParts(BootloaderPolicy{},
+                                 imageLines == 0 ? 0 : (imageLines - 1) / kRecordsPerGroup);
 }
 
 TUpdateThread::TUpdateThread(UiSync& sync, Clock& clock) : clock_(clock), thread_(sync) {}
@@ -197,7 +208,7 @@ void TUpdateThread::Conclude(bool succeeded) {
     // Written whole also when the stop came in the settle wait; the device
     // is then left to start its firmware unasked.
     if (checkVersionAfter_ && !thread_.StopRequested() && controller_ != nullptr) {
-      ShowStage(StageCheckingText());
+      ShowStage(ReflashStage::Checking);
       const VersionCheckResult check = CheckVersionAfterReflash(*controller_, report.imageVersion);
       report.check = check.check;
       report.versionAfter = check.versionLine;
@@ -233,7 +244,7 @@ bool TUpdateThread::Run() {
   ShowInitialRemaining();
   // The whole image is checked before the first command.
   const std::vector<WriteGroup> groups = BuildWriteCommands(*lines_);
-  return device_.TypeNumber == kStagedType ? StagedFlash(groups) : BootloaderFlash(groups);
+  return device_.Procedure() == FlashProcedure::Staged ? StagedFlash(groups) : BootloaderFlash(groups);
 }
 
 // The reflash window's steps between the bootloader's commands.
@@ -244,14 +255,14 @@ class TUpdateThread::BootloaderView final : public BootloaderSteps {
   void Sending(BootloaderCommand command) override {
     t_.Reached(command == BootloaderCommand::Switch ? DeviceAfter::InBootloader : DeviceAfter::Erased);
   }
-  void Switching() override { t_.ShowStage(StageSwitchingText()); }
+  void Switching() override { t_.ShowStage(ReflashStage::Switching); }
   void Switched() override {
     t_.StepProgress();
     t_.ShowElapsed();
     t_.ShowRemaining();
   }
   void Erasing() override {
-    t_.ShowStage(StageErasingText());
+    t_.ShowStage(ReflashStage::Erasing);
     t_.StepProgress();
   }
   void EraseAttempted() override { t_.ShowElapsed(); }
@@ -340,7 +351,7 @@ bool TUpdateThread::StagedFlash(const std::vector<WriteGroup>& groups) {
   std::string reply;
   bool committed = false;
   for (int attempt = 0; attempt < kAttempts && !committed && !thread_.StopRequested(); ++attempt) {
-    ShowStage(StageReflashingText());
+    ShowStage(ReflashStage::Reflashing);
     reply.clear();
     if (thread_.StopRequested()) break;
     const bool answered = controller_->SlowCommand(commit, reply, true);
@@ -417,17 +428,16 @@ void TUpdateThread::Step(void (ReflashView::*step)()) {
   thread_.RunStep([this, step] { (view_->*step)(); });
 }
 
-void TUpdateThread::ShowStage(const std::string& text) {
+void TUpdateThread::ShowStage(ReflashStage stage) {
   if (ViewSkipped()) return;
-  thread_.RunStep([this, &text] { view_->ShowStage(text); });
+  thread_.RunStep([this, stage] { view_->ShowStage(stage); });
 }
 
 void TUpdateThread::ShowGroupStage() {
   // The one step a stop does not hold back: until the worker has ended, the
   // window says that it is still busy with the image.
   if (view_ == nullptr) return;
-  static const std::string text = StageLoadingText();
-  thread_.RunStepAlways([this] { view_->ShowStage(text); });
+  thread_.RunStepAlways([this] { view_->ShowStage(ReflashStage::Loading); });
 }
 
 void TUpdateThread::ShowProgress() {

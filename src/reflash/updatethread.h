@@ -1,10 +1,10 @@
 #pragma once
 // The reflash worker: writes one firmware image into the connected device on
-// a thread of its own. Every device but type 10 goes through its bootloader
-// (BootloaderFlash); a type-10 device takes a staged upload with a commit
-// (StagedFlash). The worker reaches the device only through the controller's
-// pass-throughs and the window only through ReflashView steps that run
-// synchronously on the UI thread.
+// a thread of its own, by the procedure of the device's type
+// (DeviceIdentity::Procedure): through its bootloader (BootloaderFlash) or a
+// staged upload with a commit (StagedFlash, the panel's). The worker reaches the device only through the
+// controller's pass-throughs and the window only through ReflashView steps that run synchronously on the UI
+// thread.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -60,14 +60,17 @@ WriteGroup BuildWriteCommand(const std::vector<std::string>& lines, std::size_t 
 // one never leaves a device erased or half written.
 std::vector<WriteGroup> BuildWriteCommands(const std::vector<std::string>& lines);
 
-// False when the reply tells that the line to a type-10 device is gone
+// False when the reply tells that the line to a staged device is gone
 // ("NO CARRIER", "DISCONNECT" or "BUSY", case-sensitive).
 bool LinkAlive(std::string_view reply);
 
 // "EE" and the four accumulators as two upper-case hex digits each.
 std::string CommitCommand(const std::array<std::uint8_t, 4>& accumulators);
 
-// Total parts of the reflash progress bar for an image of this many lines.
+// Total parts of the reflash progress bar for an image of this many lines:
+// the bootloader sequence's parts (BootloaderProgressParts). The staged
+// upload is shown on the same scale; its longer settle wait runs with the
+// bar full.
 std::int32_t ReflashProgressTotal(std::size_t imageLines);
 
 class TUpdateThread final : public ConnectionTask {
@@ -134,7 +137,7 @@ class TUpdateThread final : public ConnectionTask {
   // View steps; each is skipped once a stop was asked, but the stage notice
   // before a group.
   void Step(void (ReflashView::*step)());
-  void ShowStage(const std::string& text);
+  void ShowStage(ReflashStage stage);
   void ShowGroupStage();
   void ShowProgress();
   void StepProgress();

@@ -122,7 +122,9 @@ TEST_F(ConnectionTest, FailedIdentificationReturnsToDisconnectedByItselfAndSaysW
   EXPECT_EQ(main_->Ui().panels[2]->text(), QStringLiteral("Устройство не отвечает"));
   ASSERT_TRUE(PumpUntil(
       [&] {
-        return MemoLines(*main_->Ui().Memo1).join(u'\n').contains(QStringLiteral("Устройство не отвечает"));
+        return MemoLines(*main_->Ui().messageLog)
+            .join(u'\n')
+            .contains(QStringLiteral("Устройство не отвечает"));
       },
       1000));
 }
@@ -198,8 +200,8 @@ TEST_F(ConnectionTest, RuleOffersTheImageInTheReflashWindowAndExitDisconnects) {
   ASSERT_TRUE(PumpUntil([&] { return reflash_->isVisible(); }, 5000));
   // The reflash window locks the main window's disconnect button while it is open.
   EXPECT_FALSE(main_->Ui().tbtnDisconnect->isEnabled());
-  EXPECT_EQ(reflash_->Ui().lbNewName->text(), QStringLiteral("VER 14.002.028"));
-  EXPECT_EQ(reflash_->Ui().lbOldName->text(), QStringLiteral("VER 14.002.020"));
+  EXPECT_EQ(reflash_->Ui().lbNewVersion->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(reflash_->Ui().lbCurrentVersion->text(), QStringLiteral("VER 14.002.020"));
   EXPECT_EQ(reflash_->SelectedImage(), 1);
   EXPECT_FALSE(main_->isEnabled());
   // The version reaches the status bar through the output queue.

@@ -89,7 +89,7 @@ class ReflashWindowRoad : public test::PublishedDeviceTest {
 TEST_F(ReflashWindowRoad, WholeImageOneIsWrittenByteForByteAndTheWindowSaysSo) {
   Offer("VER 14.001.040", "14.001.000", 40, 42);
   ASSERT_EQ(reflash_->SelectedImage(), 0);
-  ASSERT_EQ(Window().lbNewName->text(), QStringLiteral("VER 14.001.042"));
+  ASSERT_EQ(Window().lbNewVersion->text(), QStringLiteral("VER 14.001.042"));
   Window().btnUpdateVer->click();
   EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
   EXPECT_TRUE(Window().lbTimeAfter->isVisible());
@@ -101,10 +101,10 @@ TEST_F(ReflashWindowRoad, WholeImageOneIsWrittenByteForByteAndTheWindowSaysSo) {
   EXPECT_EQ(Window().btnExit->text(), Ru("Завершить перепрошивку"));
   EXPECT_TRUE(Window().btnExit->isEnabled());
   EXPECT_FALSE(Window().btnUpdateVer->isEnabled());
-  EXPECT_EQ(Window().lbOldName->text(), QStringLiteral("VER 14.001.042"));
-  EXPECT_TRUE(Window().lbNewName->isHidden());
-  EXPECT_TRUE(Window().Label1->isHidden());
-  EXPECT_EQ(Window().RzProgressBar1->PartsComplete(), Window().RzProgressBar1->TotalParts());
+  EXPECT_EQ(Window().lbCurrentVersion->text(), QStringLiteral("VER 14.001.042"));
+  EXPECT_TRUE(Window().lbNewVersion->isHidden());
+  EXPECT_TRUE(Window().lbNewVersionHead->isHidden());
+  EXPECT_EQ(Window().reflashProgressBar->PartsComplete(), Window().reflashProgressBar->TotalParts());
   EXPECT_EQ(main_->Ui().panels[1]->text(), QStringLiteral("VER 14.001.042"));
 
   const sim::SimReport report = sim_->Report();
@@ -140,7 +140,7 @@ TEST_F(ReflashWindowRoad, AFailureIsShownInRedWithItsCauseAndBlockZeroIsNeverWri
   EXPECT_TRUE(Window().btnExit->isEnabled());
   EXPECT_TRUE(Window().btnExit->hasFocus());
   EXPECT_EQ(Window().btnExit->text(), Ru("Закрыть")) << "the device was reached: nothing is left unflashed";
-  EXPECT_EQ(Window().lbOldName->text(), Ru("нет (память стёрта)")) << "the old version is gone";
+  EXPECT_EQ(Window().lbCurrentVersion->text(), Ru("нет (память стёрта)")) << "the old version is gone";
   EXPECT_EQ(main_->Ui().panels[1]->text(), Ru("нет (память стёрта)"));
   const sim::SimReport report = sim_->Report();
   for (const std::string& block : report.writes) EXPECT_NE(block, "0000");
@@ -351,7 +351,7 @@ TEST_F(ReflashWindowRoad, TheCurrentVersionIsWhatTheDeviceNamesAfterwards) {
         << Window().lbError->text().toStdString();
     EXPECT_EQ(Window().lbError->text(), c.status);
     EXPECT_EQ(TextColour(Window().lbError), c.colour);
-    EXPECT_EQ(Window().lbOldName->text(), c.current);
+    EXPECT_EQ(Window().lbCurrentVersion->text(), c.current);
     EXPECT_EQ(main_->Ui().panels[1]->text(), c.current);
     EXPECT_EQ(Window().btnExit->text(), Ru("Завершить перепрошивку"));
     Window().btnExit->click();
@@ -378,7 +378,7 @@ TEST_F(ReflashWindowRoad, ALineLostPartWayIsToldAsALostLine) {
       Window().lbError->text(),
       Ru("Связь с устройством потеряна. Память устройства стёрта: оно осталось в режиме перепрошивки без "
          "прошивки. Подключитесь к устройству снова: ему будет предложена прошивка."));
-  EXPECT_EQ(Window().lbOldName->text(), Ru("нет (память стёрта)"));
+  EXPECT_EQ(Window().lbCurrentVersion->text(), Ru("нет (память стёрта)"));
   EXPECT_EQ(Window().btnExit->text(), Ru("Закрыть"));
   Window().btnExit->click();
   ASSERT_TRUE(PumpUntil([&] { return Disconnected(); }, 5000));
@@ -435,8 +435,8 @@ TEST_F(ReflashWindowRoad, ADeviceLeftInItsBootloaderIsFoundThereAndReflashedWhol
   EXPECT_TRUE(PumpUntil(
       [&] { return main_->Ui().panels[1]->text().startsWith(QStringLiteral("BootLdr v1.0")); }, 2000))
       << "found in its bootloader: " << main_->Ui().panels[1]->text().toStdString();
-  EXPECT_EQ(Window().lbOldName->text(), QStringLiteral("VER 14.002.000"));
-  EXPECT_EQ(Window().lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(Window().lbCurrentVersion->text(), QStringLiteral("VER 14.002.000"));
+  EXPECT_EQ(Window().lbNewVersion->text(), QStringLiteral("VER 14.002.028"));
   Window().btnUpdateVer->click();
   ASSERT_TRUE(PumpUntil([&] { return reflash_->FlashState() == TFlashState::Done; }, 60000))
       << Window().lbError->text().toStdString();

@@ -34,6 +34,7 @@
 #include "common/text.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject_qt.h"
+#include "device/deviceevents.h"
 #include "outqueue/ui/statuspane.h"
 #include "support/serveuntil.h"
 
@@ -99,10 +100,10 @@ TEST_F(FormMainTest, FirstStartInAnEmptyDirectoryWritesBothFilesAtClose) {
             QString::fromUtf8("Программа перепрошивки радиоканальной системы Тарвик v. ") +
                 QString::fromLatin1(TARVIK_FILE_VERSION));
   form->show();
-  EXPECT_FALSE(form->Ui().N4->menuAction()->isVisible());
+  EXPECT_FALSE(form->Ui().mnuPanel->menuAction()->isVisible());
   EXPECT_FALSE(form->LogVisible());
-  EXPECT_FALSE(form->Ui().RzProgressBar1->isVisibleTo(form.get()));
-  EXPECT_TRUE(form->Ui().Timer1->isActive());
+  EXPECT_FALSE(form->Ui().serviceProgressBar->isVisibleTo(form.get()));
+  EXPECT_TRUE(form->Ui().drainTimer->isActive());
   const QRect designed(form->pos(), form->size());
   EXPECT_EQ(designed.topLeft(), QPoint(297, 131));
   EXPECT_EQ(designed.width(), 856);
@@ -137,7 +138,7 @@ TEST_F(FormMainTest, OnlyTheExactAccessWordRevealsTheServiceMenu) {
   for (const auto& c : cases) {
     WriteFile("current.ini", std::string("[Update]\r\nUpdatePanelVersion=") + c.word + "\r\n");
     auto form = Make();
-    EXPECT_EQ(form->Ui().N4->menuAction()->isVisible(), c.visible) << c.word;
+    EXPECT_EQ(form->Ui().mnuPanel->menuAction()->isVisible(), c.visible) << c.word;
     EXPECT_EQ(form->Ui().mnuUpdate->isVisible(), c.visible) << c.word;
   }
 }
@@ -278,7 +279,7 @@ TEST_F(FormMainTest, InformationListIsRebuiltOnEachOpeningNotAppended) {
   for (int round = 0; round < 2; ++round) {
     QTest::keyClick(form.get(), Qt::Key_I, Qt::ControlModifier | Qt::AltModifier);
     QTest::keyClick(form.get(), Qt::Key_I, Qt::ControlModifier | Qt::AltModifier);  // already open
-    EXPECT_EQ(info.ListBox1()->count(), 2);
+    EXPECT_EQ(info.InfoList()->count(), 2);
     info.close();
   }
 }
@@ -290,7 +291,7 @@ TEST_F(FormMainTest, AboutOpensFromTheMenuAndItsOkButtonHidesIt) {
   form->show();
   form->Ui().mnuAbout->trigger();
   EXPECT_TRUE(about.isVisible());
-  about.Button1()->click();
+  about.OkButton()->click();
   EXPECT_FALSE(about.isVisible());
   form->Ui().mnuAbout->trigger();
   EXPECT_TRUE(about.isVisible());
@@ -302,8 +303,8 @@ TEST_F(FormMainTest, LogMenuItemTogglesTheLogAndIsRemembered) {
     form->show();
     form->Ui().mnuLog->trigger();
     EXPECT_TRUE(form->LogVisible());
-    EXPECT_TRUE(form->Ui().Memo1->isVisible());
-    EXPECT_TRUE(form->Ui().RzButton1->isVisible());
+    EXPECT_TRUE(form->Ui().messageLog->isVisible());
+    EXPECT_TRUE(form->Ui().saveLogButton->isVisible());
   }
   {
     auto form = Make();
@@ -319,9 +320,9 @@ TEST_F(FormMainTest, LogMenuItemTogglesTheLogAndIsRemembered) {
 
 TEST_F(FormMainTest, LogClearButtonEmptiesTheMemo) {
   auto form = Make();
-  form->Ui().Memo1->appendPlainText(QStringLiteral("x"));
-  form->Ui().RzBitBtn1->click();
-  EXPECT_TRUE(MemoLines(*form->Ui().Memo1).isEmpty());
+  form->Ui().messageLog->appendPlainText(QStringLiteral("x"));
+  form->Ui().clearLogButton->click();
+  EXPECT_TRUE(MemoLines(*form->Ui().messageLog).isEmpty());
 }
 
 TEST_F(FormMainTest, SavedLogIsWindows1251WithCrLfAndReplacesTheFile) {
@@ -358,15 +359,15 @@ TEST_F(FormMainTest, MemoLinesOfAnEmptyMemoAreNone) {
   EXPECT_EQ(MemoLines(memo), (QStringList{QStringLiteral("one"), QString(), QStringLiteral("three")}));
 }
 
-TEST_F(FormMainTest, Timer2ClicksAnEnabledDisconnectButtonOnceAndStops) {
+TEST_F(FormMainTest, DisconnectTimerClicksAnEnabledDisconnectButtonOnceAndStops) {
   for (const bool enabled : {true, false}) {
     auto form = Make();
     form->keepDisconnectEnabled = true;
     form->Ui().tbtnDisconnect->setEnabled(enabled);
-    ApplyToComponent(FromUi(form->Timer2()), "true");
+    ApplyToComponent(FromUi(form->disconnectTimer()), "true");
     QTest::qWait(250);
     EXPECT_EQ(form->disconnects, enabled ? 1 : 0);
-    EXPECT_FALSE(form->Ui().Timer2->isActive());
+    EXPECT_FALSE(form->Ui().disconnectTimer->isActive());
   }
 }
 
@@ -418,24 +419,24 @@ TEST_F(FormMainTest, QueuedWordsReachTheMainWindowControls) {
   TOutArray& queue = form->OutQueue();
   queue.PushControl(form->tbtnDisconnect(), "true");
   for (UiObject* item :
-       {form->mnuFile(), form->mnuConnections(), form->mnuHelp(), form->mnuUpdate(), form->N4()}) {
+       {form->mnuFile(), form->mnuConnections(), form->mnuHelp(), form->mnuUpdate(), form->mnuPanel()}) {
     queue.PushMenuItem(item, "false");
   }
   queue.PushStatus("VER 14.002.020", form->StatusPanel(1));
-  queue.PushControl(form->RzProgressBar1(), "30");
-  queue.PushMemoLine(form->Memo1(), "line", true, false);
+  queue.PushControl(form->serviceProgressBar(), "30");
+  queue.PushMemoLine(form->messageLog(), "line", true, false);
   DrainOutput(queue);
   const TformMainUi& ui = form->Ui();
   EXPECT_TRUE(ui.tbtnDisconnect->isEnabled());
-  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.N4})
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.mnuPanel})
     EXPECT_FALSE(menu->menuAction()->isEnabled());
   EXPECT_FALSE(ui.mnuUpdate->isEnabled());
   EXPECT_EQ(ui.panels[1]->text(), QStringLiteral("VER 14.002.020"));
-  EXPECT_EQ(ui.RzProgressBar1->value(), 30);
-  EXPECT_EQ(MemoLines(*ui.Memo1), QStringList{QStringLiteral("line")});
+  EXPECT_EQ(ui.serviceProgressBar->value(), 30);
+  EXPECT_EQ(MemoLines(*ui.messageLog), QStringList{QStringLiteral("line")});
 
   form->UnlockMainControls();
-  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.N4}) {
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.mnuPanel}) {
     EXPECT_TRUE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
   }
   form->LockMainControls();
@@ -464,7 +465,7 @@ TEST_F(FormMainTest, AQueuedClickDisconnectsThroughADisabledButton) {
     auto form = Make();
     form->Ui().tbtnConnect->setEnabled(false);
     form->Ui().panels[0]->setText(QStringLiteral("COM3"));
-    form->Ui().RzProgressBar1->show();
+    form->Ui().serviceProgressBar->show();
     ASSERT_FALSE(form->Ui().tbtnDisconnect->isEnabled());
     form->OutQueue().PushControl(form->tbtnDisconnect(), word);
     DrainOutput(form->OutQueue());
@@ -473,7 +474,65 @@ TEST_F(FormMainTest, AQueuedClickDisconnectsThroughADisabledButton) {
     EXPECT_TRUE(form->Ui().mnuConnect->isEnabled());
     EXPECT_FALSE(form->Ui().mnuDisconnect->isEnabled());
     EXPECT_TRUE(form->Ui().panels[0]->text().isEmpty());
-    EXPECT_TRUE(form->Ui().RzProgressBar1->isHidden());
+    EXPECT_TRUE(form->Ui().serviceProgressBar->isHidden());
+  }
+}
+
+// What the connection tells from its threads reaches the main window through
+// the output queue: the panes, the locks, the log and the disconnect.
+TEST_F(FormMainTest, WhatTheConnectionTellsReachesTheMainWindow) {
+  WriteFile("current.ini", "[Update]\r\nUpdatePanelVersion=hqzvrd\r\n");
+  auto form = Make();
+  const TformMainUi& ui = form->Ui();
+  const auto when = std::chrono::system_clock::now();
+  const auto tell = [&](const std::function<void(DeviceEvents&)>& event) {
+    std::thread worker([&] { event(form->Events()); });
+    worker.join();
+    DrainOutput(form->OutQueue());
+    QCoreApplication::processEvents();
+  };
+
+  tell([](DeviceEvents& e) { e.Answered("VER 14.002.020"); });
+  EXPECT_EQ(ui.panels[1]->text(), QStringLiteral("VER 14.002.020"));
+  tell([](DeviceEvents& e) { e.IdentityCleared(); });
+  EXPECT_TRUE(ui.panels[1]->text().isEmpty());
+
+  tell([](DeviceEvents& e) { e.Busy(true); });
+  EXPECT_FALSE(ui.tbtnDisconnect->isEnabled());
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.mnuPanel}) {
+    EXPECT_FALSE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
+  }
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  tell([](DeviceEvents& e) { e.Busy(false); });
+  EXPECT_TRUE(ui.tbtnDisconnect->isEnabled());
+  for (QMenu* menu : {ui.mnuFile, ui.mnuConnections, ui.mnuHelp, ui.mnuPanel}) {
+    EXPECT_TRUE(menu->menuAction()->isEnabled()) << menu->objectName().toStdString();
+  }
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+  tell([&](DeviceEvents& e) {
+    e.LogLine(when, "#com<-: +v");
+    e.OutcomeLine(when, "outcome");
+  });
+  const QString stamp = FromCp(FormatLocalDateTime(when));
+  EXPECT_EQ(MemoLines(*ui.messageLog),
+            (QStringList{stamp + QStringLiteral(" #com<-: +v"), QStringLiteral("outcome")}));
+
+  const std::pair<const char*, std::function<void(DeviceEvents&)>> ends[] = {
+      {"line lost", [](DeviceEvents& e) { e.LineLost("Unable to read from port."); }},
+      {"no answer", [](DeviceEvents& e) { e.NoAnswer(); }},
+      {"disconnect asked", [](DeviceEvents& e) { e.DisconnectRequested(); }},
+  };
+  int disconnects = 0;
+  for (const auto& [name, event] : ends) {
+    SCOPED_TRACE(name);
+    ui.panels[2]->setText(QString());
+    tell(event);
+    EXPECT_EQ(form->disconnects, ++disconnects);
+    // Only a lost line has the notice pane say so.
+    EXPECT_EQ(ui.panels[2]->text().trimmed(),
+              std::string(name) == "line lost" ? Ru("Связь с устройством потеряна") : QString());
   }
 }
 

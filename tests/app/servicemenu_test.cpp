@@ -82,7 +82,7 @@ class ServiceMenuTest : public ::testing::Test {
   bool Disconnected() {
     return PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000);
   }
-  QStringList Log() const { return MemoLines(*main_->Ui().Memo1); }
+  QStringList Log() const { return MemoLines(*main_->Ui().messageLog); }
   int LogCount(const QString& part) const {
     int n = 0;
     for (const QString& line : Log()) n += line.contains(part) ? 1 : 0;
@@ -110,7 +110,7 @@ TEST_F(ServiceMenuTest, FailedWriteEndsInTheLogWhileTheWindowKeepsServingAndThen
   watch.setInterval(5);
   QObject::connect(&watch, &QTimer::timeout, [&] {
     ++ticks;
-    barShown = barShown || main_->Ui().RzProgressBar1->isVisible();
+    barShown = barShown || main_->Ui().serviceProgressBar->isVisible();
     menusLocked = menusLocked || !main_->Ui().mnuFile->menuAction()->isEnabled();
   });
   watch.start();
@@ -132,7 +132,7 @@ TEST_F(ServiceMenuTest, FailedWriteEndsInTheLogWhileTheWindowKeepsServingAndThen
   ASSERT_TRUE(Disconnected());
   EXPECT_TRUE(main_->Ui().mnuFile->menuAction()->isEnabled());
   EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
-  EXPECT_FALSE(main_->Ui().RzProgressBar1->isVisible());
+  EXPECT_FALSE(main_->Ui().serviceProgressBar->isVisible());
 }
 
 TEST_F(ServiceMenuTest, CancelledViewerLeavesTheConnectionAsItWas) {
@@ -143,7 +143,7 @@ TEST_F(ServiceMenuTest, CancelledViewerLeavesTheConnectionAsItWas) {
   QTest::qWait(300);
   EXPECT_NE(main_->PortWorker(), nullptr);
   EXPECT_TRUE(sim_->Report().commands.empty());
-  EXPECT_FALSE(main_->Ui().RzProgressBar1->isVisible());
+  EXPECT_FALSE(main_->Ui().serviceProgressBar->isVisible());
 }
 
 // The log is hidden by default: how the procedure ended is told in the
@@ -252,7 +252,7 @@ TEST_F(ServiceMenuTest, InputGivenWhileTheProcedureRunsIsDropped) {
       {"the Панель menu clicked, its item chosen with the keys",
        [](TformMain& main) {
          QMenuBar* bar = main.menuBar();
-         test::PostSystemClick(bar, bar->actionGeometry(main.Ui().N4->menuAction()).center());
+         test::PostSystemClick(bar, bar->actionGeometry(main.Ui().mnuPanel->menuAction()).center());
          test::PostSystemKey(&main, Qt::Key_Down);
          test::PostSystemKey(&main, Qt::Key_Return);
        }},
@@ -262,7 +262,7 @@ TEST_F(ServiceMenuTest, InputGivenWhileTheProcedureRunsIsDropped) {
     main_->close();
     main_.reset();
     MakeMain();
-    main_->Ui().N4->menuAction()->setVisible(true);
+    main_->Ui().mnuPanel->menuAction()->setVisible(true);
     main_->Ui().mnuUpdate->setVisible(true);
     viewerShown_ = 0;
     sim::SimOptions device;
@@ -297,7 +297,7 @@ TEST_F(ServiceMenuTest, WithoutAConnectionNothingHappens) {
   ClickUpdate();
   EXPECT_EQ(viewerShown_, 1);
   EXPECT_TRUE(errors_.empty());
-  EXPECT_FALSE(main_->Ui().RzProgressBar1->isVisible());
+  EXPECT_FALSE(main_->Ui().serviceProgressBar->isVisible());
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ TEST(FormMainSettingsPlaces, InstalledCopyKeepsItsSettingsInTheUsersFolder) {
     EXPECT_EQ(form.SettingsPlaces().UpdateIni(), systemRules)
         << "the administrator's rules when the user has none";
     form.show();
-    EXPECT_TRUE(form.Ui().N4->menuAction()->isVisible()) << "current.ini is read from the user's folder";
+    EXPECT_TRUE(form.Ui().mnuPanel->menuAction()->isVisible())
+        << "current.ini is read from the user's folder";
     form.close();
   }
   EXPECT_TRUE(errors.empty());

@@ -13,6 +13,7 @@
 
 #include "campaign/campaignclock.h"
 #include "campaign/campaignexpect.h"
+#include "campaign/campaignfront.h"
 #include "campaign/campaignplan.h"
 #include "campaign/campaignrun.h"
 #include "support/tempdir.h"
@@ -446,6 +447,23 @@ TEST(CampaignClock, ADeviceAndTheToolAgreeOnATimeOut) {
 
 // ---------------------------------------------------------------------------
 // A short campaign
+
+// Whether the port opened comes from what the front end tells, not from
+// its words: a port that is not there is told as such by both, and nothing
+// passes for a success.
+TEST(CampaignFront, APortThatDoesNotOpenIsToldByEveryFrontEnd) {
+  for (const Front front : {Front::Window, Front::Cli}) {
+    const Plan plan = DrawPlan(1, {.front = front, .procedure = Procedure::Catalogue});
+    SCOPED_TRACE(Describe(plan));
+    CampaignClock clock;
+    const FrontResult result =
+        RunFront({.plan = plan, .port = "/dev/ttyTarvikNoSuchPort", .hexPath = {}, .clock = clock});
+    EXPECT_FALSE(result.portOpened);
+    EXPECT_TRUE(result.error.starts_with("the port did not open")) << result.error;
+    EXPECT_FALSE(result.identified);
+    EXPECT_FALSE(result.successShown);
+  }
+}
 
 TEST(CampaignRuns, EveryFrontEndAndProcedureKeepsItsPromises) {
   test::TempDir dir("tarvik-campaign-test");

@@ -661,7 +661,7 @@ TEST(CliBatchTable, DrawsWhatFitsTheTerminalAndRedrawsAfterAResize) {
   known.imageVersion = "VER 14.002.028";
   for (std::size_t i = 0; i < ports.size(); ++i) board.Sink(i).Known(known);
   board.Refresh();
-  board.Sink(0).Progress().Stage(Utf8ToCp1251("Идет очистка памяти..."));
+  board.Sink(0).Progress().Stage(ReflashStage::Erasing);
   board.Refresh();
   // A terminal of 6 lines: 4 ports and a line that tells how many more.
   std::vector<std::string> lastDrawn;

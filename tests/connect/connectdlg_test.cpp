@@ -64,7 +64,7 @@ TEST_P(ConnectDialogTest, ListSelectionAndSavedPort) {
   dlg.show();
   if (c.typed) {
     dlg.Ui().ComPorts->setEditText(FromCp(*c.typed));
-    QTest::mouseClick(dlg.Ui().SpeedButton2, Qt::LeftButton);
+    QTest::mouseClick(dlg.Ui().listPortsButton, Qt::LeftButton);
   }
   EXPECT_EQ(BoxItems(dlg), c.expectedItems);
   EXPECT_EQ(dlg.Ui().ComPorts->currentIndex(), c.expectedIndex);
@@ -154,7 +154,7 @@ TEST(ConnectDialog, ListIsReadAfreshAtEveryRefresh) {
   dlg.show();
   EXPECT_EQ(BoxItems(dlg), (Names{"COM1"}));
   dlg.Ui().ComPorts->setEditText(QStringLiteral("COM4"));
-  QTest::mouseClick(dlg.Ui().SpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(dlg.Ui().listPortsButton, Qt::LeftButton);
   EXPECT_EQ(calls, 2u);
   EXPECT_EQ(BoxItems(dlg), (Names{"COM1", "COM4"}));
   EXPECT_EQ(dlg.ChosenPortText(), "COM4");
@@ -177,9 +177,9 @@ TEST(ConnectDialog, WindowAndControls) {
   EXPECT_EQ(dlg.frameGeometry().center(), dlg.screen()->availableGeometry().center());
   EXPECT_TRUE(dlg.Ui().ComPorts->isEditable());
   EXPECT_TRUE(dlg.Ui().OKBtn->isDefault());
-  EXPECT_EQ(dlg.Ui().SpeedButton2->toolTip(), QStringLiteral("Отобразить com порты системы"));
-  EXPECT_EQ(dlg.Ui().SpeedButton1->text(), QStringLiteral("Автоматический поиск"));
-  EXPECT_FALSE(dlg.Ui().ProgressBar1->isVisible());
+  EXPECT_EQ(dlg.Ui().listPortsButton->toolTip(), QStringLiteral("Отобразить com порты системы"));
+  EXPECT_EQ(dlg.Ui().searchButton->text(), QStringLiteral("Автоматический поиск"));
+  EXPECT_FALSE(dlg.Ui().searchProgressBar->isVisible());
   // Every control lies inside the client area.
   for (QWidget* control : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     EXPECT_TRUE(dlg.rect().contains(control->geometry())) << control->objectName().toStdString();

@@ -9,11 +9,11 @@
 #include "common/text.h"
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
-#include "outqueue/outelement.h"
 #include "serial/deviceerror.h"
 #include "serial/otherprogram.h"
 #include "serial/xcomdrv.h"
 #include "simulator/devicesimulator.h"
+#include "support/recordingevents.h"
 
 namespace tarvik {
 namespace {
@@ -82,25 +82,17 @@ class PortSearchTest : public ::testing::Test {
     return found;
   }
 
-  // The memo lines queued so far.
-  std::vector<std::string> Log() {
-    std::vector<std::string> lines;
-    TOutElement* e = nullptr;
-    while (queue_.Pop(e) != kOutNone) {
-      if (e->Kind == kOutMemo) lines.push_back(static_cast<TMemoOut*>(e)->Text);
-    }
-    return lines;
-  }
+  // The log lines told so far.
+  std::vector<std::string> Log() { return log_.Log(); }
   static std::size_t Count(const std::vector<std::string>& lines, const std::string& part) {
     return static_cast<std::size_t>(
         std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return Contains(l, part); }));
   }
 
   std::vector<std::unique_ptr<sim::DeviceSimulator>> devices_;
-  TOutArray queue_;
+  test::RecordingEvents log_;
   UiStepQueue steps_;
-  PortSearchSetup setup_{
-      .Queue = queue_, .Memo = test::FakeHandle(99), .Sync = steps_, .Catalogue = &test::ShippedCatalogue()};
+  PortSearchSetup setup_{.Log = log_, .Sync = steps_, .Catalogue = &test::ShippedCatalogue()};
   std::atomic<bool> stop_{false};
   std::vector<std::size_t> answered_;
   std::vector<std::size_t> progress_;

@@ -28,10 +28,10 @@ TEST(DialogSearchSetup, WithoutOneTheButtonDoesNothing) {
   int notFound = 0;
   dlg.SetNotFoundHook([&](const QString&) { ++notFound; });
   dlg.show();
-  QTest::mouseClick(dlg.Ui().SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg.Ui().searchButton, Qt::LeftButton);
   EXPECT_TRUE(dlg.isVisible());
   EXPECT_EQ(notFound, 0);
-  EXPECT_FALSE(dlg.Ui().ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg.Ui().searchProgressBar->isVisible());
 }
 
 // The search from the dialog against simulated devices: the list's ports in
@@ -51,7 +51,7 @@ class DialogSearch : public testing::Test {
     systemPorts_ = std::move(ports);
     dlg_ = std::make_unique<TdlgConnect>([this] { return systemPorts_; });
     dlg_->SetPortSearch(
-        {.Queue = queue_, .Memo = nullptr, .Sync = steps_, .Catalogue = &test::ShippedCatalogue()});
+        {.Log = SilentDeviceEvents(), .Sync = steps_, .Catalogue = &test::ShippedCatalogue()});
     dlg_->SetNotFoundHook([this](const QString& text) {
       ++notFound_;
       notFoundText_ = text;
@@ -61,7 +61,6 @@ class DialogSearch : public testing::Test {
   }
 
   std::vector<std::unique_ptr<sim::DeviceSimulator>> devices_;
-  TOutArray queue_;
   UiStepQueue steps_;
   std::unique_ptr<TdlgConnect> dlg_;
   // What the system registers now.
@@ -81,11 +80,11 @@ TEST_F(DialogSearch, FindsTheDeviceSelectsItAndClosesWithOk) {
   QTimer::singleShot(0, dlg_.get(), [&] {
     searching = dlg_->Searching();
     okEnabled = dlg_->Ui().OKBtn->isEnabled();
-    barShown = dlg_->Ui().ProgressBar1->isVisible();
+    barShown = dlg_->Ui().searchProgressBar->isVisible();
     dlg_->reject();  // Escape or the close box
     stillOpen = dlg_->isVisible();
   });
-  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().searchButton, Qt::LeftButton);
   EXPECT_TRUE(searching);
   EXPECT_FALSE(okEnabled) << "no input while searching";
   EXPECT_TRUE(barShown);
@@ -94,7 +93,7 @@ TEST_F(DialogSearch, FindsTheDeviceSelectsItAndClosesWithOk) {
   EXPECT_EQ(dlg_->result(), QDialog::Accepted);
   EXPECT_FALSE(dlg_->isVisible());
   EXPECT_EQ(dlg_->ChosenPortText(), known);
-  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg_->Ui().searchProgressBar->isVisible());
   EXPECT_EQ(notFound_, 0);
   EXPECT_TRUE(errors_.empty());
   // The ports in the order the list shows them (sorted), not as the system
@@ -107,12 +106,12 @@ TEST_F(DialogSearch, NothingFoundShowsTheBoxAndKeepsTheDialogOpen) {
   const std::string other = AddDevice("VER 99.099.001");
   Open({other, "ttyTarvikNoSuchPort"});
   dlg_->Ui().ComPorts->setCurrentIndex(dlg_->Ui().ComPorts->findText(QStringLiteral("ttyTarvikNoSuchPort")));
-  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().searchButton, Qt::LeftButton);
   EXPECT_EQ(notFound_, 1);
   EXPECT_TRUE(dlg_->isVisible());
   EXPECT_EQ(dlg_->ChosenPortText(), other) << "the port that answered stays selected";
-  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
-  EXPECT_EQ(dlg_->Ui().ProgressBar1->value(), 2);
+  EXPECT_FALSE(dlg_->Ui().searchProgressBar->isVisible());
+  EXPECT_EQ(dlg_->Ui().searchProgressBar->value(), 2);
   EXPECT_TRUE(dlg_->Ui().OKBtn->isEnabled());
   EXPECT_FALSE(dlg_->Searching());
 }
@@ -125,7 +124,7 @@ TEST_F(DialogSearch, TheSearchTakesThePortsTheSystemHasWhenItStarts) {
   ASSERT_EQ(dlg_->Ui().ComPorts->count(), 0);
   const std::string plugged = AddDevice("VER 14.002.020");
   systemPorts_ = {plugged};
-  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().searchButton, Qt::LeftButton);
   EXPECT_EQ(dlg_->Ui().ComPorts->count(), 1);
   EXPECT_EQ(notFound_, 0);
   EXPECT_EQ(dlg_->result(), QDialog::Accepted);
@@ -147,7 +146,7 @@ TEST_F(DialogSearch, APortThatFailsIsNamedWhenNothingIsFound) {
   const std::string port = test::PortName(devices_.back()->SlavePath());
   const std::string silent = AddDevice("VER 14.002.020", true);
   Open({port, silent});
-  QTest::mouseClick(dlg_->Ui().SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(dlg_->Ui().searchButton, Qt::LeftButton);
   EXPECT_TRUE(errors_.empty());
   ASSERT_EQ(notFound_, 1);
   EXPECT_TRUE(notFoundText_.startsWith(Ru("Устройство не найдено\nПорт ") + FromCp(port) +
@@ -156,7 +155,7 @@ TEST_F(DialogSearch, APortThatFailsIsNamedWhenNothingIsFound) {
   EXPECT_EQ(notFoundText_.count(u'\n'), 1) << "only the failed port is named";
   EXPECT_EQ(devices_[1]->Report().commands, Names{"v"}) << "the port after it was still probed";
   EXPECT_TRUE(dlg_->isVisible());
-  EXPECT_FALSE(dlg_->Ui().ProgressBar1->isVisible());
+  EXPECT_FALSE(dlg_->Ui().searchProgressBar->isVisible());
 }
 
 }  // namespace

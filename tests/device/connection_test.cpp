@@ -93,23 +93,21 @@ class ConnectionTest : public ::testing::Test {
     }
     return true;
   }
-  std::vector<std::string> QueuedControlWords() {
-    std::vector<std::string> words;
-    TOutElement* e = nullptr;
-    while (queue_.Pop(e) != kOutNone) {
-      if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
-      if (e->Kind == kOutStatus) words.push_back("status: " + static_cast<TStatusOut*>(e)->Text);
-    }
-    return words;
+  // The events told since the last look, the log lines apart.
+  std::vector<std::string> ToldEvents() { return events_.TakeEvents(); }
+  // The ones that end the connection.
+  static long Ends(const std::vector<std::string>& events) {
+    return std::count_if(events.begin(), events.end(), [](const std::string& e) {
+      return e == "no answer" || e == "line lost" || e == "disconnect";
+    });
   }
 
-  TOutArray queue_;
-  test::RecordingControllerUi controllerUi_;
+  test::RecordingEvents events_;
   UiStepQueue ui_;
   RecordingSteps steps_;
   std::unique_ptr<sim::DeviceSimulator> sim_;
   // Declared after everything it uses, so it goes first.
-  TConnection connection_{{.Queue = queue_, .Memo = test::FakeHandle(30), .Ui = controllerUi_, .Sync = ui_}};
+  TConnection connection_{{.Events = events_, .Sync = ui_}};
 };
 
 // The link comes from the factory of the setup, made from the address and
@@ -118,9 +116,7 @@ TEST_F(ConnectionTest, TheLinkIsMadeByTheSetupsFactory) {
   StartDevice(Door());
   std::vector<std::pair<LinkAddress, bool>> made;
   TConnection connection(
-      {.Queue = queue_,
-       .Memo = nullptr,
-       .Ui = controllerUi_,
+      {.Events = events_,
        .Sync = ui_,
        .Links = [&](const LinkAddress& address, const LinkSettings& settings, Clock& clock) {
          made.emplace_back(address, settings.HighSpeed);
@@ -151,6 +147,9 @@ TEST_F(ConnectionTest, StatesFromOpenToClosed) {
   EXPECT_EQ(connection_.State(), ConnectionState::Identifying);
   ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
   EXPECT_EQ(connection_.State(), ConnectionState::Idle);
+  EXPECT_EQ(ToldEvents(),
+            (std::vector<std::string>{"connected " + test::PortName(sim_->SlavePath()), "identifying",
+                                      "answered VER 14.002.020", "identified VER 14.002.020"}));
   EXPECT_TRUE(connection_.Close());
   EXPECT_EQ(connection_.State(), ConnectionState::Closed);
   EXPECT_EQ(connection_.PortWorker(), nullptr);
@@ -196,7 +195,7 @@ TEST_F(ConnectionTest, IdleAgainOnceATaskHasEnded) {
   EXPECT_TRUE(connection_.Close());
 }
 
-TEST_F(ConnectionTest, TeardownWhileIdentifyingRunsNoStepAndQueuesNoClick) {
+TEST_F(ConnectionTest, TeardownWhileIdentifyingRunsNoStepAndAsksNoDisconnect) {
   sim::SimOptions slow = Door();
   slow.faults.push_back({sim::FaultKind::Slow, "v", 0, 150});
   StartDevice(slow);
@@ -207,7 +206,7 @@ TEST_F(ConnectionTest, TeardownWhileIdentifyingRunsNoStepAndQueuesNoClick) {
   EXPECT_EQ(steps_.published, 0);
   EXPECT_EQ(steps_.decisions, 0);
   EXPECT_EQ(steps_.resets, 0);
-  for (const std::string& word : QueuedControlWords()) EXPECT_NE(word, "Click");
+  EXPECT_EQ(Ends(ToldEvents()), 0);
 }
 
 TEST_F(ConnectionTest, StopLandingBetweenIdentificationAndDecisionSkipsEveryStep) {
@@ -243,7 +242,7 @@ TEST_F(ConnectionTest, TeardownAskedFromInsideAStepIsLeftForLaterNotDeadlocked) 
   EXPECT_EQ(connection_.State(), ConnectionState::Closed);
 }
 
-TEST_F(ConnectionTest, FailedIdentificationTellsTheUserAndQueuesTheDisconnect) {
+TEST_F(ConnectionTest, FailedIdentificationTellsTheUserAndNoAnswer) {
   sim::SimOptions silent = Door();
   silent.faults.push_back({sim::FaultKind::Silence, "", 0, 0});
   StartDevice(silent);
@@ -252,8 +251,9 @@ TEST_F(ConnectionTest, FailedIdentificationTellsTheUserAndQueuesTheDisconnect) {
   ASSERT_TRUE(ServeUntil([&] { return connection_.MainThread()->Finished(); }, 10000));
   EXPECT_EQ(steps_.noAnswer, 1);
   EXPECT_EQ(steps_.resets, 1);
-  const auto words = QueuedControlWords();
-  EXPECT_NE(std::find(words.begin(), words.end(), "Click"), words.end());
+  const auto events = ToldEvents();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "no answer"), 1);
+  EXPECT_EQ(Ends(events), 1);
   EXPECT_TRUE(connection_.Close());
 }
 
@@ -262,24 +262,31 @@ TEST_F(ConnectionTest, LineLostWhileIdleIsToldAndDropped) {
   Open();
   connection_.StartIdentification(steps_);
   ASSERT_TRUE(ServeUntil([&] { return steps_.decisions == 1; }));
-  QueuedControlWords();  // what identification queued
-  sim_->Stop();          // the device is unplugged
-  std::vector<std::string> words;
+  const auto identification = ToldEvents();
+  EXPECT_EQ(Ends(identification), 0);
+  sim_->Stop();  // the device is unplugged
+  std::vector<std::string> events;
   const auto start = std::chrono::steady_clock::now();
-  while (words.size() < 2 && Since(start) < 3000) {
-    for (const auto& w : QueuedControlWords()) words.push_back(w);
+  while (events.empty() && Since(start) < 3000) {
+    events = ToldEvents();
     std::this_thread::sleep_for(Ms(5));
   }
-  EXPECT_EQ(words, (std::vector<std::string>{"status: " + text::Cp(text::kLinkLost), "Click"}));
+  // Once, and the log names the reason after the user's words.
+  std::this_thread::sleep_for(Ms(300));
+  for (const auto& e : ToldEvents()) events.push_back(e);
+  EXPECT_EQ(events, std::vector<std::string>{"line lost"});
+  const auto log = events_.Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_TRUE(log.back().starts_with(text::Cp(text::kLinkLost) + " (")) << log.back();
   EXPECT_TRUE(connection_.Close());
 }
 
-// A failed identification tells the user and queues the disconnect itself;
+// A failed identification tells the user and asks for the disconnect itself;
 // a lost line the watcher sees then, whether while the identification waits
 // or after it gave up and before its disconnect is served, is not told again:
 // a second disconnect, and "link lost" where the user reads that the device
 // did not answer.
-TEST_F(ConnectionTest, ALineLostAroundAFailedIdentificationQueuesOneDisconnectAndNoNotice) {
+TEST_F(ConnectionTest, ALineLostAroundAFailedIdentificationEndsItOnceAndIsNotTold) {
   struct Case {
     const char* name;
     std::vector<sim::Fault> faults;
@@ -306,9 +313,9 @@ TEST_F(ConnectionTest, ALineLostAroundAFailedIdentificationQueuesOneDisconnectAn
     }
     // The watcher sees a hang-up at once; a notice of it would be queued by now.
     std::this_thread::sleep_for(Ms(300));
-    const auto words = QueuedControlWords();
-    EXPECT_EQ(std::count(words.begin(), words.end(), "Click"), 1);
-    EXPECT_EQ(std::count(words.begin(), words.end(), "status: " + text::Cp(text::kLinkLost)), 0);
+    const auto events = ToldEvents();
+    EXPECT_EQ(Ends(events), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "line lost"), 0);
     EXPECT_TRUE(connection_.Close());
     sim_.reset();
   }
@@ -325,10 +332,10 @@ TEST_F(ConnectionTest, ALineLostAfterATaskIsLeftToWhoeverStartedTheTask) {
   ASSERT_TRUE(ServeUntil([&] { return connection_.State() == ConnectionState::Idle; }));
   ASSERT_TRUE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_)));
   ASSERT_TRUE(ServeUntil([&] { return !connection_.TaskRunning(); }));
-  QueuedControlWords();
+  ToldEvents();
   sim_->Stop();  // unplugged after the reflash, as a device that restarts is
   std::this_thread::sleep_for(Ms(300));
-  EXPECT_TRUE(QueuedControlWords().empty()) << "the reflash window tells the outcome and ends the connection";
+  EXPECT_TRUE(ToldEvents().empty()) << "the reflash window tells the outcome and ends the connection";
   EXPECT_TRUE(connection_.Close());
 }
 
@@ -341,7 +348,7 @@ TEST_F(ConnectionTest, TaskStartsOnlyOnAnIdleConnection) {
   EXPECT_FALSE(connection_.StartTask(std::make_unique<VersionTask>(*connection_.Controller(), ui_)));
   EXPECT_EQ(connection_.Task(), nullptr);
   EXPECT_TRUE(connection_.Close());
-  TController detached(nullptr, queue_, controllerUi_);
+  TController detached(nullptr, events_);
   EXPECT_FALSE(connection_.StartTask(std::make_unique<VersionTask>(detached, ui_))) << "nor on a closed one";
 }
 

@@ -47,7 +47,7 @@ TEST_P(IdentifyTest, AgainstTheSimulator) {
   EXPECT_EQ(ctl.Identity.InBootloader(), c.bootloader && !ctl.Identity.VersionLine.starts_with("VER "));
   // The parsed version is the line's, the model's default line included.
   EXPECT_EQ(ctl.Identity.Version, ParseVersion(ctl.Identity.VersionLine));
-  EXPECT_EQ(dev.Ui().versionChoiceHidden, 1);
+  EXPECT_EQ(dev.Events().Count("identifying"), 1);
   const auto status = dev.StatusTexts();
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.front(), c.status.value_or(c.version));
@@ -173,6 +173,60 @@ INSTANTIATE_TEST_SUITE_P(
         BootloaderModelCase{"QHT1QEVQ1", "VER 14.008.000"}),
     [](const ::testing::TestParamInfo<BootloaderModelCase>& p) { return std::string(p.param.unitName); });
 
+// Each way identification learns the type ends in the one field that says
+// which type the device is: a numeric line, a family line, or the model its
+// bootloader names; what names no type of the table leaves it unknown.
+TEST(Identify, ResolvedTypeForEveryWayATypeIsFound) {
+  const struct {
+    std::string version;  // "+v" answer, or the banner
+    bool bootloader;
+    const char* unitName;
+    std::int32_t resolved;
+  } cases[] = {
+      {"VER 14.001.005", false, "", 1},      {"VER 14.002.005", false, "", 2},
+      {"VER 14.012.005", false, "", 12},     {"VER 14.003.005", false, "", 3},
+      {"VER 14.004.005", false, "", 4},      {"VER 14.005.005", false, "", 5},
+      {"VER 14.007.005", false, "", 7},      {"VER 14.008.005", false, "", 8},
+      {"VER 14.009.005", false, "", 9},      {"VER 14.010.001", false, "", 10},
+      {"VER 14.006.001", false, "", 0},      {"QTT1.001.002", false, "", 2},
+      {"QTT3.003.001", false, "", 12},       {"QLT1.001.001", false, "", 3},
+      {"QZT1.005.001", false, "", 5},        {"QEVQ1.002.001", false, "", 8},
+      {"QHT1.002.001", false, "", 9},        {test::kBootBanner, true, "QTN", 1},
+      {test::kBootBanner, true, "QTT1", 2},  {test::kBootBanner, true, "QTT3", 12},
+      {test::kBootBanner, true, "QLT1", 3},  {test::kBootBanner, true, "QFQ1", 4},
+      {test::kBootBanner, true, "QZT1", 5},  {test::kBootBanner, true, "QNF", 7},
+      {test::kBootBanner, true, "QEVQ1", 8}, {test::kBootBanner, true, "QHT1", 9},
+      {test::kBootBanner, true, "XYZ", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version + " " + c.unitName);
+    test::DeviceFixture dev(test::DeviceAnswering(c.version, c.bootloader, c.unitName));
+    EXPECT_TRUE(dev.Controller().Identify());
+    EXPECT_EQ(dev.Controller().Identity.ResolvedType, c.resolved);
+  }
+}
+
+// The procedure is the resolved type's, unless the device answered from its
+// bootloader, which knows only its own.
+TEST(DeviceIdentity, ProcedureComesFromTheTypesRow) {
+  const struct {
+    std::int32_t type;
+    bool fromBootloader;
+    FlashProcedure procedure;
+  } cases[] = {
+      {10, false, FlashProcedure::Staged},    {10, true, FlashProcedure::Bootloader},
+      {2, false, FlashProcedure::Bootloader}, {12, false, FlashProcedure::Bootloader},
+      {9, true, FlashProcedure::Bootloader},  {0, false, FlashProcedure::Bootloader},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    DeviceIdentity device;
+    device.ResolvedType = c.type;
+    device.AnsweredFromBootloader = c.fromBootloader;
+    EXPECT_EQ(device.Procedure(), c.procedure);
+  }
+}
+
 TEST(Identify, BootloaderThatDoesNotNameItsModelFails) {
   sim::SimOptions o = test::Unpaced({});
   o.banner = "BootLdr v1.0";
@@ -203,7 +257,7 @@ TEST(Identify, ClosedPortFailsWithoutThrowing) {
   EXPECT_FALSE(dev.Controller().Identify());
 }
 
-TEST(ControllerUi, LockUnlockAndDisconnectAreQueued) {
+TEST(ControllerEvents, LockUnlockNoAnswerAndDisconnectAreTold) {
   test::DeviceFixture dev(test::Unpaced({}));
   TController& ctl = dev.Controller();
   ctl.Identified = true;
@@ -211,22 +265,10 @@ TEST(ControllerUi, LockUnlockAndDisconnectAreQueued) {
   ctl.UnlockUi();
   ctl.RequestDisconnect();
   EXPECT_FALSE(ctl.Identified);
-  EXPECT_EQ(dev.Ui().cursor, (std::vector<bool>{true, false}));
-  std::vector<std::pair<std::uintptr_t, std::string>> seen;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutControl) {
-      auto* c = static_cast<TControlOut*>(e);
-      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
-    } else if (e->Kind == kOutComponent) {
-      auto* c = static_cast<TCompOut*>(e);
-      seen.emplace_back(reinterpret_cast<std::uintptr_t>(c->Target), c->Text);
-    }
-  }
-  const std::vector<std::pair<std::uintptr_t, std::string>> expected = {
-      {1, "false"}, {10, "false"}, {11, "false"}, {12, "false"}, {13, "false"}, {14, "false"}, {1, "true"},
-      {10, "true"}, {11, "true"},  {12, "true"},  {13, "true"},  {14, "true"},  {1, "Click"}};
-  EXPECT_EQ(seen, expected);
+  ctl.Identified = true;
+  ctl.ReportNoAnswer();
+  EXPECT_FALSE(ctl.Identified);
+  EXPECT_EQ(dev.Events().Events(), (std::vector<std::string>{"busy", "idle", "disconnect", "no answer"}));
 }
 
 }  // namespace

@@ -66,16 +66,23 @@ class FakeDecisionView : public DecisionView {
   std::vector<std::string> asked;
 };
 
+// The disconnect clicks the windows would queue for what the controller told.
+std::vector<std::string> DisconnectClicks(const test::RecordingEvents& events) {
+  std::vector<std::string> clicks;
+  for (const std::string& e : events.Events()) {
+    if (e == "no answer" || e == "disconnect") clicks.push_back("Click");
+  }
+  return clicks;
+}
+
 struct Steps : MainThreadSteps {
-  Steps(FakeDecisionView& v, TOutArray& q, std::filesystem::path r)
-      : view(v), queue(q), rules(std::move(r)) {}
+  Steps(FakeDecisionView& v, std::filesystem::path r) : view(v), rules(std::move(r)) {}
   void PublishIdentity(TController& c) override { published.push_back(c.Identity.VersionLine); }
   void ResetFlashState() override { ++resets; }
   void DecideUpdate(TController& c) override {
     outcome = tarvik::DecideUpdate(c.Identity, Catalogue(), rules, view);
   }
   FakeDecisionView& view;
-  TOutArray& queue;
   std::filesystem::path rules;
   std::vector<std::string> published;
   int resets = 0;
@@ -142,7 +149,7 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   FakeDecisionView view;
   view.typeAnswer = c.typeAnswer;
   view.firmwareAnswer = c.firmwareAnswer;
-  Steps steps(view, dev.Queue(), rules);
+  Steps steps(view, rules);
   UiStepQueue ui;
   {
     TMainThread thread(dev.Controller(), ui, steps);
@@ -168,12 +175,7 @@ TEST_P(DecisionTest, RoadFromDeviceToDecision) {
   EXPECT_EQ(view.offered, c.offered);
   EXPECT_EQ(view.typeDialogs, c.typeDialogs);
   EXPECT_EQ(view.firmwareDialogs, c.firmwareDialogs);
-  std::vector<std::string> words;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutMessage) words.push_back(static_cast<TMsgOut*>(e)->Text);
-    if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
-  }
+  std::vector<std::string> words = DisconnectClicks(dev.Events());
   words.insert(words.end(), view.asked.begin(), view.asked.end());
   EXPECT_EQ(words, c.queuedWords);
   EXPECT_EQ(view.information, c.information);
@@ -344,9 +346,8 @@ TEST(DecideUpdate, ViewWithoutAWarningBoxShowsTheFaultAsInformation) {
   const auto dir = RulesPathOf("information_only").parent_path();
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "update.ini", std::ios::binary) << "[UpdateRules]\r\n14.002.000=20->99\r\n";
-  EXPECT_EQ(
-      DecideUpdate(DeviceIdentity::FromVersionLine("VER 14.002.020"), Catalogue(), dir / "update.ini", view),
-      DecisionOutcome::RuleNamesNoImage);
+  DeviceIdentity device = DeviceIdentity::FromVersionLine("VER 14.002.020");
+  EXPECT_EQ(DecideUpdate(device, Catalogue(), dir / "update.ini", view), DecisionOutcome::RuleNamesNoImage);
   EXPECT_EQ(view.shown, std::vector<std::string>{text::Cp(text::RuleNamesNoImage("14.002.000", "20->99"))});
   std::filesystem::remove_all(dir);
 }
@@ -389,15 +390,32 @@ TEST(DecideUpdate, TheTypeTheUserChoosesIsLookedUpInTheRules) {
 
     FakeDecisionView chosen;
     chosen.typeAnswer = type;
-    EXPECT_EQ(
-        DecideUpdate(DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK"), catalogue, rules, chosen),
-        DecisionOutcome::Offered);
+    DeviceIdentity banner = DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK");
+    EXPECT_EQ(DecideUpdate(banner, catalogue, rules, chosen), DecisionOutcome::Offered);
     EXPECT_EQ(chosen.offered, named.offered);
     EXPECT_TRUE(chosen.errors.empty());
     EXPECT_TRUE(chosen.information.empty());
   }
   EXPECT_EQ(typesWithRules, 8);
   std::filesystem::remove_all(dir);
+}
+
+// The type the user chooses for a device in its bootloader is the device's
+// type from then on, whether an image follows or not; a cancelled choice
+// leaves it unknown. It stays in its bootloader, so it is flashed through
+// it whatever the type.
+TEST(DecideUpdate, TheChosenTypeIsTheDevicesType) {
+  const std::int32_t expected[] = {1, 2, 12, 3, 4, 5, 7, 8, 9};
+  ASSERT_EQ(Catalogue().DeviceTypes().size(), std::size(expected));
+  for (int index = -1; index < static_cast<int>(std::size(expected)); ++index) {
+    SCOPED_TRACE(index);
+    FakeDecisionView view;
+    view.typeAnswer = index;
+    DeviceIdentity device = DeviceIdentity::FromVersionLine(test::kBootBanner + "\r\nOK");
+    DecideUpdate(device, Catalogue(), "/nonexistent/update.ini", view);
+    EXPECT_EQ(device.ResolvedType, index < 0 ? 0 : expected[index]);
+    EXPECT_EQ(device.Procedure(), FlashProcedure::Bootloader);
+  }
 }
 
 TEST(DecideUpdate, LongRuleValueIsCutInTheMessage) {
@@ -410,7 +428,7 @@ TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
   o.version = "garbage";
   test::DeviceFixture dev(o);
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   TMainThread thread(dev.Controller(), ui, steps);
   thread.Resume();
@@ -419,18 +437,13 @@ TEST(MainThread, FailedIdentificationQueuesADisconnectAndEnds) {
   EXPECT_TRUE(steps.published.empty());
   EXPECT_EQ(steps.resets, 1);
   EXPECT_FALSE(steps.outcome.has_value());
-  std::vector<std::string> words;
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) {
-    if (e->Kind == kOutControl) words.push_back(static_cast<TControlOut*>(e)->Text);
-  }
-  EXPECT_EQ(words, std::vector<std::string>{"Click"});
+  EXPECT_EQ(DisconnectClicks(dev.Events()), std::vector<std::string>{"Click"});
 }
 
 TEST(MainThread, NothingRunsBeforeResumeAndDestructionWithoutResumeIsSafe) {
   test::DeviceFixture dev(test::Unpaced({}));
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   { TMainThread thread(dev.Controller(), ui, steps); }
   EXPECT_TRUE(dev.Sim().Report().commands.empty());
@@ -441,7 +454,7 @@ TEST(MainThread, StopDuringIdentificationSkipsTheUiSteps) {
   o.faults.push_back({sim::FaultKind::Slow, "v", 0, 200});
   test::DeviceFixture dev(o);
   FakeDecisionView view;
-  Steps steps(view, dev.Queue(), "/nonexistent/update.ini");
+  Steps steps(view, "/nonexistent/update.ini");
   UiStepQueue ui;
   TMainThread thread(dev.Controller(), ui, steps);
   thread.Resume();
@@ -450,8 +463,7 @@ TEST(MainThread, StopDuringIdentificationSkipsTheUiSteps) {
   EXPECT_TRUE(steps.published.empty());
   EXPECT_EQ(steps.resets, 0);
   EXPECT_FALSE(steps.outcome.has_value());
-  TOutElement* e = nullptr;
-  while (dev.Queue().Pop(e) != kOutNone) EXPECT_NE(e->Kind, kOutControl);
+  EXPECT_TRUE(DisconnectClicks(dev.Events()).empty());
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // A simulated device on a pseudo-terminal, a port worker opened on it and a
-// controller over that worker, with a window stand-in that records what the
-// controller asks of the main window.
+// controller over that worker, with a front end that records what the
+// controller tells.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,30 +10,14 @@
 
 #include "device/controller.h"
 #include "device/devtarvik6.h"
-#include "outqueue/outarray.h"
 #include "serial/comportworker.h"
 #include "simulator/devicesimulator.h"
+#include "support/recordingevents.h"
 
 namespace tarvik::test {
 
 // What a bootloader answers to "+v".
 inline const std::string kBootBanner = "BootLdr v1.0";
-
-inline UiObject* FakeHandle(std::uintptr_t n) { return reinterpret_cast<UiObject*>(n); }
-
-class RecordingControllerUi : public ControllerUi {
- public:
-  UiObject* DisconnectButton() override { return FakeHandle(1); }
-  std::array<UiObject*, 5> LockableMenus() override {
-    return {FakeHandle(10), FakeHandle(11), FakeHandle(12), FakeHandle(13), FakeHandle(14)};
-  }
-  UiObject* VersionPane() override { return FakeHandle(20); }
-  void SetBusyCursor(bool busy) override { cursor.push_back(busy); }
-  void HideVersionChoice() override { ++versionChoiceHidden; }
-
-  std::vector<bool> cursor;
-  int versionChoiceHidden = 0;
-};
 
 // Name of a pseudo-terminal slave as the port worker takes it ("pts/7").
 inline std::string PortName(const std::string& slavePath) {
@@ -49,7 +33,7 @@ class DeviceFixture {
     if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
     worker_ = std::make_unique<TComPortWorker>(PortName(sim_.SlavePath()), false, nullptr, clock);
     worker_->Open();
-    controller_ = std::make_unique<TController>(worker_.get(), queue_, ui_);
+    controller_ = std::make_unique<TController>(worker_.get(), events_);
   }
   ~DeviceFixture() {
     controller_.reset();
@@ -60,8 +44,7 @@ class DeviceFixture {
   sim::DeviceSimulator& Sim() { return sim_; }
   TComPortWorker& Worker() { return *worker_; }
   TController& Controller() { return *controller_; }
-  TOutArray& Queue() { return queue_; }
-  RecordingControllerUi& Ui() { return ui_; }
+  RecordingEvents& Events() { return events_; }
 
   // Every command the device has received so far, in order, and nothing
   // that is still on its way: a marker sent behind them comes back first.
@@ -78,20 +61,13 @@ class DeviceFixture {
     return commands;
   }
 
-  // The texts queued for the status pane, in order.
-  std::vector<std::string> StatusTexts() {
-    std::vector<std::string> texts;
-    TOutElement* e = nullptr;
-    while (queue_.Pop(e) != kOutNone) {
-      if (e->Kind == kOutStatus) texts.push_back(static_cast<TStatusOut*>(e)->Text);
-    }
-    return texts;
-  }
+  // What was told for the version pane, in order: each answer, and an empty
+  // text where what it said was cleared.
+  std::vector<std::string> StatusTexts() { return events_.Answers(); }
 
  private:
   sim::DeviceSimulator sim_;
-  TOutArray queue_;
-  RecordingControllerUi ui_;
+  RecordingEvents events_;
   std::unique_ptr<TComPortWorker> worker_;
   std::unique_ptr<TController> controller_;
 };

@@ -7,6 +7,7 @@
 
 #include "common/resources.h"
 #include "common/text.h"
+#include "firmware/devicetypes.h"
 #include "shippedcatalogue.h"
 
 namespace tarvik {
@@ -96,6 +97,7 @@ TEST(ShippedCatalogue, DeviceTypes) {
   }
   // The motion detector's model code carries the Cyrillic letter El, not a Latin L.
   EXPECT_EQ(types[3].DisplayName.substr(0, 3), "Q\xCBT");
+  EXPECT_EQ(types[0].DisplayName.substr(0, 6), "QTN \xD0\xE0");
 }
 
 TEST(ShippedCatalogue, Images) {
@@ -140,11 +142,7 @@ TEST(ShippedCatalogue, RecordsAreContiguousSixteenByteRecords) {
   }
 }
 
-TEST(EmbeddedResources, FoundByNameWithoutRegardToCaseAndByNumber) {
-  EXPECT_EQ(FindResource("SensorCount"), std::optional<std::string_view>("9\r\n26"));
-  EXPECT_EQ(FindResource("SENSORCOUNT"), FindResource("sensorcount"));
-  ASSERT_TRUE(FindResource("sEnSoRnAmEs").has_value());
-  EXPECT_EQ(FindResource("SensorNames")->substr(0, 6), "QTN \xD0\xE0");
+TEST(EmbeddedResources, FoundByNumber) {
   for (int n = 1; n <= 26; ++n) {
     const auto image = FindResource(n);
     ASSERT_TRUE(image.has_value()) << n;
@@ -152,29 +150,19 @@ TEST(EmbeddedResources, FoundByNameWithoutRegardToCaseAndByNumber) {
     EXPECT_EQ(image->substr(image->size() - 2), "\r\n") << n;
   }
   for (int n : {0, -1, 27}) EXPECT_FALSE(FindResource(n).has_value()) << n;
-  for (const char* name : {"", "1", "Sensor", "SensorCountX"})
-    EXPECT_FALSE(FindResource(name).has_value()) << name;
 }
 
 // A catalogue held in memory, for catalogues other than the shipped one.
 class MemoryCatalogue {
  public:
-  std::map<std::string, std::string> named;
+  std::vector<DeviceTypeRow> types;
   std::map<int, std::string> numbered;
 
   CatalogueSource Source() const {
-    return CatalogueSource{
-        [this](std::string_view name) -> std::optional<std::string_view> {
-          const auto it = named.find(std::string(name));
-          if (it == named.end()) return std::nullopt;
-          return std::string_view(it->second);
-        },
-        [this](int number) -> std::optional<std::string_view> {
-          const auto it = numbered.find(number);
-          if (it == numbered.end()) return std::nullopt;
-          return std::string_view(it->second);
-        },
-    };
+    CatalogueSource source{.Types = types, .Resources = {}};
+    for (const auto& [number, data] : numbered)
+      source.Resources.push_back({.Name = {}, .Number = number, .Data = data});
+    return source;
   }
 };
 
@@ -191,8 +179,8 @@ std::string Image(const std::string& header, int records) {
 class CustomCatalogue : public ::testing::Test {
  protected:
   void SetUp() override {
-    files_.named["SensorCount"] = "2\r\n3\r\n";
-    files_.named["SensorNames"] = "AAA first;14.021.000;\r\nBBB second;14.022.000.7;\r\nunused line\r\n";
+    files_.types = {{.typeNumber = 21, .displayName = "AAA first", .versionLine = "14.021.000"},
+                    {.typeNumber = 22, .displayName = "BBB second", .versionLine = "14.022.000.7"}};
     files_.numbered[1] = Image("VER 14.021.001", 1);
     files_.numbered[2] = Image("VER 14.022.005", 4000);
     // Lone LF line ends and no line end after the last record.
@@ -217,16 +205,10 @@ TEST_F(CustomCatalogue, LoadsAnyTypeImageAndRecordCount) {
             (std::vector<std::string>{"VER 14.021.002", ":10000000" + std::string(32, 'F') + "AB"}));
 }
 
-TEST_F(CustomCatalogue, CountsThatAreNoNumbersReadAsZero) {
-  files_.named["SensorCount"] = "x\r\n-4";
-  FirmwareCatalogue catalogue;
-  catalogue.LoadCatalogue(files_.Source());
-  EXPECT_TRUE(catalogue.DeviceTypes().empty());
-  EXPECT_TRUE(catalogue.FirmwareImages().empty());
-}
-
 TEST_F(CustomCatalogue, NamesAndVersionsAreCutTo255Characters) {
-  files_.named["SensorNames"] = std::string(300, 'N') + ";14.021.000;" + std::string(300, ' ') + "\r\nBBB;";
+  const std::string name(300, 'N');
+  const std::string version = "14.021.000" + std::string(300, ' ');
+  files_.types = {{.typeNumber = 21, .displayName = name, .versionLine = version}};
   FirmwareCatalogue catalogue;
   catalogue.LoadCatalogue(files_.Source());
   EXPECT_EQ(catalogue.DeviceTypes()[0].DisplayName, std::string(255, 'N'));
@@ -238,11 +220,12 @@ TEST_F(CustomCatalogue, FailuresThrowAndKeepThePreviousCatalogue) {
     const char* what;
     void (*breakIt)(MemoryCatalogue&);
   } cases[] = {
-      {"no counts", [](MemoryCatalogue& f) { f.named.erase("SensorCount"); }},
-      {"no type lines", [](MemoryCatalogue& f) { f.named.erase("SensorNames"); }},
-      {"an image missing", [](MemoryCatalogue& f) { f.numbered.erase(2); }},
-      {"more images counted than present", [](MemoryCatalogue& f) { f.named["SensorCount"] = "2\r\n4"; }},
-      {"more types counted than lines", [](MemoryCatalogue& f) { f.named["SensorCount"] = "4\r\n3"; }},
+      {"an image missing between two", [](MemoryCatalogue& f) { f.numbered.erase(2); }},
+      {"no image 1", [](MemoryCatalogue& f) { f.numbered.erase(1); }},
+      {"no image at all", [](MemoryCatalogue& f) { f.numbered.clear(); }},
+      {"an image numbered 0", [](MemoryCatalogue& f) { f.numbered[0] = Image("VER 14.021.003", 1); }},
+      {"a type twice", [](MemoryCatalogue& f) { f.types.push_back(f.types.front()); }},
+      {"a type whose line names another number", [](MemoryCatalogue& f) { f.types[1].typeNumber = 23; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -253,6 +236,51 @@ TEST_F(CustomCatalogue, FailuresThrowAndKeepThePreviousCatalogue) {
     EXPECT_THROW(catalogue.LoadCatalogue(broken.Source()), CatalogueError);
     EXPECT_EQ(catalogue.FirmwareImages().size(), 26u);
     EXPECT_EQ(catalogue.DeviceTypes().size(), 9u);
+  }
+}
+
+// What is wrong is named: which image, which rows of the table.
+TEST_F(CustomCatalogue, RefusalsNameTheirCause) {
+  const struct {
+    const char* what;
+    void (*breakIt)(MemoryCatalogue&);
+    const char* message;
+  } cases[] = {
+      {"gap", [](MemoryCatalogue& f) { f.numbered.erase(2); },
+       "The embedded firmware image 2 is missing (the images go on with 3)"},
+      {"no image 1", [](MemoryCatalogue& f) { f.numbered.erase(1); },
+       "The embedded firmware image 1 is missing (the images go on with 2)"},
+      {"no image", [](MemoryCatalogue& f) { f.numbered.clear(); },
+       "The embedded firmware image 1 is missing"},
+      {"clash", [](MemoryCatalogue& f) { f.types.push_back(f.types.front()); },
+       "The table of device types is at fault: device types 21 and 21: two rows have the same type number"},
+      {"hidden token",
+       [](MemoryCatalogue& f) {
+         f.types = {{.typeNumber = 21,
+                     .displayName = "A",
+                     .versionLine = "14.021.000",
+                     .bootloaderToken = "TT",
+                     .tokenRank = 1},
+                    {.typeNumber = 22,
+                     .displayName = "B",
+                     .versionLine = "14.022.000",
+                     .bootloaderToken = "QTT3",
+                     .tokenRank = 2}};
+       },
+       "The table of device types is at fault: device types 21 and 22: the first row's bootloader token is "
+       "searched first and is part of the second's, so no unit name finds the second"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryCatalogue broken = files_;
+    c.breakIt(broken);
+    FirmwareCatalogue catalogue;
+    try {
+      catalogue.LoadCatalogue(broken.Source());
+      ADD_FAILURE() << "loaded";
+    } catch (const CatalogueError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
   }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "firmware/familycodes.h"
+#include "firmware/devicetypes.h"
 #include "shippedcatalogue.h"
 
 namespace tarvik {
@@ -39,8 +39,9 @@ TEST(IsVersionSupported, DependsOnlyOnMajorAndType) {
     EXPECT_EQ(IsVersionSupported(ShippedCatalogue(), c.version, notRelease), c.supported) << c.version;
     EXPECT_EQ(notRelease, !c.supported) << c.version;
   }
-  for (const FirmwareFamily& family : FamilyCodes) {
-    const std::string line = std::string(family.code) + ".001.001";
+  for (const DeviceTypeRow& type : kDeviceTypes) {
+    if (type.familyLine.empty()) continue;
+    const std::string line = std::string(FamilyCodeOf(type)) + ".001.001";
     bool notRelease = true;
     EXPECT_TRUE(IsVersionSupported(ShippedCatalogue(), line, notRelease)) << line;
     EXPECT_TRUE(IsVersionSupported(ShippedCatalogue(), "VER " + line, notRelease)) << line;
@@ -49,14 +50,11 @@ TEST(IsVersionSupported, DependsOnlyOnMajorAndType) {
 }
 
 TEST(IsVersionSupported, TypeWithASuffixIsNotARelease) {
-  const std::string names = "AAA;14.021.000.7;\r\n";
-  const std::string counts = "1\r\n0";
+  const std::string image = "VER 14.021.003\r\n";
   FirmwareCatalogue catalogue;
   catalogue.LoadCatalogue(CatalogueSource{
-      [&](std::string_view name) -> std::optional<std::string_view> {
-        return name == "SensorCount" ? counts : names;
-      },
-      [](int) -> std::optional<std::string_view> { return std::nullopt; },
+      .Types = {{.typeNumber = 21, .displayName = "AAA", .versionLine = "14.021.000.7"}},
+      .Resources = {{.Name = {}, .Number = 1, .Data = image}},
   });
   bool notRelease = false;
   EXPECT_TRUE(IsVersionSupported(catalogue, "VER 14.021.003", notRelease));

@@ -35,7 +35,7 @@ class SelectFirmvareFormTest : public testing::Test {
   }
 
   void DoubleClickRow(int row) {
-    QListWidget* list = form_.Ui().ListBox1;
+    QListWidget* list = form_.Ui().imageList;
     const QRect rect = list->visualItemRect(list->item(row));
     // The first click of a double-click arrives as a click of its own.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -47,7 +47,8 @@ class SelectFirmvareFormTest : public testing::Test {
 
 TEST_F(SelectFirmvareFormTest, FilledFromVersion) {
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("Укажите предпочитаемую прошивку"));
-  EXPECT_EQ(form_.Ui().Label1->text(), QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
+  EXPECT_EQ(form_.Ui().currentVersionLabel->text(),
+            QStringLiteral("Текущая версия прошивки: VER 14.002.020"));
   EXPECT_EQ(form_.Version(), "VER 14.002.020");
   EXPECT_EQ(form_.frameGeometry().center(), form_.screen()->availableGeometry().center());
   // The system draws the caption in its own font, bold on many desktops,
@@ -57,17 +58,17 @@ TEST_F(SelectFirmvareFormTest, FilledFromVersion) {
   EXPECT_GE(form_.width(), QFontMetrics(titleFont).horizontalAdvance(form_.windowTitle()) + 120);
   EXPECT_GE(form_.width(), 306);
   EXPECT_EQ(form_.height(), 337);
-  ASSERT_EQ(form_.Ui().ListBox1->count(), 3);
-  EXPECT_EQ(form_.Ui().ListBox1->item(0)->text(), QStringLiteral("VER 14.002.028"));
-  EXPECT_EQ(form_.Ui().ListBox1->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
+  ASSERT_EQ(form_.Ui().imageList->count(), 3);
+  EXPECT_EQ(form_.Ui().imageList->item(0)->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(form_.Ui().imageList->item(2)->text(), QStringLiteral("VER QTT1.001.002"));
   EXPECT_EQ(form_.ChosenImage, -1);
   // A second filling replaces the lines.
   form_.SetVersion("VER 14.001.040", {{"VER 14.001.042", 0}});
-  EXPECT_EQ(form_.Ui().ListBox1->count(), 1);
+  EXPECT_EQ(form_.Ui().imageList->count(), 1);
 }
 
 TEST_F(SelectFirmvareFormTest, EnterWithoutSelectionConfirmsWithMinusOne) {
-  QTest::keyClick(form_.Ui().ListBox1, Qt::Key_Return);
+  QTest::keyClick(form_.Ui().imageList, Qt::Key_Return);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Accepted);
   EXPECT_EQ(form_.ChosenImage, -1);
@@ -75,9 +76,9 @@ TEST_F(SelectFirmvareFormTest, EnterWithoutSelectionConfirmsWithMinusOne) {
 
 TEST_F(SelectFirmvareFormTest, ConfirmTakesIndexCarriedByEachLine) {
   for (int row = 0; row < 3; ++row) {
-    form_.Ui().ListBox1->setCurrentRow(row);
+    form_.Ui().imageList->setCurrentRow(row);
     form_.show();
-    QTest::mouseClick(form_.Ui().Button2, Qt::LeftButton);
+    QTest::mouseClick(form_.Ui().flashButton, Qt::LeftButton);
     EXPECT_EQ(form_.result(), QDialog::Accepted);
     EXPECT_EQ(form_.ChosenImage, kTypeTwoImages[static_cast<std::size_t>(row)].ImageIndex) << "row " << row;
   }
@@ -87,14 +88,14 @@ TEST_F(SelectFirmvareFormTest, DoubleClickRecordsButLeavesOpenAndCancelCancels) 
   DoubleClickRow(2);
   EXPECT_TRUE(form_.isVisible());
   EXPECT_EQ(form_.ChosenImage, 22);
-  QTest::mouseClick(form_.Ui().Button1, Qt::LeftButton);
+  QTest::mouseClick(form_.Ui().cancelButton, Qt::LeftButton);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Rejected);
 }
 
 TEST_F(SelectFirmvareFormTest, EscapeCancels) {
-  form_.Ui().ListBox1->setCurrentRow(1);
-  QTest::keyClick(form_.Ui().ListBox1, Qt::Key_Escape);
+  form_.Ui().imageList->setCurrentRow(1);
+  QTest::keyClick(form_.Ui().imageList, Qt::Key_Escape);
   EXPECT_FALSE(form_.isVisible());
   EXPECT_EQ(form_.result(), QDialog::Rejected);
 }
@@ -103,10 +104,10 @@ TEST_F(SelectFirmvareFormTest, WarningShownExactlyWhenNotRelease) {
   const QString warning = QStringLiteral(
       "Внимание:\nПодключенное устройство опознано системой, однако его прошивка СКОРЕЕ ВСЕГО не является "
       "релизной.");
-  EXPECT_EQ(form_.Ui().Label2->text(), warning);
+  EXPECT_EQ(form_.Ui().notReleaseLabel->text(), warning);
   for (const bool flag : {false, true, false, true}) {
     form_.SetNotRelease(flag);
-    EXPECT_EQ(form_.Ui().Label2->isVisible(), flag);
+    EXPECT_EQ(form_.Ui().notReleaseLabel->isVisible(), flag);
     EXPECT_EQ(form_.NotRelease(), flag);
   }
 }
@@ -114,8 +115,8 @@ TEST_F(SelectFirmvareFormTest, WarningShownExactlyWhenNotRelease) {
 TEST(SelectFirmvareForm, WarningHiddenBeforeTheFlagIsGiven) {
   TSelectFirmvareForm form;
   form.show();
-  EXPECT_FALSE(form.Ui().Label2->isVisible());
-  EXPECT_EQ(form.Ui().Label1->text(), QStringLiteral("Текущая версия прошивки:"));
+  EXPECT_FALSE(form.Ui().notReleaseLabel->isVisible());
+  EXPECT_EQ(form.Ui().currentVersionLabel->text(), QStringLiteral("Текущая версия прошивки:"));
 }
 
 // Runs the device-type dialog modally; the action answers it from inside the
@@ -164,9 +165,9 @@ TEST(SelectDeviceTypeForm, Texts) {
   TSelectDeviceTypeForm form;
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Тип"));
   EXPECT_EQ(
-      form.Ui().Label1->text(),
+      form.Ui().promptLabel->text(),
       QStringLiteral("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"));
-  EXPECT_TRUE(form.Ui().Label1->wordWrap());
+  EXPECT_TRUE(form.Ui().promptLabel->wordWrap());
   EXPECT_EQ(form.Ui().OkButton->text(), QStringLiteral("Выбрать"));
   EXPECT_TRUE(form.Ui().OkButton->isDefault());
   EXPECT_EQ(form.Ui().CancelButton->text(), QStringLiteral("Отмена"));

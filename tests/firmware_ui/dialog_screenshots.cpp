@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     TSelectFirmvareForm form;
     form.SetVersion(deviceLine, ListImagesForVersion(catalogue, deviceLine));
     form.SetNotRelease(false);
-    form.Ui().ListBox1->setCurrentRow(0);
+    form.Ui().imageList->setCurrentRow(0);
     form.show();
     ok &= Save(out.filePath(QStringLiteral("dlg-select-firmware.png")), {&form});
   }

@@ -70,7 +70,7 @@ class HexViewerTest : public testing::Test {
 
   void Choose(const QString& path) {
     nextChoice_ = path;
-    QTest::mouseClick(window_.Ui().RzBitBtn1, Qt::LeftButton);
+    QTest::mouseClick(window_.Ui().browseButton, Qt::LeftButton);
   }
 
   QAbstractItemModel& Model() const { return *window_.Ui().sgHex->model(); }
@@ -96,9 +96,9 @@ class HexViewerTest : public testing::Test {
 
 TEST_F(HexViewerTest, StartsWithTheHeadingsAndNoFile) {
   EXPECT_EQ(window_.windowTitle(), QStringLiteral("Обновление версии прошивки"));
-  EXPECT_EQ(window_.Ui().RzGroupBox1->title(), QStringLiteral("Выберите файл с прошивкой"));
-  EXPECT_EQ(window_.Ui().Label1->text(), QStringLiteral("Путь к файлу:"));
-  EXPECT_FALSE(window_.Ui().RzBitBtn1->icon().isNull());
+  EXPECT_EQ(window_.Ui().fileGroup->title(), QStringLiteral("Выберите файл с прошивкой"));
+  EXPECT_EQ(window_.Ui().pathLabel->text(), QStringLiteral("Путь к файлу:"));
+  EXPECT_FALSE(window_.Ui().browseButton->icon().isNull());
   EXPECT_TRUE(window_.Ui().btnOK->isDefault());
   EXPECT_EQ(Model().columnCount(), 16);
   EXPECT_EQ(Model().headerData(0, Qt::Horizontal).toString(), QStringLiteral("00"));

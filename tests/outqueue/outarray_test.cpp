@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/text.h"
-#include "outqueue/logmemowriter.h"
 #include "support/fakeclock.h"
 
 namespace tarvik {
@@ -191,16 +190,16 @@ TEST(OutArray, ConcurrentProducersDeliverEverythingOnceInProducerOrder) {
   EXPECT_EQ(total, kProducers * kEach);
 }
 
-TEST(LogMemoWriter, QueuesTimestampedLinesForTheMemo) {
+TEST(MemoLineAt, QueuesLinesStampedWithTheTimeTheyWereWritten) {
   test::FakeClock clock;
   TOutArray q(clock);
-  TLogMemoWriter log(Handle(7), q);
+  const auto written = clock.WallNow();
   std::thread worker([&] {
-    log.WriteLine("$$$: ");
-    log.WriteLine("#com<-: +v\r");
+    q.PushMemoLineAt(Handle(7), "$$$: ", written, true);
+    q.PushMemoLineAt(Handle(7), "#com<-: +v\r", written, true);
   });
   worker.join();
-  const std::string stamp = FormatLocalDateTime(clock.WallNow());
+  const std::string stamp = FormatLocalDateTime(written);
   for (const char* text : {"$$$: ", "#com<-: +v\r"}) {
     TOutElement* e = nullptr;
     ASSERT_EQ(q.Pop(e), kOutMemo);

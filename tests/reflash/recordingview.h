@@ -30,7 +30,8 @@ class RecordingView final : public ReflashView {
     report = shown;
     if (state == TFlashState::Running) failureShown = true;
   }
-  void ShowStage(const std::string& text) override {
+  void ShowStage(ReflashStage stage) override {
+    const std::string text = StageText(stage);
     Note("stage " + Cp1251ToUtf8(text));
     stages.push_back(text);
   }

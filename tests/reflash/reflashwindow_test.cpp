@@ -32,7 +32,7 @@ class ReflashWindowTest : public testing::Test {
     hooks.LockMain = record("LockMain");
     hooks.EnableMain = record("EnableMain");
     hooks.UnlockMainControls = record("UnlockMainControls");
-    hooks.StartTimer2 = record("StartTimer2");
+    hooks.StartDisconnectTimer = record("StartDisconnectTimer");
     hooks.UnlockUi = record("UnlockUi");
     hooks.Device = [this]() -> std::optional<DeviceIdentity> {
       if (!versionLine_) return std::nullopt;
@@ -87,10 +87,10 @@ TEST_F(ReflashWindowTest, ShowResetsTheWindowAndLocksTheMainWindow) {
                         window.Ui().lbTimeLost}) {
     label->show();
   }
-  window.Ui().RzProgressBar1->SetTotalParts(10);
-  window.Ui().RzProgressBar1->SetPartsComplete(7);
-  window.Ui().Label1->hide();
-  window.Ui().lbNewName->hide();
+  window.Ui().reflashProgressBar->SetTotalParts(10);
+  window.Ui().reflashProgressBar->SetPartsComplete(7);
+  window.Ui().lbNewVersionHead->hide();
+  window.Ui().lbNewVersion->hide();
   window.Ui().lbError->setText(QStringLiteral("Ошибка"));
   QPalette red = window.Ui().lbError->palette();
   red.setColor(QPalette::WindowText, Qt::red);
@@ -108,24 +108,24 @@ TEST_F(ReflashWindowTest, ShowResetsTheWindowAndLocksTheMainWindow) {
                         window.Ui().lbTimeLost}) {
     EXPECT_FALSE(label->isVisible()) << label->objectName().toStdString();
   }
-  EXPECT_EQ(window.Ui().RzProgressBar1->PartsComplete(), 0);
-  EXPECT_EQ(window.Ui().RzProgressBar1->value(), 0);
-  EXPECT_TRUE(window.Ui().Label1->isVisible());
-  EXPECT_TRUE(window.Ui().lbNewName->isVisible());
+  EXPECT_EQ(window.Ui().reflashProgressBar->PartsComplete(), 0);
+  EXPECT_EQ(window.Ui().reflashProgressBar->value(), 0);
+  EXPECT_TRUE(window.Ui().lbNewVersionHead->isVisible());
+  EXPECT_TRUE(window.Ui().lbNewVersion->isVisible());
   EXPECT_TRUE(window.Ui().lbError->text().isEmpty());
   EXPECT_EQ(window.Ui().lbError->palette().color(QPalette::WindowText), QColor(Qt::black));
   // Nothing in the version list is selected, so its button is off.
-  EXPECT_FALSE(window.Ui().Button1->isEnabled());
+  EXPECT_FALSE(window.Ui().chooseVersionButton->isEnabled());
 }
 
 TEST_F(ReflashWindowTest, VersionListButtonFollowsSelection) {
   TformUpdateIns window(Hooks());
-  window.Ui().ListBox1->addItems({QStringLiteral("VER 14.002.028"), QStringLiteral("VER QTT1.001.001")});
-  window.Ui().ListBox1->setCurrentRow(1);
+  window.Ui().versionList->addItems({QStringLiteral("VER 14.002.028"), QStringLiteral("VER QTT1.001.001")});
+  window.Ui().versionList->setCurrentRow(1);
   window.show();
-  EXPECT_TRUE(window.Ui().Button1->isEnabled());
-  window.Ui().ListBox1->clearSelection();
-  EXPECT_FALSE(window.Ui().Button1->isEnabled());
+  EXPECT_TRUE(window.Ui().chooseVersionButton->isEnabled());
+  window.Ui().versionList->clearSelection();
+  EXPECT_FALSE(window.Ui().chooseVersionButton->isEnabled());
 }
 
 TEST_F(ReflashWindowTest, FixedWindowWithoutCloseBox) {
@@ -141,8 +141,8 @@ TEST_F(ReflashWindowTest, FixedWindowWithoutCloseBox) {
   EXPECT_FALSE(window.close());
   EXPECT_TRUE(window.isVisible());
   // The progress bar spans the window above the buttons.
-  EXPECT_GT(window.Ui().RzProgressBar1->width(), 687 - 30);
-  EXPECT_LT(window.Ui().RzProgressBar1->geometry().bottom(), window.Ui().btnExit->geometry().top());
+  EXPECT_GT(window.Ui().reflashProgressBar->width(), 687 - 30);
+  EXPECT_LT(window.Ui().reflashProgressBar->geometry().bottom(), window.Ui().btnExit->geometry().top());
 }
 
 struct ExitCase {
@@ -175,10 +175,11 @@ TEST_P(ReflashWindowExit, IdleExitClosesAndUnlocks) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReflashWindowExit,
     testing::Values(
-        ExitCase{"VersionLine", "VER 14.002.020", {"StartTimer2", "EnableMain", "UnlockUi"}},
-        ExitCase{"Bootloader", "BootLdr v2.1", {"StartTimer2", "EnableMain", "UnlockMainControls"}},
-        ExitCase{"BootloaderTestIsCaseSensitive", "BOOTLDR", {"StartTimer2", "EnableMain", "UnlockUi"}},
-        ExitCase{"NoController", std::nullopt, {"StartTimer2", "EnableMain", "UnlockMainControls"}}),
+        ExitCase{"VersionLine", "VER 14.002.020", {"StartDisconnectTimer", "EnableMain", "UnlockUi"}},
+        ExitCase{"Bootloader", "BootLdr v2.1", {"StartDisconnectTimer", "EnableMain", "UnlockMainControls"}},
+        ExitCase{
+            "BootloaderTestIsCaseSensitive", "BOOTLDR", {"StartDisconnectTimer", "EnableMain", "UnlockUi"}},
+        ExitCase{"NoController", std::nullopt, {"StartDisconnectTimer", "EnableMain", "UnlockMainControls"}}),
     [](const testing::TestParamInfo<ExitCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ReflashWindowTest, ExitDuringStartOnlyStartsTheDisconnectTimer) {
@@ -189,7 +190,7 @@ TEST_F(ReflashWindowTest, ExitDuringStartOnlyStartsTheDisconnectTimer) {
   calls_.clear();
   QTest::mouseClick(window.Ui().btnExit, Qt::LeftButton);
   EXPECT_TRUE(window.isVisible());
-  EXPECT_EQ(CallNames(), std::vector<std::string>{"StartTimer2"});
+  EXPECT_EQ(CallNames(), std::vector<std::string>{"StartDisconnectTimer"});
 }
 
 TEST_F(ReflashWindowTest, StartingTheReflash) {
@@ -243,12 +244,12 @@ TEST_F(ReflashWindowTest, ExitWhileRunningOrDoneStopsAWorkerThatRunsAndClosesUnl
       {"running",
        TFlashState::Running,
        true,
-       {"ConfirmStop", "StartTimer2", "StopReflash", "EnableMain", "UnlockMainControls"}},
+       {"ConfirmStop", "StartDisconnectTimer", "StopReflash", "EnableMain", "UnlockMainControls"}},
       {"failed, the worker has ended",
        TFlashState::Running,
        false,
-       {"StartTimer2", "EnableMain", "UnlockMainControls"}},
-      {"done", TFlashState::Done, false, {"StartTimer2", "EnableMain", "UnlockMainControls"}},
+       {"StartDisconnectTimer", "EnableMain", "UnlockMainControls"}},
+      {"done", TFlashState::Done, false, {"StartDisconnectTimer", "EnableMain", "UnlockMainControls"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,10 +278,10 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   view.ShowFailure({});
   EXPECT_TRUE(window.Ui().lbError->text().isEmpty());
   view.MarkRunning();
-  view.ShowStage(Utf8ToCp1251("Идет очистка памяти..."));
+  view.ShowStage(ReflashStage::Erasing);
   EXPECT_EQ(window.Ui().lbError->text(), QStringLiteral("Идет очистка памяти..."));
   view.ShowProgress(250, 125);
-  EXPECT_EQ(window.Ui().RzProgressBar1->value(), 50);
+  EXPECT_EQ(window.Ui().reflashProgressBar->value(), 50);
   view.ShowElapsed(Utf8ToCp1251("1 мин 0 сек "));
   view.ShowRemaining(Utf8ToCp1251("3 мин 20 сек "));
   EXPECT_EQ(window.Ui().lbTimeAfter->text(), QStringLiteral("1 мин 0 сек "));
@@ -293,7 +294,7 @@ TEST_F(ReflashWindowTest, TheWorkersStepsShowTheOutcome) {
   EXPECT_EQ(window.Ui().lbError->palette().color(QPalette::WindowText), QColor(0, 128, 0));
   EXPECT_EQ(window.Ui().btnExit->text(), QStringLiteral("Завершить перепрошивку"));
   EXPECT_TRUE(window.Ui().btnExit->isEnabled());
-  EXPECT_EQ(window.Ui().lbOldName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(window.Ui().lbCurrentVersion->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(versionPane_, std::vector<QString>{QStringLiteral("VER 14.002.028")});
   // After success a late failure step changes nothing.
   view.ShowFailure({});
@@ -312,7 +313,7 @@ TEST_F(ReflashWindowTest, ElapsedTimeMovesOnDuringACommandAndNoEstimateStandsAft
   EXPECT_EQ(startedAt_, now_) << "the reflash measures from the moment of the start";
   ReflashView& view = window;
   view.MarkRunning();
-  view.ShowStage(Utf8ToCp1251("Идет очистка памяти..."));
+  view.ShowStage(ReflashStage::Erasing);
   view.ShowElapsed(Utf8ToCp1251("0 сек "));
   view.ShowRemaining(Utf8ToCp1251("1 ч 33 мин 22 сек "));
   now_ += std::chrono::seconds(7);
@@ -347,7 +348,7 @@ TEST_F(ReflashWindowTest, EnterPressesTheFocusedButton) {
   } cases[] = {
       {"Return on Перепрошить", &TformUpdateInsUi::btnUpdateVer, Qt::Key_Return, "StartReflash"},
       {"Enter on Перепрошить", &TformUpdateInsUi::btnUpdateVer, Qt::Key_Enter, "StartReflash"},
-      {"Return on the exit", &TformUpdateInsUi::btnExit, Qt::Key_Return, "StartTimer2"},
+      {"Return on the exit", &TformUpdateInsUi::btnExit, Qt::Key_Return, "StartDisconnectTimer"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -378,10 +379,10 @@ class ReflashWindowSelection : public ReflashWindowTest, public testing::WithPar
 TEST_P(ReflashWindowSelection, AppliesTexts) {
   const SelectionCase& c = GetParam();
   TformUpdateIns window(Hooks());
-  window.Ui().lbOldName->setText(QStringLiteral("earlier"));
+  window.Ui().lbCurrentVersion->setText(QStringLiteral("earlier"));
   if (c.versionChoiceHidden) window.HideVersionChoice();
-  window.Ui().RzProgressBar1->SetTotalParts(10);
-  window.Ui().RzProgressBar1->SetPartsComplete(5);
+  window.Ui().reflashProgressBar->SetTotalParts(10);
+  window.Ui().reflashProgressBar->SetPartsComplete(5);
 
   ReflashSelection view;
   view.SelectedImage = 1;
@@ -392,13 +393,13 @@ TEST_P(ReflashWindowSelection, AppliesTexts) {
   window.ApplySelection(view);
 
   EXPECT_EQ(window.SelectedImage(), 1);
-  EXPECT_EQ(window.Ui().lbOldName->text(), c.expectedOldName);
-  EXPECT_EQ(window.Ui().lbNewName->text(), QStringLiteral("VER 14.002.028"));
+  EXPECT_EQ(window.Ui().lbCurrentVersion->text(), c.expectedOldName);
+  EXPECT_EQ(window.Ui().lbNewVersion->text(), QStringLiteral("VER 14.002.028"));
   EXPECT_EQ(window.windowTitle(), QStringLiteral("QTN Радиоканальный приемник"));
-  EXPECT_EQ(window.Ui().Label2->text(), QStringLiteral("Текущая версия прошивки :"));
-  EXPECT_EQ(window.Ui().lbOldName->isHidden(), !c.versionChoiceHidden);
-  EXPECT_EQ(window.Ui().lbNewName->isHidden(), !c.versionChoiceHidden);
-  EXPECT_EQ(window.Ui().RzProgressBar1->PartsComplete(), 0);
+  EXPECT_EQ(window.Ui().lbCurrentVersionHead->text(), QStringLiteral("Текущая версия прошивки :"));
+  EXPECT_EQ(window.Ui().lbCurrentVersion->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.Ui().lbNewVersion->isHidden(), !c.versionChoiceHidden);
+  EXPECT_EQ(window.Ui().reflashProgressBar->PartsComplete(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -12,7 +12,7 @@
 #include "common/text.h"
 #include "device/connection.h"
 #include "device/devicefixture.h"
-#include "outqueue/outelement.h"
+#include "outqueue/outarray.h"
 #include "simulator/devicesimulator.h"
 #include "support/fakeclock.h"
 #include "support/quickpauseclock.h"
@@ -89,24 +89,6 @@ class RecordingView final : public ServiceReflashView {
   std::vector<std::string> errors;
 };
 
-// The queue as text, in order: memo lines as they stand, the lock words as
-// "lock false" / "lock true" (one per target), the disconnect click as "click".
-std::vector<std::string> Drain(TOutArray& queue) {
-  std::vector<std::string> out;
-  TOutElement* e = nullptr;
-  while (queue.Pop(e) != kOutNone) {
-    if (e->Kind == kOutMemo) {
-      out.push_back(static_cast<TMemoOut*>(e)->Text);
-    } else if (e->Kind == kOutControl) {
-      const std::string& word = static_cast<TControlOut*>(e)->Text;
-      out.push_back(word == "Click" ? "click" : "lock " + word);
-    } else if (e->Kind == kOutComponent) {
-      out.push_back("lock " + static_cast<TCompOut*>(e)->Text);
-    }
-  }
-  return out;
-}
-
 std::ptrdiff_t LastIndexContaining(const std::vector<std::string>& lines, const std::string& part) {
   for (auto i = static_cast<std::ptrdiff_t>(lines.size()) - 1; i >= 0; --i) {
     if (Contains(lines[static_cast<std::size_t>(i)], part)) return i;
@@ -139,11 +121,10 @@ class ServiceReflashRun {
   TServiceReflash& Start(const HexGrid* grid, const std::string& versionLine,
                          Clock* procedureClock = nullptr) {
     connection_.Controller()->Identity = DeviceIdentity::FromVersionLine(versionLine);
+    toldBefore_ = events_.Everything().size();
     auto task = std::make_unique<TServiceReflash>(
         TServiceReflash::Setup{
             .Controller = *connection_.Controller(),
-            .Queue = queue_,
-            .Memo = kMemo,
             .View = view_,
             .Sync = steps_,
             .Time = procedureClock != nullptr ? *procedureClock : static_cast<Clock&>(clock_)},
@@ -167,10 +148,14 @@ class ServiceReflashRun {
   sim::DeviceSimulator& Sim() { return sim_; }
   TConnection& Connection() { return connection_; }
   RecordingView& View() { return view_; }
-  test::RecordingControllerUi& Ui() { return ui_; }
-  std::vector<std::string> Queued() { return Drain(queue_); }
-
-  static inline UiObject* const kMemo = test::FakeHandle(99);
+  test::RecordingEvents& Events() { return events_; }
+  // What the connection told, the log lines among the events: "busy" and
+  // "idle" where the window locks and unlocks, "disconnect" for its click.
+  // Only what came after the start.
+  std::vector<std::string> Told() {
+    const std::vector<std::string> all = events_.Everything();
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(toldBefore_), all.end());
+  }
 
  private:
   static sim::SimOptions Prepare(sim::SimOptions o) {
@@ -181,12 +166,11 @@ class ServiceReflashRun {
 
   QuickPauseClock clock_;
   sim::DeviceSimulator sim_;
-  TOutArray queue_;
-  test::RecordingControllerUi ui_;
+  test::RecordingEvents events_;
+  std::size_t toldBefore_ = 0;
   UiStepQueue steps_;
   RecordingView view_;
-  TConnection connection_{
-      ConnectionSetup{.Queue = queue_, .Memo = kMemo, .Ui = ui_, .Sync = steps_, .Time = clock_}};
+  TConnection connection_{ConnectionSetup{.Events = events_, .Sync = steps_, .Time = clock_}};
 };
 
 const std::string kFirmware = "VER 14.002.020";
@@ -337,19 +321,18 @@ TEST_P(ServiceReflashAgainstDevice, CommandsOutcomeAndLog) {
   EXPECT_TRUE(report.malformed.empty());
   EXPECT_TRUE(run.View().errors.empty());
 
-  const std::vector<std::string> queued = run.Queued();
+  const std::vector<std::string> queued = run.Told();
   // Every exchange is logged: three lines each.
   EXPECT_EQ(CountContaining(queued, "#com<-: +"), c.commands.size());
   EXPECT_EQ(CountContaining(queued, "@com->: "), c.commands.size());
   EXPECT_EQ(CountContaining(queued, "$$$: "), c.commands.size());
   // The window is locked first, handed back and disconnected last.
-  ASSERT_GE(queued.size(), 13u);
-  EXPECT_EQ(std::vector<std::string>(queued.begin(), queued.begin() + 6),
-            std::vector<std::string>(6, "lock false"));
-  EXPECT_EQ(std::vector<std::string>(queued.end() - 7, queued.end() - 1),
-            std::vector<std::string>(6, "lock true"));
-  EXPECT_EQ(queued.back(), "click");
-  EXPECT_EQ(run.Ui().cursor, (std::vector<bool>{true, false}));
+  ASSERT_GE(queued.size(), 3u);
+  EXPECT_EQ(queued.front(), "busy");
+  EXPECT_EQ(queued[queued.size() - 2], "idle");
+  EXPECT_EQ(queued.back(), "disconnect");
+  EXPECT_EQ(run.Events().Count("busy"), 1);
+  EXPECT_EQ(run.Events().Count("idle"), 1);
 
   const std::ptrdiff_t lastTraffic = LastIndexContaining(queued, "@com->: ");
   const std::ptrdiff_t failure = c.failureLine.empty() ? -1 : LastIndexContaining(queued, c.failureLine);
@@ -495,16 +478,15 @@ TEST(ServiceReflash, LongFileLosesNoLogLineAndStillHandsTheWindowBack) {
   const std::size_t dataRows = 1600;
   const HexGrid grid = MakeGrid(dataRows, 3);
   EXPECT_EQ(run.Run(&grid, kFirmware), ServiceReflashOutcome::Settled);
-  const std::vector<std::string> queued = run.Queued();
+  const std::vector<std::string> queued = run.Told();
   const std::size_t groups = dataRows / 4;
   EXPECT_EQ(CountContaining(queued, "#com<-: +W"), groups);
   EXPECT_EQ(CountContaining(queued, "@com->: "), groups + 2);
   EXPECT_GT(queued.size(), static_cast<std::size_t>(TOutArray::kSlots));
   ASSERT_GE(LastIndexContaining(queued, "#com<-: +W0000:"), 0);
   EXPECT_GT(LastIndexContaining(queued, "#com<-: +W0000:"), LastIndexContaining(queued, "#com<-: +W063C:"));
-  EXPECT_EQ(std::vector<std::string>(queued.end() - 7, queued.end() - 1),
-            std::vector<std::string>(6, "lock true"));
-  EXPECT_EQ(queued.back(), "click");
+  EXPECT_EQ(queued[queued.size() - 2], "idle");
+  EXPECT_EQ(queued.back(), "disconnect");
   EXPECT_EQ(run.Sim().Report().image.size(), groups);
 }
 
@@ -513,8 +495,8 @@ TEST(ServiceReflash, NoFileChosenSendsNothingButStillDisconnects) {
   EXPECT_EQ(run.Run(nullptr, kFirmware), ServiceReflashOutcome::NothingToSend);
   EXPECT_TRUE(run.Sim().Report().commands.empty());
   EXPECT_TRUE(run.View().progress.empty());
-  const std::vector<std::string> queued = run.Queued();
-  EXPECT_EQ(queued, Join(std::vector<std::string>(6, "lock true"), {"click"}));
+  const std::vector<std::string> queued = run.Told();
+  EXPECT_EQ(queued, (std::vector<std::string>{"idle", "disconnect"}));
 }
 
 TEST(ServiceReflash, GridThatCannotBeSentIsReportedBeforeTheDeviceHearsAnything) {
@@ -526,9 +508,12 @@ TEST(ServiceReflash, GridThatCannotBeSentIsReportedBeforeTheDeviceHearsAnything)
       << "the device is not erased for a file that cannot be sent";
   ASSERT_EQ(run.View().errors.size(), 1u);
   EXPECT_TRUE(Contains(run.View().errors[0], Utf8ToCp1251("строке 10, столбце 4"))) << run.View().errors[0];
-  const std::vector<std::string> queued = run.Queued();
-  EXPECT_EQ(queued[queued.size() - 8], run.View().errors[0]) << "the error is logged too";
-  EXPECT_EQ(queued.back(), "click");
+  const std::vector<std::string> queued = run.Told();
+  ASSERT_GE(queued.size(), 3u);
+  EXPECT_EQ(queued[queued.size() - 3], run.View().errors[0]) << "the error is logged too";
+  EXPECT_EQ(run.Events().OutcomeLines(), std::vector<std::string>{run.View().errors[0]})
+      << "without its time, as the outcome";
+  EXPECT_EQ(queued.back(), "disconnect");
 }
 
 TEST(ServiceReflash, PortErrorEndsWithTheErrorShownAndTheEndStepsRun) {
@@ -542,11 +527,10 @@ TEST(ServiceReflash, PortErrorEndsWithTheErrorShownAndTheEndStepsRun) {
   EXPECT_EQ(run.Sim().Report().commands, Join({"BL", "BE"}, Writes({"0004", "0008"})));
   ASSERT_EQ(run.View().errors.size(), 1u);
   EXPECT_TRUE(Contains(run.View().errors[0], "Unable to read from port.")) << run.View().errors[0];
-  const std::vector<std::string> queued = run.Queued();
+  const std::vector<std::string> queued = run.Told();
   EXPECT_EQ(CountContaining(queued, "Unable to read from port."), 1u);
-  EXPECT_EQ(std::vector<std::string>(queued.end() - 7, queued.end() - 1),
-            std::vector<std::string>(6, "lock true"));
-  EXPECT_EQ(queued.back(), "click");
+  EXPECT_EQ(queued[queued.size() - 2], "idle");
+  EXPECT_EQ(queued.back(), "disconnect");
 }
 
 TEST(ServiceReflash, ClosingTheConnectionStopsAfterTheExchangeUnderWay) {
@@ -567,10 +551,10 @@ TEST(ServiceReflash, ClosingTheConnectionStopsAfterTheExchangeUnderWay) {
   EXPECT_LT(report.writes.size(), 100u);
   EXPECT_EQ(std::count(report.writes.begin(), report.writes.end(), "0000"), 0)
       << "block 0000 is never written";
-  const std::vector<std::string> queued = run.Queued();
+  const std::vector<std::string> queued = run.Told();
   EXPECT_EQ(CountContaining(queued, Utf8ToCp1251("ОШИБКА!")), 0u);
-  EXPECT_EQ(queued.back(), "lock true") << "handed back, with no disconnect request for a closed connection";
-  EXPECT_EQ(std::count(queued.begin(), queued.end(), "click"), 0);
+  EXPECT_EQ(queued.back(), "idle") << "handed back, with no disconnect request for a closed connection";
+  EXPECT_EQ(std::count(queued.begin(), queued.end(), "disconnect"), 0);
 }
 
 }  // namespace

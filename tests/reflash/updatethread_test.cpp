@@ -19,7 +19,6 @@
 #include "device/controller.h"
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
-#include "outqueue/outarray.h"
 #include "reflash/durations.h"
 #include "reflash/recordingview.h"
 #include "serial/comportworker.h"
@@ -116,7 +115,7 @@ class DeviceLine {
     if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
     worker_ = std::make_unique<TComPortWorker>(test::PortName(sim_.SlavePath()), false, &log_, clock);
     worker_->Open();
-    controller_ = std::make_unique<TController>(worker_.get(), queue_, ui_);
+    controller_ = std::make_unique<TController>(worker_.get(), events_);
   }
   ~DeviceLine() {
     controller_.reset();
@@ -133,8 +132,7 @@ class DeviceLine {
  private:
   sim::DeviceSimulator sim_;
   test::LinesLog log_;
-  TOutArray queue_;
-  test::RecordingControllerUi ui_;
+  test::RecordingEvents events_;
   std::unique_ptr<TComPortWorker> worker_;
   std::unique_ptr<TController> controller_;
 };
@@ -187,7 +185,7 @@ Result Flash(sim::SimOptions options, const std::vector<std::string>& lines, con
   Clock& workerClock = setup.workerClock != nullptr ? *setup.workerClock : toolClock;
   TUpdateThread task(sync, workerClock);
   DeviceIdentity device = DeviceIdentity::FromVersionLine(setup.version);
-  device.TypeNumber = setup.type;
+  device.ResolvedType = setup.type;
   task.SetDevice(device);
   task.SetImageLines(lines);
   if (setup.withController) task.SetController(&line.Controller());
@@ -900,12 +898,11 @@ TEST(UpdateThreadConnection, RunsAsTheTaskAndACloseWaitsForIt) {
     ASSERT_TRUE(sim.Start()) << sim.Error();
     timeline.WatchDevice([&sim] { return sim.Working(); });
     UiStepQueue sync;
-    TOutArray queue(clock);
-    test::RecordingControllerUi ui;
+    test::RecordingEvents events;
     test::RecordingView view;
     const std::vector<std::string> lines = Image(16);
     {
-      TConnection connection({.Queue = queue, .Ui = ui, .Sync = sync, .Time = clock});
+      TConnection connection({.Events = events, .Sync = sync, .Time = clock});
       connection.Open(test::PortName(sim.SlavePath()));
       auto task = std::make_unique<TUpdateThread>(sync, clock);
       TUpdateThread& flash = *task;

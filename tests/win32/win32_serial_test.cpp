@@ -27,7 +27,6 @@
 #include "device/mainthread.h"
 #include "firmware/catalogue.h"
 #include "firmware/rules.h"
-#include "outqueue/outarray.h"
 #include "serial/comportworker.h"
 #include "serial/pacedclock.h"
 #include "serial/portlist.h"
@@ -49,21 +48,6 @@ using test::CatchDeviceError;
 using test::LinesLog;
 using test::RealMs;
 using test::WaitUntil;
-
-// The main window as the controller sees it: nothing but names.
-class NoWindow final : public ControllerUi {
- public:
-  UiObject* DisconnectButton() override { return Handle(1); }
-  std::array<UiObject*, 5> LockableMenus() override {
-    return {Handle(10), Handle(11), Handle(12), Handle(13), Handle(14)};
-  }
-  UiObject* VersionPane() override { return Handle(20); }
-  void SetBusyCursor(bool) override {}
-  void HideVersionChoice() override {}
-
- private:
-  static UiObject* Handle(std::uintptr_t n) { return reinterpret_cast<UiObject*>(n); }
-};
 
 const std::string kProbe = "+v\r\n";
 
@@ -257,9 +241,7 @@ TEST_F(SimulatedPort, SecondOpenIsRefusedLikeOnLinux) {
 TEST_F(SimulatedPort, IdentifiesTheSimulatedDoorDetector) {
   TComPortWorker worker(name, false, nullptr);
   worker.Open();
-  TOutArray queue;
-  NoWindow window;
-  TController controller(&worker, queue, window);
+  TController controller(&worker, SilentDeviceEvents());
   EXPECT_TRUE(controller.Identify());
   EXPECT_TRUE(controller.Identified);
   EXPECT_EQ(controller.Identity.VersionLine, "VER 14.002.020");
@@ -293,9 +275,7 @@ TEST_F(SimulatedPort, DemonstrationRoadFromThePortToTheOfferedImage) {
 
   TComPortWorker worker(name, false, nullptr);
   worker.Open();
-  TOutArray queue;
-  NoWindow window;
-  TController controller(&worker, queue, window);
+  TController controller(&worker, SilentDeviceEvents());
   OfferOnlyView view;
   struct Steps final : MainThreadSteps {
     std::function<void(TController&)> decide;

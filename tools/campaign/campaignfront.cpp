@@ -12,7 +12,6 @@
 #include "device/decideupdate.h"
 #include "firmware/hexfile.h"
 #include "firmware/selection.h"
-#include "outqueue/outarray.h"
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
@@ -87,7 +86,7 @@ class WindowView final : public ReflashView {
     exitEnabled = true;
     verdictAfterStop = verdictAfterStop || stopped;
   }
-  void ShowStage(const std::string&) override {}
+  void ShowStage(ReflashStage) override {}
   void ShowProgress(std::int32_t, std::int32_t) override {}
   void ShowElapsed(const std::string&) override {}
   void ShowRemaining(const std::string&) override {}
@@ -121,13 +120,6 @@ class CaptureOutput final : public cli::CliOutput {
   std::string text;
 };
 
-// The main window's 50 ms drain: the elements only matter to windows.
-void Drain(TOutArray& queue) {
-  TOutElement* element = nullptr;
-  while (queue.Pop(element) != kOutNone) {
-  }
-}
-
 const char* ServiceOutcomeName(ServiceReflashOutcome outcome) {
   switch (outcome) {
     case ServiceReflashOutcome::NotStarted:
@@ -151,9 +143,9 @@ const char* ServiceOutcomeName(ServiceReflashOutcome outcome) {
 FrontResult RunWindow(const FrontRequest& request) {
   FrontResult result;
   UiStepQueue sync;
-  TOutArray queue(request.clock);
-  NoWindowUi ui;
-  TConnection connection({.Queue = queue, .Memo = nullptr, .Ui = ui, .Sync = sync, .Time = request.clock});
+  // What the main window would show of the connection matters to no verdict.
+  DeviceEvents shown;
+  TConnection connection({.Events = shown, .Sync = sync, .Time = request.clock});
   try {
     connection.Open(PortNameOf(request.port));
   } catch (const std::exception& e) {
@@ -184,7 +176,6 @@ FrontResult RunWindow(const FrontRequest& request) {
   }
   connection.StartIdentification(identify);
   sync.WaitServicing([&] {
-    Drain(queue);
     return identify.decided || identify.noAnswer || connection.MainThread()->Finished() || leave.Now();
   });
   if (!identify.decided) {
@@ -220,13 +211,10 @@ FrontResult RunWindow(const FrontRequest& request) {
       return result;
     }
     grid = std::move(file.Load.Grid);
-    auto flash = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = controller,
-                                                                          .Queue = queue,
-                                                                          .Memo = nullptr,
-                                                                          .View = serviceView,
-                                                                          .Sync = sync,
-                                                                          .Time = request.clock},
-                                                   &grid);
+    auto flash = std::make_unique<TServiceReflash>(
+        TServiceReflash::Setup{
+            .Controller = controller, .View = serviceView, .Sync = sync, .Time = request.clock},
+        &grid);
     service = flash.get();
     task = std::move(flash);
   } else {
@@ -249,7 +237,6 @@ FrontResult RunWindow(const FrontRequest& request) {
   }
 
   sync.WaitServicing([&] {
-    Drain(queue);
     if (!connection.TaskRunning()) return true;
     if (result.stopMade || result.stopRefused || !leave.Now()) return false;
     // The service reflash holds the main window; the program's exit ends it.
@@ -278,7 +265,6 @@ FrontResult RunWindow(const FrontRequest& request) {
   }
   // Leaving the window, or the disconnect the service reflash asks for.
   connection.Close(true);
-  Drain(queue);
   return result;
 }
 
@@ -308,12 +294,17 @@ FrontResult RunCommandLine(const FrontRequest& request) {
     args = {"flash",   request.port, "--no-rules", "--image", std::to_string(catalogue.ImageNumber()),
             "--quiet", "--no-verify"};
   }
+  std::optional<cli::DeviceResult> device;
+  env.Ended = [&](const cli::DeviceResult& ended) { device = ended; };
   const cli::ExitCode code = cli::RunCli(args, env);
   result.exitCode = cli::ToInt(code);
   result.outcome = "exit " + std::to_string(result.exitCode);
-  result.portOpened = !Contains(out.text, OpenPortErrorText(""));
+  // A run that stopped before any port (a file it could not read) did not
+  // fail at the port.
+  result.portOpened = !device || device->portOpened;
   result.identified = code != cli::ExitCode::NoDevice && code != cli::ExitCode::FileError;
-  result.successShown = code == cli::ExitCode::Done && Contains(out.text, ReflashSucceededText());
+  // Written whole, and not checked afterwards (--no-verify, flash-hex).
+  result.successShown = code == cli::ExitCode::Done && device && device->outcome == cli::DeviceOutcome::Done;
   result.failureShown = code == cli::ExitCode::Failed;
   result.verdictAfterStop = result.stopMade && (result.successShown || result.failureShown);
   if (!result.portOpened) result.error = "the port did not open: " + Cp1251ToUtf8(out.text);

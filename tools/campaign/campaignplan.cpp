@@ -7,15 +7,24 @@
 #include <utility>
 
 #include "common/text.h"
-#include "device/controller.h"
+#include "firmware/devicetypes.h"
 #include "simulator/hexrecord.h"
 
 namespace tarvik::campaign {
 namespace {
 
-constexpr std::uint32_t kCommandTimeoutMs = 2500;
-constexpr std::uint32_t kLongTimeoutMs = 15000;
-constexpr std::uint32_t kWriteTimeoutMs = 3500;
+// The two types a run's catalogue holds.
+constexpr std::int32_t kDoorDetectorType = 2;
+constexpr std::int32_t kPanelType = 10;
+// The faults are placed against the time-outs of the door detector's
+// commands, which the panel's are as well.
+constexpr DeviceTimings kTimings = TimingsOfType(kDoorDetectorType);
+static_assert(TimingsOfType(kPanelType).commandMs == kTimings.commandMs &&
+              TimingsOfType(kPanelType).slowCommandMs == kTimings.slowCommandMs &&
+              TimingsOfType(kPanelType).writeMs == kTimings.writeMs);
+constexpr auto kCommandTimeoutMs = static_cast<std::uint32_t>(kTimings.commandMs);
+constexpr auto kLongTimeoutMs = static_cast<std::uint32_t>(kTimings.slowCommandMs);
+constexpr auto kWriteTimeoutMs = static_cast<std::uint32_t>(kTimings.writeMs);
 // Where a slow answer lands, as a share of the time-out in per cent.
 constexpr std::uint32_t kJustUnderPercent = 80;
 constexpr std::uint32_t kJustOverPercent = 130;
@@ -198,10 +207,7 @@ std::uint32_t StepTimeoutMs(const std::string& step) {
   return kCommandTimeoutMs;
 }
 
-bool KnownModel(const std::string& unitName) {
-  return std::any_of(BootloaderDefaults.begin(), BootloaderDefaults.end(),
-                     [&](const BootloaderDefault& d) { return unitName.find(d.token) != std::string::npos; });
-}
+bool KnownModel(const std::string& unitName) { return BootloaderModel(unitName) != nullptr; }
 
 std::vector<std::string> ReflashSteps(const Plan& plan, bool inBootloader) {
   std::vector<std::string> steps;
@@ -388,10 +394,6 @@ std::string Describe(const Plan& plan) {
 }
 
 CampaignCatalogue::CampaignCatalogue(const Plan& plan) {
-  counts_ = "2\r\n2\r\n";
-  names_ = Utf8ToCp1251(
-      "QTT Радиоканальный магнитоконтактный извещатель;14.002.000;QTT1.000.000\r\n"
-      "QPN Приёмно-контрольная панель;14.010.000;\r\n");
   // The image the run does not write: four records of its own.
   Draw draw(0);
   images_[0] = JoinLines(plan.procedure == Procedure::Catalogue ? plan.imageLines
@@ -402,17 +404,15 @@ CampaignCatalogue::CampaignCatalogue(const Plan& plan) {
 }
 
 CatalogueSource CampaignCatalogue::Source() const {
-  return CatalogueSource{
-      [this](std::string_view name) -> std::optional<std::string_view> {
-        if (AsciiUpper(std::string(name)) == "SENSORCOUNT") return std::string_view(counts_);
-        if (AsciiUpper(std::string(name)) == "SENSORNAMES") return std::string_view(names_);
-        return std::nullopt;
-      },
-      [this](int number) -> std::optional<std::string_view> {
-        if (number < 1 || number > 2) return std::nullopt;
-        return std::string_view(images_[number - 1]);
-      },
-  };
+  CatalogueSource source;
+  for (const std::int32_t type : {kDoorDetectorType, kPanelType}) {
+    DeviceTypeRow row = *DeviceTypeByNumber(type);
+    row.listed = true;
+    source.Types.push_back(row);
+  }
+  source.Resources = {{.Name = {}, .Number = 1, .Data = images_[0]},
+                      {.Name = {}, .Number = 2, .Data = images_[1]}};
+  return source;
 }
 
 }  // namespace tarvik::campaign

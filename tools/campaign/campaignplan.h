@@ -131,9 +131,9 @@ std::string FirstDifference(const std::map<std::string, std::string>& a,
 std::string Describe(const Plan& plan);
 std::string Describe(const PlannedFault& fault);
 
-// The catalogue the command line loads for a run: a door detector type and
-// a type-10 panel, image 1 the detector's, image 2 the panel's (one of them
-// the run's image).
+// The catalogue the command line loads for a run: the door detector type and
+// the panel (the staged type), image 1 the detector's, image 2 the panel's
+// (one of them the run's image).
 class CampaignCatalogue {
  public:
   explicit CampaignCatalogue(const Plan& plan);
@@ -144,8 +144,6 @@ class CampaignCatalogue {
   int ImageNumber() const { return imageNumber_; }
 
  private:
-  std::string counts_;
-  std::string names_;
   std::string images_[2];
   int imageNumber_ = 1;
 };

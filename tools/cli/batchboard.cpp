@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
 
 #include "cli/clitexts.h"
 #include "common/text.h"
@@ -49,15 +48,20 @@ std::string FittedCell(std::string text, std::size_t width) {
 std::string WithoutVer(const std::string& line) { return line.starts_with("VER ") ? line.substr(4) : line; }
 
 // The stage in a word or two, so the table keeps its columns.
-std::string ShortStage(const std::string& text) {
-  static const std::map<std::string, std::string> kShort = {
-      {StageSwitchingText(), Utf8ToCp1251("переход")},
-      {StageErasingText(), Utf8ToCp1251("очистка")},
-      {StageLoadingText(), Utf8ToCp1251("загрузка")},
-      {StageReflashingText(), Utf8ToCp1251("перепрошивка")},
-  };
-  const auto found = kShort.find(text);
-  return found == kShort.end() ? text : found->second;
+std::string ShortStage(ReflashStage stage) {
+  switch (stage) {
+    case ReflashStage::Switching:
+      return Utf8ToCp1251("переход");
+    case ReflashStage::Erasing:
+      return Utf8ToCp1251("очистка");
+    case ReflashStage::Loading:
+      return Utf8ToCp1251("загрузка");
+    case ReflashStage::Reflashing:
+      return Utf8ToCp1251("перепрошивка");
+    case ReflashStage::Checking:
+      break;
+  }
+  return StageText(stage);
 }
 
 std::string DurationText(std::chrono::system_clock::time_point start,
@@ -96,8 +100,8 @@ class BatchBoard::RowSink final : public DeviceSink, public ProgressSink, privat
   }
 
   // ProgressSink of the table.
-  void Stage(const std::string& text) override {
-    Change([&] { row_.stage = ShortStage(text); });
+  void Stage(ReflashStage stage) override {
+    Change([&] { row_.stage = ShortStage(stage); });
   }
   void Progress(std::int32_t total, std::int32_t parts) override {
     Change([&] {

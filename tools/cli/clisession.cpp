@@ -19,7 +19,6 @@
 #include "connect/portsearch.h"
 #include "firmware/hexfile.h"
 #include "firmware/selection.h"
-#include "outqueue/outarray.h"
 #include "serial/link.h"
 #include "serial/portfacts.h"
 #include "serial/portlist.h"
@@ -300,10 +299,9 @@ ExitCode Session::DeviceCommand() {
 
 std::vector<std::string> Session::AnsweringPorts() {
   UiStepQueue sync;
-  TOutArray queue(env_.Time);
   const std::vector<std::string> listed = env_.ListPorts ? env_.ListPorts() : SystemSerialPorts();
   const std::vector<PortProbe> probed = ProbeEveryPort(
-      listed, {.Queue = queue, .Memo = nullptr, .Sync = sync, .Catalogue = &catalogue_, .Time = env_.Time});
+      listed, {.Log = SilentDeviceEvents(), .Sync = sync, .Catalogue = &catalogue_, .Time = env_.Time});
   std::vector<std::string> ports;
   for (std::size_t i = 0; i < listed.size(); ++i) {
     const PortProbe& probe = probed[i];
@@ -367,6 +365,7 @@ ExitCode Session::Batch(const std::vector<std::string>& ports) {
 }
 
 void Session::Recorded(const DeviceResult& result) {
+  if (env_.Ended) env_.Ended(result);
   if (!options_.record && !options_.json) return;
   const LinkAddress address =
       options_.all ? SerialPortAddress(result.port) : ParseLinkAddress(result.port).Address;

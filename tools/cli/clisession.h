@@ -13,6 +13,7 @@
 #include "cli/clioutput.h"
 #include "cli/devicerun.h"
 #include "cli/exitcodes.h"
+#include "cli/outcome.h"
 #include "common/clock.h"
 #include "firmware/catalogue.h"
 #include "serial/portfacts.h"
@@ -39,6 +40,9 @@ struct CliEnvironment {
   // update.ini when --rules names none; empty: no rules file.
   std::function<std::filesystem::path()> DefaultRules{};
   CatalogueSource Catalogue = EmbeddedCatalogueSource();
+  // Each device's result as it ends, for a program that runs the tool
+  // inside itself and reads the outcome rather than the words; empty: none.
+  std::function<void(const DeviceResult&)> Ended{};
 };
 
 // The whole program after its start: the arguments (without the program's

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "cli/clitexts.h"
@@ -16,7 +18,6 @@
 #include "device/decideupdate.h"
 #include "device/mainthread.h"
 #include "firmware/selection.h"
-#include "outqueue/outarray.h"
 #include "reflash/durations.h"
 #include "reflash/reflashreport.h"
 #include "reflash/reflashview.h"
@@ -28,12 +29,6 @@
 
 namespace tarvik::cli {
 namespace {
-
-// The one window object whose queued text the program shows: the status
-// pane where the connection tells that the line was lost. The program has no
-// windows and only tells it apart from the others, which it leaves null.
-char noticePaneTag;
-UiObject* NoticePaneHandle() { return reinterpret_cast<UiObject*>(&noticePaneTag); }
 
 // --wait looks for the port this often; a fixture takes far longer to come
 // back, and the system's list costs little to read.
@@ -91,7 +86,7 @@ class CliReflashView final : public ReflashView {
   explicit CliReflashView(ProgressSink& progress) : progress_(progress) {}
   void MarkRunning() override {}
   void ShowFailure(const ReflashReport&) override { progress_.Finish(); }
-  void ShowStage(const std::string& text) override { progress_.Stage(text); }
+  void ShowStage(ReflashStage stage) override { progress_.Stage(stage); }
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override {
     progress_.Progress(total, partsComplete);
   }
@@ -136,27 +131,56 @@ struct Plan {
   std::vector<std::string> lines;
 };
 
-class DeviceRun final : public ControllerUi, public MainThreadSteps {
+// What the connection told from its threads, kept in the order told until
+// the thread that runs the device shows it: the log lines, and the lost line
+// among them.
+class ToldLines {
+ public:
+  struct Line {
+    std::chrono::system_clock::time_point when{};
+    std::string text;
+    // The line was lost: told to the user, in its place among the log lines.
+    bool lineLost = false;
+  };
+  void Push(Line line) {
+    const std::lock_guard lock(mutex_);
+    lines_.push_back(std::move(line));
+  }
+  std::optional<Line> Pop() {
+    const std::lock_guard lock(mutex_);
+    if (lines_.empty()) return std::nullopt;
+    Line line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<Line> lines_;
+};
+
+class DeviceRun final : public DeviceEvents, public MainThreadSteps {
  public:
   DeviceRun(const DeviceRunSetup& setup, DeviceSink& sink)
       : setup_(setup),
         options_(setup.Options),
         catalogue_(setup.Catalogue),
         sink_(sink),
-        progress_(sink.Progress()),
-        queue_(setup.Time) {
+        progress_(sink.Progress()) {
     result_.port = setup.Port;
   }
 
   DeviceResult Run();
 
-  // ControllerUi: only the notice pane is read.
-  UiObject* DisconnectButton() override { return nullptr; }
-  std::array<UiObject*, 5> LockableMenus() override { return {}; }
-  UiObject* VersionPane() override { return nullptr; }
-  void SetBusyCursor(bool) override {}
-  void HideVersionChoice() override {}
-  UiObject* NoticePane() override { return NoticePaneHandle(); }
+  // DeviceEvents: the port opened on this thread; the others come from any
+  // thread and wait in told_ for this one. The windows' locks, cursor and
+  // panes have nothing here to show.
+  void Connected(const std::string&) override { result_.portOpened = true; }
+  void LineLost(const std::string&) override { told_.Push({.when = {}, .text = {}, .lineLost = true}); }
+  void LogLine(TimePoint when, const std::string& text) override { told_.Push({.when = when, .text = text}); }
+  void OutcomeLine(TimePoint when, const std::string& text) override {
+    told_.Push({.when = when, .text = text});
+  }
 
   // MainThreadSteps, run on this thread.
   void PublishIdentity(TController& controller) override;
@@ -195,8 +219,10 @@ class DeviceRun final : public ControllerUi, public MainThreadSteps {
   void Tell(const std::string& text, bool log = true);
   // What the device is and what it gets: said, or with --quiet only logged.
   void Inform(const std::string& text);
-  void Drain();
-  // Serves the workers' steps and the queue until done() holds; false when
+  // What the connection told, and the lines said meanwhile, in their order:
+  // into the --log file, with --verbose on standard error too.
+  void ShowTold();
+  // Serves the workers' steps and what they tell until done() holds; false when
   // the user interrupted first.
   bool Wait(const std::function<bool()>& done);
   // The same without a stop; a second request to stop hurries the clock.
@@ -209,7 +235,7 @@ class DeviceRun final : public ControllerUi, public MainThreadSteps {
   ProgressSink& progress_;
   // The thread that runs the device serves its workers' steps.
   UiStepQueue sync_;
-  TOutArray queue_;
+  ToldLines told_;
   DeviceResult result_;
   // The user asked to stop a task under way.
   bool stopTaken_ = false;
@@ -248,7 +274,7 @@ DeviceResult DeviceRun::Run() {
   // follow from the code.
   result_.outcome = DeviceOutcome::NoDevice;
   const ExitCode code = OnDevice();
-  Drain();
+  ShowTold();
   const bool named = code == ExitCode::Done && (result_.outcome == DeviceOutcome::Verified ||
                                                 result_.outcome == DeviceOutcome::Offered);
   if (!named) result_.outcome = OutcomeOfCode(code);
@@ -266,7 +292,7 @@ std::string NamedAsTyped(const std::string& message, const std::string& opened, 
 }
 
 ExitCode DeviceRun::OnDevice() {
-  TConnection connection({.Queue = queue_, .Memo = nullptr, .Ui = *this, .Sync = sync_, .Time = setup_.Time});
+  TConnection connection({.Events = *this, .Sync = sync_, .Time = setup_.Time});
   const ParsedLinkAddress address = setup_.Listed
                                         ? ParsedLinkAddress{.Address = SerialPortAddress(setup_.Port)}
                                         : ParseLinkAddress(setup_.Port);
@@ -290,13 +316,13 @@ ExitCode DeviceRun::OnDevice() {
       [&] { return decided_ || connection.MainThread() == nullptr || connection.MainThread()->Finished(); });
   if (!answered) {
     connection.Close();
-    Drain();
+    ShowTold();
     Tell(InterruptedText());
     return ExitCode::Interrupted;
   }
   if (!decided_) {
     connection.Close();
-    Drain();
+    ShowTold();
     // The main worker thread has logged it already.
     Tell(NoAnswerText(), false);
     return ExitCode::NoDevice;
@@ -519,13 +545,10 @@ ExitCode DeviceRun::Verify(const ReflashReport& report) {
 
 ExitCode DeviceRun::FlashHex(TConnection& connection) {
   CliServiceView view(progress_, setup_.Time);
-  auto task = std::make_unique<TServiceReflash>(TServiceReflash::Setup{.Controller = *connection.Controller(),
-                                                                       .Queue = queue_,
-                                                                       .Memo = nullptr,
-                                                                       .View = view,
-                                                                       .Sync = sync_,
-                                                                       .Time = setup_.Time},
-                                                setup_.Grid);
+  auto task = std::make_unique<TServiceReflash>(
+      TServiceReflash::Setup{
+          .Controller = *connection.Controller(), .View = view, .Sync = sync_, .Time = setup_.Time},
+      setup_.Grid);
   TServiceReflash& reflash = *task;
   const auto decided = [&reflash] { return reflash.Outcome() != ServiceReflashOutcome::NotStarted; };
   if (!RunTask(connection, std::move(task), decided)) {
@@ -582,53 +605,41 @@ void DeviceRun::Say(const std::string& text, bool log) {
     progress_.Break();
     sink_.Line(Stream::Out, text);
   }
-  if (log) queue_.PushMemoLine(nullptr, text, true, true);
+  if (log) told_.Push({.when = setup_.Time.WallNow(), .text = text});
 }
 
 void DeviceRun::Tell(const std::string& text, bool log) {
   progress_.Break();
   sink_.Line(Stream::Err, text);
   if (result_.error.empty()) result_.error = text;
-  if (log) queue_.PushMemoLine(nullptr, text, true, true);
+  if (log) told_.Push({.when = setup_.Time.WallNow(), .text = text});
 }
 
 void DeviceRun::Inform(const std::string& text) {
   // identify has nothing else to say.
   if (options_.quiet && options_.command != Command::Identify) {
-    queue_.PushMemoLine(nullptr, text, true, true);
+    told_.Push({.when = setup_.Time.WallNow(), .text = text});
   } else {
     Say(text);
   }
 }
 
-void DeviceRun::Drain() {
-  TOutElement* element = nullptr;
-  while (queue_.Pop(element) != kOutNone) {
-    switch (element->Kind) {
-      case kOutMemo: {
-        const auto& memo = static_cast<const TMemoOut&>(*element);
-        if (!memo.AddLine) break;
-        // Each line names its time with the offset and its port, so the logs
-        // of several ports and machines can share a file and still be read
-        // apart and in order.
-        const std::string line =
-            FormatIsoDateTime(memo.When) + " " + setup_.Port + " " + memo.Text.substr(memo.BodyAt);
-        if (setup_.Log != nullptr) setup_.Log->WriteLine(line);
-        if (options_.verbose) {
-          progress_.Break();
-          sink_.Line(Stream::Err, MarkLineBreaks(line));
-        }
-        break;
-      }
-      case kOutStatus: {
-        // What the status bar would tell about the connection (the link lost).
-        const auto& status = static_cast<const TStatusOut&>(*element);
-        if (status.Panel == NoticePane() && !status.Text.empty()) Tell(status.Text);
-        break;
-      }
-      default:
-        // Controls and menus of the windows: nothing to show here.
-        break;
+void DeviceRun::ShowTold() {
+  // A lost line told here logs its text behind what is waiting, and that is
+  // shown in this same pass.
+  while (std::optional<ToldLines::Line> told = told_.Pop()) {
+    if (told->lineLost) {
+      Tell(LinkLostText());
+      continue;
+    }
+    // Each line names its time with the offset and its port, so the logs of
+    // several ports and machines can share a file and still be read apart
+    // and in order.
+    const std::string line = FormatIsoDateTime(told->when) + " " + setup_.Port + " " + told->text;
+    if (setup_.Log != nullptr) setup_.Log->WriteLine(line);
+    if (options_.verbose) {
+      progress_.Break();
+      sink_.Line(Stream::Err, MarkLineBreaks(line));
     }
   }
 }
@@ -636,7 +647,7 @@ void DeviceRun::Drain() {
 bool DeviceRun::Wait(const std::function<bool()>& done) {
   bool interrupted = false;
   sync_.WaitServicing([&] {
-    Drain();
+    ShowTold();
     if (done()) return true;
     interrupted = setup_.StopAsked && setup_.StopAsked();
     return interrupted;
@@ -646,7 +657,7 @@ bool DeviceRun::Wait(const std::function<bool()>& done) {
 
 void DeviceRun::Serve(const std::function<bool()>& done) {
   sync_.WaitServicing([&] {
-    Drain();
+    ShowTold();
     if (done()) return true;
     // A second Ctrl+C: the command under way is not waited for.
     if (stopTaken_ && setup_.HurryAsked && !setup_.Time.Hurried() && setup_.HurryAsked()) {

@@ -60,6 +60,8 @@ ExitCode BatchExitCode(const std::vector<DeviceOutcome>& outcomes);
 struct DeviceResult {
   // As the user named it.
   std::string port;
+  // The port opened: whatever followed, the device was reached for.
+  bool portOpened = false;
   DeviceOutcome outcome = DeviceOutcome::NoDevice;
   ExitCode code = ExitCode::NoDevice;
   std::chrono::system_clock::time_point start{};

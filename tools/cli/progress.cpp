@@ -116,7 +116,8 @@ void ProgressPrinter::Finish() {
   }
 }
 
-void ProgressPrinter::Stage(const std::string& text) {
+void ProgressPrinter::Stage(ReflashStage stage) {
+  const std::string text = StageText(stage);
   if (quiet_ || text == stage_) return;
   Break();
   stage_ = text;

@@ -11,6 +11,7 @@
 
 #include "cli/clioutput.h"
 #include "reflash/progressmodel.h"
+#include "reflash/reflashview.h"
 
 namespace tarvik::cli {
 
@@ -19,7 +20,7 @@ namespace tarvik::cli {
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
-  virtual void Stage(const std::string& text) = 0;
+  virtual void Stage(ReflashStage stage) = 0;
   virtual void Progress(std::int32_t total, std::int32_t partsComplete) = 0;
   virtual void Elapsed(const std::string& text) = 0;
   virtual void Remaining(const std::string& text) = 0;
@@ -36,7 +37,7 @@ class ProgressPrinter final : public ProgressSink {
   // quiet: nothing is shown.
   ProgressPrinter(CliOutput& out, bool quiet);
 
-  void Stage(const std::string& text) override;
+  void Stage(ReflashStage stage) override;
   void Progress(std::int32_t total, std::int32_t partsComplete) override;
   void Elapsed(const std::string& text) override;
   void Remaining(const std::string& text) override;

@@ -137,7 +137,7 @@ QString ReflashToTheEnd(tarvik::TformUpdateIns& reflash, const QDir& out, const 
   std::printf("reflashing...\n");
   std::fflush(stdout);
   ui.btnUpdateVer->click();
-  tarvik::TPartsProgressBar* bar = ui.RzProgressBar1;
+  tarvik::TPartsProgressBar* bar = ui.reflashProgressBar;
   const bool halfWay = WaitFor(
       [&] { return bar->value() >= 40 || reflash.FlashState() == tarvik::TFlashState::Done; }, 300000);
   if (halfWay && runningPicture != nullptr) Save(reflash, out, runningPicture);
@@ -161,15 +161,15 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
   tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
   const tarvik::TformUpdateInsUi& ui = reflash.Ui();
   if (!OfferedAtStart(windows, port, out, nullptr)) return 1;
-  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
-              qPrintable(ui.lbNewName->text()));
+  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbCurrentVersion->text()),
+              qPrintable(ui.lbNewVersion->text()));
 
   // The technician leaves a fifth of the way through (a cable pulled or
   // the power gone would leave the device the same way).
   std::printf("reflashing, to be cut off...\n");
   std::fflush(stdout);
   ui.btnUpdateVer->click();
-  tarvik::TPartsProgressBar* bar = ui.RzProgressBar1;
+  tarvik::TPartsProgressBar* bar = ui.reflashProgressBar;
   if (!WaitFor([&] { return bar->value() >= 20; }, 300000)) {
     std::fprintf(stderr, "the reflash did not get a fifth of the way\n");
     return 1;
@@ -228,8 +228,8 @@ int RecoveryRoad(tarvik::AppWindows& windows, const QString& port, const QDir& o
   }
   Settle(300);  // let the queued status texts reach the status bar
   std::printf("connected again: the device answers \"%s\"; current: %s; offered: %s\n",
-              qPrintable(main.Ui().panels[1]->text().trimmed()), qPrintable(ui.lbOldName->text()),
-              qPrintable(ui.lbNewName->text()));
+              qPrintable(main.Ui().panels[1]->text().trimmed()), qPrintable(ui.lbCurrentVersion->text()),
+              qPrintable(ui.lbNewVersion->text()));
   Save(main, out, "11-recovery-main-window.png");
   Save(reflash, out, "12-recovery-offer.png");
   if (ReflashToTheEnd(reflash, out, nullptr, "13-recovery-finished.png") != kSucceeded) return 1;
@@ -246,8 +246,8 @@ int ReflashRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
   if (!OfferedAtStart(windows, port, out, "01-connection-dialog.png")) return 1;
   Settle(300);  // let the queued status texts reach the status bar
   const tarvik::TformUpdateInsUi& ui = reflash.Ui();
-  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbOldName->text()),
-              qPrintable(ui.lbNewName->text()));
+  std::printf("device: %s; offered: %s\n", qPrintable(ui.lbCurrentVersion->text()),
+              qPrintable(ui.lbNewVersion->text()));
   Save(main, out, "02-main-window-connected.png");
   Save(reflash, out, "03-reflash-window.png");
   if (ReflashToTheEnd(reflash, out, "04-reflash-running.png", "05-reflash-finished.png") != kSucceeded)
@@ -270,12 +270,13 @@ int StaleRoad(tarvik::AppWindows& windows, const QString& port, const QDir& out)
   tarvik::TformUpdateIns& reflash = windows.formUpdateIns;
   if (!OfferedAtStart(windows, port, out, nullptr)) return 1;
   const tarvik::TformUpdateInsUi& ui = reflash.Ui();
-  const QString offered = ui.lbNewName->text();
+  const QString offered = ui.lbNewVersion->text();
   const QString said = ReflashToTheEnd(reflash, out, nullptr, "17-stale-version-finished.png");
   const bool told = said.startsWith(QString::fromUtf8("Не проверено: устройство называет версию ")) &&
-                    ui.lbOldName->text() != offered;
+                    ui.lbCurrentVersion->text() != offered;
   std::printf("the window %s: current version %s\n",
-              told ? "says the reflash is not verified" : "DOES NOT warn", qPrintable(ui.lbOldName->text()));
+              told ? "says the reflash is not verified" : "DOES NOT warn",
+              qPrintable(ui.lbCurrentVersion->text()));
   ui.btnExit->click();
   const bool disconnected = WaitFor([&] { return Disconnected(main); }, 5000);
   Settle(200);
@@ -391,7 +392,7 @@ int ServiceRoad(tarvik::AppWindows& windows, const QString& port, const QDir& ou
   // The viewer is modal: the road drives it from inside its own event loop.
   QTimer::singleShot(300, &viewer, [&] {
     viewerSeen = true;
-    viewer.Ui().RzBitBtn1->click();
+    viewer.Ui().browseButton->click();
     Settle(300);
     if (!failing) Save(viewer, out, "07-hex-viewer.png");
     viewer.Ui().btnOK->click();

@@ -1,10 +1,11 @@
-// Writes stand-in firmware images and the two catalogue lists:
+// Writes stand-in firmware images:
 //
 //   tarvik-imagegen <output directory>
 //
 // The images carry the real headers and record counts, but their data is
 // pseudo-random: the real firmware is delivered separately by each
-// deployment. The output is the same on every run and every machine.
+// deployment. The output is the same on every run and every machine. The
+// device types they belong to are the table in firmware/devicetypes.h.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/text.h"
+#include "firmware/firmwareversion.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ constexpr ImageSpec kImages[] = {
     {"VER 14.007.010", 1672},   {"VER 14.007.011", 1696},   {"VER 14.008.002", 952},
     {"VER QEVQ1.002.001", 944}, {"VER 14.009.002", 1000},   {"VER QHT1.002.001", 992},
     {"VER 14.004.017", 1072},   {"VER 14.004.018", 1072},
-};
-
-constexpr std::string_view kSensorNames[] = {
-    "QTN Радиоканальный приемник;14.001.000;",
-    "QTT Радиоканальный магнитоконтактный извещатель;14.002.000;QTT1.000.000",
-    "QTT Радиоканальный магнитоконтактный извещатель (малый);14.012.000;QTT3.000.000",
-    "QЛT Радиоканальный объемный извещатель;14.003.000;QLT1.000.000",
-    "QFQ Радиобрелок;14.004.000;",
-    "QZT Радиоканальный извещатель задымления;14.005.000;QZT1.000.000",
-    "QNF Радиоканальная клавиатура;14.007.000;",
-    "QEVQ Ручной пожарный извещатель;14.008.000;QEVQ1.000.000",
-    "QHT Датчик разбития стекла;14.009.000;QHT1.000.000",
 };
 
 // splitmix64: small, fast and identical on every platform.
@@ -119,13 +108,13 @@ int main(int argc, char** argv) {
   }
 
   constexpr int kImageCount = static_cast<int>(std::size(kImages));
-  const std::string count = std::to_string(std::size(kSensorNames)) + "\r\n" + std::to_string(kImageCount);
-  if (!WriteFile(dir / "sensorcount.txt", count)) return 1;
-
-  std::string names;
-  for (std::string_view line : kSensorNames) names += tarvik::Utf8ToCp1251(line) + "\r\n";
-  if (!WriteFile(dir / "sensornames.txt", names)) return 1;
-
+  // An image of a type the program does not know would never be offered.
+  for (const ImageSpec& image : kImages) {
+    if (tarvik::KnownTypeNumber(tarvik::ParseVersion(image.header).TypeNumber) == 0) {
+      std::cerr << "no device type for " << image.header << '\n';
+      return 1;
+    }
+  }
   for (int i = 0; i < kImageCount; ++i) {
     Random random(0x5441525649ull * 1000 + static_cast<std::uint64_t>(i + 1));
     std::string text = std::string(kImages[i].header) + "\r\n";

@@ -71,9 +71,9 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   setWindowTitle(Ru("Соединение"));
   setFixedSize(kClientWidth, kClientHeight);
 
-  ui_.Label1 = new QLabel(Ru("Com-порт"), this);
-  ui_.Label1->setObjectName(QStringLiteral("Label1"));
-  ui_.Label1->setGeometry(8, 6, 150, 16);
+  ui_.portLabel = new QLabel(Ru("Com-порт"), this);
+  ui_.portLabel->setObjectName(QStringLiteral("portLabel"));
+  ui_.portLabel->setGeometry(8, 6, 150, 16);
 
   ui_.ComPorts = new QComboBox(this);
   ui_.ComPorts->setObjectName(QStringLiteral("ComPorts"));
@@ -81,15 +81,15 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   // Typed text stays text: the list shows only what the system registers.
   ui_.ComPorts->setInsertPolicy(QComboBox::NoInsert);
   ui_.ComPorts->setGeometry(8, 24, 150, 24);
-  ui_.Label1->setBuddy(ui_.ComPorts);
+  ui_.portLabel->setBuddy(ui_.ComPorts);
 
-  ui_.SpeedButton2 = new QToolButton(this);
-  ui_.SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
-  ui_.SpeedButton2->setAutoRaise(true);
-  ui_.SpeedButton2->setIcon(SerialPlugIcon());
-  ui_.SpeedButton2->setToolTip(Ru("Отобразить com порты системы"));
-  ui_.SpeedButton2->setFocusPolicy(Qt::NoFocus);
-  ui_.SpeedButton2->setGeometry(160, 24, 24, 24);
+  ui_.listPortsButton = new QToolButton(this);
+  ui_.listPortsButton->setObjectName(QStringLiteral("listPortsButton"));
+  ui_.listPortsButton->setAutoRaise(true);
+  ui_.listPortsButton->setIcon(SerialPlugIcon());
+  ui_.listPortsButton->setToolTip(Ru("Отобразить com порты системы"));
+  ui_.listPortsButton->setFocusPolicy(Qt::NoFocus);
+  ui_.listPortsButton->setGeometry(160, 24, 24, 24);
 
   ui_.OKBtn = new QPushButton(Ru("ОК"), this);
   ui_.OKBtn->setObjectName(QStringLiteral("OKBtn"));
@@ -100,27 +100,27 @@ TdlgConnect::TdlgConnect(PortListFn systemPorts, QWidget* parent)
   ui_.CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   ui_.CancelBtn->setGeometry(275, 8, 75, 26);
 
-  ui_.SpeedButton1 = new QPushButton(Ru("Автоматический поиск"), this);
-  ui_.SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-  ui_.SpeedButton1->setFlat(true);
-  ui_.SpeedButton1->setAutoDefault(false);
-  ui_.SpeedButton1->setStyleSheet(QStringLiteral("color: navy;"));
-  ui_.SpeedButton1->setGeometry(194, 40, 156, 26);
+  ui_.searchButton = new QPushButton(Ru("Автоматический поиск"), this);
+  ui_.searchButton->setObjectName(QStringLiteral("searchButton"));
+  ui_.searchButton->setFlat(true);
+  ui_.searchButton->setAutoDefault(false);
+  ui_.searchButton->setStyleSheet(QStringLiteral("color: navy;"));
+  ui_.searchButton->setGeometry(194, 40, 156, 26);
 
-  ui_.ProgressBar1 = new QProgressBar(this);
-  ui_.ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ui_.ProgressBar1->setTextVisible(false);
-  ui_.ProgressBar1->setGeometry(0, kClientHeight - 5, kClientWidth, 5);
-  ui_.ProgressBar1->hide();
+  ui_.searchProgressBar = new QProgressBar(this);
+  ui_.searchProgressBar->setObjectName(QStringLiteral("searchProgressBar"));
+  ui_.searchProgressBar->setTextVisible(false);
+  ui_.searchProgressBar->setGeometry(0, kClientHeight - 5, kClientWidth, 5);
+  ui_.searchProgressBar->hide();
 
   setTabOrder(ui_.ComPorts, ui_.OKBtn);
   setTabOrder(ui_.OKBtn, ui_.CancelBtn);
-  setTabOrder(ui_.CancelBtn, ui_.SpeedButton1);
+  setTabOrder(ui_.CancelBtn, ui_.searchButton);
 
-  connect(ui_.SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+  connect(ui_.listPortsButton, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
   connect(ui_.OKBtn, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_.CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ui_.SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1MouseUp(); });
+  connect(ui_.searchButton, &QPushButton::clicked, this, [this] { SpeedButton1MouseUp(); });
 }
 
 void TdlgConnect::LoadPort(const IniFile& ini) {
@@ -174,9 +174,9 @@ void TdlgConnect::SpeedButton1MouseUp() {
   const std::vector<std::string> ports = ItemTexts(*ui_.ComPorts);
   searching_ = true;
   SetInputEnabled(false);
-  ui_.ProgressBar1->setRange(0, std::max<int>(1, static_cast<int>(ports.size())));
-  ui_.ProgressBar1->setValue(0);
-  ui_.ProgressBar1->show();
+  ui_.searchProgressBar->setRange(0, std::max<int>(1, static_cast<int>(ports.size())));
+  ui_.searchProgressBar->setValue(0);
+  ui_.searchProgressBar->show();
 
   // The probes run on a worker; this thread serves its steps and keeps the
   // windows painting, so the bar moves while each silent port takes its
@@ -195,7 +195,7 @@ void TdlgConnect::SpeedButton1MouseUp() {
             },
         .Progress =
             [&](std::size_t probed) {
-              worker.RunStep([&] { ui_.ProgressBar1->setValue(static_cast<int>(probed)); });
+              worker.RunStep([&] { ui_.searchProgressBar->setValue(static_cast<int>(probed)); });
             },
         .Failed = [&](std::size_t i,
                       const std::string& reason) { failures.push_back(ProbeFailedText(ports[i], reason)); },
@@ -210,7 +210,7 @@ void TdlgConnect::SpeedButton1MouseUp() {
     WaitPainting(search_->Sync, [&] { return worker.Finished(); });
   }
 
-  ui_.ProgressBar1->hide();
+  ui_.searchProgressBar->hide();
   SetInputEnabled(true);
   searching_ = false;
   if (!error.empty()) {
@@ -226,8 +226,8 @@ void TdlgConnect::SpeedButton1MouseUp() {
 }
 
 void TdlgConnect::SetInputEnabled(bool enabled) {
-  for (QWidget* control : std::initializer_list<QWidget*>{ui_.ComPorts, ui_.SpeedButton2, ui_.OKBtn,
-                                                          ui_.CancelBtn, ui_.SpeedButton1}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{ui_.ComPorts, ui_.listPortsButton, ui_.OKBtn,
+                                                          ui_.CancelBtn, ui_.searchButton}) {
     control->setEnabled(enabled);
   }
 }

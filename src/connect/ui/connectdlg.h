@@ -22,13 +22,13 @@ class IniFile;
 
 // The dialog's controls, built in code.
 struct TdlgConnectUi {
-  QLabel* Label1 = nullptr;
+  QLabel* portLabel = nullptr;
   QComboBox* ComPorts = nullptr;
-  QToolButton* SpeedButton2 = nullptr;
+  QToolButton* listPortsButton = nullptr;
   QPushButton* OKBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
-  QPushButton* SpeedButton1 = nullptr;
-  QProgressBar* ProgressBar1 = nullptr;
+  QPushButton* searchButton = nullptr;
+  QProgressBar* searchProgressBar = nullptr;
 };
 
 class TdlgConnect : public QDialog {

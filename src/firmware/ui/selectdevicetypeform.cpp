@@ -20,11 +20,11 @@ TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) 
   setWindowTitle(Ru("Тип"));
   setFont(ChoiceDialogFont());
 
-  ui_.Label1 = new QLabel(
+  ui_.promptLabel = new QLabel(
       Ru("Подключенное устройство находится в процедуре перепрошивки. Укажите тип устройства:"), this);
-  ui_.Label1->setObjectName(QStringLiteral("Label1"));
-  ui_.Label1->setAlignment(Qt::AlignCenter);
-  ui_.Label1->setWordWrap(true);
+  ui_.promptLabel->setObjectName(QStringLiteral("promptLabel"));
+  ui_.promptLabel->setAlignment(Qt::AlignCenter);
+  ui_.promptLabel->setWordWrap(true);
 
   ui_.DeviceListBox = new QListWidget(this);
   ui_.DeviceListBox->setObjectName(QStringLiteral("DeviceListBox"));
@@ -43,7 +43,7 @@ TSelectDeviceTypeForm::TSelectDeviceTypeForm(QWidget* parent) : QDialog(parent) 
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  layout->addWidget(ui_.Label1);
+  layout->addWidget(ui_.promptLabel);
   layout->addWidget(ui_.DeviceListBox, 1);
   layout->addLayout(buttons);
 

@@ -13,7 +13,7 @@ namespace tarvik {
 
 // The dialog's controls, built in code.
 struct TSelectDeviceTypeFormUi {
-  QLabel* Label1 = nullptr;
+  QLabel* promptLabel = nullptr;
   QListWidget* DeviceListBox = nullptr;
   QPushButton* OkButton = nullptr;
   QPushButton* CancelButton = nullptr;

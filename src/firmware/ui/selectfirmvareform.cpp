@@ -38,68 +38,68 @@ TSelectFirmvareForm::TSelectFirmvareForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(Ru("Укажите предпочитаемую прошивку"));
   setFont(ChoiceDialogFont());
 
-  ui_.Label1 = new QLabel(Ru("Текущая версия прошивки:"), this);
-  ui_.Label1->setObjectName(QStringLiteral("Label1"));
-  ui_.Label1->setAlignment(Qt::AlignCenter);
+  ui_.currentVersionLabel = new QLabel(Ru("Текущая версия прошивки:"), this);
+  ui_.currentVersionLabel->setObjectName(QStringLiteral("currentVersionLabel"));
+  ui_.currentVersionLabel->setAlignment(Qt::AlignCenter);
 
-  ui_.Label2 =
+  ui_.notReleaseLabel =
       new QLabel(QStringLiteral("Внимание:\nПодключенное устройство опознано системой, однако его прошивка "
                                 "СКОРЕЕ ВСЕГО не является релизной."),
                  this);
-  ui_.Label2->setObjectName(QStringLiteral("Label2"));
-  ui_.Label2->setAlignment(Qt::AlignCenter);
-  ui_.Label2->setWordWrap(true);
-  ui_.Label2->setMinimumHeight(3 * ui_.Label2->fontMetrics().lineSpacing());
-  ui_.Label2->hide();
+  ui_.notReleaseLabel->setObjectName(QStringLiteral("notReleaseLabel"));
+  ui_.notReleaseLabel->setAlignment(Qt::AlignCenter);
+  ui_.notReleaseLabel->setWordWrap(true);
+  ui_.notReleaseLabel->setMinimumHeight(3 * ui_.notReleaseLabel->fontMetrics().lineSpacing());
+  ui_.notReleaseLabel->hide();
 
-  ui_.ListBox1 = new QListWidget(this);
-  ui_.ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ui_.imageList = new QListWidget(this);
+  ui_.imageList->setObjectName(QStringLiteral("imageList"));
 
-  ui_.Button2 = new QPushButton(Ru("Прошить"), this);
-  ui_.Button2->setObjectName(QStringLiteral("Button2"));
-  ui_.Button2->setDefault(true);
-  ui_.Button1 = new QPushButton(Ru("Отмена"), this);
-  ui_.Button1->setObjectName(QStringLiteral("Button1"));
-  ui_.Button1->setAutoDefault(false);
+  ui_.flashButton = new QPushButton(Ru("Прошить"), this);
+  ui_.flashButton->setObjectName(QStringLiteral("flashButton"));
+  ui_.flashButton->setDefault(true);
+  ui_.cancelButton = new QPushButton(Ru("Отмена"), this);
+  ui_.cancelButton->setObjectName(QStringLiteral("cancelButton"));
+  ui_.cancelButton->setAutoDefault(false);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(ui_.Button2);
-  buttons->addWidget(ui_.Button1);
+  buttons->addWidget(ui_.flashButton);
+  buttons->addWidget(ui_.cancelButton);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  layout->addWidget(ui_.Label1);
-  layout->addWidget(ui_.Label2);
-  layout->addWidget(ui_.ListBox1, 1);
+  layout->addWidget(ui_.currentVersionLabel);
+  layout->addWidget(ui_.notReleaseLabel);
+  layout->addWidget(ui_.imageList, 1);
   layout->addLayout(buttons);
 
   resize(std::max(kDesignedSize.width(), WidthForCaption(windowTitle())), kDesignedSize.height());
 
-  connect(ui_.Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-  connect(ui_.Button1, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_.flashButton, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(ui_.cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   // A double-click only records the line; the user still confirms or cancels.
-  connect(ui_.ListBox1, &QListWidget::itemDoubleClicked, this,
+  connect(ui_.imageList, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { ChosenImage = item->data(kImageIndexRole).toInt(); });
 }
 
 void TSelectFirmvareForm::SetVersion(const std::string& versionText, const std::vector<ImageChoice>& items) {
   version_ = versionText;
-  ui_.ListBox1->clear();
+  ui_.imageList->clear();
   for (const ImageChoice& item : items) {
-    auto* line = new QListWidgetItem(FromCp(item.Text), ui_.ListBox1);
+    auto* line = new QListWidgetItem(FromCp(item.Text), ui_.imageList);
     line->setData(kImageIndexRole, item.ImageIndex);
   }
-  ui_.Label1->setText(Ru("Текущая версия прошивки: %1").arg(FromCp(versionText)));
+  ui_.currentVersionLabel->setText(Ru("Текущая версия прошивки: %1").arg(FromCp(versionText)));
 }
 
 void TSelectFirmvareForm::SetNotRelease(bool notRelease) {
   notRelease_ = notRelease;
-  ui_.Label2->setVisible(notRelease);
+  ui_.notReleaseLabel->setVisible(notRelease);
 }
 
 void TSelectFirmvareForm::Button2Click() {
-  const QList<QListWidgetItem*> selected = ui_.ListBox1->selectedItems();
+  const QList<QListWidgetItem*> selected = ui_.imageList->selectedItems();
   ChosenImage = selected.isEmpty() ? -1 : selected.front()->data(kImageIndexRole).toInt();
   accept();
 }

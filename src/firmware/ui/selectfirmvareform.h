@@ -16,11 +16,11 @@ namespace tarvik {
 
 // The dialog's controls, built in code.
 struct TSelectFirmvareFormUi {
-  QLabel* Label1 = nullptr;
-  QLabel* Label2 = nullptr;
-  QListWidget* ListBox1 = nullptr;
-  QPushButton* Button2 = nullptr;
-  QPushButton* Button1 = nullptr;
+  QLabel* currentVersionLabel = nullptr;
+  QLabel* notReleaseLabel = nullptr;
+  QListWidget* imageList = nullptr;
+  QPushButton* flashButton = nullptr;
+  QPushButton* cancelButton = nullptr;
 };
 
 class TSelectFirmvareForm : public QDialog {

@@ -115,28 +115,28 @@ void TformUpdateInsertion::BuildUi() {
   setFont(ViewerFont());
   setFixedSize(kViewerClientWidth, kViewerClientHeight);
 
-  ui_.RzGroupBox1 = new QGroupBox(Ru("Выберите файл с прошивкой"), this);
-  ui_.RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
-  ui_.RzGroupBox1->setGeometry(8, 8, 625, 74);
+  ui_.fileGroup = new QGroupBox(Ru("Выберите файл с прошивкой"), this);
+  ui_.fileGroup->setObjectName(QStringLiteral("fileGroup"));
+  ui_.fileGroup->setGeometry(8, 8, 625, 74);
 
-  ui_.Label1 = new QLabel(Ru("Путь к файлу:"), ui_.RzGroupBox1);
-  ui_.Label1->setObjectName(QStringLiteral("Label1"));
-  ui_.Label1->setGeometry(12, 20, 200, 14);
+  ui_.pathLabel = new QLabel(Ru("Путь к файлу:"), ui_.fileGroup);
+  ui_.pathLabel->setObjectName(QStringLiteral("pathLabel"));
+  ui_.pathLabel->setGeometry(12, 20, 200, 14);
 
-  ui_.etPath = new QLineEdit(ui_.RzGroupBox1);
+  ui_.etPath = new QLineEdit(ui_.fileGroup);
   ui_.etPath->setObjectName(QStringLiteral("etPath"));
   // The path names the file the grid shows; a typed path would name a file
   // that was never loaded while OK wrote the old grid.
   ui_.etPath->setReadOnly(true);
   ui_.etPath->setGeometry(12, 38, 530, 22);
-  ui_.Label1->setBuddy(ui_.etPath);
+  ui_.pathLabel->setBuddy(ui_.etPath);
 
-  ui_.RzBitBtn1 = new QToolButton(ui_.RzGroupBox1);
-  ui_.RzBitBtn1->setObjectName(QStringLiteral("RzBitBtn1"));
-  ui_.RzBitBtn1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-  ui_.RzBitBtn1->setToolTip(Ru("Открыть файл"));
-  ui_.RzBitBtn1->setGeometry(546, 38, 28, 22);
-  connect(ui_.RzBitBtn1, &QToolButton::clicked, this, [this] { LoadHexFile(); });
+  ui_.browseButton = new QToolButton(ui_.fileGroup);
+  ui_.browseButton->setObjectName(QStringLiteral("browseButton"));
+  ui_.browseButton->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  ui_.browseButton->setToolTip(Ru("Открыть файл"));
+  ui_.browseButton->setGeometry(546, 38, 28, 22);
+  connect(ui_.browseButton, &QToolButton::clicked, this, [this] { LoadHexFile(); });
 
   model_ = new HexGridModel(this);
   ui_.sgHex = new QTableView(this);
@@ -164,18 +164,18 @@ void TformUpdateInsertion::BuildUi() {
   rows->setMinimumWidth(kColumnWidth);
   rows->setDefaultAlignment(Qt::AlignCenter);
 
-  ui_.RzDialogButtons1 = new QWidget(this);
-  ui_.RzDialogButtons1->setObjectName(QStringLiteral("RzDialogButtons1"));
-  ui_.RzDialogButtons1->setGeometry(0, kViewerClientHeight - kButtonBarHeight, kViewerClientWidth,
-                                    kButtonBarHeight);
-  ui_.lbLeftOut = new QLabel(ui_.RzDialogButtons1);
+  ui_.dialogButtons = new QWidget(this);
+  ui_.dialogButtons->setObjectName(QStringLiteral("dialogButtons"));
+  ui_.dialogButtons->setGeometry(0, kViewerClientHeight - kButtonBarHeight, kViewerClientWidth,
+                                 kButtonBarHeight);
+  ui_.lbLeftOut = new QLabel(ui_.dialogButtons);
   ui_.lbLeftOut->setObjectName(QStringLiteral("lbLeftOut"));
-  ui_.btnOK = new QPushButton(Ru("ОК"), ui_.RzDialogButtons1);
+  ui_.btnOK = new QPushButton(Ru("ОК"), ui_.dialogButtons);
   ui_.btnOK->setObjectName(QStringLiteral("btnOK"));
   ui_.btnOK->setDefault(true);
-  ui_.btnCancel = new QPushButton(Ru("Отмена"), ui_.RzDialogButtons1);
+  ui_.btnCancel = new QPushButton(Ru("Отмена"), ui_.dialogButtons);
   ui_.btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  auto* bar = new QHBoxLayout(ui_.RzDialogButtons1);
+  auto* bar = new QHBoxLayout(ui_.dialogButtons);
   bar->setContentsMargins(8, 0, 8, 0);
   bar->addWidget(ui_.lbLeftOut, 1);
   for (QPushButton* button : {ui_.btnOK, ui_.btnCancel}) {

@@ -27,14 +27,14 @@ class HexGridModel;
 
 // The window's controls, built in code.
 struct TformUpdateInsertionUi {
-  QGroupBox* RzGroupBox1 = nullptr;
-  QLabel* Label1 = nullptr;
+  QGroupBox* fileGroup = nullptr;
+  QLabel* pathLabel = nullptr;
   QLineEdit* etPath = nullptr;
-  QToolButton* RzBitBtn1 = nullptr;
+  QToolButton* browseButton = nullptr;
   // Row 0 and column 0 of the grid are the view's headers; the cells are
   // rows 1 on and columns 1 to 16.
   QTableView* sgHex = nullptr;
-  QWidget* RzDialogButtons1 = nullptr;
+  QWidget* dialogButtons = nullptr;
   // Says how many bytes of the file lie beyond what the grid holds.
   QLabel* lbLeftOut = nullptr;
   QPushButton* btnOK = nullptr;

@@ -76,12 +76,13 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   setFixedSize(kWindowClientWidth, kWindowClientHeight);
 
   auto* versionsPane = new QWidget(this);
-  ui_.Label2 = NewLabel(Ru("Текущая версия прошивки панели:"), "Label2", versionsPane);
-  ui_.lbOldName = NewLabel(QString(), "lbOldName", versionsPane);
-  MakeBold(ui_.lbOldName, 5);
-  ui_.Label1 = NewLabel(FromCp(OfferedVersionLabelText()), "Label1", versionsPane);
-  ui_.lbNewName = NewLabel(QString(), "lbNewName", versionsPane);
-  MakeBold(ui_.lbNewName, 5);
+  ui_.lbCurrentVersionHead =
+      NewLabel(Ru("Текущая версия прошивки панели:"), "lbCurrentVersionHead", versionsPane);
+  ui_.lbCurrentVersion = NewLabel(QString(), "lbCurrentVersion", versionsPane);
+  MakeBold(ui_.lbCurrentVersion, 5);
+  ui_.lbNewVersionHead = NewLabel(FromCp(OfferedVersionLabelText()), "lbNewVersionHead", versionsPane);
+  ui_.lbNewVersion = NewLabel(QString(), "lbNewVersion", versionsPane);
+  MakeBold(ui_.lbNewVersion, 5);
 
   ui_.lbTimeAfterHead = NewLabel(FromCp(ElapsedLabelText()), "lbTimeAfterHead", this);
   ui_.lbTimeAfter = NewLabel(QString(), "lbTimeAfter", this);
@@ -99,8 +100,8 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   ui_.lbError->setWordWrap(true);
   ui_.lbError->setMinimumHeight(ui_.lbError->fontMetrics().height());
 
-  ui_.RzProgressBar1 = new TPartsProgressBar(this);
-  ui_.RzProgressBar1->setObjectName(QStringLiteral("RzProgressBar1"));
+  ui_.reflashProgressBar = new TPartsProgressBar(this);
+  ui_.reflashProgressBar->setObjectName(QStringLiteral("reflashProgressBar"));
 
   ui_.btnUpdateVer = new QPushButton(Ru("Перепрошить"), this);
   ui_.btnUpdateVer->setObjectName(QStringLiteral("btnUpdateVer"));
@@ -121,32 +122,32 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   versions->setContentsMargins(0, 0, 0, 0);
   versions->setHorizontalSpacing(12);
   versions->setVerticalSpacing(2);
-  versions->addWidget(ui_.Label2, 0, 0);
-  versions->addWidget(ui_.lbOldName, 0, 1);
-  versions->addWidget(ui_.Label1, 1, 0);
-  versions->addWidget(ui_.lbNewName, 1, 1);
+  versions->addWidget(ui_.lbCurrentVersionHead, 0, 0);
+  versions->addWidget(ui_.lbCurrentVersion, 0, 1);
+  versions->addWidget(ui_.lbNewVersionHead, 1, 0);
+  versions->addWidget(ui_.lbNewVersion, 1, 1);
   versions->setColumnStretch(1, 1);
 
-  ui_.RzGroupBox1 = new QGroupBox(Ru("Выберете версию для перепрошивки устройства"), this);
-  ui_.RzGroupBox1->setObjectName(QStringLiteral("RzGroupBox1"));
-  ui_.RzGroupBox1->setAutoFillBackground(true);
+  ui_.versionChoiceGroup = new QGroupBox(Ru("Выберете версию для перепрошивки устройства"), this);
+  ui_.versionChoiceGroup->setObjectName(QStringLiteral("versionChoiceGroup"));
+  ui_.versionChoiceGroup->setAutoFillBackground(true);
   // The rows set the height; the choice only covers them.
-  ui_.RzGroupBox1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-  ui_.ListBox1 = new QListWidget(ui_.RzGroupBox1);
-  ui_.ListBox1->setObjectName(QStringLiteral("ListBox1"));
-  ui_.Button1 = new QPushButton(QStringLiteral("&Ok"), ui_.RzGroupBox1);
-  ui_.Button1->setObjectName(QStringLiteral("Button1"));
-  ui_.Button1->setAutoDefault(false);
-  auto* choice = new QHBoxLayout(ui_.RzGroupBox1);
+  ui_.versionChoiceGroup->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  ui_.versionList = new QListWidget(ui_.versionChoiceGroup);
+  ui_.versionList->setObjectName(QStringLiteral("versionList"));
+  ui_.chooseVersionButton = new QPushButton(QStringLiteral("&Ok"), ui_.versionChoiceGroup);
+  ui_.chooseVersionButton->setObjectName(QStringLiteral("chooseVersionButton"));
+  ui_.chooseVersionButton->setAutoDefault(false);
+  auto* choice = new QHBoxLayout(ui_.versionChoiceGroup);
   choice->setContentsMargins(6, 2, 6, 4);
-  choice->addWidget(ui_.ListBox1, 1);
-  choice->addWidget(ui_.Button1, 0, Qt::AlignBottom);
+  choice->addWidget(ui_.versionList, 1);
+  choice->addWidget(ui_.chooseVersionButton, 0, Qt::AlignBottom);
 
   auto* versionPlace = new QStackedLayout;
   versionPlace->setStackingMode(QStackedLayout::StackAll);
   versionPlace->addWidget(versionsPane);
-  versionPlace->addWidget(ui_.RzGroupBox1);
-  versionPlace->setCurrentWidget(ui_.RzGroupBox1);
+  versionPlace->addWidget(ui_.versionChoiceGroup);
+  versionPlace->setCurrentWidget(ui_.versionChoiceGroup);
 
   auto* times = new QHBoxLayout;
   times->setSpacing(6);
@@ -169,30 +170,30 @@ TformUpdateIns::TformUpdateIns(TformUpdateInsHooks hooks, QWidget* centreOn)
   layout->addLayout(times);
   layout->addWidget(ui_.lbError);
   layout->addStretch(1);
-  layout->addWidget(ui_.RzProgressBar1);
+  layout->addWidget(ui_.reflashProgressBar);
   layout->addSpacing(2);
   layout->addLayout(buttons);
 
   connect(ui_.btnUpdateVer, &QPushButton::clicked, this, [this] { btnUpdateVerClick(); });
   connect(ui_.btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
-  connect(ui_.ListBox1, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
+  connect(ui_.versionList, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
 }
 
 void TformUpdateIns::ApplySelection(const ReflashSelection& view) {
-  const bool namesVisible = ui_.RzGroupBox1->isHidden();
-  ui_.lbOldName->setVisible(namesVisible);
-  ui_.lbNewName->setVisible(namesVisible);
-  if (view.OldName) ui_.lbOldName->setText(FromCp(*view.OldName));
+  const bool namesVisible = ui_.versionChoiceGroup->isHidden();
+  ui_.lbCurrentVersion->setVisible(namesVisible);
+  ui_.lbNewVersion->setVisible(namesVisible);
+  if (view.OldName) ui_.lbCurrentVersion->setText(FromCp(*view.OldName));
   selectedImage_ = view.SelectedImage;
   // Most images have no type name; an empty caption would leave the system
   // to show the program file's name.
   setWindowTitle(view.Caption.empty() ? ProgramTitle() : FromCp(view.Caption));
-  ui_.Label2->setText(FromCp(view.CurrentVersionLabel));
-  ui_.lbNewName->setText(FromCp(view.NewName));
-  ui_.RzProgressBar1->SetPartsComplete(0);
+  ui_.lbCurrentVersionHead->setText(FromCp(view.CurrentVersionLabel));
+  ui_.lbNewVersion->setText(FromCp(view.NewName));
+  ui_.reflashProgressBar->SetPartsComplete(0);
 }
 
-void TformUpdateIns::HideVersionChoice() { ui_.RzGroupBox1->hide(); }
+void TformUpdateIns::HideVersionChoice() { ui_.versionChoiceGroup->hide(); }
 
 bool TformUpdateIns::VersionIsBootloader() const {
   const std::optional<DeviceIdentity> device = hooks_.Device ? hooks_.Device() : std::nullopt;
@@ -203,7 +204,7 @@ void TformUpdateIns::btnUpdateVerClick() {
   const std::optional<DeviceIdentity> device = hooks_.Device ? hooks_.Device() : std::nullopt;
   if (!device) return;  // no connection
   flashState_ = TFlashState::Starting;
-  ui_.RzProgressBar1->show();
+  ui_.reflashProgressBar->show();
   // Disabling the focused button would hand the focus on to the exit, and a
   // second press of the same key (a double press, a bouncing key) would
   // then stop the reflash it has just started. The focus goes where a key
@@ -273,7 +274,7 @@ void TformUpdateIns::btnExitClick() {
     // be read, and the next press leaves.
     if (!workerRunning()) return;
   }
-  if (hooks_.StartTimer2) hooks_.StartTimer2();
+  if (hooks_.StartDisconnectTimer) hooks_.StartDisconnectTimer();
   const bool stopping = flashState_ != TFlashState::Idle && workerRunning() && hooks_.StopReflash;
   if (stopping) hooks_.StopReflash();
   switch (flashState_) {
@@ -323,7 +324,7 @@ void TformUpdateIns::ShowStatus(const QString& text, const QColor& colour) {
 void TformUpdateIns::MarkRunning() { flashState_ = TFlashState::Running; }
 
 void TformUpdateIns::ShowCurrentVersion(const QString& text) {
-  ui_.lbOldName->setText(text);
+  ui_.lbCurrentVersion->setText(text);
   if (hooks_.SetVersionPane) hooks_.SetVersionPane(text);
 }
 
@@ -363,11 +364,11 @@ void TformUpdateIns::ShowFailure(const ReflashReport& report) {
   FitToScreen();
 }
 
-void TformUpdateIns::ShowStage(const std::string& text) { ShowStatus(FromCp(text), Qt::black); }
+void TformUpdateIns::ShowStage(ReflashStage stage) { ShowStatus(FromCp(StageText(stage)), Qt::black); }
 
 void TformUpdateIns::ShowProgress(std::int32_t total, std::int32_t partsComplete) {
-  ui_.RzProgressBar1->SetTotalParts(total);
-  ui_.RzProgressBar1->SetPartsComplete(partsComplete);
+  ui_.reflashProgressBar->SetTotalParts(total);
+  ui_.reflashProgressBar->SetPartsComplete(partsComplete);
 }
 
 void TformUpdateIns::ShowElapsed(const std::string& text) { ui_.lbTimeAfter->setText(FromCp(text)); }
@@ -380,8 +381,8 @@ void TformUpdateIns::ShowSuccess(const ReflashReport& report) {
   elapsedTicker_->stop();
   flashState_ = TFlashState::Done;
   ui_.btnUpdateVer->setEnabled(false);
-  ui_.Label1->hide();
-  ui_.lbNewName->hide();
+  ui_.lbNewVersionHead->hide();
+  ui_.lbNewVersion->hide();
   ui_.btnExit->setText(Ru("Завершить перепрошивку"));
   ui_.btnExit->setFocusPolicy(Qt::StrongFocus);
   ui_.btnExit->setAutoDefault(true);
@@ -403,7 +404,7 @@ void TformUpdateIns::ShowSuccess(const ReflashReport& report) {
       break;
     case VersionCheck::NotAsked:
       // Written whole, not asked: the image's version is all there is.
-      ShowCurrentVersion(ui_.lbNewName->text());
+      ShowCurrentVersion(ui_.lbNewVersion->text());
       ShowStatus(FromCp(ReflashSucceededText()), QColor(0, 128, 0));
       break;
   }
@@ -431,7 +432,9 @@ void TformUpdateIns::FitToScreen() {
   }
 }
 
-void TformUpdateIns::ListBox1Click() { ui_.Button1->setEnabled(!ui_.ListBox1->selectedItems().isEmpty()); }
+void TformUpdateIns::ListBox1Click() {
+  ui_.chooseVersionButton->setEnabled(!ui_.versionList->selectedItems().isEmpty());
+}
 
 void TformUpdateIns::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -463,9 +466,9 @@ void TformUpdateIns::FormShow() {
   ui_.btnExit->setText(Ru("Выйти без перепрошивки"));
   for (QLabel* label : {ui_.lbTimeAfterHead, ui_.lbTimeAfter, ui_.lbTimeLostHead, ui_.lbTimeLost})
     label->hide();
-  ui_.RzProgressBar1->SetPartsComplete(0);
-  ui_.Label1->show();
-  ui_.lbNewName->show();
+  ui_.reflashProgressBar->SetPartsComplete(0);
+  ui_.lbNewVersionHead->show();
+  ui_.lbNewVersion->show();
   ShowStatus(QString(), Qt::black);
   FitToScreen();
 }

@@ -33,8 +33,8 @@ struct TformUpdateInsHooks {
   // Enables the main window again.
   std::function<void()> EnableMain;
   std::function<void()> UnlockMainControls;
-  // Starts the main window's one-shot disconnect timer (Timer2).
-  std::function<void()> StartTimer2;
+  // Starts the main window's one-shot disconnect timer (disconnectTimer).
+  std::function<void()> StartDisconnectTimer;
   // What the controller identified; empty optional while there is no
   // controller.
   std::function<std::optional<DeviceIdentity>()> Device;
@@ -61,21 +61,21 @@ struct TformUpdateInsHooks {
 
 // The window's controls, built in code.
 struct TformUpdateInsUi {
-  QLabel* Label2 = nullptr;
-  QLabel* lbOldName = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* lbNewName = nullptr;
+  QLabel* lbCurrentVersionHead = nullptr;
+  QLabel* lbCurrentVersion = nullptr;
+  QLabel* lbNewVersionHead = nullptr;
+  QLabel* lbNewVersion = nullptr;
   QLabel* lbTimeAfterHead = nullptr;
   QLabel* lbTimeAfter = nullptr;
   QLabel* lbTimeLostHead = nullptr;
   QLabel* lbTimeLost = nullptr;
   QLabel* lbError = nullptr;
-  TPartsProgressBar* RzProgressBar1 = nullptr;
+  TPartsProgressBar* reflashProgressBar = nullptr;
   QPushButton* btnUpdateVer = nullptr;
   QPushButton* btnExit = nullptr;
-  QGroupBox* RzGroupBox1 = nullptr;
-  QListWidget* ListBox1 = nullptr;
-  QPushButton* Button1 = nullptr;
+  QGroupBox* versionChoiceGroup = nullptr;
+  QListWidget* versionList = nullptr;
+  QPushButton* chooseVersionButton = nullptr;
 };
 
 // The question before a reflash under way is stopped, in a box over parent
@@ -118,7 +118,7 @@ class TformUpdateIns : public QDialog, public ReflashView {
   // ReflashView: the reflash worker's steps, on the UI thread.
   void MarkRunning() override;
   void ShowFailure(const ReflashReport& report) override;
-  void ShowStage(const std::string& text) override;
+  void ShowStage(ReflashStage stage) override;
   void ShowProgress(std::int32_t total, std::int32_t partsComplete) override;
   void ShowElapsed(const std::string& text) override;
   void ShowRemaining(const std::string& text) override;

@@ -32,7 +32,6 @@
 #include "common/text.h"
 #include "common/ui/qtext.h"
 #include "common/ui/uiobject_qt.h"
-#include "outqueue/logmemowriter.h"
 #include "outqueue/outarray.h"
 #include "outqueue/ui/statuspane.h"
 #include "outqueue/words.h"
@@ -409,11 +408,11 @@ TEST_F(Drain, ListViewRowsGridCellsAndClearing) {
 TEST_F(Drain, LogLinesFromAWorkerThreadArriveInOrderWithTheirTime) {
   test::FakeClock clock;
   TOutArray stamped(clock);
-  TLogMemoWriter writer(ToUi(memo), stamped);
-  const std::string stamp = FormatLocalDateTime(clock.WallNow());
+  const auto written = clock.WallNow();
+  const std::string stamp = FormatLocalDateTime(written);
   std::thread worker([&] {
-    writer.WriteLine("#com<-: +v");
-    writer.WriteLine("@com->: VER 14.002.020 OK");
+    stamped.PushMemoLineAt(ToUi(memo), "#com<-: +v", written, true);
+    stamped.PushMemoLineAt(ToUi(memo), "@com->: VER 14.002.020 OK", written, true);
   });
   // The UI thread drains while the worker writes, as the 50 ms timer would.
   QElapsedTimer elapsed;
