@@ -35,7 +35,7 @@ void BM_ExchangeWriteCommand(benchmark::State& state) {
     state.SkipWithError("simulator did not start");
     return;
   }
-  tarvik::TComPortWorker worker(sim.SlavePath().substr(5), false, nullptr, true);
+  tarvik::TComPortWorker worker(sim.SlavePath().substr(5), false, nullptr);
   worker.Open();
   const std::string command = WriteCommand();
   const std::string replyOnWire = "004\r\nOK\r\n";

@@ -141,7 +141,7 @@ void BM_ReflashImage1(benchmark::State& state) {
   for (auto _ : state) {
     SimProcess sim({"--version-reply", "VER 14.001.040", "--unit-name", "QTN", "--erase-ms", "0",
                     "--write-latency", std::to_string(latencyMs)});
-    TComPortWorker worker(sim.PortName(), false, nullptr, true);
+    TComPortWorker worker(sim.PortName(), false, nullptr);
     worker.Open();
     TController controller(&worker, SilentDeviceEvents());
     UiStepQueue sync;

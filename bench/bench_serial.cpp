@@ -4,6 +4,7 @@
 
 #include "serial/comportworker.h"
 #include "serial/ptypeer.h"
+#include "serial/xcomdrv.h"
 #include "support/fakeclock.h"
 
 namespace {
@@ -17,7 +18,6 @@ void BM_WriteThenReadEcho(benchmark::State& state) {
   });
   tarvik::TXComm port;
   port.SetDeviceName(peer.DeviceName());
-  port.SetSynchronize(false);
   port.Open();
   const std::string line(static_cast<std::size_t>(state.range(0)), 'x');
   std::string buffer(line.size(), '\0');
@@ -36,7 +36,7 @@ void BM_ExchangeOnFakeClock(benchmark::State& state) {
   PtyPeer peer;
   peer.Start(tarvik::test::AnswerEachCommand("VER 14.002.020\r\nOK\r\n"));
   tarvik::test::FakeClock clock;
-  tarvik::TComPortWorker worker(peer.DeviceName(), false, nullptr, true, clock);
+  tarvik::TComPortWorker worker(peer.DeviceName(), false, nullptr, clock);
   worker.Open();
   std::string reply;
   for (auto _ : state) {

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev
           qt6-base-private-dev libbenchmark-dev xvfb xauth openbox fonts-dejavu-core python3-intelhex dpkg-dev
           g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine libcli11-dev nlohmann-json3-dev lintian
-          libudev-dev)
+          libudev-dev ser2net)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -41,6 +41,7 @@ class StatusPane;
 class TComboBoxPatch;
 class TComPortWorker;
 class TConnection;
+struct ParsedLinkAddress;
 class TController;
 class TMainThread;
 class TdlgConnect;
@@ -163,7 +164,7 @@ class TformMain : public QMainWindow {
 
   // Opens the named port with its log writer; on failure both are released
   // and, when asked, the error is shown.
-  bool OpenPort(const std::string& portName, bool highSpeed, bool reportErrors);
+  bool OpenPort(const ParsedLinkAddress& address, bool highSpeed, bool reportErrors);
   // Releases the port worker, then its log writer.
   void ClosePort();
 

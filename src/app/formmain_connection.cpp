@@ -19,6 +19,7 @@
 #include "reflash/ui/reflashwindow.h"
 #include "reflash/updatethread.h"
 #include "serial/comportworker.h"
+#include "serial/link.h"
 #include "serial/portlist.h"
 
 namespace tarvik {
@@ -89,9 +90,9 @@ bool TformMain::StartReflash(const std::vector<std::string>& imageLines, Reflash
   return connection_->StartTask(std::move(task));
 }
 
-bool TformMain::OpenPort(const std::string& portName, bool highSpeed, bool reportErrors) {
+bool TformMain::OpenPort(const ParsedLinkAddress& address, bool highSpeed, bool reportErrors) {
   try {
-    connection_->Open(portName, highSpeed);
+    connection_->Open(address.Take(), highSpeed);
     return true;
   } catch (const std::exception& e) {
     if (reportErrors) ShowError(FromCp(PortOpenFailureText(e)));
@@ -112,8 +113,7 @@ void TformMain::tbtnConnectClick() {
   const int result = connectDialogRunner_ ? connectDialogRunner_(dialog) : dialog.exec();
   if (result == QDialog::Accepted) {
     const std::string portText = dialog.ChosenPortText();
-    const std::string portName = PortNameOfText(portText);
-    if (OpenPort(portName, false, true)) {
+    if (OpenPort(ParseLinkAddress(portText), false, true)) {
       ui_.tbtnConnect->setEnabled(false);
       ui_.panels[0]->setText(FromCp(portText));
       ui_.panels[2]->clear();

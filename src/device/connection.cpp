@@ -37,28 +37,36 @@ std::string OpenPortErrorText(const std::exception& error) {
   return OpenPortErrorText(error.what(), device != nullptr ? device->OpenFailure : TOpenFailure::None);
 }
 
+namespace {
+
+// What the windows say after the port's name for each cause of a failed
+// open; the causes not here say nothing more than the system's text.
+struct OpenFailureWords {
+  TOpenFailure Cause;
+  const char* Words;  // UTF-8
+};
+constexpr OpenFailureWords kOpenFailureWords[] = {
+    {TOpenFailure::Missing, ": такого порта нет"},
+    {TOpenFailure::Busy, ": порт занят"},
+    {TOpenFailure::NoPermission, ": нет прав на доступ к порту"},
+    {TOpenFailure::NotASerialLine, ": это не последовательный порт"},
+    {TOpenFailure::BadAddress, ": неверный адрес"},
+    {TOpenFailure::UnknownHost, ": узел не найден"},
+    {TOpenFailure::Refused, ": сервер отказал в соединении"},
+    {TOpenFailure::NoAnswer, ": сервер не отвечает"},
+    {TOpenFailure::SettingRefused, ": сервер не принял настройки линии"},
+};
+
+}  // namespace
+
 std::string PortOpenFailureText(const std::exception& error) {
   const auto* device = dynamic_cast<const EDeviceError*>(&error);
   if (device == nullptr || device->ErrorCode != ecCannotOpen || device->Port.empty()) {
     return OpenPortErrorText(error);
   }
   std::string text = Utf8ToCp1251("Ошибка при открытии Com порта! Не удалось открыть порт ") + device->Port;
-  switch (device->OpenFailure) {
-    case TOpenFailure::Missing:
-      text += Utf8ToCp1251(": такого порта нет");
-      break;
-    case TOpenFailure::Busy:
-      text += Utf8ToCp1251(": порт занят");
-      break;
-    case TOpenFailure::NoPermission:
-      text += Utf8ToCp1251(": нет прав на доступ к порту");
-      break;
-    case TOpenFailure::NotASerialLine:
-      text += Utf8ToCp1251(": это не последовательный порт");
-      break;
-    case TOpenFailure::None:
-    case TOpenFailure::Other:
-      break;
+  for (const OpenFailureWords& words : kOpenFailureWords) {
+    if (words.Cause == device->OpenFailure) text += Utf8ToCp1251(words.Words);
   }
   if (!device->Holder.empty()) {
     text += Utf8ToCp1251(" (его использует программа ") + device->Holder + ")";
@@ -85,16 +93,21 @@ TConnection::~TConnection() {
 }
 
 void TConnection::Open(const std::string& portName, bool highSpeed) {
+  Open(SerialPortAddress(portName), highSpeed);
+}
+
+void TConnection::Open(const LinkAddress& address, bool highSpeed) {
   if (state_.load() != ConnectionState::Closed) return;
   auto log = std::make_unique<EventLogWriter>(setup_.Events, setup_.Time);
-  auto worker = std::make_unique<TComPortWorker>(portName, highSpeed, log.get(), true, setup_.Time);
-  worker->Port().SetOnWatcherEnd([this](TCustomComm&, const std::string& reason) { OnLineLost(reason); });
+  std::unique_ptr<Link> link = setup_.Links(address, {.HighSpeed = highSpeed}, setup_.Time);
+  link->SetOnLost([this](const std::string& reason) { OnLineLost(reason); });
+  auto worker = std::make_unique<TComPortWorker>(std::move(link), log.get(), setup_.Time);
   worker->Open();  // on failure both go with this frame
   log_ = std::move(log);
   worker_ = std::move(worker);
   controller_ = std::make_unique<TController>(worker_.get(), setup_.Events);
   state_.store(ConnectionState::Idle);
-  setup_.Events.Connected(portName);
+  setup_.Events.Connected(address.Name());
 }
 
 void TConnection::StartIdentification(MainThreadSteps& steps) {

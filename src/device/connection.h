@@ -18,6 +18,7 @@
 #include "device/mainthread.h"
 #include "serial/comportworker.h"
 #include "serial/deviceerror.h"
+#include "serial/link.h"
 
 namespace tarvik {
 
@@ -48,6 +49,8 @@ struct ConnectionSetup {
   DeviceEvents& Events;
   UiSync& Sync;
   Clock& Time = SystemClock();
+  // Makes the link an address names; tests put a link of their own here.
+  LinkFactory Links = MakeLink;
 };
 
 class TConnection {
@@ -58,10 +61,12 @@ class TConnection {
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
 
-  // Opens the named port with its log writer and creates the controller:
-  // Closed to Idle. Errors of the port (EDeviceError) reach the caller, and
-  // the connection then stays closed with nothing held.
+  // Opens the link the address names with its log writer and creates the
+  // controller: Closed to Idle. Errors of the link (EDeviceError) reach the
+  // caller, and the connection then stays closed with nothing held.
   // highSpeed: 115200 bit/s instead of 19200.
+  void Open(const LinkAddress& address, bool highSpeed = false);
+  // The serial port by the name the port opens ("ttyUSB0", "pts/3").
   void Open(const std::string& portName, bool highSpeed = false);
   // Identification and the update decision on the main worker thread: Idle
   // to Identifying, and Idle again once the device has answered or not.

@@ -14,10 +14,6 @@ constexpr const char* kReceivedPrefix = "@com->: ";
 // RTS goes up this long before a command and comes down this long after it.
 constexpr std::uint32_t kRtsSettleMs = 20;
 
-constexpr std::uint16_t kQueueSize = 2048;
-constexpr std::uint16_t kTransferTimeoutMs = 500;
-constexpr char kReplyEventChar = '\r';
-
 // Just past the first terminator in the reply, compared without regard to
 // ASCII letter case; npos when there is none.
 std::size_t TerminatorEnd(const std::string& reply, const std::string& upperTerminator) {
@@ -25,58 +21,28 @@ std::size_t TerminatorEnd(const std::string& reply, const std::string& upperTerm
   return at == std::string::npos ? at : at + upperTerminator.size();
 }
 
-// Appends what the input queue holds; true when it held anything.
-bool ReadQueued(TXComm& port, std::string& text) {
-  bool got = false;
-  std::string chunk;
-  while (port.IsOpen() && port.QueueCount(0) != 0) {
-    port.ReadString(chunk);
-    text += chunk;
-    got = got || !chunk.empty();
-  }
-  return got;
-}
-
 }  // namespace
 
-TComPortWorker::TComPortWorker(const std::string& deviceName, bool highSpeed, TLogWriter* log, bool ownsPort,
-                               Clock& clock)
-    : clock_(clock), port_(std::make_unique<TXComm>(clock)), ownsPort_(ownsPort), log_(log) {
-  TXComm& port = *port_;
-  port.Buffers().SetInputTimeout(kTransferTimeoutMs);
-  port.Buffers().SetOutputTimeout(kTransferTimeoutMs);
-  port.Buffers().SetInputSize(kQueueSize);
-  port.Buffers().SetOutputSize(kQueueSize);
-  port.EventChars().SetEventChar(kReplyEventChar);
-  port.DataControl().SetStopBits(sb1);
-  port.SetDeviceName(deviceName);
-  port.DataControl().SetParity(paNone);
-  port.SetFlowControl(fcNone);
-  port.DataControl().SetDataBits(db8);
-  port.SetBaudRate(highSpeed ? br115200 : br19200);
-}
+TComPortWorker::TComPortWorker(std::unique_ptr<Link> link, TLogWriter* log, Clock& clock)
+    : clock_(clock), link_(std::move(link)), log_(log) {}
 
-TComPortWorker::~TComPortWorker() {
-  // A port that the worker does not own belongs to whoever took it over.
-  if (!ownsPort_) static_cast<void>(port_.release());
-}
+TComPortWorker::TComPortWorker(const std::string& portName, bool highSpeed, TLogWriter* log, Clock& clock)
+    : TComPortWorker(MakeLink(SerialPortAddress(portName), {.HighSpeed = highSpeed}, clock), log, clock) {}
 
 void TComPortWorker::Open() {
   Close();
-  port_->Open();
+  link_->Open();
 }
 
-void TComPortWorker::Close() {
-  if (port_->IsOpen()) port_->Close();
-}
+void TComPortWorker::Close() { link_->Close(); }
 
 bool TComPortWorker::Exchange(const std::string& command, std::string& reply,
                               const ExchangeOptions& options) {
   reply.clear();
   bool result = false;
-  if (!port_->IsOpen()) return false;
+  if (!link_->IsOpen()) return false;
   const std::string& awaited = options.Terminator.empty() ? std::string(1, '\r') : options.Terminator;
-  for (std::int32_t attempt = 0; attempt < options.Attempts && port_->IsOpen(); ++attempt) {
+  for (std::int32_t attempt = 0; attempt < options.Attempts && link_->IsOpen(); ++attempt) {
     Purge(options.LogTraffic);
     result = false;
     reply.clear();
@@ -95,7 +61,7 @@ bool TComPortWorker::Exchange(const std::string& command, std::string& reply,
 }
 
 void TComPortWorker::Purge(bool logTraffic) {
-  if (!port_->IsOpen()) return;
+  if (!link_->IsOpen()) return;
   std::string stale;
   ReadAvailable(stale);
   if (stale.find('\n') != std::string::npos) lineEndOwed_ = false;
@@ -105,12 +71,12 @@ void TComPortWorker::Purge(bool logTraffic) {
 void TComPortWorker::ReadAvailable(std::string& text) {
   DropRts();
   text.clear();
-  ReadQueued(*port_, text);
+  link_->ReadAvailable(text);
 }
 
 void TComPortWorker::SendCommand(const std::string& command) {
   RaiseRts();
-  port_->WriteString(command);
+  link_->Write(command);
 }
 
 bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, const std::string& terminator) {
@@ -118,11 +84,11 @@ bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, co
   reply.clear();
   const std::string upper = AsciiUpper(terminator);
   const std::uint64_t start = clock_.NowMs();
-  PortInput input(*port_);
+  LinkInput input(*link_);
   for (;;) {
     const auto elapsed = static_cast<std::int64_t>(clock_.NowMs() - start);
-    if (elapsed > timeoutMs || !port_->IsOpen()) return false;
-    const bool gotBytes = ReadQueued(*port_, reply);
+    if (elapsed > timeoutMs || !link_->IsOpen()) return false;
+    const bool gotBytes = link_->ReadAvailable(reply);
     DropOwedLineEnd(reply);
     const std::size_t end = TerminatorEnd(reply, upper);
     if (end != std::string::npos) {
@@ -134,18 +100,18 @@ bool TComPortWorker::WaitForReply(std::string& reply, std::int32_t timeoutMs, co
     const auto untilTimeout = static_cast<std::uint32_t>(std::max<std::int64_t>(timeoutMs - elapsed, 0) + 1);
     if (!clock_.SleepMs(untilTimeout, input) || gotBytes) continue;
     // Woken with nothing to read (a line in trouble): do not spin on it.
-    if (port_->IsOpen() && port_->QueueCount(0) == 0) clock_.SleepMs(1);
+    if (link_->IsOpen() && link_->InputCount() == 0) clock_.SleepMs(1);
   }
 }
 
-void TComPortWorker::TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input) {
+void TComPortWorker::TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, LinkInput& input) {
   // The answer a device sends in one burst ends with a line end after its
   // terminator; that is what a reader that looks every so often would have
   // found. Without one, a quiet line ends the wait, and the line end may
   // still come later.
   try {
-    while (reply.find('\n', terminatorEnd) == std::string::npos && port_->IsOpen()) {
-      if (!clock_.SleepMs(kReplyQuietMs, input) || !ReadQueued(*port_, reply)) break;
+    while (reply.find('\n', terminatorEnd) == std::string::npos && link_->IsOpen()) {
+      if (!clock_.SleepMs(kReplyQuietMs, input) || !link_->ReadAvailable(reply)) break;
     }
   } catch (const EDeviceError&) {
     // The terminator came: the exchange has its answer, and a line that went
@@ -174,13 +140,13 @@ void TComPortWorker::WriteLog(const std::string& line) {
 }
 
 void TComPortWorker::RaiseRts() {
-  port_->SetRTS(true);
+  link_->SetRts(true);
   clock_.SleepMs(kRtsSettleMs);
 }
 
 void TComPortWorker::DropRts() {
   clock_.SleepMs(kRtsSettleMs);
-  port_->SetRTS(false);
+  link_->SetRts(false);
 }
 
 }  // namespace tarvik

@@ -1,28 +1,16 @@
 #pragma once
-// One serial connection to a device: the port configured for the devices'
-// line settings, and Exchange, the one path by which a command reaches a
-// device and its reply comes back, with the traffic written to the log.
+// One connection to a device: the link, and Exchange, the one path by which
+// a command reaches a device and its reply comes back, with the traffic
+// written to the log.
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "common/clock.h"
 #include "common/logwriter.h"
-#include "serial/xcomdrv.h"
+#include "serial/link.h"
 
 namespace tarvik {
-
-class UiSync;
-
-// Wakes a sleep on the clock when bytes arrive on the port.
-class PortInput final : public Wakeup {
- public:
-  explicit PortInput(TXComm& port) : port_(port) {}
-  bool Wait(std::uint32_t realMs) override { return port_.WaitInput(realMs); }
-
- private:
-  TXComm& port_;
-};
 
 // How one command is exchanged. Each call names only what differs.
 struct ExchangeOptions {
@@ -38,11 +26,10 @@ struct ExchangeOptions {
 
 class TComPortWorker {
  public:
-  // The log is not owned and may be null. Without OwnsPort the port outlives
-  // the worker: take it over with ReleasePort before the worker goes.
-  TComPortWorker(const std::string& deviceName, bool highSpeed, TLogWriter* log, bool ownsPort,
-                 Clock& clock = SystemClock());
-  ~TComPortWorker();
+  // The log is not owned and may be null.
+  TComPortWorker(std::unique_ptr<Link> link, TLogWriter* log, Clock& clock = SystemClock());
+  // Over the serial port the port opens by that name ("ttyUSB0", "pts/3").
+  TComPortWorker(const std::string& portName, bool highSpeed, TLogWriter* log, Clock& clock = SystemClock());
   TComPortWorker(const TComPortWorker&) = delete;
   TComPortWorker& operator=(const TComPortWorker&) = delete;
 
@@ -57,12 +44,8 @@ class TComPortWorker {
   // EDeviceError of the port is not caught.
   bool Exchange(const std::string& command, std::string& reply, const ExchangeOptions& options);
 
-  TXComm& Port() { return *port_; }
-  std::unique_ptr<TXComm> ReleasePort() { return std::move(port_); }
-  bool OwnsPort() const { return ownsPort_; }
+  Link& Port() { return *link_; }
   TLogWriter* Log() const { return log_; }
-  // Where the port's notifications run (see TCustomComm::SetUiSync).
-  void SetUiSync(UiSync* sync) { port_->SetUiSync(sync); }
 
   // After the terminator, how long the line may stay quiet before a reply
   // without a line end after it is taken as whole.
@@ -73,7 +56,7 @@ class TComPortWorker {
   void ReadAvailable(std::string& text);
   void SendCommand(const std::string& command);
   bool WaitForReply(std::string& reply, std::int32_t timeoutMs, const std::string& terminator);
-  void TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, PortInput& input);
+  void TakeRestOfLine(std::string& reply, std::size_t terminatorEnd, LinkInput& input);
   // Takes off the front of a reply what is left of the previous answer's
   // line end.
   void DropOwedLineEnd(std::string& reply);
@@ -82,8 +65,7 @@ class TComPortWorker {
   void DropRts();
 
   Clock& clock_;
-  std::unique_ptr<TXComm> port_;
-  bool ownsPort_;
+  std::unique_ptr<Link> link_;
   TLogWriter* log_;
   // The last answer was taken at its terminator before its line end came:
   // that line end, when it comes, is not the next command's answer.

@@ -13,8 +13,6 @@ enum TDeviceErrorCode : std::int32_t {
   ecNotOpened = 1,       // a closed port asked to close, read, write or count
   ecAlreadyOpened = 2,   // Open on an open port
   ecControlBlock = 3,    // the line settings were refused
-  ecSendLocked = 4,      // a write from inside an OnSend handler
-  ecReadLocked = 5,      // a read from inside an OnRead handler
   ecBuffers = 6,         // the queue sizes were refused
   ecTimeouts = 7,        // the driver time-outs were refused
   ecRead = 10,           // a read failed; carries the system's error
@@ -30,6 +28,11 @@ enum class TOpenFailure : std::uint8_t {
   NoPermission,    // the user may not open the device
   NotASerialLine,  // the name leads to something else: a file, a folder, the user's own terminal
   Other,           // refused for a reason of the system's own; its text tells
+  BadAddress,      // the address of a link is malformed; the detail says how
+  UnknownHost,     // a network link's host name does not resolve
+  Refused,         // a network link's host answered that nobody listens there
+  NoAnswer,        // a network link's host did not answer in time
+  SettingRefused,  // the server of a network link did not set the line as asked
 };
 
 // The message of a code as the port raises it; "Cannot open device %s"

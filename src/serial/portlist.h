@@ -5,15 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/regex.h"
-
 namespace tarvik {
-
-// The device name that connecting opens for a port text: its first run of
-// letters, digits and underscores, so "COM3 (USB Serial)" opens COM3. The
-// list offers only names that this maps back to themselves, so a listed
-// name never opens another device (tty-sim would open tty).
-inline std::string PortNameOfText(std::string_view text) { return RegexFirstMatch("\\w+", text); }
 
 std::vector<std::string> SystemSerialPorts();
 

@@ -13,6 +13,7 @@
 #include "common/inifile.h"
 #include "common/text.h"
 #include "serial/descriptor_posix.h"
+#include "serial/link.h"
 #include "serial/portlist.h"
 
 namespace tarvik {
@@ -75,7 +76,7 @@ std::vector<std::string> SystemSerialPortsIn(const std::string& ttyClassRoot, co
       ports.push_back(entry.path().filename().string());
   }
 
-  std::erase_if(ports, [](const std::string& name) { return PortNameOfText(name) != name; });
+  std::erase_if(ports, [](const std::string& name) { return PortNameOf(name) != name; });
   std::sort(ports.begin(), ports.end());
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
   return ports;

@@ -27,6 +27,7 @@
 #include "publisheddevice.h"
 #include "reflash/ui/reflashwindow.h"
 #include "serial/comportworker.h"
+#include "serial/ser2net.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
 
@@ -151,6 +152,26 @@ TEST_F(ConnectionTest, UnpluggedWhileConnectedDisconnectsAndSaysTheLinkWasLost) 
   ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
   ASSERT_TRUE(Connected());
   sim_->Stop();  // the far end goes away
+  ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000));
+  EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
+  EXPECT_EQ(main_->Ui().panels[2]->text(), QStringLiteral("Связь с устройством потеряна"));
+}
+
+// The box takes a server's address as it takes a port's name: the device
+// behind it is identified, and the server going away is a lost line.
+TEST_F(ConnectionTest, AServersAddressInTheBoxConnectsThroughIt) {
+  ScriptedDecisions decisions;
+  main_->SetDecisionDialogs(&decisions);
+  StartDevice(Device("VER 14.002.020"));
+  test::Ser2Net server(sim_->SlavePath(), test::Ser2Net::Kind::Rfc2217);
+  portText_ = server.Address();
+  Connect();
+  ASSERT_TRUE(PumpUntil([&] { return decisions.firmwareDialogs == 1; }, 5000));
+  ASSERT_TRUE(Connected());
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(main_->Ui().panels[0]->text(), QString::fromStdString(server.Address()));
+  EXPECT_EQ(main_->PortWorker()->Port().Name(), server.Address());
+  server.End();
   ASSERT_TRUE(PumpUntil([&] { return main_->PortWorker() == nullptr; }, 5000));
   EXPECT_TRUE(main_->Ui().tbtnConnect->isEnabled());
   EXPECT_EQ(main_->Ui().panels[2]->text(), QStringLiteral("Связь с устройством потеряна"));

@@ -21,6 +21,7 @@
 #include "device/devicefixture.h"
 #include "outqueue/ui/statuspane.h"
 #include "reflash/servicereflash.h"
+#include "serial/link.h"
 #include "simulator/devicesimulator.h"
 #include "support/qtpump.h"
 #include "support/quickpauseclock.h"
@@ -70,7 +71,8 @@ class ServiceMenuTest : public ::testing::Test {
     options.eraseMs = eraseMs;
     sim_ = std::make_unique<sim::DeviceSimulator>(options);
     ASSERT_TRUE(sim_->Start()) << sim_->Error();
-    ASSERT_TRUE(main_->OpenPort(test::PortName(sim_->SlavePath()), false, true));
+    ASSERT_TRUE(
+        main_->OpenPort({.Address = SerialPortAddress(test::PortName(sim_->SlavePath()))}, false, true));
   }
   void Choose(bool accepted, const std::string& path, HexGrid grid = NineRows()) {
     choice_ = HexViewerChoice{.Accepted = accepted, .Path = path, .Grid = std::move(grid)};

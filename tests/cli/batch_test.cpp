@@ -21,6 +21,7 @@
 #include "cli/outcome.h"
 #include "common/text.h"
 #include "firmware/shippedcatalogue.h"
+#include "serial/link.h"
 #include "serial/otherprogram.h"
 #include "support/tempdir.h"
 
@@ -476,7 +477,7 @@ TEST_F(CliBatch, AllTakesThePortsWhoseDevicesAnswer) {
   std::vector<sim::SimOptions> devices = {test::Detector(), test::Detector({"silence@v"}), test::Detector()};
   for (std::size_t i = 0; i < devices.size(); ++i)
     devices[i].linkPath = (dir_.Path() / ("ttyB" + std::to_string(i))).string();
-  for (const sim::SimOptions& device : devices) bench.listed.push_back(cli::PortNameOf(device.linkPath));
+  for (const sim::SimOptions& device : devices) bench.listed.push_back(PortNameOf(device.linkPath));
   bench.listed.push_back("tarvik-no-such-port");
   const BatchRun run = Run(devices, {"flash", "--all", "--no-rules", "--image", "2"}, bench);
   EXPECT_EQ(run.code, 0) << run.err;
@@ -499,8 +500,8 @@ TEST_F(CliBatch, AllNamesEveryPortItPassesOverAndWhy) {
                                           test::Detector({"garbage@v"})};
   for (std::size_t i = 0; i < devices.size(); ++i)
     devices[i].linkPath = (dir_.Path() / ("ttyB" + std::to_string(i))).string();
-  for (const sim::SimOptions& device : devices) bench.listed.push_back(cli::PortNameOf(device.linkPath));
-  const std::string heldName = cli::PortNameOf(held.SlavePath());
+  for (const sim::SimOptions& device : devices) bench.listed.push_back(PortNameOf(device.linkPath));
+  const std::string heldName = PortNameOf(held.SlavePath());
   bench.listed.push_back(heldName);
   bench.listed.push_back("tarvik-no-such-port");
   const BatchRun run = Run(devices, {"flash", "--all", "--no-rules", "--image", "2"}, bench);
@@ -536,7 +537,7 @@ TEST_F(CliBatch, AllWithFewerDevicesThanExpectedWritesNothing) {
   std::vector<sim::SimOptions> devices = {test::Detector(), test::Detector({"silence@v"}), test::Detector()};
   for (std::size_t i = 0; i < devices.size(); ++i)
     devices[i].linkPath = (dir_.Path() / ("ttyB" + std::to_string(i))).string();
-  for (const sim::SimOptions& device : devices) bench.listed.push_back(cli::PortNameOf(device.linkPath));
+  for (const sim::SimOptions& device : devices) bench.listed.push_back(PortNameOf(device.linkPath));
   struct Case {
     int expect;
     int code;

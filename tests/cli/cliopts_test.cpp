@@ -9,6 +9,7 @@
 #include "cli/clisession.h"
 #include "common/inifile.h"
 #include "common/text.h"
+#include "serial/link.h"
 
 namespace tarvik::cli {
 namespace {

@@ -26,7 +26,9 @@
 #include "device/devicefixture.h"
 #include "firmware/shippedcatalogue.h"
 #include "serial/comportworker.h"
+#include "serial/link.h"
 #include "serial/otherprogram.h"
+#include "serial/ser2net.h"
 #include "support/tempdir.h"
 #include "support/usertexts.h"
 
@@ -51,6 +53,10 @@ struct Bench {
   int columns = 0;
   // Ctrl+C once the device has seen what this asks for.
   std::function<bool(const sim::SimReport&)> interruptWhen{};
+  // The device reached through a server on the network, "PORT" its address;
+  // the server goes once the device has seen what endServerWhen asks for.
+  std::optional<test::Ser2Net::Kind> server{};
+  std::function<bool(const sim::SimReport&)> endServerWhen{};
 };
 
 const std::vector<std::string>& ImageLines(int number) {
@@ -79,10 +85,26 @@ class CliSession : public ::testing::Test {
   Outcome Run(sim::SimOptions device, std::vector<std::string> args, const Bench& bench = {}) {
     sim::DeviceSimulator sim(std::move(device));
     if (!sim.Start()) throw std::runtime_error("simulator: " + sim.Error());
+    std::optional<test::Ser2Net> server;
+    if (bench.server) server.emplace(sim.SlavePath(), *bench.server);
     for (std::string& arg : args) {
-      if (arg == "PORT") arg = sim.SlavePath();
+      if (arg == "PORT") arg = server ? server->Address() : sim.SlavePath();
+    }
+    std::atomic<bool> over{false};
+    std::thread cut;
+    if (bench.endServerWhen && server) {
+      cut = std::thread([&] {
+        while (!over.load()) {
+          if (sim.WaitUntil(bench.endServerWhen, 20)) {
+            server->End();
+            return;
+          }
+        }
+      });
     }
     Outcome outcome = RunArgs(args, bench, &sim);
+    over.store(true);
+    if (cut.joinable()) cut.join();
     // Bytes still on their way reach the device's report.
     sim.WaitUntil([](const sim::SimReport&) { return false; }, 30);
     outcome.report = sim.Report();
@@ -228,6 +250,56 @@ TEST_F(CliSession, FlashWritesTheImageTheRulesChoose) {
   EXPECT_EQ(lines.back(), "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
   EXPECT_EQ(run.report.commands.back(), "v");
   EXPECT_EQ(run.err, "");
+}
+
+// A port a server shares on the network, in both of its kinds: the same
+// identification, the same image byte for byte, and a server that goes away
+// during the writes ends the reflash as a line lost on the spot does.
+TEST_F(CliSession, ThroughAServerOnTheNetwork) {
+  for (const test::Ser2Net::Kind kind : {test::Ser2Net::Kind::Rfc2217, test::Ser2Net::Kind::Tcp}) {
+    SCOPED_TRACE(test::Ser2Net::Scheme(kind));
+    std::filesystem::remove(dir_.Path() / "update.ini");
+    const Outcome identified =
+        Run(test::Detector(), {"identify", "PORT"}, {.updateIni = kDoorRule, .server = kind});
+    EXPECT_EQ(identified.code, ExitCode::Done) << identified.err;
+    EXPECT_EQ(test::Lines(identified.out),
+              (std::vector<std::string>{
+                  "Текущая версия прошивки : VER 14.002.020",
+                  "Устройство: QTT Радиоканальный магнитоконтактный извещатель",
+                  "Доступна следующая версия для перепрошивки: VER 14.002.028 (прошивка 2)"}));
+
+    // Its record names the port by its address; the system knows nothing more of it.
+    const Outcome recorded =
+        Run(test::Detector(), {"identify", "PORT", "--json"}, {.updateIni = kDoorRule, .server = kind});
+    const nlohmann::json record = nlohmann::json::parse(recorded.out);
+    EXPECT_TRUE(
+        std::string(record["port"]).starts_with(std::string(test::Ser2Net::Scheme(kind)) + "://127.0.0.1:"));
+    EXPECT_TRUE(record["stable_name"].is_null());
+    EXPECT_EQ(record["version_before"], "VER 14.002.020");
+
+    const Outcome flashed =
+        Run(test::Detector(), {"flash", "PORT"}, {.updateIni = kDoorRule, .server = kind});
+    ASSERT_EQ(flashed.code, ExitCode::Done) << flashed.err;
+    EXPECT_TRUE(flashed.report.complete);
+    EXPECT_EQ(flashed.report.FlashRecords(), sim::ExpectedFlash(ImageLines(2)));
+    EXPECT_EQ(flashed.report.lastBlock, "0000");
+    EXPECT_EQ(test::Lines(flashed.out).back(),
+              "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
+    EXPECT_EQ(flashed.err, "");
+
+    const Outcome lost = Run(test::Detector(), {"flash", "PORT", "--image", "2"},
+                             {.server = kind, .endServerWhen = [](const sim::SimReport& report) {
+                                return report.writes.size() >= 3;
+                              }});
+    EXPECT_EQ(lost.code, ExitCode::Failed);
+    EXPECT_EQ(
+        test::Lines(lost.err).at(0),
+        "В процессе перепрошивки возникли ошибки! Связь с устройством потеряна. Память устройства стёрта: "
+        "оно "
+        "осталось в режиме перепрошивки без прошивки. Подключитесь к устройству снова: ему будет предложена "
+        "прошивка.");
+    EXPECT_EQ(CountOf(lost.report.writes, "0000"), 0u);
+  }
 }
 
 struct RefusalCase {
@@ -681,8 +753,8 @@ TEST_F(CliSession, PortsJsonListsAPseudoTerminal) {
   device.linkPath = (dir_.Path() / "ttyBench").string();
   sim::DeviceSimulator sim(device);
   ASSERT_TRUE(sim.Start()) << sim.Error();
-  const std::string link = cli::PortNameOf(device.linkPath);
-  const std::string pts = cli::PortNameOf(sim.SlavePath());
+  const std::string link = PortNameOf(device.linkPath);
+  const std::string pts = PortNameOf(sim.SlavePath());
   cli::CliEnvironment env{.Out = out_, .ListPorts = [&] { return std::vector<std::string>{link, pts}; }};
   EXPECT_EQ(cli::RunCli({"ports", "--json"}, env), ExitCode::Done);
   const nlohmann::json parsed = nlohmann::json::parse(out_.Out());
@@ -763,7 +835,7 @@ TEST_F(CliSession, InterruptStopsBetweenCommandsAndReleasesThePort) {
     EXPECT_EQ(report.strayBytes, 0u);
     EXPECT_FALSE(report.complete);
     EXPECT_EQ(CountOf(report.writes, "0000"), 0u);
-    TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr, true);
+    TComPortWorker again(test::PortName(device.SlavePath()), false, nullptr);
     EXPECT_NO_THROW(again.Open());
     device.Stop();
   }
@@ -962,11 +1034,14 @@ TEST_F(CliSession, SamePortTwiceIsBadUsage) {
   const Case cases[] = {
       {"the same text", {pts, pts}, "Порт " + pts + " назван дважды.\n"},
       {"spelt another way",
-       {pts, "/dev/pts/../" + cli::PortNameOf(pts)},
-       "Порт /dev/pts/../" + cli::PortNameOf(pts) + " назван дважды: это тот же порт, что и " + pts + ".\n"},
+       {pts, "/dev/pts/../" + PortNameOf(pts)},
+       "Порт /dev/pts/../" + PortNameOf(pts) + " назван дважды: это тот же порт, что и " + pts + ".\n"},
       {"through a link",
        {device.linkPath, pts},
        "Порт " + pts + " назван дважды: это тот же порт, что и " + device.linkPath + ".\n"},
+      {"a server's port, its scheme spelt another way",
+       {"rfc2217://bench:4000", "RFC2217://bench:4000/"},
+       "Порт RFC2217://bench:4000/ назван дважды: это тот же порт, что и rfc2217://bench:4000.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

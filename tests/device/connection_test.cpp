@@ -12,6 +12,8 @@
 
 #include "common/text.h"
 #include "devicefixture.h"
+#include "serial/link.h"
+#include "serial/portwaits.h"
 #include "support/usertexts.h"
 
 namespace tarvik {
@@ -107,6 +109,33 @@ class ConnectionTest : public ::testing::Test {
   // Declared after everything it uses, so it goes first.
   TConnection connection_{{.Events = events_, .Sync = ui_}};
 };
+
+// The link comes from the factory of the setup, made from the address and
+// the speed asked for; one it cannot make leaves the connection closed.
+TEST_F(ConnectionTest, TheLinkIsMadeByTheSetupsFactory) {
+  StartDevice(Door());
+  std::vector<std::pair<LinkAddress, bool>> made;
+  TConnection connection(
+      {.Events = events_,
+       .Sync = ui_,
+       .Links = [&](const LinkAddress& address, const LinkSettings& settings, Clock& clock) {
+         made.emplace_back(address, settings.HighSpeed);
+         return MakeLink(address, settings, clock);
+       }});
+  const LinkAddress address = SerialPortAddress(test::PortName(sim_->SlavePath()));
+  connection.Open(address, true);
+  EXPECT_EQ(connection.State(), ConnectionState::Idle);
+  EXPECT_EQ(made, (std::vector<std::pair<LinkAddress, bool>>{{address, true}}));
+  EXPECT_EQ(connection.PortWorker()->Port().Name(), address.Port);
+  EXPECT_TRUE(connection.Close());
+
+  const EDeviceError e =
+      test::CatchDeviceError([&] { connection.Open(ParseLinkAddress("tcp://host").Take()); });
+  EXPECT_EQ(e.OpenFailure, TOpenFailure::BadAddress);
+  EXPECT_EQ(made.size(), 1u) << "a malformed address makes no link";
+  EXPECT_EQ(connection.State(), ConnectionState::Closed);
+  EXPECT_EQ(connection.PortWorker(), nullptr);
+}
 
 TEST_F(ConnectionTest, StatesFromOpenToClosed) {
   StartDevice(Door());
@@ -337,6 +366,10 @@ EDeviceError OpenFailure(TOpenFailure cause, std::string holder, std::string sys
   return error;
 }
 
+EDeviceError ParseErrorOf(const std::string& address) {
+  return test::CatchDeviceError([&] { ParseLinkAddress(address).Take(); });
+}
+
 // The windows word a failed open in Russian, keeping the system's own error
 // text and the program that holds the port.
 TEST(PortOpenFailureText, SaysTheCauseInRussian) {
@@ -362,6 +395,25 @@ TEST(PortOpenFailureText, SaysTheCauseInRussian) {
       {"refused for a reason of the system's",
        OpenFailure(TOpenFailure::Other, "", "error 5: Input/output error"),
        "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0 (error 5: Input/output error)."},
+      {"a host without that name", OpenFailure(TOpenFailure::UnknownHost, "", "Name or service not known"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: узел не найден (Name or service not "
+       "known)."},
+      {"nobody listens", OpenFailure(TOpenFailure::Refused, "", "error 111: Connection refused"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер отказал в соединении (error "
+       "111: "
+       "Connection refused)."},
+      {"no answer", OpenFailure(TOpenFailure::NoAnswer, "", "nothing within 5000 ms"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер не отвечает (nothing within "
+       "5000 "
+       "ms)."},
+      {"a line setting refused",
+       OpenFailure(TOpenFailure::SettingRefused, "", "bit/s: asked 19200, the server set 9600"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт ttyUSB0: сервер не принял настройки линии "
+       "(bit/s: "
+       "asked 19200, the server set 9600)."},
+      {"a malformed address", ParseErrorOf("tcp://host:0"),
+       "Ошибка при открытии Com порта! Не удалось открыть порт tcp://host:0: неверный адрес (the port in the "
+       "address is out of range (1 to 65535))."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

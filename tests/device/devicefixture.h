@@ -31,7 +31,7 @@ class DeviceFixture {
 
   explicit DeviceFixture(sim::SimOptions options, Clock& clock = SystemClock()) : sim_(std::move(options)) {
     if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
-    worker_ = std::make_unique<TComPortWorker>(PortName(sim_.SlavePath()), false, nullptr, true, clock);
+    worker_ = std::make_unique<TComPortWorker>(PortName(sim_.SlavePath()), false, nullptr, clock);
     worker_->Open();
     controller_ = std::make_unique<TController>(worker_.get(), events_);
   }
@@ -49,7 +49,7 @@ class DeviceFixture {
   // Every command the device has received so far, in order, and nothing
   // that is still on its way: a marker sent behind them comes back first.
   std::vector<std::string> ReceivedCommands() {
-    worker_->Port().WriteString(FrameCommand(kMarker));
+    worker_->Port().Write(FrameCommand(kMarker));
     std::vector<std::string> commands;
     sim_.WaitUntil(
         [&](const sim::SimReport& r) {

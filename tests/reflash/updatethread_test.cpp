@@ -113,7 +113,7 @@ class DeviceLine {
  public:
   DeviceLine(sim::SimOptions options, Clock& clock) : sim_(std::move(options)) {
     if (!sim_.Start()) throw std::runtime_error("simulator: " + sim_.Error());
-    worker_ = std::make_unique<TComPortWorker>(test::PortName(sim_.SlavePath()), false, &log_, true, clock);
+    worker_ = std::make_unique<TComPortWorker>(test::PortName(sim_.SlavePath()), false, &log_, clock);
     worker_->Open();
     controller_ = std::make_unique<TController>(worker_.get(), events_);
   }

@@ -12,6 +12,7 @@
 
 #include "pacedclock.h"
 #include "ptypeer.h"
+#include "serial/seriallink.h"
 #include "serialtesting.h"
 #include "support/fakeclock.h"
 #include "support/lineslog.h"
@@ -25,29 +26,35 @@ using test::LinesLog;
 
 TEST(PortWorker, ConfiguresThePortForTheDevices) {
   for (bool highSpeed : {false, true}) {
-    TComPortWorker worker("ttyUSB3", highSpeed, nullptr, true);
-    TXComm& port = worker.Port();
-    EXPECT_EQ(port.DeviceName(), "ttyUSB3");
-    EXPECT_EQ(port.BaudRate(), highSpeed ? br115200 : br19200);
-    EXPECT_EQ(port.BaudValue(), highSpeed ? 115200u : 19200u);
-    EXPECT_EQ(port.DataControl().DataBits(), db8);
-    EXPECT_EQ(port.DataControl().Parity(), paNone);
-    EXPECT_EQ(port.DataControl().StopBits(), sb1);
-    EXPECT_EQ(port.FlowControl(), fcNone);
-    EXPECT_TRUE(port.RTSSettings().Empty());
-    EXPECT_TRUE(port.DTRSettings().Empty());
-    EXPECT_EQ(port.EventChars().EventChar(), '\r');
-    EXPECT_EQ(port.Buffers().InputSize(), 2048);
-    EXPECT_EQ(port.Buffers().OutputSize(), 2048);
-    EXPECT_EQ(port.Buffers().InputTimeout(), 500);
-    EXPECT_EQ(port.Buffers().OutputTimeout(), 500);
-    EXPECT_FALSE(port.IsOpen());
+    SCOPED_TRACE(highSpeed);
+    PtyPeer peer;
+    SerialLink link(peer.DeviceName(), {.HighSpeed = highSpeed}, SystemClock());
+    EXPECT_EQ(link.Name(), peer.DeviceName());
+    EXPECT_EQ(link.Port().BaudRate(), highSpeed ? 115200u : 19200u);
+    EXPECT_FALSE(link.IsOpen());
+    link.Open();
+    commos::TDeviceControlBlock dcb;
+    ASSERT_TRUE(link.Port().ReadDeviceControl(dcb));
+    EXPECT_EQ(dcb.BaudRate, highSpeed ? 115200u : 19200u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, 0);
+    EXPECT_EQ(dcb.StopBits, 0);
+    EXPECT_FALSE(dcb.fOutxCtsFlow);
+    EXPECT_FALSE(dcb.fOutxDsrFlow);
+    EXPECT_FALSE(dcb.fInX);
+    EXPECT_FALSE(dcb.fOutX);
+    EXPECT_EQ(dcb.fRtsControl, commos::TRtsControl::Disable);
+    EXPECT_EQ(dcb.fDtrControl, commos::TDtrControl::Disable);
+    EXPECT_EQ(dcb.EvtChar, '\r');
+    EXPECT_EQ(dcb.XonLim, TXComm::kQueueSize / 4);
+    EXPECT_EQ(TXComm::kQueueSize, 2048);
+    EXPECT_EQ(TXComm::kTransferTimeoutMs, 500u);
   }
 }
 
 TEST(PortWorker, OpenReachesTheLineAndReopens) {
   PtyPeer peer;
-  TComPortWorker worker(peer.DeviceName(), false, nullptr, true);
+  TComPortWorker worker(peer.DeviceName(), false, nullptr);
   worker.Open();
   const termios line = test::TermiosOf(peer.Slave());
   EXPECT_EQ(cfgetospeed(&line), B19200);
@@ -56,7 +63,7 @@ TEST(PortWorker, OpenReachesTheLineAndReopens) {
   EXPECT_FALSE(worker.Port().IsOpen());
   EXPECT_NO_THROW(worker.Close());
 
-  TComPortWorker missing("ttyNoSuchPort", false, nullptr, true);
+  TComPortWorker missing("ttyNoSuchPort", false, nullptr);
   try {
     missing.Open();
     ADD_FAILURE() << "opened a missing port";
@@ -70,7 +77,7 @@ TEST(PortWorker, OpenReachesTheLineAndReopens) {
 TEST(PortWorker, ExchangeOnClosedPortDoesNothing) {
   LinesLog log;
   test::FakeClock clock;
-  TComPortWorker worker("ttyUSB0", false, &log, true, clock);
+  TComPortWorker worker("ttyUSB0", false, &log, clock);
   std::string reply = "left over";
   EXPECT_FALSE(worker.Exchange("+v\r\n", reply, {.Attempts = 3}));
   EXPECT_EQ(reply, "");
@@ -78,9 +85,10 @@ TEST(PortWorker, ExchangeOnClosedPortDoesNothing) {
   EXPECT_EQ(clock.Sleeps(), 0u);
 }
 
-// The real device of a port, with a record of the RTS switches and the
-// writes that reach it and when, on the port's clock.
-class RtsRecorder final : public commos::TCommDevice {
+// The link of a port, with a record of the RTS switches and the writes
+// that reach it and when, on the port's clock: what the exchange does
+// around a command, whatever the line.
+class RtsRecorder final : public Link {
  public:
   struct Event {
     std::string what;  // "RTS on", "RTS off", "write", "written"
@@ -88,39 +96,31 @@ class RtsRecorder final : public commos::TCommDevice {
     friend bool operator==(const Event&, const Event&) = default;
   };
 
-  RtsRecorder(std::unique_ptr<commos::TCommDevice> device, Clock& clock)
-      : device_(std::move(device)), clock_(clock) {}
+  RtsRecorder(std::unique_ptr<Link> link, Clock& clock) : link_(std::move(link)), clock_(clock) {}
 
   std::vector<Event> Events() const {
     std::lock_guard lock(mutex_);
     return events_;
   }
 
-  bool SetState(const commos::TDeviceControlBlock& dcb) override { return device_->SetState(dcb); }
-  bool GetState(commos::TDeviceControlBlock& dcb) override { return device_->GetState(dcb); }
-  void Purge() override { device_->Purge(); }
-  bool SetupQueues(std::uint32_t in, std::uint32_t out) override { return device_->SetupQueues(in, out); }
-  void GetQueueSizes(std::uint32_t& in, std::uint32_t& out) override { device_->GetQueueSizes(in, out); }
-  bool SetTimeouts(const commos::TDriverTimeouts& t) override { return device_->SetTimeouts(t); }
-  bool GetTimeouts(commos::TDriverTimeouts& t) override { return device_->GetTimeouts(t); }
-  commos::TIoResult InputCount() override { return device_->InputCount(); }
-  commos::TIoResult OutputCount() override { return device_->OutputCount(); }
-  commos::TIoResult Write(const char* data, std::uint32_t count) override {
+  void Open() override { link_->Open(); }
+  void Close() override { link_->Close(); }
+  bool IsOpen() const override { return link_->IsOpen(); }
+  std::string Name() const override { return link_->Name(); }
+  bool Write(const std::string& bytes) override {
     Note("write");
-    const commos::TIoResult r = device_->Write(data, count);
+    const bool all = link_->Write(bytes);
     Note("written");
-    return r;
+    return all;
   }
-  commos::TIoResult Read(char* data, std::uint32_t count) override { return device_->Read(data, count); }
+  std::uint32_t InputCount() override { return link_->InputCount(); }
+  bool ReadAvailable(std::string& text) override { return link_->ReadAvailable(text); }
+  bool WaitInput(std::uint32_t realMs) override { return link_->WaitInput(realMs); }
   void SetRts(bool on) override {
     Note(on ? "RTS on" : "RTS off");
-    device_->SetRts(on);
+    link_->SetRts(on);
   }
-  commos::TWaitResult WaitEvent(bool watchInput, int timeoutMs) override {
-    return device_->WaitEvent(watchInput, timeoutMs);
-  }
-  void SignalStop() override { device_->SignalStop(); }
-  bool WaitInput(std::uint32_t timeoutMs) override { return device_->WaitInput(timeoutMs); }
+  void SetOnLost(LostHandler handler) override { link_->SetOnLost(std::move(handler)); }
 
  private:
   void Note(const char* what) {
@@ -128,7 +128,7 @@ class RtsRecorder final : public commos::TCommDevice {
     events_.push_back({what, clock_.NowMs()});
   }
 
-  std::unique_ptr<commos::TCommDevice> device_;
+  std::unique_ptr<Link> link_;
   Clock& clock_;
   mutable std::mutex mutex_;
   std::vector<Event> events_;
@@ -138,17 +138,11 @@ TEST(PortWorker, RtsGoesUpBeforeEachCommandAndDownAfterIt) {
   test::FakeClock clock;
   PtyPeer peer;  // a device that never answers
   peer.Start();
-  TComPortWorker worker(peer.DeviceName(), false, nullptr, true, clock);
-  RtsRecorder* recorder = nullptr;
-  worker.Port().SetDeviceOpener([&](const std::string& name, Clock& portClock, commos::TOpenError& error) {
-    auto device = commos::OpenDevice(name, portClock, error);
-    if (!device) return device;
-    auto wrapped = std::make_unique<RtsRecorder>(std::move(device), portClock);
-    recorder = wrapped.get();
-    return std::unique_ptr<commos::TCommDevice>(std::move(wrapped));
-  });
+  auto recording =
+      std::make_unique<RtsRecorder>(MakeLink(SerialPortAddress(peer.DeviceName()), {}, clock), clock);
+  RtsRecorder* recorder = recording.get();
+  TComPortWorker worker(std::move(recording), nullptr, clock);
   worker.Open();
-  ASSERT_NE(recorder, nullptr);
 
   const std::uint64_t start = clock.NowMs();
   std::string reply;
@@ -181,7 +175,7 @@ TEST(PortWorker, RtsGoesUpBeforeEachCommandAndDownAfterIt) {
 template <typename ClockType>
 class WorkerOnPty : public ::testing::Test {
  protected:
-  WorkerOnPty() : worker(peer.DeviceName(), false, &log, true, clock) {}
+  WorkerOnPty() : worker(peer.DeviceName(), false, &log, clock) {}
   void SetUp() override { worker.Open(); }
 
   ClockType clock;
@@ -220,7 +214,7 @@ TEST_F(AnsweringDevice, ReplyCases) {
     SCOPED_TRACE(c.name);
     PtyPeer device;
     LinesLog lines;
-    TComPortWorker w(device.DeviceName(), false, &lines, true, clock);
+    TComPortWorker w(device.DeviceName(), false, &lines, clock);
     w.Open();
     device.Start(test::AnswerEachCommand(c.reply));
     std::string reply;
@@ -259,7 +253,7 @@ TEST_F(AnsweringDevice, EmptyTerminatorWaitsForCarriageReturn) {
 TEST_F(AnsweringDevice, StaleInputIsDiscardedAndLogged) {
   peer.Start(test::AnswerEachCommand("OK\r\n"));
   peer.Write("late answer");
-  ASSERT_TRUE(test::WaitUntil([&] { return worker.Port().QueueCount(0) == 11; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return worker.Port().InputCount() == 11; }));
   std::string reply;
   EXPECT_TRUE(worker.Exchange(kProbe, reply, {.TimeoutMs = 5000}));
   EXPECT_EQ(reply, "OK\r\n");

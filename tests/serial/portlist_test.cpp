@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "ptypeer.h"
+#include "serial/link.h"
 #include "serial/portfacts.h"
 
 namespace tarvik {
@@ -77,7 +78,7 @@ TEST_F(PortTree, OnlyNamesThatConnectingOpensAsThemselvesAreListed) {
   EXPECT_EQ(List(), std::vector<std::string>{"ttyV_4"});
 }
 
-TEST(PortNameOfText, FirstRunOfLettersDigitsAndUnderscores) {
+TEST(PortNameOf, ABoxTextOpensTheFirstRunOfLettersDigitsAndUnderscores) {
   const struct {
     const char* text;
     const char* name;
@@ -86,7 +87,7 @@ TEST(PortNameOfText, FirstRunOfLettersDigitsAndUnderscores) {
       {"ttyV_4", "ttyV_4"},          {"tty-sim", "tty"},
       {"  ttyUSB0", "ttyUSB0"},      {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(PortNameOfText(c.text), c.name) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(PortNameOf(c.text), c.name) << c.text;
 }
 
 TEST_F(PortTree, MissingRootsGiveAnEmptyList) {

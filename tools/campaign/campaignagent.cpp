@@ -12,6 +12,7 @@
 #include "campaign/campaignclock.h"
 #include "cli/clisession.h"
 #include "serial/comportworker.h"
+#include "serial/link.h"
 
 namespace tarvik::campaign {
 namespace {
@@ -147,7 +148,7 @@ bool ParseAgentLine(const std::string& line, AgentReport& report) {
 
 std::string ReopenError(const std::string& port) {
   try {
-    TComPortWorker worker(cli::PortNameOf(port), false, nullptr, true);
+    TComPortWorker worker(PortNameOf(port), false, nullptr);
     worker.Open();
     worker.Close();
     return {};

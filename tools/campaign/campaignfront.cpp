@@ -15,6 +15,7 @@
 #include "reflash/reflashview.h"
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
+#include "serial/link.h"
 
 namespace tarvik::campaign {
 namespace {
@@ -146,7 +147,7 @@ FrontResult RunWindow(const FrontRequest& request) {
   DeviceEvents shown;
   TConnection connection({.Events = shown, .Sync = sync, .Time = request.clock});
   try {
-    connection.Open(cli::PortNameOf(request.port));
+    connection.Open(PortNameOf(request.port));
   } catch (const std::exception& e) {
     result.error = std::string("the port did not open: ") + e.what();
     return result;

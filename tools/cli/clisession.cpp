@@ -19,6 +19,7 @@
 #include "connect/portsearch.h"
 #include "firmware/hexfile.h"
 #include "firmware/selection.h"
+#include "serial/link.h"
 #include "serial/portfacts.h"
 #include "serial/portlist.h"
 
@@ -213,7 +214,9 @@ bool Session::PortsDistinct() {
   // The same device by another name: "ttyUSB0" and "/dev/ttyUSB0", or a
   // link to it. A batch would find it held by itself.
   const auto sameAs = [](const std::string& typed) {
-    const std::string name = PortNameOf(typed);
+    const ParsedLinkAddress parsed = ParseLinkAddress(typed);
+    if (parsed.Address.Kind != LinkKind::Serial) return parsed.Ok() ? parsed.Address.Name() : typed;
+    const std::string& name = parsed.Address.Port;
     std::error_code error;
     const std::filesystem::path real =
         std::filesystem::canonical(std::filesystem::path("/dev") / name, error);
@@ -364,8 +367,13 @@ ExitCode Session::Batch(const std::vector<std::string>& ports) {
 void Session::Recorded(const DeviceResult& result) {
   if (env_.Ended) env_.Ended(result);
   if (!options_.record && !options_.json) return;
-  const std::string port = options_.all ? result.port : PortNameOf(result.port);
-  const SerialPortFacts facts = env_.DescribePort ? env_.DescribePort(port) : DescribeSerialPort(port);
+  const LinkAddress address =
+      options_.all ? SerialPortAddress(result.port) : ParseLinkAddress(result.port).Address;
+  // The system knows nothing of a port a server shares on the network.
+  SerialPortFacts facts{.Name = address.Name()};
+  if (address.Kind == LinkKind::Serial) {
+    facts = env_.DescribePort ? env_.DescribePort(address.Port) : DescribeSerialPort(address.Port);
+  }
   const std::string line = DeviceRecordJson(options_.command, result, facts);
   if (options_.json) out_.Write(Stream::Out, line + "\n");
   if (record_.is_open()) {

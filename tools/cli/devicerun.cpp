@@ -24,6 +24,7 @@
 #include "reflash/servicereflash.h"
 #include "reflash/updatethread.h"
 #include "serial/deviceerror.h"
+#include "serial/link.h"
 #include "serial/portlist.h"
 
 namespace tarvik::cli {
@@ -292,13 +293,17 @@ std::string NamedAsTyped(const std::string& message, const std::string& opened, 
 
 ExitCode DeviceRun::OnDevice() {
   TConnection connection({.Events = *this, .Sync = sync_, .Time = setup_.Time});
-  const std::string port = setup_.Listed ? setup_.Port : PortNameOf(setup_.Port);
-  if (options_.waitSeconds && !WaitForPort(port, *options_.waitSeconds)) {
+  const ParsedLinkAddress address = setup_.Listed
+                                        ? ParsedLinkAddress{.Address = SerialPortAddress(setup_.Port)}
+                                        : ParseLinkAddress(setup_.Port);
+  const std::string port = address.Address.Port;
+  if (options_.waitSeconds && address.Address.Kind == LinkKind::Serial &&
+      !WaitForPort(port, *options_.waitSeconds)) {
     Tell(InterruptedText());
     return ExitCode::Interrupted;
   }
   try {
-    connection.Open(port);
+    connection.Open(address.Take());
   } catch (const EDeviceError& e) {
     Tell(OpenPortErrorText(NamedAsTyped(e.what(), port, setup_.Port), e.OpenFailure));
     return ExitCode::NoDevice;
@@ -667,24 +672,6 @@ void DeviceRun::Serve(const std::function<bool()>& done) {
 DeviceResult RunDevice(const DeviceRunSetup& setup, DeviceSink& sink) {
   DeviceRun run(setup, sink);
   return run.Run();
-}
-
-std::string PortNameOf(const std::string& text) {
-  for (const std::string_view prefix : {std::string_view("/dev/"), std::string_view("\\\\.\\")}) {
-    if (text.rfind(prefix, 0) == 0) return text.substr(prefix.size());
-  }
-  // Any other absolute path (a simulated port linked elsewhere) is reached
-  // from /dev, where the POSIX port worker starts.
-  if (text.size() > 1 && text.front() == '/') return ".." + text;
-  // A name with a slash is a path, from the folder the tool runs in
-  // ("./run/t1"), not a place under /dev. No port the system lists has one.
-  if (text.find('/') != std::string::npos) {
-    std::error_code error;
-    const std::filesystem::path here = std::filesystem::current_path(error);
-    const std::string full = (here / text).lexically_normal().generic_string();
-    if (!error && full.starts_with('/')) return ".." + full;
-  }
-  return text;
 }
 
 std::string ImageData(const std::vector<std::string>& imageLines) {

@@ -60,11 +60,6 @@ struct DeviceRunSetup {
 // on the calling thread, which serves the device's workers meanwhile.
 DeviceResult RunDevice(const DeviceRunSetup& setup, DeviceSink& sink);
 
-// The port as the port worker opens it: a "/dev/" or "\\.\" in front taken
-// off, since the worker adds its own; another path (absolute, or relative to
-// the current folder when the name holds a slash) made relative to /dev.
-std::string PortNameOf(const std::string& text);
-
 // The image's data as the writes carry it, in block order: what an image
 // leaves in the device's flash from block 0000 on.
 std::string ImageData(const std::vector<std::string>& imageLines);
