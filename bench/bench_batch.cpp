@@ -5,7 +5,10 @@
 // is 1.05 at most), the CPU time per device as a share of its wall time, and
 // the process's largest resident size. The image is the first 120 records of
 // VER 14.002.028 (30 groups), so that a run takes seconds, not a minute; the
-// check after the reflash is part of every device's run.
+// check after the reflash is part of every device's run. The same batch
+// behind ser2net on 127.0.0.1 (one server per device, in either kind), held
+// against the one local device: the network must cost the batch nothing a
+// technician would notice.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,6 +23,7 @@
 #include "cli/clisession.h"
 #include "common/text.h"
 #include "firmware/catalogue.h"
+#include "serial/ser2net.h"
 #include "simprocess.h"
 
 namespace {
@@ -71,19 +75,30 @@ Times Usage() {
 
 double singleWallS = 0;
 
-void BM_FlashDevicesAtOnce(benchmark::State& state) {
+// How the devices of a batch are reached.
+enum class Reach { Local, Rfc2217, Tcp };
+
+void FlashDevices(benchmark::State& state, Reach reach) {
   const auto devices = static_cast<std::size_t>(state.range(0));
   const ShortCatalogue catalogue;
   double wallS = 0;
   double cpuS = 0;
   for (auto _ : state) {
     std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::unique_ptr<test::Ser2Net>> servers;
     std::vector<std::string> args = {"flash", "--no-rules", "--image", "1", "--quiet"};
     for (std::size_t i = 0; i < devices; ++i) {
       sims.push_back(std::make_unique<SimProcess>(
           std::vector<std::string>{"--version-reply", "VER 14.002.020", "--erase-ms", "0", "--write-latency",
                                    "10", "--version-after", "VER 14.002.028", "--no-catalogue"}));
-      args.push_back(sims.back()->Path());
+      if (reach == Reach::Local) {
+        args.push_back(sims.back()->Path());
+        continue;
+      }
+      servers.push_back(std::make_unique<test::Ser2Net>(
+          sims.back()->Path(),
+          reach == Reach::Rfc2217 ? test::Ser2Net::Kind::Rfc2217 : test::Ser2Net::Kind::Tcp));
+      args.push_back(servers.back()->Address());
     }
     NoOutput out;
     cli::CliEnvironment env{.Out = out, .Catalogue = catalogue.Source()};
@@ -94,7 +109,7 @@ void BM_FlashDevicesAtOnce(benchmark::State& state) {
     cpuS = end.cpuS - start.cpuS;
     if (code != cli::ExitCode::Done) state.SkipWithError("not every device was flashed and verified");
   }
-  if (devices == 1) singleWallS = wallS;
+  if (reach == Reach::Local && devices == 1) singleWallS = wallS;
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   state.counters["devices"] = static_cast<double>(devices);
@@ -106,11 +121,33 @@ void BM_FlashDevicesAtOnce(benchmark::State& state) {
   state.counters["cpu_pct_per_device"] = 100.0 * cpuS / static_cast<double>(devices) / wallS;
   state.counters["max_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
+void BM_FlashDevicesAtOnce(benchmark::State& state) { FlashDevices(state, Reach::Local); }
+// Against the one local device of the run above, which runs first.
+void BM_FlashDevicesBehindRfc2217(benchmark::State& state) { FlashDevices(state, Reach::Rfc2217); }
+void BM_FlashDevicesBehindTcp(benchmark::State& state) { FlashDevices(state, Reach::Tcp); }
+
 BENCHMARK(BM_FlashDevicesAtOnce)
     ->ArgNames({"devices"})
     ->Arg(1)
     ->Arg(2)
     ->Arg(4)
+    ->Arg(8)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->UseRealTime();
+
+BENCHMARK(BM_FlashDevicesBehindRfc2217)
+    ->ArgNames({"devices"})
+    ->Arg(1)
+    ->Arg(8)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->UseRealTime();
+BENCHMARK(BM_FlashDevicesBehindTcp)
+    ->ArgNames({"devices"})
+    ->Arg(1)
     ->Arg(8)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)

@@ -24,8 +24,12 @@ constexpr SchemeRow kSchemes[] = {
 
 constexpr std::string_view kSchemeMark = "://";
 
+// Device names hold hyphens and dots too ("ttyUSB-1", "tarvik.sim"): a name
+// cut at one would open another device, or the controlling terminal for
+// "tty-sim".
 bool IsPortNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+         c == '.';
 }
 
 std::string_view SchemeName(LinkKind kind) {

@@ -73,10 +73,10 @@ ParsedLinkAddress ParseLinkAddress(std::string_view text);
 //  - a name with a slash is a path from the current folder ("./run/t1"),
 //    since no port the system lists has one;
 //  - anything else is a name from the port list, perhaps with a description
-//    after it: its first run of letters, digits and underscores, so
-//    "COM3 (USB Serial)" opens COM3. The list offers only names that this
-//    maps back to themselves, so a listed name never opens another device
-//    (tty-sim would open tty).
+//    after it: its first run of letters, digits, underscores, hyphens and
+//    dots, so "COM3 (USB Serial)" opens COM3 and "tty-sim" opens tty-sim.
+//    The list offers only names that this maps back to themselves, so a
+//    listed name never opens another device ("ttyV 2" would open ttyV).
 std::string PortNameOf(std::string_view text);
 
 // The line the devices speak; the link sets it up itself.

@@ -13,6 +13,12 @@
 #                                         identified and flashed from one
 #                                         command each, as JSON and with a
 #                                         record, and each flash holds IMAGE
+#   wine_cli.sh net WINE CLI IMAGE        a door detector of this test's own
+#                                         behind Debian's ser2net on 127.0.0.1
+#                                         is identified as tcp://127.0.0.1:PORT
+#                                         and flashed as rfc2217://127.0.0.1:PORT
+#                                         (Winsock), and its flash then holds
+#                                         IMAGE
 #   wine_cli.sh refuse WINE CLI           files that cannot be used stop the
 #                                         tool before it opens a port, an
 #                                         option's value "help" is a value, and
@@ -29,7 +35,9 @@ work=$(mktemp -d)
 sim_pid=
 com9=$WINEPREFIX/dosdevices/com9
 sim_pids=
+server_pid=
 cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null
   for pid in $sim_pids; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
@@ -42,7 +50,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAILED: $*"
-  for f in "$work"/out "$work"/err "$work"/sim.log; do
+  for f in "$work"/out "$work"/err "$work"/sim.log "$work"/ser2net.log; do
     [ -f "$f" ] && { echo "--- $(basename "$f")"; iconv -f cp1251 -t utf-8 "$f" 2>/dev/null || cat "$f"; }
   done
   # The end of the tool's log: the exchanges that led up to the failure.
@@ -156,6 +164,63 @@ for r in records:
     cmp -s "$work/expected" "$work/flash$n" || fail "the flash behind COM$n is not the image"
   done
   echo "flashed two: $(tail -1 "$work/sim12.log"); $(tail -1 "$work/sim13.log")"
+  ;;
+net)
+  image=$4
+  ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+  [ -x "$ser2net" ] || { echo "no ser2net"; exit 77; }
+  "$TARVIK_WIN_SIM" --unpaced --erase-ms 100 --link "$work/device" --flash-out "$work/flash" \
+    </dev/null >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  tries=0
+  until [ -L "$work/device" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 100 ] || fail "the simulator did not publish its port"
+    sleep 0.05
+  done
+  # Two ports of 127.0.0.1 nobody listens on, one a kind, to the same line.
+  ports=$(python3 -c '
+import socket
+socks = [socket.socket() for _ in range(2)]
+for s in socks: s.bind(("127.0.0.1", 0))
+print(*(s.getsockname()[1] for s in socks))
+')
+  raw=${ports% *} telnet=${ports#* }
+  {
+    echo "connection: &raw"
+    echo "  accepter: tcp,127.0.0.1,$raw"
+    echo "  connector: serialdev,$work/device,19200n81,local"
+    echo "connection: &telnet"
+    echo "  accepter: telnet(rfc2217),tcp,127.0.0.1,$telnet"
+    echo "  connector: serialdev,$work/device,19200n81,local"
+  } >"$work/ser2net.yaml"
+  "$ser2net" -n -d -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
+  server_pid=$!
+  tries=0
+  until python3 -c "import socket; socket.create_connection(('127.0.0.1', $raw), 1).close()" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ "$tries" -le 100 ] || fail "ser2net does not listen"
+    sleep 0.1
+  done
+  printf '[UpdateRules]\r\n14.002.000=20->28\r\n' >"$work/update.ini"
+  (cd "$work" && "$wine" "$cli" identify "tcp://127.0.0.1:$raw" --rules update.ini --json) >"$work/out" 2>"$work/err"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "identify through the raw port ended with $rc"
+  grep -q '"VER 14.002.028"' "$work/out" || fail "identify through the raw port offered nothing"
+  started=$(date +%s)
+  (cd "$work" && "$wine" "$cli" flash "rfc2217://127.0.0.1:$telnet" --rules update.ini --log flash.log --no-verify) \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  echo "flash through the Telnet port took $(($(date +%s) - started)) s"
+  [ "$rc" -eq 0 ] || fail "flash ended with $rc"
+  iconv -f cp1251 -t utf-8 "$work/out" | grep -q 'Перепрошивка успешно завершена!' || fail "no success line"
+  # The simulator writes the flash it holds when it ends.
+  kill -TERM "$sim_pid"
+  wait "$sim_pid"
+  sim_pid=
+  "$TARVIK_WIN_SIM" --expected-flash "$image" >"$work/expected" || fail "no expected flash"
+  cmp -s "$work/expected" "$work/flash" || fail "the device's flash is not the image"
+  echo "flashed through ser2net: $(wc -l <"$work/flash") blocks"
   ;;
 refuse)
   # COM99 is not there: exit code 3 would mean the tool went on to the port.

@@ -68,24 +68,24 @@ TEST_F(PortTree, ListsRealAndPublishedVirtualPorts) {
 
 TEST_F(PortTree, OnlyNamesThatConnectingOpensAsThemselvesAreListed) {
   Touch(dev() / "pts" / "3");
-  // Connecting keeps the first run of letters, digits and underscores: these
-  // would open tty, tarvik and ttyUSB instead.
-  for (const char* name : {"tty-sim", "tarvik.sim", "ttyUSB-1", "ttyV 2", "-ttyV3"})
+  // Connecting keeps the first run of letters, digits, underscores, hyphens
+  // and dots: these would open ttyV and ttyW instead.
+  for (const char* name : {"ttyV 2", "ttyW(3)"}) fs::create_symlink("pts/3", dev() / name);
+  for (const char* name : {"tty-sim", "tarvik.sim", "ttyUSB-1", "ttyV_4"})
     fs::create_symlink("pts/3", dev() / name);
-  fs::create_symlink("pts/3", dev() / "ttyV_4");
   Tty("ttyS-1", true, true, "4\n");
 
-  EXPECT_EQ(List(), std::vector<std::string>{"ttyV_4"});
+  EXPECT_EQ(List(), (std::vector<std::string>{"tarvik.sim", "tty-sim", "ttyS-1", "ttyUSB-1", "ttyV_4"}));
 }
 
-TEST(PortNameOf, ABoxTextOpensTheFirstRunOfLettersDigitsAndUnderscores) {
+TEST(PortNameOf, ABoxTextOpensItsFirstName) {
   const struct {
     const char* text;
     const char* name;
   } cases[] = {
-      {"COM3 (USB Serial)", "COM3"}, {"COM12 - USB", "COM12"},
-      {"ttyV_4", "ttyV_4"},          {"tty-sim", "tty"},
-      {"  ttyUSB0", "ttyUSB0"},      {"", ""},
+      {"COM3 (USB Serial)", "COM3"}, {"COM12 - USB", "COM12"}, {"ttyV_4", "ttyV_4"},
+      {"tty-sim", "tty-sim"},        {"  ttyUSB0", "ttyUSB0"}, {"", ""},
+      {"tarvik.sim", "tarvik.sim"},  {"COM4: USB", "COM4"},
   };
   for (const auto& c : cases) EXPECT_EQ(PortNameOf(c.text), c.name) << c.text;
 }
