@@ -126,32 +126,13 @@ void BM_FlashDevicesAtOnce(benchmark::State& state) { FlashDevices(state, Reach:
 void BM_FlashDevicesBehindRfc2217(benchmark::State& state) { FlashDevices(state, Reach::Rfc2217); }
 void BM_FlashDevicesBehindTcp(benchmark::State& state) { FlashDevices(state, Reach::Tcp); }
 
-BENCHMARK(BM_FlashDevicesAtOnce)
-    ->ArgNames({"devices"})
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->Repetitions(1)
-    ->UseRealTime();
+// One batch a run, timed on the wall clock: each lasts seconds.
+void OnceEach(benchmark::internal::Benchmark* batch) {
+  batch->ArgNames({"devices"})->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(1)->UseRealTime();
+}
 
-BENCHMARK(BM_FlashDevicesBehindRfc2217)
-    ->ArgNames({"devices"})
-    ->Arg(1)
-    ->Arg(8)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->Repetitions(1)
-    ->UseRealTime();
-BENCHMARK(BM_FlashDevicesBehindTcp)
-    ->ArgNames({"devices"})
-    ->Arg(1)
-    ->Arg(8)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1)
-    ->Repetitions(1)
-    ->UseRealTime();
+BENCHMARK(BM_FlashDevicesAtOnce)->Apply(OnceEach)->Arg(1)->Arg(2)->Arg(4)->Arg(8);
+BENCHMARK(BM_FlashDevicesBehindRfc2217)->Apply(OnceEach)->Arg(1)->Arg(8);
+BENCHMARK(BM_FlashDevicesBehindTcp)->Apply(OnceEach)->Arg(1)->Arg(8);
 
 }  // namespace

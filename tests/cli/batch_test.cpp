@@ -5,10 +5,12 @@
 // table on a terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -23,6 +25,7 @@
 #include "firmware/shippedcatalogue.h"
 #include "serial/link.h"
 #include "serial/otherprogram.h"
+#include "serial/ser2net.h"
 #include "support/tempdir.h"
 
 namespace tarvik {
@@ -66,6 +69,9 @@ struct BatchBench {
   std::vector<std::string> listed{};
   // Each device's clock, by its index; empty: a quick one of its own.
   std::function<std::unique_ptr<Clock>(std::size_t index)> deviceClock{};
+  // The devices reached through a server on 127.0.0.1 (by index), named by
+  // its address; the others by their ports.
+  std::map<std::size_t, test::Ser2Net::Kind> servers{};
 };
 
 // A device's clock whose waits for an answer do not begin until open()
@@ -107,9 +113,17 @@ class CliBatch : public ::testing::Test {
       sims.push_back(std::make_unique<sim::DeviceSimulator>(std::move(device)));
       if (!sims.back()->Start()) throw std::runtime_error("simulator: " + sims.back()->Error());
     }
+    std::vector<std::unique_ptr<test::Ser2Net>> servers;
+    for (const auto& [index, kind] : bench.servers)
+      servers.push_back(std::make_unique<test::Ser2Net>(sims.at(index)->SlavePath(), kind));
     for (std::string& arg : args) {
       for (std::size_t i = 0; i < sims.size(); ++i) {
-        if (arg == "PORT" + std::to_string(i + 1)) arg = sims[i]->SlavePath();
+        if (arg != "PORT" + std::to_string(i + 1)) continue;
+        const auto served = bench.servers.find(i);
+        arg =
+            served == bench.servers.end()
+                ? sims[i]->SlavePath()
+                : servers[static_cast<std::size_t>(std::distance(bench.servers.begin(), served))]->Address();
       }
     }
     const std::filesystem::path record = dir_.Path() / "bench.jsonl";
@@ -158,6 +172,7 @@ class CliBatch : public ::testing::Test {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     over.store(true);
     if (button.joinable()) button.join();
+    servers.clear();
     for (const auto& s : sims) {
       s->WaitIdle(2000);
       run.reports.push_back(s->Report());
@@ -215,6 +230,34 @@ TEST_F(CliBatch, EveryDeviceIsFlashedAndCheckedAsASingleOneIs) {
         << run.out;
   }
   EXPECT_TRUE(Contains(run.out, "Итог:\n")) << run.out;
+  EXPECT_TRUE(run.out.ends_with("Устройств: 3 (проверено: 3)\n")) << run.out;
+}
+
+// Local ports and servers' addresses in one command: every device is
+// written and checked, and its record names it as it was given.
+TEST_F(CliBatch, LocalPortsAndServersAddressesInOneBatch) {
+  BatchBench bench;
+  bench.servers = {{1, test::Ser2Net::Kind::Rfc2217}, {2, test::Ser2Net::Kind::Tcp}};
+  const BatchRun run = Run({test::Detector(), test::Detector(), test::Detector()}, kFlashTwo, bench);
+  EXPECT_EQ(run.code, 0) << run.err;
+  const std::string expected = sim::ExpectedFlash(ShippedImage(2));
+  for (std::size_t i = 0; i < run.reports.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(run.reports[i].FlashRecords(), expected);
+    EXPECT_EQ(run.reports[i].commands.back(), "v");
+  }
+  ASSERT_EQ(run.records.size(), 3u);
+  std::vector<std::string> kinds;
+  for (const nlohmann::ordered_json& record : run.records) {
+    EXPECT_EQ(record["outcome"], "verified") << record.dump();
+    const std::string port = record["port"];
+    kinds.push_back(port.starts_with("rfc2217://127.0.0.1:") ? "rfc2217"
+                    : port.starts_with("tcp://127.0.0.1:")   ? "tcp"
+                    : port == run.ports[0]                   ? "local"
+                                                             : port);
+  }
+  std::sort(kinds.begin(), kinds.end());
+  EXPECT_EQ(kinds, (std::vector<std::string>{"local", "rfc2217", "tcp"}));
   EXPECT_TRUE(run.out.ends_with("Устройств: 3 (проверено: 3)\n")) << run.out;
 }
 

@@ -253,7 +253,8 @@ TEST_F(CliSession, FlashWritesTheImageTheRulesChoose) {
 }
 
 // A port a server shares on the network, in both of its kinds: the same
-// identification, the same image byte for byte, and a server that goes away
+// identification, the same image byte for byte (from the catalogue and from a
+// HEX file), and a server that goes away
 // during the writes ends the reflash as a line lost on the spot does.
 TEST_F(CliSession, ThroughAServerOnTheNetwork) {
   for (const test::Ser2Net::Kind kind : {test::Ser2Net::Kind::Rfc2217, test::Ser2Net::Kind::Tcp}) {
@@ -286,6 +287,14 @@ TEST_F(CliSession, ThroughAServerOnTheNetwork) {
     EXPECT_EQ(test::Lines(flashed.out).back(),
               "Проверено: устройство называет версию записанной прошивки VER 14.002.028.");
     EXPECT_EQ(flashed.err, "");
+
+    const test::HexFile hex = test::MakeHexFile(20);
+    const std::filesystem::path file = WriteFile("panel.hex", hex.text);
+    const Outcome serviced = Run(test::Detector(), {"flash-hex", "PORT", file.string()}, {.server = kind});
+    ASSERT_EQ(serviced.code, ExitCode::Done) << serviced.err;
+    EXPECT_EQ(serviced.report.FlashRecords(), sim::ExpectedFlash(hex.imageLines));
+    EXPECT_EQ(serviced.report.writes, (std::vector<std::string>{"0004", "0008", "000C", "0010", "0000"}));
+    EXPECT_EQ(test::Lines(serviced.out).back(), "Перепрошивка успешно завершена!");
 
     const Outcome lost = Run(test::Detector(), {"flash", "PORT", "--image", "2"},
                              {.server = kind, .endServerWhen = [](const sim::SimReport& report) {

@@ -19,6 +19,7 @@
 #include "common/ui/waitpainting.h"
 #include "common/workerthread.h"
 #include "connect/portselect.h"
+#include "serial/link.h"
 
 namespace tarvik {
 
@@ -137,6 +138,14 @@ void TdlgConnect::SpeedButton2Click() {
   ui_.ComPorts->clear();
   ui_.ComPorts->clearEditText();
   FillPortsFromSystem();
+  // A server's address is never among the system's ports: it stays in the
+  // box as typed or remembered, instead of giving way to the first port.
+  if (const ParsedLinkAddress typed = ParseLinkAddress(text);
+      !typed.Ok() || typed.Address.Kind != LinkKind::Serial) {
+    ui_.ComPorts->setCurrentIndex(-1);
+    ui_.ComPorts->setEditText(FromCp(text));
+    return;
+  }
   for (const std::string& pattern : ReselectPatterns(text)) {
     if (SelectItemByPattern(pattern) >= 0) break;
   }
