@@ -236,6 +236,9 @@ FrontResult RunWindow(const FrontRequest& request) {
     return result;
   }
 
+  // A stop that comes once the service reflash has decided its outcome (its
+  // thread still ending) stops nothing: the verdict was there before it.
+  bool serviceDecidedAtStop = false;
   sync.WaitServicing([&] {
     if (!connection.TaskRunning()) return true;
     if (result.stopMade || result.stopRefused || !leave.Now()) return false;
@@ -243,6 +246,7 @@ FrontResult RunWindow(const FrontRequest& request) {
     if (service != nullptr || view.exitEnabled) {
       result.stopMade = true;
       view.stopped = true;
+      serviceDecidedAtStop = service != nullptr && service->Outcome() != ServiceReflashOutcome::NotStarted;
       connection.Task()->Thread().Stop();
     } else {
       result.stopRefused = true;
@@ -260,7 +264,8 @@ FrontResult RunWindow(const FrontRequest& request) {
     result.failureShown = outcome == ServiceReflashOutcome::EraseFailed ||
                           outcome == ServiceReflashOutcome::WriteFailed ||
                           outcome == ServiceReflashOutcome::Error;
-    result.verdictAfterStop = result.stopMade && (result.successShown || result.failureShown);
+    result.verdictAfterStop =
+        result.stopMade && !serviceDecidedAtStop && (result.successShown || result.failureShown);
     result.outcome = ServiceOutcomeName(outcome);
   }
   // Leaving the window, or the disconnect the service reflash asks for.
