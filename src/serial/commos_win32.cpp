@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "common/codepage_win32.h"
@@ -31,6 +32,9 @@ constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 // milliseconds); the watcher then looks at the queue and waits anew after
 // this pause, rather than spinning on the driver.
 constexpr DWORD kAbortedWaitPauseMs = 5;
+// How long the closing port waits for the driver to end the watcher's
+// cancelled WaitCommEvent, before and after closing the handle.
+constexpr DWORD kCancelledWaitMs = 1000;
 
 // A reader waiting for input looks at the queue this often even without a
 // wake-up from the watcher (a watcher that has ended wakes nobody).
@@ -57,14 +61,27 @@ class Win32CommDevice final : public TCommDevice {
   ~Win32CommDevice() override {
     // An event wait still with the driver writes into this object when it
     // ends: end it and wait for that before the memory goes.
+    // A driver that keeps a cancelled wait (seen under Wine) must not hold
+    // the program: closing the handle ends what is still pending, and a
+    // wait the driver holds even then keeps its record and its event, so
+    // that nothing it writes later lands in freed memory.
+    bool portClosed = false;
+    bool eventHeld = false;
     if (eventPending_) {
       ::SetCommMask(port_, 0);
-      ::CancelIoEx(port_, &eventWait_);
-      DWORD unused = 0;
-      ::GetOverlappedResult(port_, &eventWait_, &unused, TRUE);
+      ::CancelIoEx(port_, &eventWait_->overlapped);
+      if (::WaitForSingleObject(commEvent_, kCancelledWaitMs) != WAIT_OBJECT_0) {
+        ::CloseHandle(port_);
+        portClosed = true;
+        if (::WaitForSingleObject(commEvent_, kCancelledWaitMs) != WAIT_OBJECT_0) {
+          static_cast<void>(eventWait_.release());
+          eventHeld = true;
+        }
+      }
     }
-    ::CloseHandle(port_);
-    for (HANDLE h : {inUse_, stop_, arrival_, readDone_, writeDone_, commEvent_}) ::CloseHandle(h);
+    if (!portClosed) ::CloseHandle(port_);
+    for (HANDLE h : {inUse_, stop_, arrival_, readDone_, writeDone_}) ::CloseHandle(h);
+    if (!eventHeld) ::CloseHandle(commEvent_);
   }
 
   bool SetState(const TDeviceControlBlock& dcb) override {
@@ -255,7 +272,7 @@ class Win32CommDevice final : public TCommDevice {
       if (r != WAIT_OBJECT_0 + 1) return TWaitResult::Failed;
       eventPending_ = false;
       DWORD unused = 0;
-      if (!::GetOverlappedResult(port_, &eventWait_, &unused, FALSE)) {
+      if (!::GetOverlappedResult(port_, &eventWait_->overlapped, &unused, FALSE)) {
         if (::GetLastError() != ERROR_OPERATION_ABORTED) return TWaitResult::Failed;
         if (::WaitForSingleObject(stop_, kAbortedWaitPauseMs) == WAIT_OBJECT_0) return TWaitResult::Stopped;
       }
@@ -292,12 +309,12 @@ class Win32CommDevice final : public TCommDevice {
   // modem lines refuses the whole wait; the watcher then does without them.
   bool StartEventWait() {
     for (;;) {
-      eventWait_ = OVERLAPPED{};
-      eventWait_.hEvent = commEvent_;
-      eventMask_ = 0;
+      *eventWait_ = EventWait{};
+      eventWait_->overlapped.hEvent = commEvent_;
       ::ResetEvent(commEvent_);
       // Done at once or pending, the event of the record tells.
-      if (::WaitCommEvent(port_, &eventMask_, &eventWait_) || ::GetLastError() == ERROR_IO_PENDING) {
+      if (::WaitCommEvent(port_, &eventWait_->mask, &eventWait_->overlapped) ||
+          ::GetLastError() == ERROR_IO_PENDING) {
         eventPending_ = true;
         return true;
       }
@@ -330,8 +347,12 @@ class Win32CommDevice final : public TCommDevice {
   TDeviceControlBlock dcb_;
   TDriverTimeouts timeouts_;
   // The watcher's WaitCommEvent; only the watcher thread touches these.
-  OVERLAPPED eventWait_{};
-  DWORD eventMask_ = 0;
+  // On the heap, so that a wait the driver never ends can outlive the port.
+  struct EventWait {
+    OVERLAPPED overlapped{};
+    DWORD mask = 0;
+  };
+  std::unique_ptr<EventWait> eventWait_ = std::make_unique<EventWait>();
   bool eventPending_ = false;
   DWORD watched_ = kWatchedEvents;
 };
